@@ -1,0 +1,141 @@
+#include "VemoViewController.h"
+
+#include "ImageView.h"
+#include "CaptureLog.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDialog>
+
+namespace quillora::app {
+
+bool gSnapshotBusy = false;
+
+const QUrl VemoViewController::kMakerPage(QStringLiteral("http://www.quillora.com/"));
+
+VemoViewController::VemoViewController(QObject *parent)
+    : QObject(parent)
+{
+}
+
+VemoViewController::~VemoViewController()
+{
+    // The pipeline's threads call back into this controller and into the view; end them
+    // before either goes away.
+    stopStream();
+}
+
+void VemoViewController::awakeFromNib()
+{
+    mCaptureView->setDelegate(this);
+    setupPreferences();
+    device = setupDevices();
+    audioDevice = setupAudioDevices();
+    if (device)
+        startStream();
+    startSnapshotListener();
+}
+
+void VemoViewController::windowWillClose()
+{
+    mApp->quit();
+}
+
+namespace {
+
+QSize frameSizeForPhotoSizeIndex(int index)
+{
+    switch (index) {
+    case 0:
+        return {320, 240};
+    case 1:
+        return {640, 480};
+    case 2:
+        return {1280, 1024};
+    case 3:
+        return {1600, 1200};
+    default:
+        return {2048, 1536};
+    }
+}
+
+} // namespace
+
+void VemoViewController::startStream()
+{
+    if (!device)
+        return;
+    QString error; // handed to every call that can fail; a failure does not stop the start
+    mCaptureSession = std::make_shared<capture::CaptureSession>();
+    device->open(&error);
+    mCaptureVideoDeviceInput = std::make_shared<capture::CaptureDeviceInput>(device);
+    mCaptureSession->addInput(mCaptureVideoDeviceInput, &error);
+    mCaptureMovieFileOutput.reset();
+    if (recording && audioDevice && mVideoCaptureAudio->checkState() == Qt::Checked) {
+        audioDevice->open(&error);
+        mCaptureAudioDeviceInput = std::make_shared<capture::CaptureDeviceInput>(audioDevice);
+        mCaptureSession->addInput(mCaptureAudioDeviceInput, &error);
+    }
+    if (recording) {
+        addMovieFileOutput();
+    } else {
+        mCaptureDecompressedVideoOutput = std::make_shared<capture::DecompressedVideoOutput>();
+        mCaptureDecompressedVideoOutput->setDelegate(this);
+        mCaptureSession->addOutput(mCaptureDecompressedVideoOutput, &error);
+        const QSize size = frameSizeForPhotoSizeIndex(mPhotoSize->currentIndex());
+        const QVariantMap attributes{{capture::kPixelBufferWidthKey, std::int32_t(size.width())},
+                                     {capture::kPixelBufferHeightKey, std::int32_t(size.height())}};
+        if (auto *output = dynamic_cast<capture::DecompressedVideoOutput *>(mCaptureSession->outputs().at(0).get()))
+            output->setPixelBufferAttributes(attributes);
+    }
+    mCaptureView->setCaptureSession(mCaptureSession);
+    mCaptureSession->startRunning();
+}
+
+void VemoViewController::stopStream()
+{
+    if (mCaptureSession)
+        mCaptureSession->stopRunning();
+    // Released in this order: the session (which ends its pipeline), then its inputs and
+    // outputs.
+    mCaptureSession.reset();
+    mCaptureVideoDeviceInput.reset();
+    mCaptureAudioDeviceInput.reset();
+    mCaptureDecompressedVideoOutput.reset();
+    mCaptureMovieFileOutput.reset();
+}
+
+void VemoViewController::captureOutputDidOutputVideoFrame(capture::DecompressedVideoOutput *, const capture::Frame &frame)
+{
+    capture::Frame exchanged = frame; // the controller's own reference to the new frame
+    {
+        std::lock_guard lock(mLock);
+        std::swap(mCurrentImageBuffer, exchanged);
+    }
+    // `exchanged` now holds the old frame; it is released here, outside the lock.
+}
+
+capture::Frame VemoViewController::currentFrame()
+{
+    std::lock_guard lock(mLock);
+    return mCurrentImageBuffer;
+}
+
+void VemoViewController::aboutClick(QObject *sender)
+{
+    if (sender == mHelpMenu) {
+        QDesktopServices::openUrl(kMakerPage);
+        return;
+    }
+    mAbout->setVisible(true);
+}
+
+void VemoViewController::helpClick(QObject *)
+{
+    QDesktopServices::openUrl(kMakerPage);
+}
+
+} // namespace quillora::app

@@ -1,0 +1,142 @@
+#pragma once
+// The main controller: it owns every outlet of the windows, the capture objects, the USB
+// control interface and the run-time flags, and implements every action of the application.
+#include "CaptureDevice.h"
+#include "CaptureSession.h"
+#include "CaptureView.h"
+#include "DecompressedVideoOutput.h"
+#include "Frame.h"
+
+#include <QObject>
+#include <QUrl>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+class QAction;
+class QApplication;
+class QCheckBox;
+class QComboBox;
+class QDialog;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+
+namespace quillora::prefs {
+class MatrixControl;
+class PathControl;
+class UserDefaults;
+} // namespace quillora::prefs
+namespace quillora::capture {
+class MovieFileOutput;
+}
+namespace quillora::usb {
+class UsbHost;
+class UsbDevice;
+class UsbInterface;
+struct DevRequest;
+} // namespace quillora::usb
+
+namespace quillora::app {
+
+class ImageView;
+
+// One for the whole process: set while the camera's button is held off for two seconds after
+// an accepted press. Only the listener thread reads and writes it.
+extern bool gSnapshotBusy;
+
+class VemoViewController : public QObject,
+                           public capture::CaptureViewDelegate,
+                           public capture::DecompressedVideoOutputDelegate {
+    Q_OBJECT
+public:
+    explicit VemoViewController(QObject *parent = nullptr);
+    ~VemoViewController() override;
+
+    // ---- Fields, in declaration order --------------------------------------------------
+    capture::CaptureView *mCaptureView = nullptr;  // live picture
+    QApplication *mApp = nullptr;                  // quit when the main window closes
+    ImageView *mPreviewImage = nullptr;            // the still while frozen
+    prefs::PathControl *mPhotoPath = nullptr;      // photo folder
+    QLineEdit *mPhotoFilename = nullptr;           // photo base name
+    prefs::PathControl *mVideoPath = nullptr;      // movie folder
+    QLineEdit *mVideoFilename = nullptr;           // movie base name
+    QDialog *mPreferences = nullptr;               // the preferences panel
+    prefs::MatrixControl *mOverwrite = nullptr;    // photo: replace (row 0) or number (row 1)
+    prefs::MatrixControl *mVideoOverwrite = nullptr; // movie: replace or number
+    QComboBox *mPhotoFormat = nullptr;             // JPEG, PNG, GIF, TIFF
+    QComboBox *mPhotoSize = nullptr;               // photo and decoded-frame size
+    QPushButton *mRecordingButton = nullptr;       // transparent while recording
+    QComboBox *mVideoSize = nullptr;               // movie compression preset
+    QDialog *mAbout = nullptr;                     // the About window
+    QAction *mVideoMenu = nullptr;                 // "Start Capture" / "Stop Capture"
+    QMenu *mDevicesMenu = nullptr;                 // ten prepared items, one per camera
+    QCheckBox *mVideoCaptureAudio = nullptr;       // record sound with movies
+    QAction *mHelpMenu = nullptr;                  // the help item
+    capture::CaptureDevicePtr device;              // the camera in use, or null
+    capture::CaptureDevicePtr audioDevice;         // the default sound input, or null
+    std::shared_ptr<capture::CaptureSession> mCaptureSession;
+    std::shared_ptr<capture::CaptureDeviceInput> mCaptureVideoDeviceInput;
+    std::shared_ptr<capture::CaptureDeviceInput> mCaptureAudioDeviceInput;
+    std::shared_ptr<capture::DecompressedVideoOutput> mCaptureDecompressedVideoOutput;
+    std::shared_ptr<capture::MovieFileOutput> mCaptureMovieFileOutput;
+    capture::Frame mCurrentImageBuffer;            // newest decoded frame; guarded by mLock
+    bool recording = false;
+    std::shared_ptr<usb::UsbInterface> interface;  // the camera's video-control interface, not kept open
+    std::atomic<std::int32_t> rotation{0};         // quarter turns; read by the photo on any thread
+    bool quilloraDevice = false;
+
+    // ---- Operations ---------------------------------------------------------------------
+    void awakeFromNib();
+    VemoViewController *initCameraInterfaceWithLocationID(std::uint32_t locationId);
+    std::shared_ptr<usb::UsbInterface> getControlInferaceWithDeviceInterface(const std::shared_ptr<usb::UsbDevice> &device);
+    void setupPreferences();
+    void setDefaults();
+    void loadPreferences();
+    capture::CaptureDevicePtr setupAudioDevices();
+    capture::CaptureDevicePtr setupDevices();
+    void startStream();
+    void stopStream();
+    void windowWillClose();
+    void captureOutputDidOutputVideoFrame(capture::DecompressedVideoOutput *output, const capture::Frame &frame) override;
+    void captureOutputDidFinishRecordingToOutputFileAtURL(capture::MovieFileOutput *output, const QUrl &url,
+                                                          const QString &error);
+    void previewClick(QObject *sender);
+    void photoClick(QObject *sender);
+    void preferencesClick(QObject *sender);
+    void preferencesDone(QObject *sender);
+    void preferencesChange(QObject *sender);
+    void recordingClick(QObject *sender);
+    void focusClick(QObject *sender);
+    void rotateClick(QObject *sender);
+    void aboutClick(QObject *sender);
+    void helpClick(QObject *sender);
+    void deviceMenuClick(QObject *sender);
+    void setRegister(std::uint16_t reg, std::uint16_t value);
+    bool setData(std::intptr_t value, std::int32_t length, std::int32_t selector, std::int32_t unit);
+    bool sendControlRequest(usb::DevRequest request);
+    QImage viewWillDisplayImage(capture::CaptureView *view, const QImage &image) override;
+    void snapshotByKey();
+    void onTimer();
+    void savePreferences();
+
+    // ---- Beyond the named operations ----------------------------------------------------
+    // The newest frame, with a reference of the caller's own (taken under the lock).
+    capture::Frame currentFrame();
+    // The maker's web page, opened by the help actions.
+    static const QUrl kMakerPage;
+
+private:
+    // Guards mCurrentImageBuffer. Recursive because the controller's own operations may
+    // nest while holding it; it is held only for the exchange of one reference.
+    std::recursive_mutex mLock;
+
+    // Step 6 of start-up: the snapshot-button listener thread.
+    void startSnapshotListener();
+    // The recording configuration's output, with its compression per connection.
+    void addMovieFileOutput();
+};
+
+} // namespace quillora::app

@@ -1,0 +1,3 @@
+#include "CaptureLog.h"
+
+Q_LOGGING_CATEGORY(lcCapture, "quillora.capture", QtWarningMsg)

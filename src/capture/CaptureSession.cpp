@@ -1,0 +1,308 @@
+#include "CaptureSession.h"
+
+#include "Devices.h"
+#include "Frame.h"
+#include "CaptureLog.h"
+#include "SessionGraph.h"
+
+#include <gst/app/gstappsink.h>
+
+#include <QMetaObject>
+#include <QPointer>
+
+namespace quillora::capture {
+
+CaptureDeviceInput::CaptureDeviceInput(CaptureDevicePtr device)
+    : m_device(std::move(device))
+{
+}
+
+CaptureOutput::~CaptureOutput() = default;
+void CaptureOutput::addedToSession(const std::vector<std::shared_ptr<CaptureDeviceInput>> &) {}
+void CaptureOutput::detach(SessionGraph &) {}
+bool CaptureOutput::busMessage(SessionGraph &, void *)
+{
+    return false;
+}
+QSize CaptureOutput::preferredSourceSize() const
+{
+    return {};
+}
+
+QSize fitInside(QSize source, QSize box)
+{
+    if (source.isEmpty())
+        return QSize(box.width() & ~1, box.height() & ~1);
+    QSize fitted = source.scaled(box, Qt::KeepAspectRatio);
+    fitted.setWidth(std::max(2, fitted.width() & ~1));
+    fitted.setHeight(std::max(2, fitted.height() & ~1));
+    return fitted;
+}
+
+SessionGraph::SessionGraph(CaptureSession &session)
+    : m_session(session)
+{
+}
+
+SessionGraph::~SessionGraph()
+{
+    if (m_pipeline)
+        gst_element_set_state(m_pipeline.get(), GST_STATE_NULL);
+}
+
+bool SessionGraph::linkVideoBranch(GstElement *first, const char *queueName)
+{
+    GstElement *queue = gst_element_factory_make("queue", queueName);
+    if (!queue)
+        return false;
+    // A branch that falls behind drops its oldest frame instead of stalling the camera.
+    g_object_set(queue, "leaky", 2 /* downstream */, "max-size-buffers", 2u, "max-size-bytes", 0u,
+                 "max-size-time", guint64(0), nullptr);
+    gst_bin_add(GST_BIN(m_pipeline.get()), queue);
+    return gst_element_link(m_videoTee, queue) && gst_element_link(queue, first);
+}
+
+namespace {
+
+// The view's branch: scaled down to a size a window shows, so a 2048x1536 camera does not
+// cost a full-size paint per frame.
+constexpr int kViewMaxWidth = 1024;
+constexpr int kViewMaxHeight = 768;
+
+GstFlowReturn viewSample(GstAppSink *sink, gpointer userData)
+{
+    auto *session = static_cast<CaptureSession *>(userData);
+    const Frame frame = Frame::adopt(gst_app_sink_pull_sample(sink));
+    if (frame)
+        session->deliverToDisplay(frame);
+    return GST_FLOW_OK;
+}
+
+GstBusSyncReply busSync(GstBus *, GstMessage *message, gpointer userData)
+{
+    auto *session = static_cast<CaptureSession *>(userData);
+    switch (GST_MESSAGE_TYPE(message)) {
+    case GST_MESSAGE_ERROR:
+    case GST_MESSAGE_WARNING:
+    case GST_MESSAGE_EOS:
+    case GST_MESSAGE_ELEMENT: {
+        // Bus messages are handled on the main thread; the session may be gone by then, in
+        // which case Qt drops the call.
+        std::shared_ptr<GstMessage> held(gst_message_ref(message), gst_message_unref);
+        QMetaObject::invokeMethod(
+            session, [session, held] { session->handleBusMessage(held.get()); }, Qt::QueuedConnection);
+        break;
+    }
+    default:
+        break;
+    }
+    return GST_BUS_DROP;
+}
+
+} // namespace
+
+CaptureSession::CaptureSession(QObject *parent)
+    : QObject(parent)
+{
+    ensureGstreamer();
+}
+
+CaptureSession::~CaptureSession()
+{
+    teardown();
+}
+
+bool CaptureSession::addInput(const std::shared_ptr<CaptureDeviceInput> &input, QString *error)
+{
+    if (!input || !input->device()) {
+        if (error)
+            *error = QStringLiteral("no device");
+        return false;
+    }
+    if (m_graph) {
+        if (error)
+            *error = QStringLiteral("session already running");
+        return false;
+    }
+    for (const auto &existing : m_inputs) {
+        if (existing->mediaType() == input->mediaType()) {
+            if (error)
+                *error = QStringLiteral("the session already has an input of that kind");
+            return false;
+        }
+    }
+    m_inputs.push_back(input);
+    return true;
+}
+
+bool CaptureSession::addOutput(const std::shared_ptr<CaptureOutput> &output, QString *error)
+{
+    if (!output || m_graph) {
+        if (error)
+            *error = output ? QStringLiteral("session already running") : QStringLiteral("no output");
+        return false;
+    }
+    m_outputs.push_back(output);
+    output->addedToSession(m_inputs);
+    return true;
+}
+
+void CaptureSession::setDisplaySink(DisplaySink *sink)
+{
+    std::lock_guard lock(m_displayMutex);
+    m_display = sink;
+}
+
+void CaptureSession::deliverToDisplay(const Frame &frame)
+{
+    std::lock_guard lock(m_displayMutex);
+    if (m_display)
+        m_display->presentFrame(frame);
+}
+
+void CaptureSession::build()
+{
+    m_graph = std::make_unique<SessionGraph>(*this);
+    SessionGraph &g = *m_graph;
+    g.m_pipeline.reset(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new("capture-session"))));
+    GstBin *bin = GST_BIN(g.m_pipeline.get());
+
+    BusPtr bus(gst_element_get_bus(g.m_pipeline.get()));
+    gst_bus_set_sync_handler(bus.get(), busSync, this, nullptr);
+
+    std::shared_ptr<CaptureDeviceInput> video;
+    std::shared_ptr<CaptureDeviceInput> sound;
+    for (const auto &input : m_inputs)
+        (input->mediaType() == MediaType::Video ? video : sound) = input;
+
+    QSize hint;
+    for (const auto &output : m_outputs) {
+        const QSize wanted = output->preferredSourceSize();
+        if (wanted.isValid() && (!hint.isValid() || wanted.width() * wanted.height() > hint.width() * hint.height()))
+            hint = wanted;
+    }
+    if (!hint.isValid())
+        hint = QSize(640, 480);
+
+    QString error;
+    ElementPtr source = video ? makeVideoSource(video->device()->description(), hint, &error) : ElementPtr();
+    if (!source) {
+        qCWarning(lcCapture) << "no picture:" << (video ? error : QStringLiteral("the session has no camera"));
+        m_failed = true;
+        return;
+    }
+    GstElement *src = source.get();
+    gst_bin_add(bin, GST_ELEMENT(gst_object_ref(src)));
+    GstElement *convert = gst_element_factory_make("videoconvert", "convert");
+    GstElement *format = gst_element_factory_make("capsfilter", "rawformat");
+    g.m_videoTee = gst_element_factory_make("tee", "videotee");
+    CapsPtr bgrx(gst_caps_from_string("video/x-raw,format=BGRx"));
+    g_object_set(format, "caps", bgrx.get(), nullptr);
+    gst_bin_add_many(bin, convert, format, g.m_videoTee, nullptr);
+    if (!gst_element_link_many(src, convert, format, g.m_videoTee, nullptr)) {
+        qCWarning(lcCapture) << "cannot link the camera's source";
+        m_failed = true;
+        return;
+    }
+
+    // The capture view's branch.
+    GstElement *viewScale = gst_element_factory_make("videoscale", "viewscale");
+    GstElement *viewCaps = gst_element_factory_make("capsfilter", "viewcaps");
+    GstElement *viewSink = gst_element_factory_make("appsink", "viewsink");
+    CapsPtr viewFilter(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width",
+                                           GST_TYPE_INT_RANGE, 2, kViewMaxWidth, "height", GST_TYPE_INT_RANGE, 2,
+                                           kViewMaxHeight, "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr));
+    g_object_set(viewCaps, "caps", viewFilter.get(), nullptr);
+    g_object_set(viewSink, "max-buffers", 1u, "drop", TRUE, "sync", TRUE, "enable-last-sample", FALSE, nullptr);
+    GstAppSinkCallbacks callbacks{};
+    callbacks.new_sample = viewSample;
+    gst_app_sink_set_callbacks(GST_APP_SINK(viewSink), &callbacks, this, nullptr);
+    gst_bin_add_many(bin, viewScale, viewCaps, viewSink, nullptr);
+    if (!gst_element_link_many(viewScale, viewCaps, viewSink, nullptr) || !g.linkVideoBranch(viewScale, "viewqueue"))
+        qCWarning(lcCapture) << "cannot link the capture view's branch";
+
+    if (sound) {
+        g.m_soundSource = makeSoundSource(sound->device()->description(), &error);
+        if (!g.m_soundSource)
+            qCWarning(lcCapture) << "no sound:" << error;
+    }
+
+    for (const auto &output : m_outputs) {
+        if (!output->attach(g, &error))
+            qCWarning(lcCapture) << "output not attached:" << error;
+    }
+}
+
+void CaptureSession::teardown()
+{
+    if (!m_graph)
+        return;
+    for (const auto &output : m_outputs)
+        output->detach(*m_graph);
+    if (m_graph->m_pipeline) {
+        gst_element_set_state(m_graph->m_pipeline.get(), GST_STATE_NULL);
+        BusPtr bus(gst_element_get_bus(m_graph->m_pipeline.get()));
+        gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
+    }
+    m_graph.reset();
+    m_running = false;
+}
+
+void CaptureSession::startRunning()
+{
+    if (!m_graph)
+        build();
+    m_running = true;
+    QStringList what;
+    for (const auto &output : m_outputs)
+        what << output->describe();
+    qCInfo(lcCapture).noquote() << "session started:" << (what.isEmpty() ? QStringLiteral("view only") : what.join(QStringLiteral(", ")));
+    if (m_failed || !m_graph->m_pipeline)
+        return;
+    if (gst_element_set_state(m_graph->m_pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
+        qCWarning(lcCapture) << "the session could not start; the camera may be gone or busy";
+}
+
+void CaptureSession::stopRunning()
+{
+    m_running = false;
+    // Paused, not torn down: the device stays open, so the camera keeps reporting its button
+    // and the picture comes back at once.
+    if (m_graph && m_graph->m_pipeline)
+        gst_element_set_state(m_graph->m_pipeline.get(), GST_STATE_PAUSED);
+}
+
+void CaptureSession::handleBusMessage(void *raw)
+{
+    auto *message = static_cast<GstMessage *>(raw);
+    if (!m_graph)
+        return;
+    for (const auto &output : m_outputs)
+        if (output->busMessage(*m_graph, message))
+            return;
+    switch (GST_MESSAGE_TYPE(message)) {
+    case GST_MESSAGE_ERROR: {
+        GError *raw_error = nullptr;
+        gchar *debug = nullptr;
+        gst_message_parse_error(message, &raw_error, &debug);
+        GErrorPtr err(raw_error);
+        GCharPtr dbg(debug);
+        const QString text = QStringLiteral("%1: %2").arg(QString::fromUtf8(GST_OBJECT_NAME(GST_MESSAGE_SRC(message))),
+                                                           err ? QString::fromUtf8(err->message) : QString());
+        qCWarning(lcCapture).noquote() << "capture error:" << text << (dbg ? dbg.get() : "");
+        Q_EMIT runtimeError(text);
+        break;
+    }
+    case GST_MESSAGE_WARNING: {
+        GError *raw_error = nullptr;
+        gst_message_parse_warning(message, &raw_error, nullptr);
+        GErrorPtr err(raw_error);
+        qCInfo(lcCapture) << "capture warning:" << (err ? err->message : "");
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+} // namespace quillora::capture

@@ -1,0 +1,104 @@
+#pragma once
+// A capture session: inputs (a camera, a sound input) feeding outputs (decoded frames, a
+// movie file) and the capture view. It is built, started, stopped and discarded, never
+// reconfigured in place. Stopping pauses it and keeps the devices open.
+#include "CaptureDevice.h"
+
+#include <QObject>
+#include <QSize>
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace quillora::capture {
+
+class Frame;
+class SessionGraph;
+class CaptureSession;
+
+class CaptureDeviceInput {
+public:
+    explicit CaptureDeviceInput(CaptureDevicePtr device);
+    const CaptureDevicePtr &device() const { return m_device; }
+    MediaType mediaType() const { return m_device->mediaType(); }
+
+private:
+    CaptureDevicePtr m_device;
+};
+
+// An output of a session. The session lets each output add its branch when it builds its
+// pipeline; outputs are defined inside the capture layer only.
+class CaptureOutput {
+public:
+    virtual ~CaptureOutput();
+
+protected:
+    friend class CaptureSession;
+    // The inputs of the session at the moment the output is added to it.
+    virtual void addedToSession(const std::vector<std::shared_ptr<CaptureDeviceInput>> &inputs);
+    // Adds this output's branch to the graph that the session is building.
+    virtual bool attach(SessionGraph &graph, QString *error) = 0;
+    // The graph is about to be torn down (pipeline still alive).
+    virtual void detach(SessionGraph &graph);
+    // A message of the pipeline's bus, on the main thread. True when it was this output's.
+    virtual bool busMessage(SessionGraph &graph, void *gstMessage);
+    // The frame size this output would like the camera to deliver; empty: no preference.
+    virtual QSize preferredSourceSize() const;
+    // For the "session started: ..." line.
+    virtual QString describe() const = 0;
+};
+
+// Receives the frames that the capture view shows. Called on a streaming thread.
+class DisplaySink {
+public:
+    virtual ~DisplaySink() = default;
+    virtual void presentFrame(const Frame &frame) = 0;
+};
+
+class CaptureSession : public QObject {
+    Q_OBJECT
+public:
+    explicit CaptureSession(QObject *parent = nullptr);
+    ~CaptureSession() override;
+
+    bool addInput(const std::shared_ptr<CaptureDeviceInput> &input, QString *error);
+    bool addOutput(const std::shared_ptr<CaptureOutput> &output, QString *error);
+    const std::vector<std::shared_ptr<CaptureDeviceInput>> &inputs() const { return m_inputs; }
+    const std::vector<std::shared_ptr<CaptureOutput>> &outputs() const { return m_outputs; }
+
+    // The first start builds the pipeline; later starts resume it.
+    void startRunning();
+    void stopRunning();
+    bool isRunning() const { return m_running; }
+
+    // Where the live picture goes; nullptr detaches. Safe against frames in flight: after the
+    // call returns the old sink receives no further frame.
+    void setDisplaySink(DisplaySink *sink);
+
+    // Delivers a frame to the display sink (streaming threads).
+    void deliverToDisplay(const Frame &frame);
+    // A message of the pipeline's bus (main thread; a GstMessage).
+    void handleBusMessage(void *message);
+
+Q_SIGNALS:
+    // A failure reported by the pipeline (a camera unplugged, a device that refuses to open).
+    void runtimeError(const QString &message);
+
+private:
+    void build();
+    void teardown();
+
+    std::vector<std::shared_ptr<CaptureDeviceInput>> m_inputs;
+    std::vector<std::shared_ptr<CaptureOutput>> m_outputs;
+    std::unique_ptr<SessionGraph> m_graph;
+    bool m_running = false;
+    bool m_failed = false;
+
+    std::mutex m_displayMutex; // guards m_display and is held while a frame is handed to it
+    DisplaySink *m_display = nullptr;
+
+    friend class SessionGraph;
+};
+
+} // namespace quillora::capture

@@ -1,0 +1,54 @@
+#pragma once
+// The decoded-frame output: every frame of the camera, scaled to the size its pixel buffer
+// attributes ask for, handed to its delegate on the streaming thread.
+#include "CaptureSession.h"
+
+#include <QVariantMap>
+
+#include <atomic>
+
+namespace quillora::capture {
+
+inline const QString kPixelBufferWidthKey = QStringLiteral("Width");
+inline const QString kPixelBufferHeightKey = QStringLiteral("Height");
+
+class DecompressedVideoOutput;
+
+class DecompressedVideoOutputDelegate {
+public:
+    virtual ~DecompressedVideoOutputDelegate() = default;
+    // Called on the capture layer's streaming thread, once per decoded frame.
+    virtual void captureOutputDidOutputVideoFrame(DecompressedVideoOutput *output, const Frame &frame) = 0;
+};
+
+class DecompressedVideoOutput : public CaptureOutput {
+public:
+    DecompressedVideoOutput();
+    ~DecompressedVideoOutput() override;
+
+    void setDelegate(DecompressedVideoOutputDelegate *delegate) { m_delegate.store(delegate); }
+    DecompressedVideoOutputDelegate *delegate() const { return m_delegate.load(); }
+
+    // Width and height under kPixelBufferWidthKey and kPixelBufferHeightKey.
+    void setPixelBufferAttributes(const QVariantMap &attributes);
+    QVariantMap pixelBufferAttributes() const { return m_attributes; }
+    QSize frameSize() const;
+
+    // Called by the streaming thread.
+    void deliver(const Frame &frame);
+
+protected:
+    bool attach(SessionGraph &graph, QString *error) override;
+    void detach(SessionGraph &graph) override;
+    QSize preferredSourceSize() const override { return frameSize(); }
+    QString describe() const override;
+
+private:
+    void applyCaps();
+
+    std::atomic<DecompressedVideoOutputDelegate *> m_delegate{nullptr};
+    QVariantMap m_attributes;
+    void *m_capsFilter = nullptr; // GstElement owned by the session's pipeline while attached
+};
+
+} // namespace quillora::capture

@@ -1,0 +1,82 @@
+#include "Frame.h"
+
+#include "GstHandles.h"
+
+#include <gst/video/video.h>
+
+namespace quillora::capture {
+
+struct Frame::Data {
+    SamplePtr sample;
+    GstVideoFrame video{};
+    bool mapped = false;
+    QImage owned; // only for frames made from an image
+
+    ~Data()
+    {
+        if (mapped)
+            gst_video_frame_unmap(&video);
+    }
+    int width() const { return mapped ? GST_VIDEO_FRAME_WIDTH(&video) : owned.width(); }
+    int height() const { return mapped ? GST_VIDEO_FRAME_HEIGHT(&video) : owned.height(); }
+};
+
+Frame Frame::adopt(GstSample *sample)
+{
+    auto data = std::make_shared<Data>();
+    data->sample.reset(sample);
+    if (!sample)
+        return {};
+    GstVideoInfo info;
+    GstCaps *caps = gst_sample_get_caps(sample);
+    GstBuffer *buffer = gst_sample_get_buffer(sample);
+    if (!caps || !buffer || !gst_video_info_from_caps(&info, caps))
+        return {};
+    const auto format = GST_VIDEO_INFO_FORMAT(&info);
+    if (format != GST_VIDEO_FORMAT_BGRx && format != GST_VIDEO_FORMAT_BGRA)
+        return {};
+    if (!gst_video_frame_map(&data->video, &info, buffer, GST_MAP_READ))
+        return {};
+    data->mapped = true;
+    Frame frame;
+    frame.d = std::move(data);
+    return frame;
+}
+
+Frame Frame::fromImage(const QImage &image)
+{
+    if (image.isNull())
+        return {};
+    auto data = std::make_shared<Data>();
+    data->owned = image.convertToFormat(QImage::Format_RGB32);
+    Frame frame;
+    frame.d = std::move(data);
+    return frame;
+}
+
+int Frame::width() const
+{
+    return d ? d->width() : 0;
+}
+
+int Frame::height() const
+{
+    return d ? d->height() : 0;
+}
+
+QImage Frame::image() const
+{
+    if (!d)
+        return {};
+    if (!d->mapped)
+        return d->owned;
+    // The cleanup function holds a reference on the frame, so the mapped memory outlives
+    // every shallow copy of the image.
+    auto *keepAlive = new std::shared_ptr<const Data>(d);
+    return QImage(
+        static_cast<const uchar *>(GST_VIDEO_FRAME_PLANE_DATA(&d->video, 0)), d->width(), d->height(),
+        GST_VIDEO_FRAME_PLANE_STRIDE(&d->video, 0), QImage::Format_RGB32,
+        [](void *p) { delete static_cast<std::shared_ptr<const Data> *>(p); }, keepAlive);
+}
+
+} // namespace quillora::capture

@@ -1,0 +1,40 @@
+#pragma once
+// A decoded camera frame shared by reference: copying a Frame takes a reference, destroying
+// it gives one up. The pixels stay in the GStreamer buffer they were decoded into and are
+// mapped once; image() gives a QImage over that memory without copying.
+#include <QImage>
+
+#include <memory>
+
+typedef struct _GstSample GstSample;
+
+namespace quillora::capture {
+
+class Frame {
+public:
+    Frame() = default; // no frame
+
+    // Takes over the caller's reference on a sample of raw BGRx video. Gives an empty
+    // frame when the sample has no mappable video buffer.
+    static Frame adopt(GstSample *sample);
+
+    explicit operator bool() const { return static_cast<bool>(d); }
+    int width() const;
+    int height() const;
+
+    // A view of the pixels (Format_RGB32) that keeps this frame alive for as long as the
+    // image or any of its shallow copies exist.
+    QImage image() const;
+
+    // Two handles on the same decoded frame.
+    bool sameAs(const Frame &other) const { return d == other.d; }
+
+    // For tests and the virtual camera: a frame that owns a copy of the image's pixels.
+    static Frame fromImage(const QImage &image);
+
+private:
+    struct Data;
+    std::shared_ptr<const Data> d;
+};
+
+} // namespace quillora::capture

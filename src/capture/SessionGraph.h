@@ -1,0 +1,42 @@
+#pragma once
+// Inside the capture layer: the GStreamer pipeline of one session, as the outputs see it while
+// they add their branches.
+#include "GstHandles.h"
+
+#include <QSize>
+
+namespace quillora::capture {
+
+class CaptureSession;
+
+class SessionGraph {
+public:
+    explicit SessionGraph(CaptureSession &session);
+    ~SessionGraph();
+    SessionGraph(const SessionGraph &) = delete;
+    SessionGraph &operator=(const SessionGraph &) = delete;
+
+    GstElement *pipeline() const { return m_pipeline.get(); }
+    // Raw BGRx video of the camera; request a pad for each branch.
+    GstElement *videoTee() const { return m_videoTee; }
+    // The sound input's source bin, not yet in the pipeline; nullptr without a sound input.
+    // An output that records sound adds it to the pipeline and links it.
+    GstElement *soundSource() const { return m_soundSource.get(); }
+    CaptureSession &session() const { return m_session; }
+
+    // Links `first` (already in the pipeline) to a new request pad of the video tee through a
+    // leaky queue of its own, so a slow branch never holds up another.
+    bool linkVideoBranch(GstElement *first, const char *queueName);
+
+private:
+    friend class CaptureSession;
+    CaptureSession &m_session;
+    ElementPtr m_pipeline;
+    GstElement *m_videoTee = nullptr; // owned by the pipeline
+    ElementPtr m_soundSource;
+};
+
+// The size that fits inside `box` with the aspect of `source` kept, both sides even.
+QSize fitInside(QSize source, QSize box);
+
+} // namespace quillora::capture

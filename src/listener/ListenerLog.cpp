@@ -1,0 +1,3 @@
+#include "ListenerLog.h"
+
+Q_LOGGING_CATEGORY(lcListener, "quillora.listener", QtWarningMsg)

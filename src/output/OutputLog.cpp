@@ -1,0 +1,3 @@
+#include "OutputLog.h"
+
+Q_LOGGING_CATEGORY(lcOutput, "quillora.output", QtWarningMsg)

@@ -1,0 +1,3 @@
+#include "UsbLog.h"
+
+Q_LOGGING_CATEGORY(lcUsb, "quillora.usb", QtWarningMsg)
