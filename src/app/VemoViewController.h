@@ -128,6 +128,12 @@ public:
     // The maker's web page, opened by the help actions.
     static const QUrl kMakerPage;
 
+    // ---- settings: public additions ----
+    // ---- photos: public additions ----
+    // ---- movies: public additions ----
+    // ---- usb: public additions ----
+    // ---- listener: public additions ----
+
 private:
     // Guards mCurrentImageBuffer. Recursive because the controller's own operations may
     // nest while holding it; it is held only for the exchange of one reference.
@@ -137,6 +143,13 @@ private:
     void startSnapshotListener();
     // The recording configuration's output, with its compression per connection.
     void addMovieFileOutput();
+
+    // ---- devices: private additions ----
+    // ---- settings: private additions ----
+    // ---- photos: private additions ----
+    // ---- movies: private additions ----
+    // ---- usb: private additions ----
+    // ---- listener: private additions ----
 };
 
 } // namespace quillora::app
