@@ -4,6 +4,6 @@ namespace quillora::app {
 
 AppDelegate::~AppDelegate() = default;
 
-void AppDelegate::applicationDidFinishLaunching() {}
+void AppDelegate::applicationDidFinishLaunching() { }
 
 } // namespace quillora::app

@@ -24,8 +24,7 @@ void ImageView::paintEvent(QPaintEvent *)
         return;
     const QSize target = m_image.size().scaled(size(), Qt::KeepAspectRatio);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(QRect(QPoint((width() - target.width()) / 2, (height() - target.height()) / 2), target),
-                      m_image);
+    painter.drawImage(QRect(QPoint((width() - target.width()) / 2, (height() - target.height()) / 2), target), m_image);
 }
 
 } // namespace quillora::app

@@ -1,7 +1,7 @@
 #include "VemoViewController.h"
 
-#include "ImageView.h"
 #include "CaptureLog.h"
+#include "ImageView.h"
 
 #include <QAction>
 #include <QApplication>
@@ -44,9 +44,7 @@ void VemoViewController::windowWillClose()
     mApp->quit();
 }
 
-namespace {
-
-QSize frameSizeForPhotoSizeIndex(int index)
+QSize VemoViewController::frameSizeForPhotoSizeIndex(int index)
 {
     switch (index) {
     case 0:
@@ -61,8 +59,6 @@ QSize frameSizeForPhotoSizeIndex(int index)
         return {2048, 1536};
     }
 }
-
-} // namespace
 
 void VemoViewController::startStream()
 {
@@ -87,7 +83,7 @@ void VemoViewController::startStream()
         mCaptureSession->addOutput(mCaptureDecompressedVideoOutput, &error);
         const QSize size = frameSizeForPhotoSizeIndex(mPhotoSize->currentIndex());
         const QVariantMap attributes{{capture::kPixelBufferWidthKey, std::int32_t(size.width())},
-                                     {capture::kPixelBufferHeightKey, std::int32_t(size.height())}};
+            {capture::kPixelBufferHeightKey, std::int32_t(size.height())}};
         if (auto *output = dynamic_cast<capture::DecompressedVideoOutput *>(mCaptureSession->outputs().at(0).get()))
             output->setPixelBufferAttributes(attributes);
     }
@@ -108,7 +104,8 @@ void VemoViewController::stopStream()
     mCaptureMovieFileOutput.reset();
 }
 
-void VemoViewController::captureOutputDidOutputVideoFrame(capture::DecompressedVideoOutput *, const capture::Frame &frame)
+void VemoViewController::captureOutputDidOutputVideoFrame(
+    capture::DecompressedVideoOutput *, const capture::Frame &frame)
 {
     capture::Frame exchanged = frame; // the controller's own reference to the new frame
     {

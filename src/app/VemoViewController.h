@@ -56,42 +56,43 @@ public:
     ~VemoViewController() override;
 
     // ---- Fields, in declaration order --------------------------------------------------
-    capture::CaptureView *mCaptureView = nullptr;  // live picture
-    QApplication *mApp = nullptr;                  // quit when the main window closes
-    ImageView *mPreviewImage = nullptr;            // the still while frozen
-    prefs::PathControl *mPhotoPath = nullptr;      // photo folder
-    QLineEdit *mPhotoFilename = nullptr;           // photo base name
-    prefs::PathControl *mVideoPath = nullptr;      // movie folder
-    QLineEdit *mVideoFilename = nullptr;           // movie base name
-    QDialog *mPreferences = nullptr;               // the preferences panel
-    prefs::MatrixControl *mOverwrite = nullptr;    // photo: replace (row 0) or number (row 1)
+    capture::CaptureView *mCaptureView = nullptr;    // live picture
+    QApplication *mApp = nullptr;                    // quit when the main window closes
+    ImageView *mPreviewImage = nullptr;              // the still while frozen
+    prefs::PathControl *mPhotoPath = nullptr;        // photo folder
+    QLineEdit *mPhotoFilename = nullptr;             // photo base name
+    prefs::PathControl *mVideoPath = nullptr;        // movie folder
+    QLineEdit *mVideoFilename = nullptr;             // movie base name
+    QDialog *mPreferences = nullptr;                 // the preferences panel
+    prefs::MatrixControl *mOverwrite = nullptr;      // photo: replace (row 0) or number (row 1)
     prefs::MatrixControl *mVideoOverwrite = nullptr; // movie: replace or number
-    QComboBox *mPhotoFormat = nullptr;             // JPEG, PNG, GIF, TIFF
-    QComboBox *mPhotoSize = nullptr;               // photo and decoded-frame size
-    QPushButton *mRecordingButton = nullptr;       // transparent while recording
-    QComboBox *mVideoSize = nullptr;               // movie compression preset
-    QDialog *mAbout = nullptr;                     // the About window
-    QAction *mVideoMenu = nullptr;                 // "Start Capture" / "Stop Capture"
-    QMenu *mDevicesMenu = nullptr;                 // ten prepared items, one per camera
-    QCheckBox *mVideoCaptureAudio = nullptr;       // record sound with movies
-    QAction *mHelpMenu = nullptr;                  // the help item
-    capture::CaptureDevicePtr device;              // the camera in use, or null
-    capture::CaptureDevicePtr audioDevice;         // the default sound input, or null
+    QComboBox *mPhotoFormat = nullptr;               // JPEG, PNG, GIF, TIFF
+    QComboBox *mPhotoSize = nullptr;                 // photo and decoded-frame size
+    QPushButton *mRecordingButton = nullptr;         // transparent while recording
+    QComboBox *mVideoSize = nullptr;                 // movie compression preset
+    QDialog *mAbout = nullptr;                       // the About window
+    QAction *mVideoMenu = nullptr;                   // "Start Capture" / "Stop Capture"
+    QMenu *mDevicesMenu = nullptr;                   // ten prepared items, one per camera
+    QCheckBox *mVideoCaptureAudio = nullptr;         // record sound with movies
+    QAction *mHelpMenu = nullptr;                    // the help item
+    capture::CaptureDevicePtr device;                // the camera in use, or null
+    capture::CaptureDevicePtr audioDevice;           // the default sound input, or null
     std::shared_ptr<capture::CaptureSession> mCaptureSession;
     std::shared_ptr<capture::CaptureDeviceInput> mCaptureVideoDeviceInput;
     std::shared_ptr<capture::CaptureDeviceInput> mCaptureAudioDeviceInput;
     std::shared_ptr<capture::DecompressedVideoOutput> mCaptureDecompressedVideoOutput;
     std::shared_ptr<capture::MovieFileOutput> mCaptureMovieFileOutput;
-    capture::Frame mCurrentImageBuffer;            // newest decoded frame; guarded by mLock
+    capture::Frame mCurrentImageBuffer; // newest decoded frame; guarded by mLock
     bool recording = false;
-    std::shared_ptr<usb::UsbInterface> interface;  // the camera's video-control interface, not kept open
-    std::atomic<std::int32_t> rotation{0};         // quarter turns; read by the photo on any thread
+    std::shared_ptr<usb::UsbInterface> interface; // the camera's video-control interface, not kept open
+    std::atomic<std::int32_t> rotation{0};        // quarter turns; read by the photo on any thread
     bool quilloraDevice = false;
 
     // ---- Operations ---------------------------------------------------------------------
     void awakeFromNib();
     VemoViewController *initCameraInterfaceWithLocationID(std::uint32_t locationId);
-    std::shared_ptr<usb::UsbInterface> getControlInferaceWithDeviceInterface(const std::shared_ptr<usb::UsbDevice> &device);
+    std::shared_ptr<usb::UsbInterface> getControlInferaceWithDeviceInterface(
+        const std::shared_ptr<usb::UsbDevice> &device);
     void setupPreferences();
     void setDefaults();
     void loadPreferences();
@@ -100,9 +101,10 @@ public:
     void startStream();
     void stopStream();
     void windowWillClose();
-    void captureOutputDidOutputVideoFrame(capture::DecompressedVideoOutput *output, const capture::Frame &frame) override;
-    void captureOutputDidFinishRecordingToOutputFileAtURL(capture::MovieFileOutput *output, const QUrl &url,
-                                                          const QString &error);
+    void captureOutputDidOutputVideoFrame(
+        capture::DecompressedVideoOutput *output, const capture::Frame &frame) override;
+    void captureOutputDidFinishRecordingToOutputFileAtURL(
+        capture::MovieFileOutput *output, const QUrl &url, const QString &error);
     void previewClick(QObject *sender);
     void photoClick(QObject *sender);
     void preferencesClick(QObject *sender);
@@ -127,6 +129,9 @@ public:
     capture::Frame currentFrame();
     // The maker's web page, opened by the help actions.
     static const QUrl kMakerPage;
+    // The decoded-frame size for a photo-size entry; any entry past the table (or none, -1)
+    // gives the largest.
+    static QSize frameSizeForPhotoSizeIndex(int index);
 
     // ---- settings: public additions ----
     // ---- photos: public additions ----

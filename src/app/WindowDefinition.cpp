@@ -102,8 +102,8 @@ void WindowDefinition::connectActions()
     // signals are not emitted when code sets the controls.
     QObject::connect(p.mPhotoSize, &QComboBox::activated, c, [c, &p] { c->preferencesChange(p.mPhotoSize); });
     QObject::connect(p.mVideoSize, &QComboBox::activated, c, [c, &p] { c->preferencesChange(p.mVideoSize); });
-    QObject::connect(p.mVideoCaptureAudio, &QCheckBox::clicked, c,
-                     [c, &p] { c->preferencesChange(p.mVideoCaptureAudio); });
+    QObject::connect(
+        p.mVideoCaptureAudio, &QCheckBox::clicked, c, [c, &p] { c->preferencesChange(p.mVideoCaptureAudio); });
 }
 
 bool WindowDefinition::eventFilter(QObject *watched, QEvent *event)

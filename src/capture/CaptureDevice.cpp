@@ -1,7 +1,7 @@
 #include "CaptureDevice.h"
 
-#include "Devices.h"
 #include "CaptureLog.h"
+#include "Devices.h"
 
 #include <QFile>
 #include <QMutex>
@@ -61,9 +61,10 @@ std::vector<DeviceDescription> parseVirtualCameras(const QString &text)
         DeviceDescription d;
         d.kind = DeviceKind::VirtualCamera;
         d.displayName = fields.at(0).trimmed();
-        d.modelUniqueID = fields.size() > 1 && !fields.at(1).isEmpty() ? fields.at(1) : QStringLiteral("Virtual Camera");
-        d.uniqueID = fields.size() > 2 && !fields.at(2).isEmpty() ? fields.at(2)
-                                                                  : QStringLiteral("virtual-%1").arg(index);
+        d.modelUniqueID
+            = fields.size() > 1 && !fields.at(1).isEmpty() ? fields.at(1) : QStringLiteral("Virtual Camera");
+        d.uniqueID
+            = fields.size() > 2 && !fields.at(2).isEmpty() ? fields.at(2) : QStringLiteral("virtual-%1").arg(index);
         if (fields.size() > 3) {
             static const QRegularExpression sizeRe(QStringLiteral("^(\\d{1,5})x(\\d{1,5})$"));
             const auto m = sizeRe.match(fields.at(3).trimmed());

@@ -13,20 +13,20 @@ namespace quillora::capture {
 enum class MediaType { Video, Sound };
 
 enum class DeviceKind {
-    V4l2Camera,     // a V4L2 capture node
-    VirtualCamera,  // a synthetic document page (QUILLORA_VIRTUAL_CAMERAS)
-    SoundSource,    // a source of the sound server
-    VirtualSound,   // a test tone (QUILLORA_VIRTUAL_MICROPHONE)
+    V4l2Camera,    // a V4L2 capture node
+    VirtualCamera, // a synthetic document page (QUILLORA_VIRTUAL_CAMERAS)
+    SoundSource,   // a source of the sound server
+    VirtualSound,  // a test tone (QUILLORA_VIRTUAL_MICROPHONE)
 };
 
 struct DeviceDescription {
     DeviceKind kind = DeviceKind::VirtualCamera;
-    QString displayName;   // the device's own name
-    QString modelUniqueID; // "UVC Camera VendorID_<v> ProductID_<p>" for USB cameras
-    QString uniqueID;      // "0x" + location ID + vendor + product for USB cameras
-    QString devicePath;    // /dev/videoN, or the sound server's source name
-    QString sysfsPath;     // the node's sysfs directory, when known
-    QSize nativeSize;      // fixed picture size of a virtual camera; empty: follow the request
+    QString displayName;    // the device's own name
+    QString modelUniqueID;  // "UVC Camera VendorID_<v> ProductID_<p>" for USB cameras
+    QString uniqueID;       // "0x" + location ID + vendor + product for USB cameras
+    QString devicePath;     // /dev/videoN, or the sound server's source name
+    QString sysfsPath;      // the node's sysfs directory, when known
+    QSize nativeSize;       // fixed picture size of a virtual camera; empty: follow the request
     bool isDefault = false; // the sound server's default source
 };
 

@@ -1,8 +1,8 @@
 #include "CaptureSession.h"
 
+#include "CaptureLog.h"
 #include "Devices.h"
 #include "Frame.h"
-#include "CaptureLog.h"
 #include "SessionGraph.h"
 
 #include <gst/app/gstappsink.h>
@@ -18,8 +18,8 @@ CaptureDeviceInput::CaptureDeviceInput(CaptureDevicePtr device)
 }
 
 CaptureOutput::~CaptureOutput() = default;
-void CaptureOutput::addedToSession(const std::vector<std::shared_ptr<CaptureDeviceInput>> &) {}
-void CaptureOutput::detach(SessionGraph &) {}
+void CaptureOutput::addedToSession(const std::vector<std::shared_ptr<CaptureDeviceInput>> &) { }
+void CaptureOutput::detach(SessionGraph &) { }
 bool CaptureOutput::busMessage(SessionGraph &, void *)
 {
     return false;
@@ -56,8 +56,8 @@ bool SessionGraph::linkVideoBranch(GstElement *first, const char *queueName)
     if (!queue)
         return false;
     // A branch that falls behind drops its oldest frame instead of stalling the camera.
-    g_object_set(queue, "leaky", 2 /* downstream */, "max-size-buffers", 2u, "max-size-bytes", 0u,
-                 "max-size-time", guint64(0), nullptr);
+    g_object_set(queue, "leaky", 2 /* downstream */, "max-size-buffers", 2u, "max-size-bytes", 0u, "max-size-time",
+        guint64(0), nullptr);
     gst_bin_add(GST_BIN(m_pipeline.get()), queue);
     return gst_element_link(m_videoTee, queue) && gst_element_link(queue, first);
 }
@@ -209,9 +209,9 @@ void CaptureSession::build()
     GstElement *viewScale = gst_element_factory_make("videoscale", "viewscale");
     GstElement *viewCaps = gst_element_factory_make("capsfilter", "viewcaps");
     GstElement *viewSink = gst_element_factory_make("appsink", "viewsink");
-    CapsPtr viewFilter(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width",
-                                           GST_TYPE_INT_RANGE, 2, kViewMaxWidth, "height", GST_TYPE_INT_RANGE, 2,
-                                           kViewMaxHeight, "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr));
+    CapsPtr viewFilter(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width", GST_TYPE_INT_RANGE,
+        2, kViewMaxWidth, "height", GST_TYPE_INT_RANGE, 2, kViewMaxHeight, "pixel-aspect-ratio", GST_TYPE_FRACTION, 1,
+        1, nullptr));
     g_object_set(viewCaps, "caps", viewFilter.get(), nullptr);
     g_object_set(viewSink, "max-buffers", 1u, "drop", TRUE, "sync", TRUE, "enable-last-sample", FALSE, nullptr);
     GstAppSinkCallbacks callbacks{};
@@ -256,7 +256,8 @@ void CaptureSession::startRunning()
     QStringList what;
     for (const auto &output : m_outputs)
         what << output->describe();
-    qCInfo(lcCapture).noquote() << "session started:" << (what.isEmpty() ? QStringLiteral("view only") : what.join(QStringLiteral(", ")));
+    qCInfo(lcCapture).noquote() << "session started:"
+                                << (what.isEmpty() ? QStringLiteral("view only") : what.join(QStringLiteral(", ")));
     if (m_failed || !m_graph->m_pipeline)
         return;
     if (gst_element_set_state(m_graph->m_pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
@@ -288,7 +289,7 @@ void CaptureSession::handleBusMessage(void *raw)
         GErrorPtr err(raw_error);
         GCharPtr dbg(debug);
         const QString text = QStringLiteral("%1: %2").arg(QString::fromUtf8(GST_OBJECT_NAME(GST_MESSAGE_SRC(message))),
-                                                           err ? QString::fromUtf8(err->message) : QString());
+            err ? QString::fromUtf8(err->message) : QString());
         qCWarning(lcCapture).noquote() << "capture error:" << text << (dbg ? dbg.get() : "");
         Q_EMIT runtimeError(text);
         break;

@@ -1,7 +1,7 @@
 #include "DecompressedVideoOutput.h"
 
-#include "Frame.h"
 #include "CaptureLog.h"
+#include "Frame.h"
 #include "SessionGraph.h"
 
 #include <gst/app/gstappsink.h>
@@ -44,10 +44,9 @@ void DecompressedVideoOutput::applyCaps()
         return;
     const QSize size = frameSize();
     CapsPtr caps(size.isValid()
-                     ? gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width", G_TYPE_INT,
-                                           size.width(), "height", G_TYPE_INT, size.height(), "pixel-aspect-ratio",
-                                           GST_TYPE_FRACTION, 1, 1, nullptr)
-                     : gst_caps_from_string("video/x-raw,format=BGRx"));
+            ? gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width", G_TYPE_INT, size.width(),
+                "height", G_TYPE_INT, size.height(), "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr)
+            : gst_caps_from_string("video/x-raw,format=BGRx"));
     g_object_set(m_capsFilter, "caps", caps.get(), nullptr);
 }
 

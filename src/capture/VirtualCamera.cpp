@@ -63,7 +63,7 @@ GstPadProbeReturn paintProbe(GstPad *pad, GstPadProbeInfo *info, gpointer userDa
     if (!gst_video_frame_map(&frame, &vinfo, buffer, GST_MAP_WRITE))
         return GST_PAD_PROBE_OK;
     QImage image(static_cast<uchar *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)), GST_VIDEO_FRAME_WIDTH(&frame),
-                 GST_VIDEO_FRAME_HEIGHT(&frame), GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), QImage::Format_RGB32);
+        GST_VIDEO_FRAME_HEIGHT(&frame), GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), QImage::Format_RGB32);
     paintVirtualPage(image, state->frames++);
     gst_video_frame_unmap(&frame);
     return GST_PAD_PROBE_OK;
@@ -92,18 +92,17 @@ ElementPtr makeVirtualCameraSource(QSize size, QString *error)
     }
     // The test source paints the paper and paces the frames by the clock; the probe draws
     // the page on top, in place.
-    g_object_set(src, "is-live", TRUE, "pattern", 21 /* solid-color */, "foreground-color", guint(kVirtualPaper),
-                 nullptr);
-    CapsPtr caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width", G_TYPE_INT,
-                                     size.width(), "height", G_TYPE_INT, size.height(), "framerate",
-                                     GST_TYPE_FRACTION, 30, 1, "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1,
-                                     nullptr));
+    g_object_set(src, "is-live", TRUE, "foreground-color", guint(kVirtualPaper), nullptr);
+    gst_util_set_object_arg(G_OBJECT(src), "pattern", "solid-color");
+    CapsPtr caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width", G_TYPE_INT, size.width(),
+        "height", G_TYPE_INT, size.height(), "framerate", GST_TYPE_FRACTION, 30, 1, "pixel-aspect-ratio",
+        GST_TYPE_FRACTION, 1, 1, nullptr));
     g_object_set(filter, "caps", caps.get(), nullptr);
     gst_bin_add_many(GST_BIN(bin.get()), src, filter, nullptr);
     gst_element_link(src, filter);
     PadPtr filterSrc(gst_element_get_static_pad(filter, "src"));
     gst_pad_add_probe(filterSrc.get(), GST_PAD_PROBE_TYPE_BUFFER, paintProbe, new ProbeState,
-                      [](gpointer p) { delete static_cast<ProbeState *>(p); });
+        [](gpointer p) { delete static_cast<ProbeState *>(p); });
     gst_element_add_pad(bin.get(), gst_ghost_pad_new("src", filterSrc.get()));
     return bin;
 }

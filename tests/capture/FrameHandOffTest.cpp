@@ -1,0 +1,71 @@
+// The frame hand-off between the streaming thread and its readers: readers always get a whole,
+// live frame while the writer replaces it as fast as it can. Run under ThreadSanitizer too.
+#include "VemoViewController.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+using quillora::app::VemoViewController;
+using quillora::capture::Frame;
+
+namespace {
+
+// Every pixel of frame n holds n, so a reader can tell a torn or freed frame from a whole one.
+Frame taggedFrame(quint32 n)
+{
+    QImage image(16, 8, QImage::Format_RGB32);
+    image.fill(QColor::fromRgb(0xFF000000u | n));
+    return Frame::fromImage(image);
+}
+
+} // namespace
+
+TEST(FrameHandOff, ConcurrentReadersAlwaysSeeAWholeFrame)
+{
+    VemoViewController controller;
+    EXPECT_FALSE(controller.currentFrame());
+    constexpr quint32 kFrames = 3000;
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0};
+    std::atomic<int> reads{0};
+
+    auto reader = [&] {
+        while (!done.load()) {
+            const Frame frame = controller.currentFrame();
+            if (!frame)
+                continue;
+            const QImage image = frame.image();
+            const QRgb first = image.pixel(0, 0);
+            if (image.pixel(15, 7) != first || image.pixel(7, 3) != first)
+                torn.fetch_add(1);
+            reads.fetch_add(1);
+        }
+    };
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 3; ++i)
+        readers.emplace_back(reader);
+    std::thread writer([&] {
+        for (quint32 n = 1; n <= kFrames; ++n)
+            controller.captureOutputDidOutputVideoFrame(nullptr, taggedFrame(n));
+        done.store(true);
+    });
+    writer.join();
+    for (auto &t : readers)
+        t.join();
+    EXPECT_EQ(torn.load(), 0);
+    EXPECT_GT(reads.load(), 0);
+    // The newest frame is the one kept, and it outlives the writer.
+    EXPECT_EQ(controller.currentFrame().image().pixel(0, 0) & 0xFFFFFFu, kFrames);
+}
+
+TEST(FrameHandOff, TheControllerKeepsTheFrameItWasHandedNotACopy)
+{
+    VemoViewController controller;
+    const Frame frame = taggedFrame(7);
+    controller.captureOutputDidOutputVideoFrame(nullptr, frame);
+    EXPECT_TRUE(controller.currentFrame().sameAs(frame));
+    EXPECT_EQ(controller.currentFrame().image().constBits(), frame.image().constBits());
+}
