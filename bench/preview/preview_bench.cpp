@@ -1,0 +1,102 @@
+// Preview benchmark: the capture layer with the real capture view showing a virtual camera,
+// for a fixed time. Prints frames shown per second and CPU time per frame of this process.
+// Usage: preview_bench [seconds] [width] [height]   (see bench/README.md)
+#include "CaptureDevice.h"
+#include "CaptureSession.h"
+#include "CaptureView.h"
+#include "DecompressedVideoOutput.h"
+#include "Frame.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <atomic>
+#include <cstdio>
+
+using namespace quillora::capture;
+
+namespace {
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Keeps the newest frame the way the controller does, so the hand-off costs what it costs.
+struct KeepNewest : DecompressedVideoOutputDelegate {
+    std::atomic<long> frames{0};
+    std::mutex mutex; // guards newest
+    Frame newest;
+    void captureOutputDidOutputVideoFrame(DecompressedVideoOutput *, const Frame &frame) override
+    {
+        Frame exchanged = frame;
+        {
+            std::lock_guard lock(mutex);
+            std::swap(newest, exchanged);
+        }
+        frames.fetch_add(1);
+    }
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int seconds = argc > 1 ? std::atoi(argv[1]) : 20;
+    const int width = argc > 2 ? std::atoi(argv[2]) : 2048;
+    const int height = argc > 3 ? std::atoi(argv[3]) : 1536;
+
+    DeviceDescription d;
+    d.kind = DeviceKind::VirtualCamera;
+    d.displayName = QStringLiteral("Bench Camera");
+    d.nativeSize = QSize(width, height);
+    auto camera = std::make_shared<CaptureDevice>(d);
+
+    CaptureView view;
+    view.resize(800, 600);
+    view.show();
+    KeepNewest keeper;
+    auto session = std::make_shared<CaptureSession>();
+    auto output = std::make_shared<DecompressedVideoOutput>();
+    QString error;
+    session->addInput(std::make_shared<CaptureDeviceInput>(camera), &error);
+    output->setDelegate(&keeper);
+    session->addOutput(output, &error);
+    output->setPixelBufferAttributes({{kPixelBufferWidthKey, width}, {kPixelBufferHeightKey, height}});
+    view.setCaptureSession(session);
+    session->startRunning();
+
+    // Warm up for a second, then measure.
+    double cpuStart = 0;
+    quint64 shownStart = 0;
+    long framesStart = 0;
+    QElapsedTimer wall;
+    QTimer::singleShot(1000, [&] {
+        cpuStart = cpuSeconds();
+        shownStart = view.framesShown();
+        framesStart = keeper.frames.load();
+        wall.start();
+        QTimer::singleShot(seconds * 1000, [&] { app.quit(); });
+    });
+    app.exec();
+    const double elapsed = double(wall.elapsed()) / 1000.0;
+    const double cpu = cpuSeconds() - cpuStart;
+    const double shown = double(view.framesShown() - shownStart);
+    const double decoded = double(keeper.frames.load() - framesStart);
+    session.reset();
+    std::printf("preview %dx%d for %.1f s: %.1f frames shown/s, %.1f frames decoded/s, %.2f ms CPU per frame, "
+                "%.1f%% of one core\n",
+                width, height, elapsed, shown / elapsed, decoded / elapsed, shown > 0 ? cpu * 1000.0 / shown : 0.0,
+                cpu / elapsed * 100.0);
+    std::printf("RESULT shown_fps=%.2f cpu_ms_per_frame=%.3f\n", shown / elapsed, shown > 0 ? cpu * 1000.0 / shown : 0.0);
+    return shown > 0 ? 0 : 1;
+}
