@@ -1,0 +1,173 @@
+#include "UserDefaults.h"
+
+#include "PrefsLog.h"
+
+#include <QFileInfo>
+#include <QSettings>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace quillora::prefs {
+
+namespace {
+
+// The settings object for our file. A fresh one for every use: QSettings shares the parsed
+// file between its instances and re-reads it when it changed on disk.
+std::unique_ptr<QSettings> openStore()
+{
+    auto store = std::make_unique<QSettings>(
+        QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Quillora"), QStringLiteral("quillora"));
+    // Never fall back to writing over the old file in place: a crash or a full disk in the
+    // middle would leave it half-written.
+    store->setAtomicSyncRequired(true);
+    return store;
+}
+
+// Which file is at a path: a successful save always puts a new file there.
+struct FileIdentity {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+
+    bool operator==(const FileIdentity &) const = default;
+};
+
+FileIdentity identityOf(const QString &path)
+{
+    struct stat st { };
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return {true, st.st_dev, st.st_ino};
+}
+
+// The rename that replaced the file is only durable once the folder's entry is on disk too.
+QString flushFolder(const QString &folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    QString error;
+    if (::fsync(fd) != 0 && errno != EINVAL) // EINVAL: a file system that cannot sync folders
+        error = QString::fromLocal8Bit(std::strerror(errno));
+    ::close(fd);
+    return error;
+}
+
+} // namespace
+
+UserDefaults &UserDefaults::standardUserDefaults()
+{
+    static UserDefaults shared;
+    return shared;
+}
+
+QString UserDefaults::fileName()
+{
+    return openStore()->fileName();
+}
+
+void UserDefaults::registerDefaults(const QHash<QString, QString> &defaults)
+{
+    m_registered.insert(defaults);
+}
+
+std::optional<QString> UserDefaults::textOfStoredValue(const QVariant &value)
+{
+    switch (value.metaType().id()) {
+    case QMetaType::QString:
+        return value.toString();
+    case QMetaType::Bool:
+        return value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
+    case QMetaType::Char:
+    case QMetaType::SChar:
+    case QMetaType::Short:
+    case QMetaType::Int:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+        return QString::number(value.toLongLong());
+    case QMetaType::UChar:
+    case QMetaType::UShort:
+    case QMetaType::UInt:
+    case QMetaType::ULong:
+    case QMetaType::ULongLong:
+        return QString::number(value.toULongLong());
+    case QMetaType::Float:
+    case QMetaType::Double: {
+        const double number = value.toDouble();
+        // A whole number reads as plain digits ("1024", not "1024.0" or "1.024e+03").
+        if (std::isfinite(number) && number == std::trunc(number) && std::fabs(number) < 9.0e15)
+            return QString::number(static_cast<qint64>(number));
+        return QString::number(number, 'g', QLocale::FloatingPointShortest);
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<QString> UserDefaults::stringForKey(const QString &key) const
+{
+    for (auto it = m_pending.crbegin(); it != m_pending.crend(); ++it) {
+        if (it->first == key)
+            return it->second;
+    }
+    const auto store = openStore();
+    if (store->status() != QSettings::NoError && !m_readProblemReported) {
+        m_readProblemReported = true;
+        qCInfo(lcPrefs).noquote() << QStringLiteral("settings file %1 is %2; what cannot be read falls back")
+                                         .arg(store->fileName(),
+                                             store->status() == QSettings::FormatError ? QStringLiteral("malformed")
+                                                                                       : QStringLiteral("unreadable"));
+    }
+    // A key that holds only a group of keys below it has no value of its own.
+    const QVariant stored = store->value(key);
+    if (!stored.isValid())
+        return m_registered.contains(key) ? std::optional<QString>(m_registered.value(key)) : std::nullopt;
+    return textOfStoredValue(stored);
+}
+
+void UserDefaults::setValue(const QString &value, const QString &key)
+{
+    m_pending.append({key, value});
+}
+
+SaveResult UserDefaults::synchronize()
+{
+    const QList<QPair<QString, QString>> pending = std::exchange(m_pending, {});
+    const QString path = fileName();
+    const FileIdentity before = identityOf(path);
+
+    QSettings::Status status = QSettings::NoError;
+    {
+        const auto store = openStore();
+        for (const auto &[key, text] : pending)
+            store->setValue(key, text);
+        store->sync();
+        status = store->status();
+    }
+
+    // QSettings reports a file it could not parse before it reports a failed write, so the
+    // status alone cannot tell a failed save from a good one; the file can: a save that went
+    // through renamed a new file over the old one.
+    const FileIdentity after = identityOf(path);
+    if (status == QSettings::AccessError || !after.exists || after == before) {
+        QString why = QStringLiteral("the file could not be replaced");
+        const QFileInfo info(path);
+        if (!QFileInfo(info.absolutePath()).isDir())
+            why = QStringLiteral("its folder %1 cannot be created").arg(info.absolutePath());
+        else if (info.exists() && !info.isFile())
+            why = QStringLiteral("it is not a regular file");
+        return {false, why};
+    }
+    if (const QString error = flushFolder(QFileInfo(path).absolutePath()); !error.isEmpty())
+        return {false, QStringLiteral("written, but its folder could not be flushed to disk: %1").arg(error)};
+    return {true, {}};
+}
+
+} // namespace quillora::prefs

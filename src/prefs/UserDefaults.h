@@ -1,0 +1,59 @@
+#pragma once
+// The user-defaults store: short texts under keys, kept between runs in the INI file
+// $XDG_CONFIG_HOME/Quillora/quillora.conf, keys at top level. Defaults registered in a run
+// answer for keys that hold no stored value, in that run only; they are never written.
+//
+// Main thread only, like everything that reads or writes the settings.
+#include <QHash>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QVariant>
+
+#include <optional>
+
+namespace quillora::prefs {
+
+// The outcome of writing the store to disk.
+struct SaveResult {
+    bool saved = false;
+    QString error; // why not, when not saved
+};
+
+class UserDefaults {
+public:
+    UserDefaults() = default;
+
+    // The application's one store, shared by everything in the process.
+    static UserDefaults &standardUserDefaults();
+
+    // Adds to the defaults of this run; a key registered again takes the new text.
+    void registerDefaults(const QHash<QString, QString> &defaults);
+
+    // The stored text of a key, else its registered default, else nothing. A stored number
+    // gives its decimal text; any other kind of stored value (a list, a group of keys, bytes)
+    // gives nothing, not the default.
+    std::optional<QString> stringForKey(const QString &key) const;
+
+    // Stores a text under a key. It reaches the file at the next synchronize().
+    void setValue(const QString &value, const QString &key);
+
+    // Writes what setValue was given since the last call and makes sure it reached the disk:
+    // the file is replaced atomically (a new file renamed over the old, so the old one is
+    // never left half-written), its data and the folder entry flushed. On failure the
+    // previous file stays as it was.
+    SaveResult synchronize();
+
+    // Where the store lives.
+    static QString fileName();
+
+    // The text that stringForKey gives for a stored value.
+    static std::optional<QString> textOfStoredValue(const QVariant &value);
+
+private:
+    QHash<QString, QString> m_registered;
+    QList<QPair<QString, QString>> m_pending; // (key, text), in the order they were given
+    mutable bool m_readProblemReported = false;
+};
+
+} // namespace quillora::prefs
