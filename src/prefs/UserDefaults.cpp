@@ -4,6 +4,7 @@
 
 #include <QFileInfo>
 #include <QSettings>
+#include <QStandardPaths>
 
 #include <cerrno>
 #include <cmath>
@@ -18,16 +19,25 @@ namespace quillora::prefs {
 
 namespace {
 
+// Settings files hold ten short texts; anything this large was not written by us, and reading
+// it would cost seconds and hundreds of megabytes at every start.
+constexpr qint64 kLargestStore = 1 << 20;
+
 // The settings object for our file. A fresh one for every use: QSettings shares the parsed
 // file between its instances and re-reads it when it changed on disk.
-std::unique_ptr<QSettings> openStore()
+std::unique_ptr<QSettings> openStore(const QString &path)
 {
-    auto store = std::make_unique<QSettings>(
-        QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Quillora"), QStringLiteral("quillora"));
+    auto store = std::make_unique<QSettings>(path, QSettings::IniFormat);
     // Never fall back to writing over the old file in place: a crash or a full disk in the
     // middle would leave it half-written.
     store->setAtomicSyncRequired(true);
     return store;
+}
+
+bool oversized(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.isFile() && info.size() > kLargestStore;
 }
 
 // Which file is at a path: a successful save always puts a new file there.
@@ -70,7 +80,10 @@ UserDefaults &UserDefaults::standardUserDefaults()
 
 QString UserDefaults::fileName()
 {
-    return openStore()->fileName();
+    // By path rather than by organisation and application name: QSettings would call an INI
+    // file of ours "quillora.ini", and look into /etc/xdg for values we never stored.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+        + QStringLiteral("/Quillora/quillora.conf");
 }
 
 void UserDefaults::registerDefaults(const QHash<QString, QString> &defaults)
@@ -117,19 +130,35 @@ std::optional<QString> UserDefaults::stringForKey(const QString &key) const
         if (it->first == key)
             return it->second;
     }
-    const auto store = openStore();
-    if (store->status() != QSettings::NoError && !m_readProblemReported) {
-        m_readProblemReported = true;
-        qCInfo(lcPrefs).noquote() << QStringLiteral("settings file %1 is %2; what cannot be read falls back")
-                                         .arg(store->fileName(),
-                                             store->status() == QSettings::FormatError ? QStringLiteral("malformed")
-                                                                                       : QStringLiteral("unreadable"));
+    const auto registered = [&]() -> std::optional<QString> {
+        if (m_registered.contains(key))
+            return m_registered.value(key);
+        return std::nullopt;
+    };
+    const QString path = fileName();
+    if (oversized(path)) {
+        reportReadProblem(QStringLiteral("settings file %1 is too large to be ours; it is not read").arg(path));
+        return registered();
+    }
+    const auto store = openStore(path);
+    if (store->status() != QSettings::NoError) {
+        const bool malformed = store->status() == QSettings::FormatError;
+        reportReadProblem(QStringLiteral("settings file %1 is %2; what cannot be read falls back")
+                              .arg(path, malformed ? QStringLiteral("malformed") : QStringLiteral("unreadable")));
     }
     // A key that holds only a group of keys below it has no value of its own.
     const QVariant stored = store->value(key);
     if (!stored.isValid())
-        return m_registered.contains(key) ? std::optional<QString>(m_registered.value(key)) : std::nullopt;
+        return registered();
     return textOfStoredValue(stored);
+}
+
+void UserDefaults::reportReadProblem(const QString &message) const
+{
+    if (m_readProblemReported)
+        return;
+    m_readProblemReported = true;
+    qCInfo(lcPrefs).noquote() << message;
 }
 
 void UserDefaults::setValue(const QString &value, const QString &key)
@@ -141,11 +170,20 @@ SaveResult UserDefaults::synchronize()
 {
     const QList<QPair<QString, QString>> pending = std::exchange(m_pending, {});
     const QString path = fileName();
+    if (oversized(path)) {
+        // Never read, so it cannot be merged; kept beside the new file rather than lost.
+        const QString aside = path + QStringLiteral(".too-large");
+        if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) != 0)
+            return {false,
+                QStringLiteral("it is too large and could not be set aside: %1")
+                    .arg(QString::fromLocal8Bit(std::strerror(errno)))};
+        qCInfo(lcPrefs).noquote() << QStringLiteral("settings file too large to be ours, set aside as %1").arg(aside);
+    }
     const FileIdentity before = identityOf(path);
 
     QSettings::Status status = QSettings::NoError;
     {
-        const auto store = openStore();
+        const auto store = openStore(path);
         for (const auto &[key, text] : pending)
             store->setValue(key, text);
         store->sync();

@@ -44,13 +44,16 @@ public:
     // previous file stays as it was.
     SaveResult synchronize();
 
-    // Where the store lives.
+    // Where the store lives: $XDG_CONFIG_HOME (else ~/.config) + "/Quillora/quillora.conf",
+    // looked up at every use.
     static QString fileName();
 
     // The text that stringForKey gives for a stored value.
     static std::optional<QString> textOfStoredValue(const QVariant &value);
 
 private:
+    void reportReadProblem(const QString &message) const;
+
     QHash<QString, QString> m_registered;
     QList<QPair<QString, QString>> m_pending; // (key, text), in the order they were given
     mutable bool m_readProblemReported = false;
