@@ -1,0 +1,32 @@
+#pragma once
+// Writing one output file safely: the content goes to a temporary file in the target folder,
+// which is then moved into place under the name the naming rule gives. A failed write leaves
+// neither a partial file nor a damaged older one, and under the numbering rule a name taken
+// by someone else in the meantime is never overwritten.
+#include <QString>
+
+#include <functional>
+
+class QIODevice;
+
+namespace quillora::output {
+
+struct OutputTarget {
+    QString folderText;   // as the folder control gives it
+    QString baseName;     // as typed
+    QString extension;    // dot included
+    int collisionRow = 0; // 1 numbers, anything else replaces
+};
+
+struct OutputResult {
+    QString path;  // the file written, when it was
+    QString error; // why nothing was written
+    bool ok() const { return error.isEmpty() && !path.isEmpty(); }
+};
+
+// Writes the content into the device; false (with *error set) when it could not.
+using ContentWriter = std::function<bool(QIODevice &device, QString *error)>;
+
+OutputResult writeOutputFile(const OutputTarget &target, const ContentWriter &writeContent);
+
+} // namespace quillora::output

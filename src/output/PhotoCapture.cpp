@@ -1,0 +1,149 @@
+#include "PhotoCapture.h"
+
+#include "GifEncoder.h"
+#include "OutputLog.h"
+
+#include <QImageWriter>
+#include <QTransform>
+
+#include <mutex>
+
+namespace quillora::output {
+
+std::optional<PhotoFormat> photoFormatForIndex(int index)
+{
+    switch (unsigned(index)) {
+    case 0:
+        return PhotoFormat::Jpeg;
+    case 1:
+        return PhotoFormat::Png;
+    case 2:
+        return PhotoFormat::Gif;
+    case 3:
+        return PhotoFormat::Tiff;
+    default:
+        return std::nullopt;
+    }
+}
+
+QString photoExtension(std::optional<PhotoFormat> format)
+{
+    if (!format)
+        return QStringLiteral(".jpg");
+    switch (*format) {
+    case PhotoFormat::Jpeg:
+        return QStringLiteral(".jpg");
+    case PhotoFormat::Png:
+        return QStringLiteral(".png");
+    case PhotoFormat::Gif:
+        return QStringLiteral(".gif");
+    case PhotoFormat::Tiff:
+        return QStringLiteral(".tiff");
+    }
+    return QStringLiteral(".jpg");
+}
+
+QSize photoSizeForIndex(int sizeIndex, int rotation)
+{
+    QSize size;
+    switch (sizeIndex) {
+    case 0:
+        size = {320, 240};
+        break;
+    case 1:
+        size = {640, 480};
+        break;
+    case 2:
+        size = {1280, 1024};
+        break;
+    case 3:
+        size = {1600, 1200};
+        break;
+    default:
+        size = {2048, 1536};
+        break;
+    }
+    return (rotation == 1 || rotation == 3) ? size.transposed() : size;
+}
+
+QImage turnedImage(const QImage &image, int rotation)
+{
+    // Qt's y axis points down, so a positive angle turns clockwise on screen. Whole quarter
+    // turns take Qt's exact pixel-moving path: no resampling, no blur.
+    switch (rotation) {
+    case 1:
+        return image.transformed(QTransform().rotate(90));
+    case 2:
+        return image.transformed(QTransform().rotate(180));
+    case 3:
+        return image.transformed(QTransform().rotate(270));
+    default:
+        return image;
+    }
+}
+
+bool encodeImage(QIODevice &device, const QImage &image, PhotoFormat format, QString *error)
+{
+    const char *qtFormat = nullptr;
+    switch (format) {
+    case PhotoFormat::Jpeg:
+        qtFormat = "jpeg";
+        break;
+    case PhotoFormat::Png:
+        qtFormat = "png";
+        break;
+    case PhotoFormat::Tiff:
+        qtFormat = "tiff";
+        break;
+    case PhotoFormat::Gif:
+        return writeGif(device, image, error);
+    }
+    QImageWriter writer(&device, qtFormat);
+    if (writer.write(image))
+        return true;
+    *error = writer.errorString();
+    return false;
+}
+
+namespace {
+
+// Serialises photos: a window photo (main thread) and a button photo (listener thread) at
+// the same moment would otherwise race for the same name.
+std::mutex gPhotoWriteLock; // guards the photo write as a whole, naming included
+
+} // namespace
+
+OutputResult writePhoto(const QImage &frame, int rotation, const PhotoSettings &settings)
+{
+    const std::optional<PhotoFormat> format = photoFormatForIndex(settings.formatIndex);
+    if (!format)
+        return {QString(), QStringLiteral("format index %1: no such format").arg(settings.formatIndex)};
+    if (frame.isNull())
+        return {QString(), QStringLiteral("no frame")};
+
+    QImage photo = turnedImage(frame, rotation);
+    const QSize size = photoSizeForIndex(settings.sizeIndex, rotation);
+    // Frames arrive at the photo size. One decoded before a size change was applied does
+    // not: it is scaled, so the file always has the size the settings promise.
+    if (photo.size() != size) {
+        qCInfo(lcOutput).noquote() << "photo: frame of" << photo.width() << "x" << photo.height() << "scaled to"
+                                   << size.width() << "x" << size.height();
+        photo = photo.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    // Setting the resolution detaches a shared image; with the frame's own memory that is
+    // one copy of a rotation-0 frame, which also frees the capture buffer early.
+    photo.setDotsPerMeterX(kPhotoDotsPerMeter);
+    photo.setDotsPerMeterY(kPhotoDotsPerMeter);
+
+    const OutputTarget target{settings.folderText, settings.baseName, photoExtension(format), settings.collisionRow};
+    std::lock_guard lock(gPhotoWriteLock);
+    OutputResult result = writeOutputFile(
+        target, [&](QIODevice &device, QString *error) { return encodeImage(device, photo, *format, error); });
+    if (result.ok())
+        qCInfo(lcOutput).noquote() << "photo written:" << result.path;
+    else
+        qCInfo(lcOutput).noquote() << "photo not written:" << result.error;
+    return result;
+}
+
+} // namespace quillora::output

@@ -1,0 +1,51 @@
+#pragma once
+// Turning a frame into a photo file: the rotation of the preview, the size and format tables
+// of the settings, the encoders, and the safe write.
+#include "OutputFile.h"
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+#include <optional>
+
+class QIODevice;
+
+namespace quillora::output {
+
+enum class PhotoFormat { Jpeg, Png, Gif, Tiff };
+
+// The format by the index of the format control; none outside 0 to 3 (no selection, -1,
+// included: the index is compared unsigned).
+std::optional<PhotoFormat> photoFormatForIndex(int index);
+// ".jpg", ".png", ".gif", ".tiff"; ".jpg" for no format.
+QString photoExtension(std::optional<PhotoFormat> format);
+
+// The photo's size by the index of the size control, width and height exchanged for the
+// quarter turns (rotation 1 and 3).
+QSize photoSizeForIndex(int sizeIndex, int rotation);
+
+// The image turned by `rotation` quarter turns clockwise as seen on screen; any value but
+// 1, 2 and 3 leaves it as it is (the same image, not a copy).
+QImage turnedImage(const QImage &image, int rotation);
+
+// Encodes with the library's default settings.
+bool encodeImage(QIODevice &device, const QImage &image, PhotoFormat format, QString *error);
+
+// The nominal resolution photos are labelled with: 72 dots per inch.
+constexpr int kPhotoDotsPerMeter = 2835; // 72 / 0.0254, rounded
+
+struct PhotoSettings {
+    int sizeIndex = -1;
+    int formatIndex = -1;
+    QString folderText;
+    QString baseName;
+    int collisionRow = -1;
+};
+
+// Turns the frame, gives it the chosen size, encodes it and writes it under the name the
+// naming rule gives. Photos are written one at a time across all threads. The result's path
+// is set only when the file is complete on disk; on failure nothing new is left behind.
+OutputResult writePhoto(const QImage &frame, int rotation, const PhotoSettings &settings);
+
+} // namespace quillora::output
