@@ -2,6 +2,7 @@
 
 #include "CaptureLog.h"
 #include "ImageView.h"
+#include "MovieFileOutput.h"
 
 #include <QAction>
 #include <QApplication>
@@ -24,7 +25,8 @@ VemoViewController::VemoViewController(QObject *parent)
 VemoViewController::~VemoViewController()
 {
     // The pipeline's threads call back into this controller and into the view; end them
-    // before either goes away.
+    // before either goes away. A movie still being written is completed on the way.
+    mQuitting = true;
     stopStream();
 }
 
@@ -41,6 +43,12 @@ void VemoViewController::awakeFromNib()
 
 void VemoViewController::windowWillClose()
 {
+    // Quitting in the middle of a recording would leave a file without its index: the movie
+    // is completed first (a bounded wait), then the application ends. It is not opened,
+    // since the user asked to leave.
+    mQuitting = true;
+    if (mCaptureMovieFileOutput && mCaptureMovieFileOutput->isRecording())
+        finishMovieBeforeTeardown(false);
     mApp->quit();
 }
 
@@ -93,6 +101,11 @@ void VemoViewController::startStream()
 
 void VemoViewController::stopStream()
 {
+    // A rebuild for another reason (another camera, changed settings) would tear down the
+    // output that is writing a movie: the recording is ended first, its finish runs (the
+    // movie opens, `recording` is cleared), and the caller's startStream builds the preview.
+    if (mCaptureMovieFileOutput && mCaptureMovieFileOutput->isRecording())
+        finishMovieBeforeTeardown(!mQuitting);
     if (mCaptureSession)
         mCaptureSession->stopRunning();
     // Released in this order: the session (which ends its pipeline), then its inputs and

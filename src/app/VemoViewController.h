@@ -136,6 +136,8 @@ public:
     // ---- settings: public additions ----
     // ---- photos: public additions ----
     // ---- movies: public additions ----
+    // How long quitting or a rebuild waits for a movie being written to be completed.
+    static constexpr int kMovieFinishTimeoutMs = 5000;
     // ---- usb: public additions ----
     // ---- listener: public additions ----
 
@@ -153,6 +155,15 @@ private:
     // ---- settings: private additions ----
     // ---- photos: private additions ----
     // ---- movies: private additions ----
+    // A movie still being written is finished before its session is torn down (a rebuild
+    // for another reason, quitting): the finish callback's steps run, but for the rebuild,
+    // which the caller does anyway.
+    void finishMovieBeforeTeardown(bool openMovie);
+    // Logs the finished movie in quillora.output and opens it when a file was written.
+    void reportFinishedMovie(const QUrl &url, const QString &error, bool openMovie);
+    // "Start Capture" and the recording button fully shown.
+    void showRecordingIdle();
+    bool mQuitting = false; // set once the application ends: a finished movie is not opened then
     // ---- usb: private additions ----
     // ---- listener: private additions ----
 };

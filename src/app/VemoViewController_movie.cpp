@@ -1,13 +1,157 @@
 #include "VemoViewController.h"
 
+#include "MatrixControl.h"
+#include "MovieFileOutput.h"
+#include "OutputLog.h"
+#include "OutputPath.h"
+#include "PathControl.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QGraphicsOpacityEffect>
+#include <QLineEdit>
+#include <QPushButton>
+
 namespace quillora::app {
 
-// PLACEHOLDER(movies): the recording configuration lands with the movie output.
-void VemoViewController::addMovieFileOutput() {}
-void VemoViewController::recordingClick(QObject *) {}
-void VemoViewController::captureOutputDidFinishRecordingToOutputFileAtURL(capture::MovieFileOutput *, const QUrl &,
-                                                                          const QString &)
+namespace {
+
+const QString kMovieExtension = QStringLiteral(".mov");
+const QString kStartCaptureTitle = QStringLiteral("Start Capture");
+const QString kStopCaptureTitle = QStringLiteral("Stop Capture");
+
+void setAlphaValue(QWidget *widget, qreal alpha)
 {
+    if (!widget)
+        return;
+    auto *effect = qobject_cast<QGraphicsOpacityEffect *>(widget->graphicsEffect());
+    if (!effect) {
+        effect = new QGraphicsOpacityEffect(widget);
+        widget->setGraphicsEffect(effect); // the widget owns it from here
+    }
+    effect->setOpacity(alpha);
+}
+
+} // namespace
+
+void VemoViewController::addMovieFileOutput()
+{
+    QString error; // like every step of startStream, a refusal does not stop the start
+    mCaptureMovieFileOutput = std::make_shared<capture::MovieFileOutput>();
+    mCaptureSession->addOutput(mCaptureMovieFileOutput, &error);
+    mCaptureMovieFileOutput->setDelegate(
+        this, [this](capture::MovieFileOutput *output, const QUrl &url, const QString &why) {
+            captureOutputDidFinishRecordingToOutputFileAtURL(output, url, why);
+        });
+    const QString videoPreset = mVideoSize->currentIndex() == 0 ? capture::kCompressionOptions240SizeH264Video
+                                                                : capture::kCompressionOptionsSD480SizeH264Video;
+    for (const auto &connection : mCaptureMovieFileOutput->connections()) {
+        const QString mediaType = connection->mediaType();
+        capture::CompressionOptionsPtr options;
+        if (mediaType == capture::kMediaTypeVideo)
+            options = capture::CompressionOptions::compressionOptionsWithIdentifier(videoPreset);
+        else if (mediaType == capture::kMediaTypeSound)
+            options = capture::CompressionOptions::compressionOptionsWithIdentifier(
+                capture::kCompressionOptionsHighQualityAACAudio);
+        mCaptureMovieFileOutput->setCompressionOptions(options, connection);
+    }
+}
+
+void VemoViewController::recordingClick(QObject *)
+{
+    if (recording) {
+        // Stop request: the rest happens in the finish callback, once the file is complete.
+        if (mCaptureMovieFileOutput) {
+            mCaptureMovieFileOutput->recordToOutputFileURL(QUrl());
+        } else {
+            // No output is writing anything, so no finish would ever come: back to idle.
+            qCWarning(lcOutput) << "movie: no recording under way; the controls return to idle";
+            recording = false;
+            showRecordingIdle();
+        }
+        return;
+    }
+    // Without a camera there is no session to record from, and nothing would ever end the
+    // recording: the request is refused and nothing changes.
+    if (!device || !mCaptureSession) {
+        qCWarning(lcOutput) << "movie not started: no camera is open";
+        return;
+    }
+    const QString path = output::makeOutputPath(
+        mVideoPath->URL().path(), mVideoFilename->text(), kMovieExtension, mVideoOverwrite->selectedRow());
+    if (path.isEmpty()) {
+        qCWarning(lcOutput) << "movie not started: no movie folder is set";
+        return;
+    }
+    recording = true;
+    rotation = 0;
+    stopStream();
+    startStream();
+    if (!mCaptureMovieFileOutput) {
+        qCWarning(lcOutput) << "movie not started: the recording session has no movie output";
+        recording = false;
+        stopStream();
+        startStream();
+        return;
+    }
+    mCaptureMovieFileOutput->recordToOutputFileURL(QUrl::fromLocalFile(path));
+    setAlphaValue(mRecordingButton, 0.0);
+    mVideoMenu->setText(kStopCaptureTitle);
+}
+
+void VemoViewController::captureOutputDidFinishRecordingToOutputFileAtURL(
+    capture::MovieFileOutput *, const QUrl &url, const QString &error)
+{
+    reportFinishedMovie(url, error, true);
+    recording = false;
+    stopStream();
+    startStream();
+    showRecordingIdle();
+}
+
+void VemoViewController::finishMovieBeforeTeardown(bool openMovie)
+{
+    const auto output = mCaptureMovieFileOutput; // kept alive while it finishes
+    if (!output)
+        return;
+    const auto finish = output->finishNow(std::chrono::milliseconds(kMovieFinishTimeoutMs));
+    if (!finish)
+        return;
+    // The finish callback's steps, but for the rebuild: whoever tears the session down
+    // builds the next one, and with `recording` cleared it is the preview again.
+    reportFinishedMovie(finish->url, finish->error, openMovie);
+    recording = false;
+    showRecordingIdle();
+}
+
+void VemoViewController::reportFinishedMovie(const QUrl &url, const QString &error, bool openMovie)
+{
+    const QString path = url.toLocalFile();
+    const QFileInfo file(path);
+    // A recording that never got to write anything leaves no movie: there is nothing to
+    // open, and a player would only show an error.
+    const bool written = !path.isEmpty() && file.isFile() && file.size() > 0;
+    if (written)
+        qCInfo(lcOutput).noquote() << "movie written:" << path;
+    if (!error.isEmpty()) {
+        if (written)
+            qCWarning(lcOutput).noquote() << "movie ended early:" << path << "-" << error;
+        else
+            qCWarning(lcOutput).noquote()
+                << "movie not written:" << (path.isEmpty() ? url.toString() : path) << "-" << error;
+    }
+    if (written && openMovie)
+        QDesktopServices::openUrl(url);
+}
+
+void VemoViewController::showRecordingIdle()
+{
+    if (mVideoMenu)
+        mVideoMenu->setText(kStartCaptureTitle);
+    setAlphaValue(mRecordingButton, 1.0);
 }
 
 } // namespace quillora::app
