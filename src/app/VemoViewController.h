@@ -92,7 +92,7 @@ public:
     void awakeFromNib();
     VemoViewController *initCameraInterfaceWithLocationID(std::uint32_t locationId);
     std::shared_ptr<usb::UsbInterface> getControlInferaceWithDeviceInterface(
-        const std::shared_ptr<usb::UsbDevice> &device);
+        const std::shared_ptr<usb::UsbDevice> &deviceInterface);
     void setupPreferences();
     void setDefaults();
     void loadPreferences();
@@ -139,6 +139,9 @@ public:
     // How long quitting or a rebuild waits for a movie being written to be completed.
     static constexpr int kMovieFinishTimeoutMs = 5000;
     // ---- usb: public additions ----
+    // The USB host the camera control goes through; a test hands in its own before start-up.
+    // Without one, the machine's USB (libusb) is used from the first request on.
+    void setUsbHost(std::shared_ptr<usb::UsbHost> host);
     // ---- listener: public additions ----
 
 private:
@@ -165,6 +168,8 @@ private:
     void showRecordingIdle();
     bool mQuitting = false; // set once the application ends: a finished movie is not opened then
     // ---- usb: private additions ----
+    std::shared_ptr<usb::UsbHost> mUsbHost; // created on first use unless set; main thread only
+    usb::UsbHost *usbHost();
     // ---- listener: private additions ----
 };
 

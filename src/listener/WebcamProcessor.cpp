@@ -1,0 +1,9 @@
+#include "WebcamProcessor.h"
+
+namespace quillora::listener {
+
+void WebcamProcessor::killListener() { }
+
+void WebcamProcessor::unkillListener() { }
+
+} // namespace quillora::listener
