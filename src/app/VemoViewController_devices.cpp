@@ -5,20 +5,61 @@
 #include <QAction>
 #include <QMenu>
 
+#include <algorithm>
+
 namespace quillora::app {
 
 namespace {
 
+// The camera menu has ten prepared items; item i stands for camera i of the list.
+constexpr qsizetype kCameraMenuItems = 10;
+
 const QString kModel45937 = QStringLiteral("UVC Camera VendorID_2316 ProductID_45937");
 const QString kModel890 = QStringLiteral("UVC Camera VendorID_2316 ProductID_890");
 const QString kModel14096 = QStringLiteral("UVC Camera VendorID_2316 ProductID_14096");
+
+bool isKnownModel(const QString &model)
+{
+    return model == kModel45937 || model == kModel890 || model == kModel14096;
+}
 
 void logChosen(const capture::CaptureDevicePtr &camera)
 {
     if (camera)
         qCInfo(lcCapture).noquote() << QStringLiteral("camera chosen: %1 (%2, %3)")
                                            .arg(camera->localizedDisplayName(), camera->modelUniqueID(),
-                                                camera->uniqueID());
+                                               camera->uniqueID());
+}
+
+// The location ID at the head of a unique identifier: "0x" and up to eight hexadecimal digits,
+// the rest ignored; 0 when it does not begin so. Parsed by hand because scanf's %x would also
+// take a sign, blanks or a second "0x" and make a location out of them.
+std::uint32_t locationIdOf(const QString &uniqueId)
+{
+    if (!uniqueId.startsWith(QLatin1String("0x")))
+        return 0;
+    std::uint32_t value = 0;
+    for (qsizetype i = 2; i < uniqueId.size() && i < 10; ++i) {
+        const char16_t c = uniqueId.at(i).unicode();
+        std::uint32_t digit = 0;
+        if (c >= u'0' && c <= u'9')
+            digit = c - u'0';
+        else if (c >= u'a' && c <= u'f')
+            digit = c - u'a' + 10;
+        else if (c >= u'A' && c <= u'F')
+            digit = c - u'A' + 10;
+        else
+            break;
+        value = (value << 4) | digit;
+    }
+    return value;
+}
+
+// A menu title shows '&' as a mnemonic marker unless it is doubled.
+QString menuTitle(const QString &name)
+{
+    QString title = name;
+    return title.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
 } // namespace
@@ -27,34 +68,44 @@ capture::CaptureDevicePtr VemoViewController::setupDevices()
 {
     const auto devices = capture::inputDevicesWithMediaType(capture::MediaType::Video);
     const auto platformDefault = capture::defaultInputDeviceWithMediaType(capture::MediaType::Video);
+    const auto items = mDevicesMenu->actions();
+    const size_t listed = std::min(devices.size(), size_t(std::min(items.size(), kCameraMenuItems)));
+    if (devices.size() > listed)
+        qCInfo(lcCapture) << "camera menu full:" << devices.size() - listed << "camera(s) after the tenth not listed";
+
     capture::CaptureDevicePtr preferred;
     capture::CaptureDevicePtr defaultCamera;
-    for (const auto &candidate : devices) {
-        const QString model = candidate->modelUniqueID();
+    for (size_t i = 0; i < devices.size(); ++i) {
+        const QString model = devices[i]->modelUniqueID();
+        // Any attached 890 camera decides the listener variant, listed or not.
         if (model == kModel890)
             quilloraDevice = true;
-        if (model == kModel45937 || model == kModel890 || model == kModel14096)
-            preferred = candidate;
-        if (candidate == platformDefault)
-            defaultCamera = candidate;
+        // A camera the menu cannot show is not chosen either: the user could not see it marked
+        // nor choose it back.
+        if (i >= listed)
+            continue;
+        if (isKnownModel(model))
+            preferred = devices[i];
+        if (devices[i] == platformDefault)
+            defaultCamera = devices[i];
     }
-    const auto items = mDevicesMenu->actions();
-    for (size_t i = 0; i < devices.size(); ++i) {
-        if (i >= size_t(items.size())) {
-            qCWarning(lcCapture) << "camera menu full:" << devices.size() - i << "more camera(s) not listed";
-            break;
-        }
+    // The default is the first camera of the list; if a camera came or went between the two
+    // look-ups, the first of the list we are showing still is.
+    if (!defaultCamera && listed > 0)
+        defaultCamera = devices.front();
+
+    const capture::CaptureDevicePtr chosen = preferred ? preferred : defaultCamera;
+    for (size_t i = 0; i < listed; ++i) {
         QAction *item = items.at(qsizetype(i));
-        item->setText(devices[i]->localizedDisplayName());
+        item->setText(menuTitle(devices[i]->localizedDisplayName()));
         item->setVisible(true);
-        if (devices[i] == (preferred ? preferred : defaultCamera))
+        if (devices[i] == chosen)
             item->setChecked(true);
     }
+
     if (preferred) {
-        unsigned int locationId = 0;
-        const QByteArray uid = preferred->uniqueID().toUtf8();
-        if (std::sscanf(uid.constData(), "0x%8x", &locationId) != 1)
-            locationId = 0;
+        const std::uint32_t locationId = locationIdOf(preferred->uniqueID());
+        qCInfo(lcCapture).noquote() << QString::asprintf("USB location 0x%08x", unsigned(locationId));
         initCameraInterfaceWithLocationID(locationId);
         logChosen(preferred);
         return preferred;
@@ -65,29 +116,47 @@ capture::CaptureDevicePtr VemoViewController::setupDevices()
 
 capture::CaptureDevicePtr VemoViewController::setupAudioDevices()
 {
-    return capture::defaultInputDeviceWithMediaType(capture::MediaType::Sound);
+    auto input = capture::defaultInputDeviceWithMediaType(capture::MediaType::Sound);
+    if (input)
+        qCInfo(lcCapture).noquote() << "sound input:" << input->localizedDisplayName();
+    else
+        qCInfo(lcCapture) << "no sound input; movies will have no sound";
+    return input;
 }
 
 void VemoViewController::deviceMenuClick(QObject *sender)
 {
+    const auto items = mDevicesMenu->actions();
+    const qsizetype count = std::min(items.size(), kCameraMenuItems);
+    qsizetype chosen = -1;
+    for (qsizetype i = 0; i < count; ++i) {
+        if (items.at(i) == sender)
+            chosen = i;
+    }
+    if (chosen < 0) {
+        qCInfo(lcCapture) << "camera menu: the sender is not one of its items";
+        return;
+    }
+
     stopStream();
     const auto devices = capture::inputDevicesWithMediaType(capture::MediaType::Video);
-    const auto items = mDevicesMenu->actions();
-    for (int i = 0; i < 10 && i < items.size(); ++i) {
-        QAction *item = items.at(i);
-        if (item == sender) {
-            item->setChecked(true);
-            if (size_t(i) < devices.size()) {
-                device = devices[size_t(i)];
-                logChosen(device);
-            } else {
-                // The camera at that position is gone: keep the camera we had.
-                qCWarning(lcCapture) << "camera menu item" << i << "has no camera any more; keeping the current one";
-            }
-        } else {
-            item->setChecked(false);
-        }
+    qsizetype marked = chosen;
+    if (size_t(chosen) < devices.size()) {
+        device = devices[size_t(chosen)];
+    } else {
+        // The list has shrunk since the menu was filled. Keep the camera in use if it is still
+        // there, else take the default one, so that a picture keeps running whenever a camera
+        // is attached.
+        const auto kept = std::find(devices.begin(), devices.end(), device);
+        if (kept == devices.end())
+            device = devices.empty() ? nullptr : devices.front();
+        marked = device ? qsizetype(std::find(devices.begin(), devices.end(), device) - devices.begin()) : -1;
+        qCInfo(lcCapture) << "camera menu item" << chosen + 1 << "has no camera any more; the list has"
+                          << devices.size();
     }
+    for (qsizetype i = 0; i < count; ++i)
+        items.at(i)->setChecked(i == marked);
+    logChosen(device);
     startStream();
 }
 

@@ -36,6 +36,10 @@ bool CaptureDevice::open(QString *error)
         if (!node.exists()) {
             if (error)
                 *error = QStringLiteral("%1 is gone").arg(m_description.devicePath);
+            // Unplugged between listing and opening: the session that follows fails on its own
+            // and says so; this line says why.
+            qCInfo(lcCapture).noquote() << QStringLiteral("camera %1 cannot be opened: %2 is gone")
+                                               .arg(m_description.displayName, m_description.devicePath);
             m_open = false;
             return false;
         }

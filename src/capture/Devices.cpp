@@ -1,13 +1,11 @@
 #include "Devices.h"
 
 #include "CaptureLog.h"
+#include "SysfsCamera.h"
 #include "VirtualCamera.h"
 
-#include <QCollator>
 #include <QProcessEnvironment>
-#include <QRegularExpression>
 
-#include <algorithm>
 #include <mutex>
 
 namespace quillora::capture {
@@ -15,9 +13,7 @@ namespace quillora::capture {
 void ensureGstreamer()
 {
     static std::once_flag once;
-    std::call_once(once, [] {
-        gst_init(nullptr, nullptr);
-    });
+    std::call_once(once, [] { gst_init(nullptr, nullptr); });
 }
 
 namespace {
@@ -28,19 +24,23 @@ QString stringProperty(GstStructure *props, const char *name)
     return value ? QString::fromUtf8(value) : QString();
 }
 
-std::vector<DevicePtr> devicesOfProvider(const char *providerName)
+// The name under which the sound server knows a source: the pulse provider keeps it in the
+// device object itself, a PipeWire node (reached through its pulse service) in its properties.
+QString soundServerSourceName(GstDevice *device, GstStructure *props)
 {
-    std::vector<DevicePtr> out;
-    DeviceProviderPtr provider(gst_device_provider_factory_get_by_name(providerName));
-    if (!provider) {
-        qCInfo(lcCapture) << "no device provider" << providerName;
-        return out;
+    if (g_object_class_find_property(G_OBJECT_GET_CLASS(device), "internal-name")) {
+        gchar *raw = nullptr;
+        g_object_get(device, "internal-name", &raw, nullptr);
+        GCharPtr name(raw);
+        if (name && *name)
+            return QString::fromUtf8(name.get());
     }
-    GList *devices = gst_device_provider_get_devices(provider.get());
-    for (GList *l = devices; l; l = l->next)
-        out.emplace_back(GST_DEVICE(l->data)); // takes the list's reference
-    g_list_free(devices);
-    return out;
+    for (const char *key : {"node.name", "device.name"}) {
+        const QString value = stringProperty(props, key);
+        if (!value.isEmpty())
+            return value;
+    }
+    return {};
 }
 
 } // namespace
@@ -52,29 +52,14 @@ std::vector<DeviceDescription> listCameras()
     if (env.contains(QStringLiteral("QUILLORA_VIRTUAL_CAMERAS")))
         return parseVirtualCameras(env.value(QStringLiteral("QUILLORA_VIRTUAL_CAMERAS")));
 
-    std::vector<DeviceDescription> out;
-    for (const auto &device : devicesOfProvider("v4l2deviceprovider")) {
-        StructurePtr props(gst_device_get_properties(device.get()));
-        DeviceDescription d;
-        d.kind = DeviceKind::V4l2Camera;
-        d.devicePath = stringProperty(props.get(), "device.path");
-        d.sysfsPath = stringProperty(props.get(), "sysfs.path");
-        GCharPtr name(gst_device_get_display_name(device.get()));
-        d.displayName = name ? QString::fromUtf8(name.get()) : d.devicePath;
-        d.modelUniqueID = stringProperty(props.get(), "v4l2.device.card");
-        d.uniqueID = d.devicePath;
-        if (d.devicePath.isEmpty())
-            continue;
-        out.push_back(std::move(d));
-    }
-    // The camera menu maps item i to device i, so the order must not depend on the order
-    // in which the kernel or the provider happened to report the nodes.
-    QCollator collator;
-    collator.setNumericMode(true);
-    std::sort(out.begin(), out.end(), [&](const DeviceDescription &a, const DeviceDescription &b) {
-        return collator.compare(a.devicePath, b.devicePath) < 0;
-    });
-    return out;
+    // Straight from sysfs rather than through the V4L2 device provider: the provider opens every
+    // node and probes all its formats at each call (slow, and a camera that answers no format
+    // would silently vanish from the menu), and its sysfs path depends on how GStreamer was
+    // built. Here the node order is the kernel's numbering, the same at every call, and the
+    // kernel itself tells picture nodes from metadata nodes.
+    const QString sysfsRoot = env.value(QStringLiteral("QUILLORA_SYSFS_ROOT"), QStringLiteral("/sys"));
+    const QString devRoot = env.value(QStringLiteral("QUILLORA_DEV_ROOT"), QStringLiteral("/dev"));
+    return listSysfsCameras(sysfsRoot, devRoot, queryNodeCapabilities);
 }
 
 std::vector<DeviceDescription> listSoundSources()
@@ -92,18 +77,25 @@ std::vector<DeviceDescription> listSoundSources()
         d.isDefault = true;
         out.push_back(std::move(d));
     }
-    for (const auto &device : devicesOfProvider("pulsedeviceprovider")) {
-        GCharPtr klass(gst_device_get_device_class(device.get()));
-        if (!klass || !g_str_has_prefix(klass.get(), "Audio/Source"))
-            continue;
+    DeviceMonitorPtr monitor(gst_device_monitor_new());
+    if (gst_device_monitor_add_filter(monitor.get(), "Audio/Source", nullptr) == 0) {
+        qCInfo(lcCapture) << "no sound server to ask for sound inputs";
+        return out;
+    }
+    // Not started: get_devices asks each provider once, which is all a single look-up needs.
+    GList *devices = gst_device_monitor_get_devices(monitor.get());
+    for (GList *l = devices; l; l = l->next) {
+        DevicePtr device(GST_DEVICE(l->data)); // takes the list's reference
         StructurePtr props(gst_device_get_properties(device.get()));
         DeviceDescription d;
         d.kind = DeviceKind::SoundSource;
+        d.devicePath = soundServerSourceName(device.get(), props.get());
+        if (d.devicePath.isEmpty()) {
+            qCInfo(lcCapture) << "sound input without a sound server name skipped";
+            continue;
+        }
         GCharPtr name(gst_device_get_display_name(device.get()));
-        d.displayName = name ? QString::fromUtf8(name.get()) : QString();
-        d.devicePath = stringProperty(props.get(), "device.name");
-        if (d.devicePath.isEmpty())
-            d.devicePath = stringProperty(props.get(), "node.name");
+        d.displayName = name ? QString::fromUtf8(name.get()) : d.devicePath;
         d.modelUniqueID = stringProperty(props.get(), "device.description");
         d.uniqueID = d.devicePath;
         gboolean isDefault = FALSE;
@@ -111,6 +103,7 @@ std::vector<DeviceDescription> listSoundSources()
             d.isDefault = isDefault && virtualName.isEmpty();
         out.push_back(std::move(d));
     }
+    g_list_free(devices);
     return out;
 }
 
