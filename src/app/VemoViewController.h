@@ -135,6 +135,10 @@ public:
 
     // ---- settings: public additions ----
     // ---- photos: public additions ----
+    // Brings the live picture back to the front after a freeze (the still stays in its view).
+    void showLivePicture();
+    // Shortens the camera button's two-second hold, for tests only; production never calls it.
+    static void setSnapshotHoldIntervalForTesting(int milliseconds);
     // ---- movies: public additions ----
     // How long quitting or a rebuild waits for a movie being written to be completed.
     static constexpr int kMovieFinishTimeoutMs = 5000;

@@ -1,16 +1,149 @@
+// Freeze, rotation and photos: the controller's side. The work itself (turning, encoding,
+// naming, writing) lives in the output layer.
 #include "VemoViewController.h"
+
+#include "ImageView.h"
+#include "MatrixControl.h"
+#include "OutputLog.h"
+#include "PathControl.h"
+#include "PhotoCapture.h"
+
+#include <QAbstractEventDispatcher>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QLineEdit>
+#include <QStackedWidget>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <optional>
 
 namespace quillora::app {
 
-// PLACEHOLDER(photos): freeze, rotation and photos land with the output layer.
-void VemoViewController::previewClick(QObject *) {}
-void VemoViewController::rotateClick(QObject *) {}
+namespace {
+
+constexpr int kSnapshotHoldMilliseconds = 2000;
+std::atomic<int> gSnapshotHoldMilliseconds{kSnapshotHoldMilliseconds};
+
+// The photo settings as the controls hold them now. Widgets belong to the main thread.
+output::PhotoSettings readPhotoSettings(const VemoViewController &c)
+{
+    output::PhotoSettings settings;
+    settings.sizeIndex = c.mPhotoSize ? c.mPhotoSize->currentIndex() : -1;
+    settings.formatIndex = c.mPhotoFormat ? c.mPhotoFormat->currentIndex() : -1;
+    settings.folderText = c.mPhotoPath ? c.mPhotoPath->URL().path(QUrl::FullyDecoded) : QString();
+    settings.baseName = c.mPhotoFilename ? c.mPhotoFilename->text() : QString();
+    settings.collisionRow = c.mOverwrite ? c.mOverwrite->selectedRow() : -1;
+    return settings;
+}
+
+// From another thread (the camera's button) the controls are read by the main thread, which
+// the caller waits for. Nothing is held while waiting, so a window photo in progress on the
+// main thread simply finishes first. Gives up when the main thread does not answer (it is
+// shutting down), and then no photo is taken.
+std::optional<output::PhotoSettings> photoSettings(VemoViewController &c)
+{
+    if (QThread::currentThread() == c.thread())
+        return readPhotoSettings(c);
+    auto promise = std::make_shared<std::promise<output::PhotoSettings>>();
+    std::future<output::PhotoSettings> answer = promise->get_future();
+    QMetaObject::invokeMethod(
+        &c, [&c, promise] { promise->set_value(readPhotoSettings(c)); }, Qt::QueuedConnection);
+    if (answer.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        qCInfo(lcOutput) << "photo not taken: the main thread did not answer";
+        return std::nullopt;
+    }
+    return answer.get();
+}
+
+QStackedWidget *pictureStack(ImageView *preview)
+{
+    return preview ? qobject_cast<QStackedWidget *>(preview->parentWidget()) : nullptr;
+}
+
+} // namespace
+
+void VemoViewController::setSnapshotHoldIntervalForTesting(int milliseconds)
+{
+    gSnapshotHoldMilliseconds = milliseconds;
+}
+
+void VemoViewController::showLivePicture()
+{
+    if (QStackedWidget *stack = pictureStack(mPreviewImage))
+        stack->setCurrentWidget(mCaptureView);
+}
+
+void VemoViewController::previewClick(QObject *)
+{
+    if (!mCaptureSession)
+        return;
+    if (mCaptureSession->isRunning()) {
+        const capture::Frame frame = currentFrame();
+        if (!frame)
+            return;
+        // The still is the frame as decoded, unturned; the image shares the frame's pixels.
+        mPreviewImage->setImage(frame.image());
+        if (QStackedWidget *stack = pictureStack(mPreviewImage))
+            stack->setCurrentWidget(mPreviewImage);
+        mCaptureSession->stopRunning();
+        return;
+    }
+    mCaptureSession->startRunning();
+    showLivePicture();
+}
+
+void VemoViewController::rotateClick(QObject *)
+{
+    // Only the main thread changes the rotation; photos on other threads read it.
+    const std::int32_t next = rotation.load() + 1;
+    rotation.store(next == 4 ? 0 : next);
+}
+
 QImage VemoViewController::viewWillDisplayImage(capture::CaptureView *, const QImage &image)
 {
-    return image;
+    return output::turnedImage(image, rotation.load());
 }
-void VemoViewController::photoClick(QObject *) {}
-void VemoViewController::snapshotByKey() {}
+
+void VemoViewController::photoClick(QObject *)
+{
+    const capture::Frame frame = currentFrame(); // our own reference, kept until the photo is written
+    if (!frame)
+        return;
+    const std::int32_t turns = rotation.load();
+    const std::optional<output::PhotoSettings> settings = photoSettings(*this);
+    if (!settings)
+        return;
+    const output::OutputResult written = output::writePhoto(frame.image(), turns, *settings);
+    if (!written.ok())
+        return;
+    QDesktopServices::openUrl(QUrl::fromLocalFile(written.path));
+}
+
+void VemoViewController::snapshotByKey()
+{
+    if (gSnapshotBusy)
+        return;
+    // The hold ends on this thread's own event loop, like every other event of the listener;
+    // the timer's object lives here and goes with the timeout.
+    if (!QAbstractEventDispatcher::instance())
+        qCInfo(lcOutput) << "snapshotByKey: no event loop on this thread, the hold will not end";
+    auto *timer = new QTimer;
+    timer->setSingleShot(true);
+    timer->setTimerType(Qt::PreciseTimer);
+    QObject::connect(timer, &QTimer::timeout, timer, [this, timer] {
+        onTimer();
+        timer->deleteLater();
+    });
+    timer->start(gSnapshotHoldMilliseconds.load());
+    photoClick(nullptr);
+    gSnapshotBusy = true;
+}
+
 void VemoViewController::onTimer()
 {
     gSnapshotBusy = false;
