@@ -2,16 +2,19 @@
 
 #include "PrefsLog.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QLockFile>
+#include <QMap>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
@@ -40,21 +43,9 @@ bool oversized(const QString &path)
     return info.isFile() && info.size() > kLargestStore;
 }
 
-// Which file is at a path: a successful save always puts a new file there.
-struct FileIdentity {
-    bool exists = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-
-    bool operator==(const FileIdentity &) const = default;
-};
-
-FileIdentity identityOf(const QString &path)
+QString errnoText()
 {
-    struct stat st { };
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return {};
-    return {true, st.st_dev, st.st_ino};
+    return QString::fromLocal8Bit(std::strerror(errno));
 }
 
 // The rename that replaced the file is only durable once the folder's entry is on disk too.
@@ -170,41 +161,83 @@ SaveResult UserDefaults::synchronize()
 {
     const QList<QPair<QString, QString>> pending = std::exchange(m_pending, {});
     const QString path = fileName();
+    const QString folder = QFileInfo(path).absolutePath();
+    const auto failed = [](const QString &why) { return SaveResult{false, why}; };
+
+    if (!QDir().mkpath(folder))
+        return failed(QStringLiteral("its folder %1 cannot be created").arg(folder));
+    const QFileInfo existing(path);
+    if (existing.exists() && !existing.isFile())
+        return failed(QStringLiteral("it is not a regular file"));
+    // The lock QSettings itself takes on this file, so that two writers never interleave.
+    QLockFile lock(path + QStringLiteral(".lock"));
+    if (!lock.tryLock(5000))
+        return failed(QStringLiteral("another program holds its lock"));
     if (oversized(path)) {
         // Never read, so it cannot be merged; kept beside the new file rather than lost.
         const QString aside = path + QStringLiteral(".too-large");
         if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) != 0)
-            return {false,
-                QStringLiteral("it is too large and could not be set aside: %1")
-                    .arg(QString::fromLocal8Bit(std::strerror(errno)))};
+            return failed(QStringLiteral("it is too large and could not be set aside: %1").arg(errnoText()));
         qCInfo(lcPrefs).noquote() << QStringLiteral("settings file too large to be ours, set aside as %1").arg(aside);
     }
-    const FileIdentity before = identityOf(path);
 
-    QSettings::Status status = QSettings::NoError;
+    // Everything the file holds now, with the new texts: no key is ever dropped.
+    QMap<QString, QVariant> intended;
     {
-        const auto store = openStore(path);
-        for (const auto &[key, text] : pending)
-            store->setValue(key, text);
-        store->sync();
-        status = store->status();
+        const auto current = openStore(path);
+        if (current->status() == QSettings::AccessError)
+            return failed(QStringLiteral("it cannot be read"));
+        const QStringList keys = current->allKeys();
+        for (const QString &key : keys)
+            intended.insert(key, current->value(key));
     }
+    for (const auto &[key, text] : pending)
+        intended.insert(key, text);
 
-    // QSettings reports a file it could not parse before it reports a failed write, so the
-    // status alone cannot tell a failed save from a good one; the file can: a save that went
-    // through renamed a new file over the old one.
-    const FileIdentity after = identityOf(path);
-    if (status == QSettings::AccessError || !after.exists || after == before) {
-        QString why = QStringLiteral("the file could not be replaced");
-        const QFileInfo info(path);
-        if (!QFileInfo(info.absolutePath()).isDir())
-            why = QStringLiteral("its folder %1 cannot be created").arg(info.absolutePath());
-        else if (info.exists() && !info.isFile())
-            why = QStringLiteral("it is not a regular file");
-        return {false, why};
+    // QSettings writes through QSaveFile, which in Qt 6.4 does not notice when the last write of
+    // its buffer fails (a full disk) and renames the truncated file into place all the same. So
+    // the new contents go to a file of their own first, are read back under a name QSettings has
+    // never seen (it would answer from its cache otherwise), and only a file that holds every
+    // key replaces the settings file, by one rename.
+    QTemporaryFile scratch(path + QStringLiteral(".XXXXXX"));
+    if (!scratch.open())
+        return failed(QStringLiteral("cannot write in its folder: %1").arg(scratch.errorString()));
+    scratch.close();
+    const QString written = scratch.fileName();
+    const QString checked = written + QStringLiteral(".checked");
+    const auto discard = [&] { QFile::remove(checked); };
+    {
+        QSettings out(written, QSettings::IniFormat);
+        out.setAtomicSyncRequired(true);
+        for (auto it = intended.cbegin(); it != intended.cend(); ++it)
+            out.setValue(it.key(), it.value());
+        out.sync();
+        if (out.status() == QSettings::AccessError)
+            return failed(QStringLiteral("the new contents could not be written"));
     }
-    if (const QString error = flushFolder(QFileInfo(path).absolutePath()); !error.isEmpty())
-        return {false, QStringLiteral("written, but its folder could not be flushed to disk: %1").arg(error)};
+    if (::rename(QFile::encodeName(written).constData(), QFile::encodeName(checked).constData()) != 0)
+        return failed(QStringLiteral("the new contents could not be checked: %1").arg(errnoText()));
+    {
+        QSettings back(checked, QSettings::IniFormat);
+        QStringList keys = back.allKeys();
+        keys.sort();
+        bool complete = back.status() == QSettings::NoError && keys == QStringList(intended.keys());
+        for (const auto &[key, text] : pending)
+            complete = complete && back.value(key) == QVariant(intended.value(key));
+        if (!complete) {
+            discard();
+            return failed(QStringLiteral("the new contents did not reach the disk whole (is it full?)"));
+        }
+    }
+    if (::rename(QFile::encodeName(checked).constData(), QFile::encodeName(path).constData()) != 0) {
+        const QString why = errnoText();
+        discard();
+        return failed(QStringLiteral("the new contents could not replace it: %1").arg(why));
+    }
+    // QSaveFile flushed the data before its rename; the renames are durable once the folder's
+    // entries are on disk too.
+    if (const QString error = flushFolder(folder); !error.isEmpty())
+        return failed(QStringLiteral("written, but its folder could not be flushed to disk: %1").arg(error));
     return {true, {}};
 }
 
