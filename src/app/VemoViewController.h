@@ -175,6 +175,10 @@ private:
     std::shared_ptr<usb::UsbHost> mUsbHost; // created on first use unless set; main thread only
     usb::UsbHost *usbHost();
     // ---- listener: private additions ----
+    // The snapshot-button listener's thread (a listener::ListenerThread): asked to stop and
+    // joined when the application quits or the controller goes, so that no button photo runs
+    // on a controller or window that is gone.
+    std::unique_ptr<QObject> mSnapshotListener;
 };
 
 } // namespace quillora::app

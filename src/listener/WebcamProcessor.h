@@ -32,9 +32,9 @@ protected:
     ~SnapshotTarget() = default;
 };
 
-constexpr std::uint16_t kListenerVendorId = 2316;          // 0x090C
-constexpr std::uint16_t kListenerProductId = 45937;        // 0xB371, registerListener
-constexpr std::uint16_t kListenerProductIdQuillora = 890;  // 0x037A, registerListenerQuillora
+constexpr std::uint16_t kListenerVendorId = 2316;         // 0x090C
+constexpr std::uint16_t kListenerProductId = 45937;       // 0xB371, registerListener
+constexpr std::uint16_t kListenerProductIdQuillora = 890; // 0x037A, registerListenerQuillora
 constexpr std::uint32_t kMessageServiceIsTerminated = 0xE0000010;
 constexpr std::uint8_t kButtonPipe = 1;
 
