@@ -142,9 +142,12 @@ std::optional<QUrl> locationForText(const std::optional<QString> &text)
 {
     if (!text || text->isEmpty())
         return std::nullopt;
-    const QUrl location
-        = text->startsWith(QLatin1Char('/')) ? locationForBarePath(*text) : QUrl(*text, QUrl::TolerantMode);
-    if (!location.isValid() || location.isEmpty())
+    if (text->startsWith(QLatin1Char('/')))
+        return locationForBarePath(*text);
+    // Only a file URL names a folder; a relative or foreign text would send photos somewhere
+    // nobody chose.
+    const QUrl location(*text, QUrl::TolerantMode);
+    if (!location.isValid() || !location.isLocalFile() || !location.path().startsWith(QLatin1Char('/')))
         return std::nullopt;
     return location;
 }

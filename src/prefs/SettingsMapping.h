@@ -61,9 +61,9 @@ QString fileNameForText(const std::optional<QString> &text);
 
 // A folder as a location. A bare path ("/home/u/My Desktop/") is taken literally: spaces,
 // non-ASCII letters and '%' are part of the folder's name, and the URL's path() gives it back
-// unchanged. Anything else is read as URL text ("file:///home/u/My%20Desktop/").
+// unchanged. Anything else is read as a file URL ("file:///home/u/My%20Desktop/").
 // std::nullopt means "leave the path control as it is": nothing stored, an empty text, or a
-// text that is no URL, so that the folder stays usable instead of becoming nothing.
+// text that is no file URL, so that the folder stays usable instead of becoming nothing.
 std::optional<QUrl> locationForText(const std::optional<QString> &text);
 // The stored form of a location: a location without a scheme (the Desktop location) as its
 // bare path, exactly; a file URL as its encoded URL text. Either reads back to the same URL.

@@ -199,6 +199,10 @@ TEST(SettingsLocations, NothingUsableLeavesTheControlAlone)
     EXPECT_FALSE(locationForText(std::nullopt));
     EXPECT_FALSE(locationForText(QString()));
     EXPECT_FALSE(locationForText(QStringLiteral("http://[::1")));
+    // Not a folder of this computer, or not a whole path.
+    EXPECT_FALSE(locationForText(QStringLiteral("http://example.com/photos/")));
+    EXPECT_FALSE(locationForText(QStringLiteral("Desktop/")));
+    EXPECT_FALSE(locationForText(QStringLiteral("\uFFFD\uFFFD")));
     EXPECT_EQ(textForLocation(QUrl()), QString());
 }
 
