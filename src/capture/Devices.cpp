@@ -82,8 +82,15 @@ std::vector<DeviceDescription> listSoundSources()
         qCInfo(lcCapture) << "no sound server to ask for sound inputs";
         return out;
     }
-    // Not started: get_devices asks each provider once, which is all a single look-up needs.
+    // Started, not merely probed: only a running provider asks the sound server which source
+    // is its default (a probe leaves is-default false on every source). Where no provider
+    // starts, a probe still finds what it can, with no default among it.
+    const bool started = gst_device_monitor_start(monitor.get());
+    if (!started)
+        qCInfo(lcCapture) << "sound server not reachable; probing for sound inputs";
     GList *devices = gst_device_monitor_get_devices(monitor.get());
+    if (started)
+        gst_device_monitor_stop(monitor.get());
     for (GList *l = devices; l; l = l->next) {
         DevicePtr device(GST_DEVICE(l->data)); // takes the list's reference
         StructurePtr props(gst_device_get_properties(device.get()));
@@ -101,6 +108,10 @@ std::vector<DeviceDescription> listSoundSources()
         gboolean isDefault = FALSE;
         if (props && gst_structure_get_boolean(props.get(), "is-default", &isDefault))
             d.isDefault = isDefault && virtualName.isEmpty();
+        // The sound server also offers what each output plays as a source. That is no sound
+        // input for a movie unless the user made it the default on purpose.
+        if (stringProperty(props.get(), "device.class") == QLatin1String("monitor") && !isDefault)
+            continue;
         out.push_back(std::move(d));
     }
     g_list_free(devices);

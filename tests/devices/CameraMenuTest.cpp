@@ -15,6 +15,14 @@
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
+// Failures show the text, not its UTF-16 code units.
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+QT_END_NAMESPACE
+
 using quillora::app::VemoViewController;
 using quillora::app::WindowDefinition;
 using quillora::test::ScopedEnv;

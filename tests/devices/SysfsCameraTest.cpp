@@ -10,6 +10,14 @@
 #include <gtest/gtest.h>
 #include <linux/videodev2.h>
 
+// Failures show the text, not its UTF-16 code units.
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+QT_END_NAMESPACE
+
 #include <map>
 
 using namespace quillora::capture;
