@@ -3,6 +3,7 @@
 #include "CaptureLog.h"
 #include "SessionGraph.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
@@ -25,7 +26,8 @@ constexpr GstClockTime kIndexUpdatePeriod = GST_SECOND;
 // The picture branch may fall this far behind the camera before it drops frames; enough
 // for the encoder's hiccups, small enough that a stalled encoder cannot eat the memory.
 constexpr guint64 kVideoQueueTime = GST_SECOND;
-constexpr std::chrono::milliseconds kLimitPollInterval{1000};
+constexpr std::chrono::milliseconds kLimitPollInterval{250};
+constexpr std::chrono::seconds kIndexEstimateSettles{5};
 
 // What the streaming threads of one recording share with the main thread. Held by the
 // probes (through their own reference), so it outlives whichever side ends first.
@@ -40,6 +42,7 @@ struct StreamState {
     std::atomic<int> width{0};
     std::atomic<int> height{0};
     std::atomic<bool> fitted{false};
+    std::atomic<bool> soundEnded{false};
 
     // Set before the branch is linked, read-only afterwards.
     QSize box;
@@ -133,17 +136,81 @@ GstPadProbeReturn fileEndProbe(GstPad *, GstPadProbeInfo *info, gpointer userDat
     return GST_PAD_PROBE_OK;
 }
 
-// Cuts one input off the movie at a moment when no data is on its way, then ends the
-// movie's side of it with an end of stream. The input itself (the camera's tee, the
-// microphone) carries on or has already stopped; neither holds this up.
-GstPadProbeReturn endInputProbe(GstPad *pad, GstPadProbeInfo *, gpointer)
+// The camera's way into the movie. Whatever becomes of the movie (ended, failed, shutting
+// down) is the movie's business: the tee is told all went well, because a failure returned to
+// it would stop the camera and with it the live picture.
+GstFlowReturn movieEntryChain(GstPad *pad, GstObject *parent, GstBuffer *buffer)
 {
-    PadPtr peer(gst_pad_get_peer(pad));
-    if (!peer)
-        return GST_PAD_PROBE_REMOVE;
-    gst_pad_unlink(pad, peer.get());
-    gst_pad_send_event(peer.get(), gst_event_new_eos());
+    gst_proxy_pad_chain_default(pad, parent, buffer);
+    return GST_FLOW_OK;
+}
+
+GstFlowReturn movieEntryChainList(GstPad *pad, GstObject *parent, GstBufferList *list)
+{
+    gst_proxy_pad_chain_list_default(pad, parent, list);
+    return GST_FLOW_OK;
+}
+
+// After the movie's end the sound source runs on until the branch is shut down; what it
+// sends is dropped, since a live source that meets an ended pad stops with an error.
+GstPadProbeReturn soundGateProbe(GstPad *, GstPadProbeInfo *, gpointer userData)
+{
+    return stateOf(userData).soundEnded.load() ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
+}
+
+// Ends the picture's side of the movie at a moment when no frame is on its way.
+GstPadProbeReturn endVideoProbe(GstPad *pad, GstPadProbeInfo *, gpointer)
+{
+    if (PadPtr peer{gst_pad_get_peer(pad)})
+        gst_pad_send_event(peer.get(), gst_event_new_eos());
     return GST_PAD_PROBE_REMOVE;
+}
+
+// Ends the sound's side of the movie between two buffers; a microphone that has already
+// stopped is idle, so this also works when it is gone.
+GstPadProbeReturn endSoundProbe(GstPad *pad, GstPadProbeInfo *, gpointer userData)
+{
+    stateOf(userData).soundEnded.store(true);
+    if (PadPtr peer{gst_pad_get_peer(pad)})
+        gst_pad_send_event(peer.get(), gst_event_new_eos());
+    return GST_PAD_PROBE_REMOVE;
+}
+
+// Unlinks the tee's pad from the movie between two frames and says so. Unlinked at any
+// other moment, a frame on its way could meet the movie's pads flushing, and the tee would
+// hand that back to the camera, which would stop.
+struct UnlinkWait {
+    std::mutex mutex; // guards done
+    std::condition_variable changed;
+    bool done = false;
+};
+
+GstPadProbeReturn unlinkProbe(GstPad *pad, GstPadProbeInfo *, gpointer userData)
+{
+    auto &wait = **static_cast<std::shared_ptr<UnlinkWait> *>(userData);
+    if (PadPtr peer{gst_pad_get_peer(pad)})
+        gst_pad_unlink(pad, peer.get());
+    {
+        std::lock_guard lock(wait.mutex);
+        wait.done = true;
+    }
+    wait.changed.notify_all();
+    return GST_PAD_PROBE_REMOVE;
+}
+
+void unlinkWhenIdle(GstPad *pad)
+{
+    auto wait = std::make_shared<UnlinkWait>();
+    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_IDLE, unlinkProbe, new std::shared_ptr<UnlinkWait>(wait),
+        [](gpointer p) { delete static_cast<std::shared_ptr<UnlinkWait> *>(p); });
+    std::unique_lock lock(wait->mutex);
+    if (wait->changed.wait_for(lock, std::chrono::seconds(1), [&] { return wait->done; }))
+        return;
+    // The camera's thread is stuck somewhere upstream: nothing is moving, so unlinking now
+    // cannot cut a frame in half.
+    lock.unlock();
+    if (PadPtr peer{gst_pad_get_peer(pad)})
+        gst_pad_unlink(pad, peer.get());
 }
 
 GstElement *make(const char *factory, const char *name, QStringList &missing)
@@ -232,11 +299,14 @@ struct MovieFileOutput::Private {
     State state = State::Idle;
     QUrl url;
     QString error; // the first failure of the recording under way
+    QElapsedTimer recordingClock;
 
-    ElementPtr bin;                    // the movie branch, in the pipeline while recording
-    PadPtr teePad;                     // the camera tee's pad that feeds the branch
-    GstElement *soundSource = nullptr; // the session's sound source, in `bin` while recording
-    GstElement *mux = nullptr;         // owned by `bin`
+    ElementPtr bin;                        // the movie branch, in the pipeline while recording
+    PadPtr teePad;                         // the camera tee's pad that feeds the branch
+    GstElement *soundSource = nullptr;     // the session's sound source, in `bin` while recording
+    GstElement *usedSoundSource = nullptr; // the same, kept for its late messages while attached
+    gulong soundGate = 0;                  // the probe on the sound source that drops after the end
+    GstElement *mux = nullptr;             // owned by `bin`
     StreamStatePtr stream;
     std::vector<ElementPtr> retired; // branches of earlier recordings, for late messages
 
@@ -356,6 +426,7 @@ void MovieFileOutput::detach(SessionGraph &)
     if (d->bin)
         d->shutdownBranch();
     d->retired.clear();
+    d->usedSoundSource = nullptr;
     d->graph = nullptr;
 }
 
@@ -541,11 +612,17 @@ bool MovieFileOutput::Private::startRecording(const QUrl &target, QString *why)
         }
         PadPtr fileSinkPad(gst_element_get_static_pad(sink, "sink"));
         addProbe(fileSinkPad.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, fileEndProbe, shared);
-        gst_element_add_pad(branch.get(), gst_ghost_pad_new("sink", entry.get()));
+        GstPad *ghost = gst_ghost_pad_new("sink", entry.get());
+        gst_pad_set_chain_function(ghost, movieEntryChain);
+        gst_pad_set_chain_list_function(ghost, movieEntryChainList);
+        gst_element_add_pad(branch.get(), ghost);
     }
 
     if (withSound) {
         soundSource = graph->soundSource();
+        usedSoundSource = soundSource;
+        PadPtr soundOut(gst_element_get_static_pad(soundSource, "src"));
+        soundGate = addProbe(soundOut.get(), GST_PAD_PROBE_TYPE_DATA_DOWNSTREAM, soundGateProbe, shared);
         gst_bin_add(b, soundSource); // the bin takes a reference of its own
         if (!gst_element_link(soundSource, soundQueue)) {
             gst_bin_remove(b, soundSource);
@@ -574,6 +651,7 @@ bool MovieFileOutput::Private::startRecording(const QUrl &target, QString *why)
         return false;
     }
     state = State::Recording;
+    recordingClock.start();
     limitPoll.start();
     qCInfo(lcCapture).noquote() << "movie: recording to" << path << (withSound ? "with sound" : "without sound");
     return true;
@@ -590,11 +668,11 @@ void MovieFileOutput::Private::beginEnding(const QString &why)
     // Each input is cut off at an idle moment and its side of the movie gets its end of
     // stream; the muxer then writes the final index and the file sink sees the end.
     if (teePad)
-        gst_pad_add_probe(teePad.get(), GST_PAD_PROBE_TYPE_IDLE, endInputProbe, nullptr, nullptr);
-    if (soundSource) {
+        gst_pad_add_probe(teePad.get(), GST_PAD_PROBE_TYPE_IDLE, endVideoProbe, nullptr, nullptr);
+    if (soundSource && stream) {
         PadPtr src(gst_element_get_static_pad(soundSource, "src"));
         if (src)
-            gst_pad_add_probe(src.get(), GST_PAD_PROBE_TYPE_IDLE, endInputProbe, nullptr, nullptr);
+            addProbe(src.get(), GST_PAD_PROBE_TYPE_IDLE, endSoundProbe, stream);
     }
     watchdog.start(finishTimeout);
 }
@@ -621,10 +699,17 @@ void MovieFileOutput::Private::checkLimit()
 {
     if (state != State::Recording || !mux)
         return;
+    const auto elapsed = std::chrono::milliseconds(recordingClock.elapsed());
+    // The muxer keeps index space for the longest movie at its own conservative rate per
+    // second (several times what this program's streams use), so ending at the longest
+    // length keeps well inside it. Its own estimate of the space left is the safety net for
+    // a stream that fills the index faster; it settles only after the first seconds.
     guint64 remaining = GST_CLOCK_TIME_NONE;
     g_object_get(mux, "reserved-duration-remaining", &remaining, nullptr);
     const auto margin = std::min<std::chrono::seconds>(std::chrono::seconds(15), maximumDuration / 4);
-    if (remaining != GST_CLOCK_TIME_NONE && remaining < guint64(margin.count()) * GST_SECOND) {
+    const bool indexNearlyFull = elapsed > kIndexEstimateSettles && remaining != GST_CLOCK_TIME_NONE
+        && remaining < guint64(margin.count()) * GST_SECOND;
+    if (elapsed >= maximumDuration || indexNearlyFull) {
         qCInfo(lcCapture) << "movie: the longest movie length is reached; ending the recording";
         beginEnding(QStringLiteral("the movie reached its longest length (%1 s)").arg(maximumDuration.count()));
     }
@@ -647,12 +732,11 @@ void MovieFileOutput::Private::shutdownBranch()
     if (!bin)
         return;
     GstElement *tee = graph ? graph->videoTee() : nullptr;
-    // Stopping the branch first: a push that is under way returns, and none can get stuck.
+    // The camera first lets go of the branch; then the branch stops, which closes the file.
+    if (teePad)
+        unlinkWhenIdle(teePad.get());
     gst_element_set_state(bin.get(), GST_STATE_NULL);
     if (teePad) {
-        PadPtr peer(gst_pad_get_peer(teePad.get()));
-        if (peer)
-            gst_pad_unlink(teePad.get(), peer.get());
         if (tee)
             gst_element_release_request_pad(tee, teePad.get());
         teePad.reset();
@@ -661,6 +745,9 @@ void MovieFileOutput::Private::shutdownBranch()
         // The sound source belongs to the session; it leaves the branch so that another
         // recording of the same session can take it again.
         gst_element_set_state(soundSource, GST_STATE_NULL);
+        if (PadPtr src{gst_element_get_static_pad(soundSource, "src")}; src && soundGate)
+            gst_pad_remove_probe(src.get(), soundGate);
+        soundGate = 0;
         gst_bin_remove(GST_BIN(bin.get()), soundSource);
         soundSource = nullptr;
     }
@@ -736,7 +823,7 @@ bool MovieFileOutput::busMessage(SessionGraph &, void *raw)
     auto *message = static_cast<GstMessage *>(raw);
     GstObject *src = GST_MESSAGE_SRC(message);
     const bool ours = isInside(src, d->bin.get());
-    bool retiredOurs = false;
+    bool retiredOurs = !ours && d->usedSoundSource && !d->soundSource && isInside(src, d->usedSoundSource);
     for (const auto &old : d->retired)
         retiredOurs = retiredOurs || isInside(src, old.get());
     if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_WARNING && (ours || retiredOurs)) {
