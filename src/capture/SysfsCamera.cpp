@@ -251,7 +251,9 @@ std::vector<DeviceDescription> listSysfsCameras(
         d.modelUniqueID = id.modelUniqueID;
         d.uniqueID = id.uniqueID;
         d.devicePath = node.devicePath;
-        d.sysfsPath = node.sysfsDir;
+        // The node's own directory in the device tree, where its input device and USB parents
+        // are found.
+        d.sysfsPath = QFileInfo(node.sysfsDir).canonicalFilePath();
         out.push_back(std::move(d));
     }
     return out;

@@ -54,6 +54,9 @@ TEST(SysfsCameras, DeskTreeListsEachCameraOnceInNodeOrderWithItsIdentity)
     EXPECT_EQ(cameras[0].uniqueID, QStringLiteral("0x01400000090cb371"));
     EXPECT_EQ(cameras[0].devicePath, kNoDev + QStringLiteral("/video0"));
     EXPECT_EQ(cameras[0].kind, DeviceKind::V4l2Camera);
+    // The node's place in the device tree, not its class link: its USB parents are above it.
+    EXPECT_TRUE(cameras[0].sysfsPath.endsWith(QStringLiteral("/usb1/1-4/1-4:1.0/video4linux/video0")))
+        << cameras[0].sysfsPath.toStdString();
 
     // video4 before video10: numeric, not alphabetical. A platform device: card name and path.
     EXPECT_EQ(cameras[1].displayName, QStringLiteral("vivid-000-vid-cap"));
