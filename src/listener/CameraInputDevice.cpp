@@ -170,7 +170,7 @@ CameraButtonLookup findCameraButton(
     }
     out.interfaceDir = interface->string();
     std::error_code ec;
-    out.driverBound = fs::exists(*interface / "driver", ec);
+    out.driverBound = fs::exists(fs::symlink_status(*interface / "driver", ec));
 
     const std::string interfaceReal = resolved(*interface);
     const auto phys = buttonPhys(*usbDevice, sys);

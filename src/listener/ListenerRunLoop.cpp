@@ -11,7 +11,13 @@ namespace {
 const QEvent::Type kWakeEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 } // namespace
 
-ListenerRunLoop::ListenerRunLoop() = default;
+ListenerRunLoop::ListenerRunLoop()
+{
+    // Making an event loop gives the thread its event dispatcher (a thread Qt did not start has
+    // none until then), which the USB layer's socket notifiers and the timers need from the
+    // start, before the first run.
+    QEventLoop dispatcherFirst;
+}
 ListenerRunLoop::~ListenerRunLoop() = default;
 
 void ListenerRunLoop::run()

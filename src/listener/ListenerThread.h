@@ -2,10 +2,18 @@
 // The thread the snapshot-button listener lives on. Its body is one of WebcamProcessor's
 // register functions; going away asks the listener to stop and waits for the thread, a bounded
 // time, so that the listener never calls into a controller that is gone.
+//
+// A std::thread that Qt adopts (the listener gives it an event dispatcher and runs its own
+// QEventLoop on it): its end is a real join, which ThreadSanitizer sees, where QThread's
+// hand-over at its end goes through Qt's own futex locks that it cannot see.
 #include <QObject>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
+#include <thread>
 
 class QThread;
 
@@ -21,10 +29,16 @@ public:
     // Asks the listener to end and waits for its thread at most `bound`; true when it ended.
     bool stopListening(std::chrono::milliseconds bound = std::chrono::seconds(5));
     bool isRunning() const;
-    QThread *thread() const { return m_thread; }
+    // Qt's object for the thread, once it runs; null before.
+    QThread *thread() const { return m_qthread.load(); }
 
 private:
-    QThread *m_thread = nullptr; // owned; deleted once it has ended
+    std::function<void()> m_body;
+    std::thread m_thread;
+    std::atomic<QThread *> m_qthread{nullptr};
+    mutable std::mutex m_mutex;      // guards m_finished
+    std::condition_variable m_ended; // signals m_finished
+    bool m_finished = false;         // the body has returned
 };
 
 } // namespace quillora::listener
