@@ -26,15 +26,11 @@ namespace {
 // it would cost seconds and hundreds of megabytes at every start.
 constexpr qint64 kLargestStore = 1 << 20;
 
-// The settings object for our file. A fresh one for every use: QSettings shares the parsed
-// file between its instances and re-reads it when it changed on disk.
+// The settings object for reading our file. A fresh one for every use: QSettings shares the
+// parsed file between its instances and re-reads it when it changed on disk.
 std::unique_ptr<QSettings> openStore(const QString &path)
 {
-    auto store = std::make_unique<QSettings>(path, QSettings::IniFormat);
-    // Never fall back to writing over the old file in place: a crash or a full disk in the
-    // middle would leave it half-written.
-    store->setAtomicSyncRequired(true);
-    return store;
+    return std::make_unique<QSettings>(path, QSettings::IniFormat);
 }
 
 bool oversized(const QString &path)
@@ -208,6 +204,7 @@ SaveResult UserDefaults::synchronize()
     const auto discard = [&] { QFile::remove(checked); };
     {
         QSettings out(written, QSettings::IniFormat);
+        // Never written in place, always through a new file renamed into place.
         out.setAtomicSyncRequired(true);
         for (auto it = intended.cbegin(); it != intended.cend(); ++it)
             out.setValue(it.key(), it.value());
@@ -219,11 +216,10 @@ SaveResult UserDefaults::synchronize()
         return failed(QStringLiteral("the new contents could not be checked: %1").arg(errnoText()));
     {
         QSettings back(checked, QSettings::IniFormat);
-        QStringList keys = back.allKeys();
-        keys.sort();
-        bool complete = back.status() == QSettings::NoError && keys == QStringList(intended.keys());
+        // Lines lost at the end of a truncated file take their keys with them.
+        bool complete = back.status() == QSettings::NoError && back.allKeys().size() == intended.size();
         for (const auto &[key, text] : pending)
-            complete = complete && back.value(key) == QVariant(intended.value(key));
+            complete = complete && back.value(key) == intended.value(key);
         if (!complete) {
             discard();
             return failed(QStringLiteral("the new contents did not reach the disk whole (is it full?)"));
