@@ -1,23 +1,26 @@
 #include "ListenerRunLoop.h"
 
-#include <QCoreApplication>
-#include <QEvent>
 #include <QEventLoop>
+#include <QSocketNotifier>
+
+#include <cstdint>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace quillora::listener {
 
-namespace {
-// The wake-up that stop() posts; its handling decides, on the loop's thread, which run ends.
-const QEvent::Type kWakeEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
-} // namespace
-
 ListenerRunLoop::ListenerRunLoop()
+    : m_wake(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
     // Making an event loop gives the thread its event dispatcher (a thread Qt did not start has
-    // none until then), which the USB layer's socket notifiers and the timers need from the
-    // start, before the first run.
+    // none until then), which the notifiers and timers of the USB layer need from the start.
     QEventLoop dispatcherFirst;
+    if (m_wake) {
+        m_notifier = std::make_unique<QSocketNotifier>(m_wake.get(), QSocketNotifier::Read);
+        connect(m_notifier.get(), &QSocketNotifier::activated, this, [this] { woken(); });
+    }
 }
+
 ListenerRunLoop::~ListenerRunLoop() = default;
 
 void ListenerRunLoop::run()
@@ -26,8 +29,8 @@ void ListenerRunLoop::run()
         return;
     QEventLoop loop;
     QEventLoop *outer = std::exchange(m_running, &loop);
-    // A stop that came between the check above and exec() is still in the queue as a wake-up
-    // and ends this run as soon as it starts.
+    // A stop between the check above and exec() has made the eventfd readable: it ends this
+    // run as soon as the run starts.
     loop.exec();
     m_running = outer;
 }
@@ -35,17 +38,18 @@ void ListenerRunLoop::run()
 void ListenerRunLoop::stop()
 {
     m_stopPending.store(true);
-    QCoreApplication::postEvent(this, new QEvent(kWakeEvent));
+    const std::uint64_t one = 1;
+    // A full counter (never in practice) is already readable, which is all the wake needs.
+    [[maybe_unused]] const ssize_t written = ::write(m_wake.get(), &one, sizeof one);
 }
 
-bool ListenerRunLoop::event(QEvent *event)
+void ListenerRunLoop::woken()
 {
-    if (event->type() != kWakeEvent)
-        return QObject::event(event);
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t drained = ::read(m_wake.get(), &count, sizeof count);
     // Outside a run (no loop of ours is running) the stop stays pending for the next run.
     if (m_running && m_stopPending.exchange(false))
         m_running->quit();
-    return true;
 }
 
 } // namespace quillora::listener
