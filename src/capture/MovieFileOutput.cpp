@@ -158,9 +158,17 @@ GstPadProbeReturn soundGateProbe(GstPad *, GstPadProbeInfo *, gpointer userData)
     return stateOf(userData).soundEnded.load() ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
 }
 
-// Ends the picture's side of the movie at a moment when no frame is on its way.
+GstPadProbeReturn dropProbe(GstPad *, GstPadProbeInfo *, gpointer)
+{
+    return GST_PAD_PROBE_DROP;
+}
+
+// Ends the picture's side of the movie at a moment when no frame is on its way. The tee's
+// later frames are dropped before they reach the ended pad, which would answer them with an
+// end of stream that the tee hands back to the camera.
 GstPadProbeReturn endVideoProbe(GstPad *pad, GstPadProbeInfo *, gpointer)
 {
+    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_DATA_DOWNSTREAM, dropProbe, nullptr, nullptr);
     if (PadPtr peer{gst_pad_get_peer(pad)})
         gst_pad_send_event(peer.get(), gst_event_new_eos());
     return GST_PAD_PROBE_REMOVE;

@@ -164,7 +164,9 @@ TEST_F(MovieOutput, ASecondStopWhileFinishingGivesOneFinish)
     ASSERT_TRUE(waitUntil([&] { return ended.size() == 2; }));
     EXPECT_EQ(ended.back().error, QString());
     const auto info = test::discoverMovie(again);
-    EXPECT_EQ(info.error, QString());
+    EXPECT_EQ(info.error, QString()) << "pictures offered " << movie->statistics().framesOffered << ", written "
+                                     << movie->statistics().framesWritten << ", sound "
+                                     << movie->statistics().soundBuffers;
     EXPECT_EQ(info.audioTracks, 1);
 }
 
