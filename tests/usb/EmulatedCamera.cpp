@@ -235,6 +235,21 @@ void EmulatedCameraBed::removeVideoNode()
     umockdev_testbed_remove_device(m_testbed, kVideoNodeDevpath);
 }
 
+void EmulatedCameraBed::unplugCamera()
+{
+    // The kernel announces the removal while the device's attributes can still be read;
+    // removing the testbed's device alone brings libusb no remove event.
+    umockdev_testbed_uevent(m_testbed, "/sys/devices/usb1/1-4/1-4.2", "remove");
+    umockdev_testbed_remove_device(m_testbed, kVideoNodeDevpath);
+    umockdev_testbed_remove_device(m_testbed, "/sys/devices/usb1/1-4/1-4.2/1-4.2:1.0");
+    umockdev_testbed_remove_device(m_testbed, "/sys/devices/usb1/1-4/1-4.2");
+}
+
+bool EmulatedCameraBed::plugSecondCamera()
+{
+    return addUsbDevice("/devices/usb1/1-4/1-4.3", "004", "4.3", kCameraDescriptors, "Quillora Document Camera");
+}
+
 bool EmulatedCameraBed::add(const std::string &description)
 {
     GError *error = nullptr;

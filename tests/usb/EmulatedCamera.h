@@ -59,6 +59,10 @@ public:
     std::string sysDir() const;
     // The video driver lets go of the camera: its node disappears.
     void removeVideoNode();
+    // The camera is unplugged: it and everything below it disappear (a "remove" uevent).
+    void unplugCamera();
+    // A second camera of the same model is plugged in at bus 1, ports 4.3 (an "add" uevent).
+    bool plugSecondCamera();
 
     EmulatedWire wire;
 

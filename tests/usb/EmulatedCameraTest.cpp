@@ -13,6 +13,7 @@
 #include <TestSupport.h>
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
 
@@ -322,6 +323,64 @@ TEST_F(EmulatedCamera, ReadCompletionsArriveOnTheThreadThatServesTheEventSource)
     listener.wait();
     std::lock_guard lock(wire().mutex);
     EXPECT_EQ(wire().releases, std::vector<int>{0});
+}
+
+TEST_F(EmulatedCamera, ArrivalAndRemovalAreNotifiedOnTheEventSourceThread)
+{
+    const auto host = makeLibusbHost(LibusbHostOptions{});
+    std::unique_ptr<UsbEventSource> source;
+    ASSERT_EQ(host->createEventSource(source), kUsbSuccess);
+    std::unique_ptr<UsbEventSource> second;
+    EXPECT_EQ(host->createEventSource(second), kUsbErrorBusy);
+
+    std::vector<std::shared_ptr<UsbDevice>> present;
+    std::vector<std::uint32_t> arrivedAt;
+    std::unique_ptr<UsbNotification> matching;
+    ASSERT_EQ(host->addMatchingNotification(
+                  0x090C, 0x037A, present,
+                  [&](std::shared_ptr<UsbDevice> device) {
+                      EXPECT_EQ(QThread::currentThread(), qApp->thread());
+                      std::uint32_t location = 0;
+                      device->locationId(location);
+                      arrivedAt.push_back(location);
+                  },
+                  matching),
+        kUsbSuccess);
+    ASSERT_EQ(present.size(), 1u);
+    std::uint32_t location = 0;
+    present[0]->locationId(location);
+    EXPECT_EQ(location, kCameraLocation);
+    // Another product of the same maker is not this camera.
+    std::vector<std::shared_ptr<UsbDevice>> others;
+    std::unique_ptr<UsbNotification> otherMatching;
+    ASSERT_EQ(host->addMatchingNotification(
+                  0x090C, 0xB371, others, [](std::shared_ptr<UsbDevice>) {}, otherMatching),
+        kUsbSuccess);
+    EXPECT_TRUE(others.empty());
+
+    int removals = 0;
+    std::unique_ptr<UsbNotification> removal;
+    ASSERT_EQ(present[0]->addRemovalNotification([&] { ++removals; }, removal), kUsbSuccess);
+
+    ASSERT_TRUE(m_bed->plugSecondCamera());
+    ASSERT_TRUE(quillora::test::waitUntil([&] { return !arrivedAt.empty(); }, std::chrono::seconds(5)))
+        << "no arrival notification";
+    EXPECT_EQ(arrivedAt, std::vector<std::uint32_t>{0x01430000});
+    EXPECT_EQ(removals, 0);
+
+    m_bed->unplugCamera();
+    ASSERT_TRUE(quillora::test::waitUntil([&] { return removals > 0; }, std::chrono::seconds(5)))
+        << "no removal notification";
+    QThread::msleep(200);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(removals, 1);
+    EXPECT_EQ(arrivedAt.size(), 1u) << "the camera present at the start is not announced again";
+
+    // Dropped notifications deliver nothing more.
+    matching.reset();
+    removal.reset();
+    otherMatching.reset();
+    source.reset();
 }
 
 } // namespace
