@@ -245,6 +245,15 @@ void EmulatedCameraBed::unplugCamera()
     umockdev_testbed_remove_device(m_testbed, "/sys/devices/usb1/1-4/1-4.2");
 }
 
+void EmulatedCameraBed::denyCameraNode()
+{
+    gchar *root = umockdev_testbed_get_root_dir(m_testbed);
+    const std::string node = std::string(root) + "/dev/bus/usb/001/003";
+    g_free(root);
+    std::error_code error;
+    std::filesystem::permissions(node, std::filesystem::perms::none, error);
+}
+
 bool EmulatedCameraBed::plugSecondCamera()
 {
     return addUsbDevice("/devices/usb1/1-4/1-4.3", "004", "4.3", kCameraDescriptors, "Quillora Document Camera");

@@ -61,6 +61,9 @@ public:
     void removeVideoNode();
     // The camera is unplugged: it and everything below it disappear (a "remove" uevent).
     void unplugCamera();
+    // The camera's USB device node may not be opened by this user (its mode is 000); has no
+    // effect for root.
+    void denyCameraNode();
     // A second camera of the same model is plugged in at bus 1, ports 4.3 (an "add" uevent).
     bool plugSecondCamera();
 

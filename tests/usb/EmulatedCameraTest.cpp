@@ -383,4 +383,29 @@ TEST_F(EmulatedCamera, ArrivalAndRemovalAreNotifiedOnTheEventSourceThread)
     source.reset();
 }
 
+// Run by ctest as an ordinary user (root may open any node).
+TEST_F(EmulatedCamera, APermissionFailureIsLoggedOnceWithTheFix)
+{
+    ASSERT_NE(::geteuid(), 0u) << "run as an ordinary user; ctest does so through setpriv";
+    m_bed->denyCameraNode();
+    quillora::app::VemoViewController controller;
+    controller.setUsbHost(makeLibusbHost(LibusbHostOptions{}));
+    controller.initCameraInterfaceWithLocationID(kCameraLocation);
+    ASSERT_TRUE(controller.interface) << "finding the camera needs no access to its node";
+    LogCapture log;
+
+    controller.focusClick(nullptr);
+    controller.focusClick(nullptr);
+
+    // The register writes cannot be sent (silently); the video driver still takes SET_CUR.
+    const QStringList hints = log.lines("quillora.usb");
+    ASSERT_EQ(hints.size(), 1) << hints.join('\n').toStdString();
+    EXPECT_TRUE(hints[0].contains("/dev/bus/usb/001/003")) << hints[0].toStdString();
+    EXPECT_TRUE(hints[0].contains("70-quillora.rules")) << hints[0].toStdString();
+    EXPECT_TRUE(log.lines().isEmpty()) << log.lines().join('\n').toStdString();
+    std::lock_guard lock(wire().mutex);
+    EXPECT_TRUE(wire().controlUrbs.empty());
+    EXPECT_EQ(wire().videoControls.size(), 2u);
+}
+
 } // namespace
