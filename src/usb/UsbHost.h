@@ -105,10 +105,13 @@ public:
     // The device the interface belongs to.
     virtual std::shared_ptr<UsbDevice> device() const = 0;
 
-    // Exclusive open (claim). Fails with kUsbErrorBusy while another holder (another process, or
-    // the kernel's video driver) has it and no other road to its requests exists;
-    // kUsbErrorAccess without permission on the device node; kUsbErrorNoDevice once unplugged.
-    // Opening an open interface succeeds and changes nothing.
+    // Exclusive open (claim). When the kernel's video driver holds a video-control interface
+    // (the claim is refused as busy, or the device node may not be opened), the open succeeds
+    // through the driver if the camera has a video node: class SET_CUR requests to the
+    // interface then go through the driver, and reads are refused. Otherwise fails with
+    // kUsbErrorBusy while another holder has it, kUsbErrorAccess without permission on the
+    // device node, kUsbErrorNoDevice once unplugged. Opening an open interface succeeds and
+    // changes nothing.
     virtual UsbResult open() = 0;
     // Gives the interface back and cancels its pending reads (their completions follow with
     // kUsbErrorInterrupted). Closing a closed interface succeeds.
@@ -120,10 +123,13 @@ public:
     virtual UsbResult controlRequest(DevRequest &request) = 0;
 
     // Queues one read of buffer.size() bytes on pipe `pipeRef` of the interface: pipe 1 is the
-    // interface's first endpoint in descriptor order, pipe 2 its second... The interface must be
-    // open and the host must have an event source (UsbHost::createEventSource); the completion
-    // runs once, on that event source's thread. The buffer must stay valid until the completion
-    // has run. Returns without waiting; a failure to queue is returned and no completion runs.
+    // interface's first endpoint in descriptor order, pipe 2 its second... The completion runs
+    // once, on the thread of the host's event source (UsbHost::createEventSource). The buffer
+    // must stay valid until the completion has run. Returns without waiting; when the read
+    // cannot be queued no completion runs and the result says why: kUsbErrorBusy while the
+    // interface is not open by us (closed, or held by the kernel's video driver),
+    // kUsbErrorNotSupported without an event source, kUsbErrorInvalidParam for a pipe the
+    // interface does not have or that is not an IN pipe.
     virtual UsbResult readPipeAsync(std::uint8_t pipeRef, std::span<std::uint8_t> buffer, ReadCompletion completion)
         = 0;
 };
