@@ -1,0 +1,297 @@
+// Photo benchmark: the time from photoClick to the file on disk for each format, beside a
+// reference encode of the same pixels by the library called directly (TurboJPEG, libpng,
+// libtiff) and, for GIF, by ImageMagick's convert, with each GIF's PSNR against the frame.
+//
+//   photo_bench [output folder] [runs]
+#include "Frame.h"
+#include "MatrixControl.h"
+#include "PathControl.h"
+#include "VemoViewController.h"
+#include "WindowDefinition.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPainter>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+
+#include <png.h>
+#include <tiffio.h>
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using quillora::app::VemoViewController;
+
+// A page of printed text as a document camera sees it: paper, lines of serif text, a black
+// marker, a slight shading, and sensor noise on every channel.
+QImage makeDocumentFrame()
+{
+    QImage frame(2048, 1536, QImage::Format_RGB32);
+    frame.fill(QColor(0xf4, 0xf1, 0xea));
+    QPainter p(&frame);
+    p.fillRect(64, 64, 256, 256, Qt::black);
+    QFont font(QStringLiteral("DejaVu Serif"));
+    font.setPixelSize(26);
+    p.setFont(font);
+    p.setPen(QColor(0x2b, 0x2b, 0x33));
+    const QString words
+        = QStringLiteral("The quick brown fox jumps over the lazy dog. Sphinx of black quartz, judge my vow. "
+                         "Pack my box with five dozen liquor jugs. How vexingly quick daft zebras jump! ");
+    int line = 0;
+    for (int y = 360; y < 1480; y += 38, ++line)
+        p.drawText(QRect(64, y, 1920, 36), Qt::AlignLeft | Qt::AlignVCenter, words.mid(line % 40) + words);
+    p.drawText(QRect(360, 120, 1600, 120), Qt::AlignLeft | Qt::AlignVCenter,
+        QStringLiteral("Chapter 3: Light, lenses and paper"));
+    p.end();
+    QRandomGenerator noise(42);
+    for (int y = 0; y < frame.height(); ++y) {
+        auto *row = reinterpret_cast<QRgb *>(frame.scanLine(y));
+        const int shade = (y * 12) / frame.height(); // uneven lighting from top to bottom
+        for (int x = 0; x < frame.width(); ++x) {
+            const QRgb c = row[x];
+            auto jitter = [&](int v) {
+                // Roughly Gaussian: the sum of three uniform draws, sigma about 3.
+                const int n = int(noise.bounded(7)) + int(noise.bounded(7)) + int(noise.bounded(7)) - 9;
+                return std::clamp(v + n - shade, 0, 255);
+            };
+            row[x] = qRgb(jitter(qRed(c)), jitter(qGreen(c)), jitter(qBlue(c)));
+        }
+    }
+    return frame;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// Times the two alternately, run by run, so that a busy machine weighs on both alike.
+// Gives the medians in milliseconds, or NAN when a run failed.
+std::pair<double, double> timePair(int runs, const std::function<bool()> &ours, const std::function<bool()> &reference)
+{
+    std::vector<double> a, b;
+    for (int i = 0; i < runs; ++i) {
+        for (auto [work, into] : {std::pair{&ours, &a}, std::pair{&reference, &b}}) {
+            QElapsedTimer t;
+            t.start();
+            if (!(*work)()) {
+                std::fprintf(stderr, "photo_bench: a run failed\n");
+                return {NAN, NAN};
+            }
+            into->push_back(double(t.nsecsElapsed()) / 1e6);
+        }
+    }
+    return {median(a), median(b)};
+}
+
+bool writeFile(const char *path, const unsigned char *data, size_t size)
+{
+    FILE *f = std::fopen(path, "wb");
+    if (!f)
+        return false;
+    const bool ok = std::fwrite(data, 1, size, f) == size;
+    return std::fclose(f) == 0 && ok;
+}
+
+bool turboJpeg(const QImage &frame, const QByteArray &path)
+{
+    std::unique_ptr<void, int (*)(tjhandle)> tj(tjInitCompress(), tjDestroy);
+    unsigned char *jpeg = nullptr;
+    unsigned long size = 0;
+    // Qt's defaults: quality 75, 4:2:0, the accurate DCT.
+    if (tjCompress2(tj.get(), frame.constBits(), frame.width(), int(frame.bytesPerLine()), frame.height(), TJPF_BGRX,
+            &jpeg, &size, TJSAMP_420, 75, 0)
+        != 0)
+        return false;
+    const bool ok = writeFile(path.constData(), jpeg, size);
+    tjFree(jpeg);
+    return ok;
+}
+
+bool libpng(const QImage &frame, const QByteArray &path)
+{
+    FILE *f = std::fopen(path.constData(), "wb");
+    if (!f)
+        return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        std::fclose(f);
+        return false;
+    }
+    png_init_io(png, f);
+    png_set_IHDR(png, info, png_uint_32(frame.width()), png_uint_32(frame.height()), 8, PNG_COLOR_TYPE_RGB,
+        PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_pHYs(png, info, 2835, 2835, PNG_RESOLUTION_METER);
+    png_write_info(png, info);
+    png_set_bgr(png);                         // BGRx in memory
+    png_set_filler(png, 0, PNG_FILLER_AFTER); // drop the x
+    for (int y = 0; y < frame.height(); ++y)
+        png_write_row(png, frame.constScanLine(y));
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return std::fclose(f) == 0;
+}
+
+bool libtiff(const QImage &frame, const QByteArray &path)
+{
+    TIFF *tif = TIFFOpen(path.constData(), "w");
+    if (!tif)
+        return false;
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(frame.width()));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(frame.height()));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
+    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    TIFFSetField(tif, TIFFTAG_XRESOLUTION, 72.0f);
+    TIFFSetField(tif, TIFFTAG_YRESOLUTION, 72.0f);
+    std::vector<unsigned char> row(size_t(frame.width()) * 3);
+    bool ok = true;
+    for (int y = 0; y < frame.height() && ok; ++y) {
+        const auto *in = reinterpret_cast<const QRgb *>(frame.constScanLine(y));
+        for (int x = 0; x < frame.width(); ++x) {
+            row[size_t(x) * 3] = uchar(qRed(in[x]));
+            row[size_t(x) * 3 + 1] = uchar(qGreen(in[x]));
+            row[size_t(x) * 3 + 2] = uchar(qBlue(in[x]));
+        }
+        ok = TIFFWriteScanline(tif, row.data(), uint32_t(y), 0) == 1;
+    }
+    TIFFClose(tif);
+    return ok;
+}
+
+double psnr(const QImage &frame, const QString &path)
+{
+    const QImage decoded = QImage(path).convertToFormat(QImage::Format_RGB32);
+    if (decoded.size() != frame.size())
+        return NAN;
+    double squared = 0;
+    for (int y = 0; y < frame.height(); ++y) {
+        const auto *a = reinterpret_cast<const QRgb *>(frame.constScanLine(y));
+        const auto *b = reinterpret_cast<const QRgb *>(decoded.constScanLine(y));
+        for (int x = 0; x < frame.width(); ++x) {
+            const int dr = qRed(a[x]) - qRed(b[x]);
+            const int dg = qGreen(a[x]) - qGreen(b[x]);
+            const int db = qBlue(a[x]) - qBlue(b[x]);
+            squared += dr * dr + dg * dg + db * db;
+        }
+    }
+    const double mse = squared / (double(frame.width()) * frame.height() * 3);
+    return 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+QString imageMagick()
+{
+    // Debian's own binary, not whatever wrapper an earlier PATH entry may hold.
+    for (const char *candidate : {"/usr/bin/convert-im6.q16", "/usr/bin/convert"})
+        if (QFileInfo(QLatin1String(candidate)).isExecutable())
+            return QLatin1String(candidate);
+    return QStandardPaths::findExecutable(QStringLiteral("convert"));
+}
+
+// Stands in for the desktop's viewer: the benchmark measures writing, not viewing.
+class NoViewer : public QObject {
+    Q_OBJECT
+public Q_SLOTS:
+    void open(const QUrl &) { }
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv(
+        "QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+    QApplication app(argc, argv);
+    const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::tempPath() + "/quillora-photo-bench";
+    const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 5;
+    QDir().mkpath(folder);
+    NoViewer viewer;
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &viewer, "open");
+    struct Unset {
+        ~Unset() { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+    } unset;
+
+    const QImage frame = makeDocumentFrame();
+    // The controller of a real window definition, without a camera: the frame is handed in
+    // as the capture layer hands in decoded frames.
+    quillora::app::WindowDefinition def(&app);
+    VemoViewController &c = *def.controller();
+    c.captureOutputDidOutputVideoFrame(nullptr, quillora::capture::Frame::fromImage(frame));
+    c.mPhotoPath->setURL(QUrl::fromLocalFile(folder + QLatin1Char('/')));
+    c.mPhotoFilename->setText(QStringLiteral("bench"));
+    c.mOverwrite->selectCellAtRow(0); // replace: the same file every run
+    c.mPhotoSize->setCurrentIndex(4); // 2048 x 1536, the frame's size
+
+    std::printf("2048x1536 document frame, %d runs each, median ms, folder %s\n", runs, qPrintable(folder));
+    std::printf("%-5s %12s %12s %8s %10s %10s %8s %8s %10s\n", "fmt", "photoClick", "reference", "ratio", "ours KB",
+        "ref KB", "PSNR", "ref PSNR", "Qt alone");
+    struct Row {
+        const char *name;
+        int index;
+        const char *ext;
+        std::function<bool(const QByteArray &)> reference;
+    };
+    const QString magick = imageMagick();
+    const QString ppm = folder + QStringLiteral("/frame.ppm");
+    frame.convertToFormat(QImage::Format_RGB888).save(ppm, "PPM");
+    const Row rows[] = {
+        {"JPEG", 0, ".jpg", [&](const QByteArray &p) { return turboJpeg(frame, p); }},
+        {"PNG", 1, ".png", [&](const QByteArray &p) { return libpng(frame, p); }},
+        {"TIFF", 3, ".tiff", [&](const QByteArray &p) { return libtiff(frame, p); }},
+        {"GIF", 2, ".gif",
+            [&](const QByteArray &p) {
+                return !magick.isEmpty() && QProcess::execute(magick, {ppm, QString::fromLocal8Bit(p)}) == 0;
+            }},
+    };
+    for (const Row &row : rows) {
+        c.mPhotoFormat->setCurrentIndex(row.index);
+        const QString ours = folder + QStringLiteral("/bench") + QLatin1String(row.ext);
+        const QString ref = folder + QStringLiteral("/reference") + QLatin1String(row.ext);
+        QFile::remove(ours);
+        const auto [oursMs, refMs] = timePair(
+            runs,
+            [&] {
+                c.photoClick(nullptr);
+                return QFileInfo::exists(ours);
+            },
+            [&] { return row.reference(QFile::encodeName(ref)); });
+        std::printf("%-5s %12.1f %12.1f %8.2f %10.0f %10.0f", row.name, oursMs, refMs, oursMs / refMs,
+            QFileInfo(ours).size() / 1024.0, QFileInfo(ref).size() / 1024.0);
+        std::printf(" %8.2f %8.2f", psnr(frame, ours), psnr(frame, ref));
+        // Qt's writer on its own, straight to a file: what the photo path adds around it.
+        if (row.index != 2) {
+            const QString plain = folder + QStringLiteral("/qt") + QLatin1String(row.ext);
+            const double qtMs = timePair(
+                runs, [&] { return frame.save(plain, nullptr); },
+                [] { return true; }).first;
+            std::printf(" %10.1f", qtMs);
+        }
+        std::printf("\n");
+    }
+    std::printf("reference for GIF: %s (process start and reading a PPM of the frame included)\n", qPrintable(magick));
+    return 0;
+}
+
+#include "photo_bench.moc"
