@@ -130,8 +130,12 @@ OutputResult writePhoto(const QImage &frame, int rotation, const PhotoSettings &
                                    << size.width() << "x" << size.height();
         photo = photo.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
-    // Setting the resolution detaches a shared image; with the frame's own memory that is
-    // one copy of a rotation-0 frame, which also frees the capture buffer early.
+    // Unturned and unscaled, the photo is still the frame's read-only memory, and labelling
+    // it with a resolution would copy all of it. A view of the same pixels takes the label
+    // instead; the encoders only read it, and `frame` outlives it.
+    if (photo.constBits() == frame.constBits())
+        photo = QImage(const_cast<uchar *>(frame.constBits()), frame.width(), frame.height(), frame.bytesPerLine(),
+            frame.format());
     photo.setDotsPerMeterX(kPhotoDotsPerMeter);
     photo.setDotsPerMeterY(kPhotoDotsPerMeter);
 
