@@ -13,6 +13,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <gst/gst.h>
+
 using namespace quillora;
 using namespace quillora::capture;
 using test::ScopedEnv;
@@ -253,4 +255,29 @@ TEST_F(MovieOutput, ARecordingThatReachesTheLongestLengthIsEndedAndPlays)
     const auto info = test::discoverMovie(file);
     EXPECT_EQ(info.error, QString());
     EXPECT_NEAR(info.durationSeconds, 3.0, 0.5);
+}
+
+TEST_F(MovieOutput, ACameraThatFailsEndsTheMovieProperly)
+{
+    build(true, kCompressionOptionsSD480SizeH264Video);
+    const QString file = path(QStringLiteral("unplugged.mov"));
+    movie->recordToOutputFileURL(QUrl::fromLocalFile(file));
+    waitUntil([] { return false; }, std::chrono::milliseconds(1000));
+
+    // What the session's bus brings when the camera goes away: an error from its source.
+    GstElement *camera = gst_element_factory_make("fakesrc", "camera");
+    gst_object_ref_sink(camera);
+    GError *error = g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ, "Could not read from resource.");
+    GstMessage *message = gst_message_new_error(GST_OBJECT(camera), error, "device unplugged");
+    session->handleBusMessage(message);
+    gst_message_unref(message);
+    g_error_free(error);
+    gst_object_unref(camera);
+
+    ASSERT_TRUE(waitUntil([&] { return !ended.empty(); }));
+    EXPECT_TRUE(ended.front().error.contains(QStringLiteral("camera"))) << ended.front().error.toStdString();
+    const auto decoded = test::decodeMovie(file);
+    EXPECT_EQ(decoded.error, QString()) << "what was recorded must be kept playable";
+    EXPECT_GT(decoded.videoFrames, 20u);
+    EXPECT_GT(decoded.audioBuffers, 0u);
 }
