@@ -368,7 +368,12 @@ FakeUsbHost::FakeUsbHost()
 {
 }
 
-FakeUsbHost::~FakeUsbHost() = default;
+FakeUsbHost::~FakeUsbHost()
+{
+    // The bus lists the devices and the devices hold the bus: let go of the devices.
+    std::lock_guard lock(m_bus->mutex);
+    m_bus->entries.clear();
+}
 
 std::vector<UsbHost::DeviceEntry> FakeUsbHost::devices()
 {
