@@ -212,7 +212,7 @@ void unlinkWhenIdle(GstPad *pad)
     gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_IDLE, unlinkProbe, new std::shared_ptr<UnlinkWait>(wait),
         [](gpointer p) { delete static_cast<std::shared_ptr<UnlinkWait> *>(p); });
     std::unique_lock lock(wait->mutex);
-    if (wait->changed.wait_for(lock, std::chrono::seconds(1), [&] { return wait->done; }))
+    if (wait->changed.wait_for(lock, std::chrono::seconds(3), [&] { return wait->done; }))
         return;
     // The camera's thread is stuck somewhere upstream: nothing is moving, so unlinking now
     // cannot cut a frame in half.
