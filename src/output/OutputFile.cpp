@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QRandomGenerator>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -46,6 +47,14 @@ UniqueFd createTemporary(const QString &folder, QString *tempPath, QString *erro
     }
     *error = QStringLiteral("cannot create a file in the folder: no free temporary name");
     return {};
+}
+
+std::atomic<void (*)(const QString &)> gBeforePlacingHook{nullptr};
+
+void beforePlacing(const QString &path)
+{
+    if (auto hook = gBeforePlacingHook.load())
+        hook(path);
 }
 
 enum class Placed { Done, Taken, Failed };
@@ -92,6 +101,11 @@ Placed placeWithoutReplacing(const QString &tempPath, const QString &path, int *
 }
 
 } // namespace
+
+void setBeforePlacingHookForTesting(void (*hook)(const QString &path))
+{
+    gBeforePlacingHook = hook;
+}
 
 OutputResult writeOutputFile(const OutputTarget &target, const ContentWriter &writeContent)
 {
@@ -145,6 +159,7 @@ OutputResult writeOutputFile(const OutputTarget &target, const ContentWriter &wr
 
     if (target.collisionRow != 1) {
         const QString path = makeOutputPath(target.folderText, target.baseName, target.extension, target.collisionRow);
+        beforePlacing(path);
         if (::rename(guard.path.constData(), encoded(path).constData()) != 0) {
             result.error = errnoText("cannot put the file in place", errno);
             return result;
@@ -160,6 +175,7 @@ OutputResult writeOutputFile(const OutputTarget &target, const ContentWriter &wr
         const QString path = makeOutputPath(target.folderText, target.baseName, target.extension, 1);
         if (path.isEmpty())
             break;
+        beforePlacing(path);
         int error = 0;
         switch (placeWithoutReplacing(tempPath, path, &error)) {
         case Placed::Done:

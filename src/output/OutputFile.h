@@ -29,4 +29,8 @@ using ContentWriter = std::function<bool(QIODevice &device, QString *error)>;
 
 OutputResult writeOutputFile(const OutputTarget &target, const ContentWriter &writeContent);
 
+// For tests only: called with the chosen name just before the file is moved there, so a test
+// can take the name in between as another program might. Production code never sets it.
+void setBeforePlacingHookForTesting(void (*hook)(const QString &path));
+
 } // namespace quillora::output

@@ -202,34 +202,60 @@ TEST_F(PhotoCaptureTest, BadFoldersAndNamesFailCleanlyAndTheNextPhotoWorks)
     EXPECT_EQ(writePhoto(frame, 0, settingsFor(dir.path(), 0)).path, dir.path() + QStringLiteral("/Quillora1.jpg"));
 }
 
-TEST_F(PhotoCaptureTest, ANameTakenDuringTheWriteIsNeverOverwritten)
+// Another program takes the name the rule found free, just before our file gets there; once.
+QString gIntruderPath;
+void takeTheNameFirst(const QString &path)
 {
-    const QString taken = dir.filePath(QStringLiteral("Quillora.jpg"));
-    auto intruder = [&](QIODevice &device, QString *) {
-        // Someone else creates the name the rule found free while our content is written.
-        QFile other(taken);
-        if (!other.open(QIODevice::NewOnly))
-            return false;
+    if (!gIntruderPath.isEmpty())
+        return;
+    QFile other(path);
+    if (other.open(QIODevice::NewOnly)) {
         other.write("theirs");
-        other.close();
-        return device.write("ours") == 4;
-    };
-    const OutputResult numbered
-        = writeOutputFile({dir.path(), QStringLiteral("Quillora"), QStringLiteral(".jpg"), 1}, intruder);
-    ASSERT_TRUE(numbered.ok());
-    EXPECT_EQ(numbered.path, dir.filePath(QStringLiteral("Quillora1.jpg")));
-    EXPECT_EQ(fileHead(taken, 100), QByteArray("theirs"));
-    EXPECT_EQ(fileHead(numbered.path, 100), QByteArray("ours"));
+        gIntruderPath = path;
+    }
+}
+void linkTheNameFirst(const QString &path)
+{
+    if (gIntruderPath.isEmpty() && ::symlink("/nowhere", QFile::encodeName(path).constData()) == 0)
+        gIntruderPath = path;
+}
 
-    // The same with a dangling link appearing at the free name: it stays a link.
-    const QString link = dir.filePath(QStringLiteral("Quillora2.jpg"));
-    const OutputResult next = writeOutputFile(
-        {dir.path(), QStringLiteral("Quillora"), QStringLiteral(".jpg"), 1}, [&](QIODevice &device, QString *) {
-            ::symlink("/nowhere", QFile::encodeName(link).constData());
-            return device.write("ours") == 4;
-        });
-    EXPECT_EQ(next.path, dir.filePath(QStringLiteral("Quillora3.jpg")));
-    EXPECT_TRUE(QFileInfo(link).isSymLink());
+TEST_F(PhotoCaptureTest, ANameTakenJustBeforeTheMoveIsNeverOverwritten)
+{
+    const OutputTarget numbered{dir.path(), QStringLiteral("Quillora"), QStringLiteral(".jpg"), 1};
+    auto ours = [](QIODevice &device, QString *) { return device.write("ours") == 4; };
+    struct Unhook {
+        ~Unhook() { setBeforePlacingHookForTesting(nullptr); }
+    } unhook;
+
+    gIntruderPath.clear();
+    setBeforePlacingHookForTesting(&takeTheNameFirst);
+    const OutputResult first = writeOutputFile(numbered, ours);
+    setBeforePlacingHookForTesting(nullptr);
+    ASSERT_TRUE(first.ok()) << first.error.toStdString();
+    EXPECT_EQ(gIntruderPath, dir.filePath(QStringLiteral("Quillora.jpg")));
+    EXPECT_EQ(fileHead(gIntruderPath, 100), QByteArray("theirs"));
+    EXPECT_EQ(first.path, dir.filePath(QStringLiteral("Quillora1.jpg")));
+    EXPECT_EQ(fileHead(first.path, 100), QByteArray("ours"));
+
+    // A dangling link appearing at the free name is taken too, and stays a link.
+    gIntruderPath.clear();
+    setBeforePlacingHookForTesting(&linkTheNameFirst);
+    const OutputResult second = writeOutputFile(numbered, ours);
+    setBeforePlacingHookForTesting(nullptr);
+    EXPECT_EQ(gIntruderPath, dir.filePath(QStringLiteral("Quillora2.jpg")));
+    EXPECT_TRUE(QFileInfo(gIntruderPath).isSymLink());
+    EXPECT_EQ(second.path, dir.filePath(QStringLiteral("Quillora3.jpg")));
+
+    // Under the replace rule, replacing is what was asked for.
+    gIntruderPath.clear();
+    setBeforePlacingHookForTesting(&takeTheNameFirst);
+    ASSERT_TRUE(QFile::remove(dir.filePath(QStringLiteral("Quillora.jpg"))));
+    const OutputResult replaced
+        = writeOutputFile({dir.path(), QStringLiteral("Quillora"), QStringLiteral(".jpg"), 0}, ours);
+    EXPECT_EQ(replaced.path, dir.filePath(QStringLiteral("Quillora.jpg")));
+    EXPECT_EQ(fileHead(replaced.path, 100), QByteArray("ours"));
+    EXPECT_EQ(entries(dir.path()).size(), 4); // no temporary file left behind
 }
 
 TEST_F(PhotoCaptureTest, AFailedWriteLeavesTheOldFileUntouched)
