@@ -21,6 +21,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGraphicsOpacityEffect>
+#include <QImage>
 #include <QLineEdit>
 #include <QLoggingCategory>
 #include <QMainWindow>
@@ -188,6 +189,16 @@ TEST_F(Recording, StartAndStopRecordAMovieThatOpensOnceAndTheNextIsNumbered)
     pause(1500);
     EXPECT_GT(c->mCaptureView->framesShown(), shown + 10);
     EXPECT_TRUE(c->currentFrame().sameAs(before)) << "a frame reached the controller while recording";
+
+    // A photo now is the picture from just before the recording (the page's marker has moved
+    // on since, so any later frame would differ).
+    QTemporaryDir photos;
+    c->mPhotoPath->setURL(QUrl::fromLocalFile(photos.path()));
+    c->mPhotoFormat->setCurrentIndex(1); // PNG: lossless, so the pixels can be compared
+    c->photoClick(nullptr);
+    ASSERT_EQ(opened.urls.size(), 1) << "no photo was written";
+    const QImage photo(opened.urls.takeFirst().toLocalFile());
+    EXPECT_EQ(photo.convertToFormat(QImage::Format_RGB32), before.image().convertToFormat(QImage::Format_RGB32));
 
     const double seconds = clock.elapsed() / 1000.0;
     c->recordingClick(c->mVideoMenu);
