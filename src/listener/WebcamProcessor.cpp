@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 
 #include <condition_variable>
+#include <cstdarg>
 #include <cstdio>
 
 namespace quillora::listener {
@@ -51,9 +52,12 @@ void writeOut(FILE *stream, const char *text)
     std::fflush(stream);
 }
 
-template <typename... Args> void printOut(FILE *stream, const char *format, Args... args)
+[[gnu::format(printf, 2, 3)]] void printOut(FILE *stream, const char *format, ...)
 {
-    std::fprintf(stream, format, args...);
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stream, format, args);
+    va_end(args);
     std::fflush(stream);
 }
 
