@@ -8,8 +8,9 @@
 namespace quillora::listener {
 
 ListenerThread::ListenerThread(std::function<void()> body)
-    : m_body(std::move(body))
+    : m_state(std::make_shared<State>())
 {
+    m_state->body = std::move(body);
 }
 
 ListenerThread::~ListenerThread()
@@ -27,12 +28,12 @@ void ListenerThread::startListening()
     if (m_thread.joinable())
         return;
     WebcamProcessor::prepareStart();
-    m_thread = std::thread([this] {
-        m_qthread.store(QThread::currentThread());
-        m_body();
-        std::lock_guard lock(m_mutex);
-        m_finished = true;
-        m_ended.notify_all();
+    m_thread = std::thread([state = m_state] {
+        state->qthread.store(QThread::currentThread());
+        state->body();
+        std::lock_guard lock(state->mutex);
+        state->finished = true;
+        state->ended.notify_all();
     });
 }
 
@@ -41,10 +42,10 @@ bool ListenerThread::stopListening(std::chrono::milliseconds bound)
     if (!m_thread.joinable())
         return true;
     {
-        std::unique_lock lock(m_mutex);
-        if (!m_finished)
+        std::unique_lock lock(m_state->mutex);
+        if (!m_state->finished)
             WebcamProcessor::requestStop();
-        if (!m_ended.wait_for(lock, bound, [this] { return m_finished; }))
+        if (!m_state->ended.wait_for(lock, bound, [this] { return m_state->finished; }))
             return false;
     }
     m_thread.join(); // the body is done; only the thread's own clean-up is left
@@ -53,8 +54,8 @@ bool ListenerThread::stopListening(std::chrono::milliseconds bound)
 
 bool ListenerThread::isRunning() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_thread.joinable() && !m_finished;
+    std::lock_guard lock(m_state->mutex);
+    return m_thread.joinable() && !m_state->finished;
 }
 
 } // namespace quillora::listener

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -30,15 +31,20 @@ public:
     bool stopListening(std::chrono::milliseconds bound = std::chrono::seconds(5));
     bool isRunning() const;
     // Qt's object for the thread, once it runs; null before.
-    QThread *thread() const { return m_qthread.load(); }
+    QThread *listenerThread() const { return m_state->qthread.load(); }
 
 private:
-    std::function<void()> m_body;
+    // What the thread uses: shared with it, so that a thread left running past the bound never
+    // touches an owner that is gone.
+    struct State {
+        std::function<void()> body;
+        std::atomic<QThread *> qthread{nullptr};
+        std::mutex mutex;              // guards finished
+        std::condition_variable ended; // signals finished
+        bool finished = false;         // the body has returned
+    };
+    std::shared_ptr<State> m_state;
     std::thread m_thread;
-    std::atomic<QThread *> m_qthread{nullptr};
-    mutable std::mutex m_mutex;      // guards m_finished
-    std::condition_variable m_ended; // signals m_finished
-    bool m_finished = false;         // the body has returned
 };
 
 } // namespace quillora::listener

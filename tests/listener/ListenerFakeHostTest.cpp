@@ -85,7 +85,7 @@ TEST_F(ListenerFakeHost, PressesWhileArmedTakeOnePhotoEachOnTheListenerThread)
     QTest::qWait(50);
     EXPECT_EQ(target.count(), 3);
     EXPECT_EQ(camera->pendingReads(), 1u) << "one read is pending at a time";
-    EXPECT_TRUE(target.allOnThread(thread->thread()));
+    EXPECT_TRUE(target.allOnThread(thread->listenerThread()));
 }
 
 TEST_F(ListenerFakeHost, ACompletionWithAnErrorCountsAsAPress)
@@ -310,7 +310,7 @@ TEST_F(ListenerFakeHost, ATimerStartedByAPressRunsOnTheListenerLoop)
     ASSERT_TRUE(waitUntil([&] { return armed(*camera); }));
     ASSERT_TRUE(camera->completeRead(usb::kUsbSuccess, kReport));
     ASSERT_TRUE(waitUntil([&] { return firedOn.load() != nullptr; }));
-    EXPECT_EQ(firedOn.load(), thread->thread());
+    EXPECT_EQ(firedOn.load(), thread->listenerThread());
 }
 
 TEST(ListenerRunLoop, AStopIsKeptUntilTheNextRunAndStopsOnlyIt)

@@ -138,7 +138,7 @@ TEST_F(ListenerInputDevice, EachPressOfTheButtonTakesOnePhoto)
     ASSERT_TRUE(waitUntil([&] { return target.count() == 2; }, 5s));
     sleepUntil(2.6);
     EXPECT_EQ(target.count(), 2) << "releases are no presses";
-    EXPECT_TRUE(target.allOnThread(thread->thread()));
+    EXPECT_TRUE(target.allOnThread(thread->listenerThread()));
     EXPECT_EQ(camera->openCount(), 0) << "the interface held by the driver is not claimed";
 }
 

@@ -208,7 +208,7 @@ TEST_F(ListenerOnLibusb, APressCompletesTheInterruptReadOnTheListenerThread)
     ASSERT_TRUE(waitUntil([&] { return camera.pending() == 1; }, 10s)) << "an interrupt URB on endpoint 0x83";
     press();
     ASSERT_TRUE(waitUntil([&] { return target.count() == 1; }, 10s));
-    EXPECT_TRUE(target.allOnThread(thread->thread()));
+    EXPECT_TRUE(target.allOnThread(thread->listenerThread()));
     ASSERT_TRUE(waitUntil([&] { return camera.pending() == 1; }, 10s)) << "the next read is queued";
     press();
     ASSERT_TRUE(waitUntil([&] { return target.count() == 2; }, 10s));
