@@ -28,6 +28,9 @@ constexpr GstClockTime kIndexUpdatePeriod = GST_SECOND;
 constexpr guint64 kVideoQueueTime = GST_SECOND;
 constexpr std::chrono::milliseconds kLimitPollInterval{250};
 constexpr std::chrono::seconds kIndexEstimateSettles{5};
+constexpr int kAacFrameSamples = 1024;
+// How long the sound may take to reach the picture's cut before it is ended regardless.
+constexpr std::chrono::milliseconds kSoundEndFallback{1000};
 
 // What the streaming threads of one recording share with the main thread. Held by the
 // probes (through their own reference), so it outlives whichever side ends first.
@@ -43,6 +46,16 @@ struct StreamState {
     std::atomic<int> height{0};
     std::atomic<bool> fitted{false};
     std::atomic<bool> soundEnded{false};
+    // Running times where the movie's first picture starts, where its last picture so far
+    // ends, and where the picture was cut off (-1 until known): the sound is started and
+    // ended at the same moments, so the two tracks line up.
+    std::atomic<gint64> videoStart{-1};
+    // The AAC encoder puts one frame of silence (1024 samples) before the first sound; the
+    // sound is started that much after the picture, so what is heard lines up with what is
+    // seen. Set before the branch is linked.
+    gint64 soundLead = 0;
+    std::atomic<gint64> lastVideoEnd{-1};
+    std::atomic<gint64> videoStop{-1};
 
     // Set before the branch is linked, read-only afterwards.
     QSize box;
@@ -85,6 +98,14 @@ GstPadProbeReturn videoEntryProbe(GstPad *, GstPadProbeInfo *info, gpointer user
     StreamState &s = stateOf(userData);
     if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
         s.framesOffered.fetch_add(1, std::memory_order_relaxed);
+        GstBuffer *buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+        if (buffer && GST_BUFFER_PTS_IS_VALID(buffer)) {
+            gint64 unknown = -1;
+            s.videoStart.compare_exchange_strong(unknown, gint64(GST_BUFFER_PTS(buffer)));
+        }
+        if (buffer && GST_BUFFER_PTS_IS_VALID(buffer))
+            s.lastVideoEnd.store(gint64(GST_BUFFER_PTS(buffer))
+                + (GST_BUFFER_DURATION_IS_VALID(buffer) ? gint64(GST_BUFFER_DURATION(buffer)) : 0));
         return GST_PAD_PROBE_OK;
     }
     GstEvent *event = GST_PAD_PROBE_INFO_EVENT(info);
@@ -151,11 +172,39 @@ GstFlowReturn movieEntryChainList(GstPad *pad, GstObject *parent, GstBufferList 
     return GST_FLOW_OK;
 }
 
-// After the movie's end the sound source runs on until the branch is shut down; what it
-// sends is dropped, since a live source that meets an ended pad stops with an error.
-GstPadProbeReturn soundGateProbe(GstPad *, GstPadProbeInfo *, gpointer userData)
+void endSound(GstPad *pad, StreamState &s)
 {
-    return stateOf(userData).soundEnded.load() ? GST_PAD_PROBE_DROP : GST_PAD_PROBE_OK;
+    if (s.soundEnded.exchange(true))
+        return;
+    if (PadPtr peer{gst_pad_get_peer(pad)})
+        gst_pad_send_event(peer.get(), gst_event_new_eos());
+}
+
+// The sound source's way into the movie. The muxer starts every track at zero, so sound from
+// before the first picture would play early against the picture: it is dropped. Once the
+// picture has been cut off, the sound ends at the first buffer that starts at or after the
+// cut, so both tracks end together. After its end the source runs on until the branch is shut
+// down; what it sends is dropped, since a live source that meets an ended pad stops with an
+// error.
+GstPadProbeReturn soundGateProbe(GstPad *pad, GstPadProbeInfo *info, gpointer userData)
+{
+    StreamState &s = stateOf(userData);
+    if (s.soundEnded.load())
+        return GST_PAD_PROBE_DROP;
+    GstBuffer *buffer = (info->type & GST_PAD_PROBE_TYPE_BUFFER) ? GST_PAD_PROBE_INFO_BUFFER(info) : nullptr;
+    if (!buffer || !GST_BUFFER_PTS_IS_VALID(buffer))
+        return GST_PAD_PROBE_OK;
+    const gint64 start = gint64(GST_BUFFER_PTS(buffer));
+    const gint64 end = start + (GST_BUFFER_DURATION_IS_VALID(buffer) ? gint64(GST_BUFFER_DURATION(buffer)) : 0);
+    const gint64 stop = s.videoStop.load();
+    if (stop >= 0 && start >= stop) {
+        endSound(pad, s);
+        return GST_PAD_PROBE_DROP;
+    }
+    const gint64 videoStart = s.videoStart.load();
+    if (videoStart < 0 || end <= videoStart + s.soundLead)
+        return GST_PAD_PROBE_DROP;
+    return GST_PAD_PROBE_OK;
 }
 
 GstPadProbeReturn dropProbe(GstPad *, GstPadProbeInfo *, gpointer)
@@ -166,21 +215,21 @@ GstPadProbeReturn dropProbe(GstPad *, GstPadProbeInfo *, gpointer)
 // Ends the picture's side of the movie at a moment when no frame is on its way. The tee's
 // later frames are dropped before they reach the ended pad, which would answer them with an
 // end of stream that the tee hands back to the camera.
-GstPadProbeReturn endVideoProbe(GstPad *pad, GstPadProbeInfo *, gpointer)
+GstPadProbeReturn endVideoProbe(GstPad *pad, GstPadProbeInfo *, gpointer userData)
 {
+    StreamState &s = stateOf(userData);
+    s.videoStop.store(std::max<gint64>(0, s.lastVideoEnd.load()));
     gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_DATA_DOWNSTREAM, dropProbe, nullptr, nullptr);
     if (PadPtr peer{gst_pad_get_peer(pad)})
         gst_pad_send_event(peer.get(), gst_event_new_eos());
     return GST_PAD_PROBE_REMOVE;
 }
 
-// Ends the sound's side of the movie between two buffers; a microphone that has already
-// stopped is idle, so this also works when it is gone.
+// Ends the sound's side between two buffers whatever their time: for a microphone that
+// sends nothing more (gone, or stalled), so the movie can still be finished.
 GstPadProbeReturn endSoundProbe(GstPad *pad, GstPadProbeInfo *, gpointer userData)
 {
-    stateOf(userData).soundEnded.store(true);
-    if (PadPtr peer{gst_pad_get_peer(pad)})
-        gst_pad_send_event(peer.get(), gst_event_new_eos());
+    endSound(pad, stateOf(userData));
     return GST_PAD_PROBE_REMOVE;
 }
 
@@ -282,6 +331,8 @@ struct MovieFileOutput::Private {
     {
         watchdog.setSingleShot(true);
         QObject::connect(&watchdog, &QTimer::timeout, &context, [this] { finishTimedOut(); });
+        soundFallback.setSingleShot(true);
+        QObject::connect(&soundFallback, &QTimer::timeout, &context, [this] { forceSoundEnd(); });
         limitPoll.setInterval(kLimitPollInterval);
         QObject::connect(&limitPoll, &QTimer::timeout, &context, [this] { checkLimit(); });
     }
@@ -296,6 +347,7 @@ struct MovieFileOutput::Private {
     QObject context; // queued news from the streaming threads land here, on the main thread
     QTimer watchdog{&context};
     QTimer limitPoll{&context};
+    QTimer soundFallback{&context};
 
     QPointer<QObject> delegateReceiver;
     FinishHandler handler;
@@ -347,6 +399,7 @@ struct MovieFileOutput::Private {
 
     bool startRecording(const QUrl &target, QString *why);
     void beginEnding(const QString &why);
+    void forceSoundEnd();
     void fileCompleted();
     void finishTimedOut();
     void checkLimit();
@@ -605,6 +658,7 @@ bool MovieFileOutput::Private::startRecording(const QUrl &target, QString *why)
 
     auto shared = std::make_shared<StreamState>();
     shared->box = videoOptions->maximumSize();
+    shared->soundLead = gint64(gst_util_uint64_scale_int(kAacFrameSamples, GST_SECOND, soundOptions->sampleRate()));
     shared->videoCaps = sizeCaps;
     shared->context = &context;
     shared->onFileComplete = [this] { fileCompleted(); };
@@ -675,14 +729,23 @@ void MovieFileOutput::Private::beginEnding(const QString &why)
     limitPoll.stop();
     // Each input is cut off at an idle moment and its side of the movie gets its end of
     // stream; the muxer then writes the final index and the file sink sees the end.
-    if (teePad)
-        gst_pad_add_probe(teePad.get(), GST_PAD_PROBE_TYPE_IDLE, endVideoProbe, nullptr, nullptr);
-    if (soundSource && stream) {
-        PadPtr src(gst_element_get_static_pad(soundSource, "src"));
-        if (src)
-            addProbe(src.get(), GST_PAD_PROBE_TYPE_IDLE, endSoundProbe, stream);
-    }
+    if (teePad && stream)
+        addProbe(teePad.get(), GST_PAD_PROBE_TYPE_IDLE, endVideoProbe, stream);
+    else if (stream)
+        stream->videoStop.store(0);
+    // The sound normally ends itself at the picture's cut (soundGateProbe); a sound input
+    // that has stopped sending is ended a little later regardless.
+    if (soundSource)
+        soundFallback.start(kSoundEndFallback);
     watchdog.start(finishTimeout);
+}
+
+void MovieFileOutput::Private::forceSoundEnd()
+{
+    if (state != State::Finishing || !soundSource || !stream)
+        return;
+    if (PadPtr src{gst_element_get_static_pad(soundSource, "src")})
+        addProbe(src.get(), GST_PAD_PROBE_TYPE_IDLE, endSoundProbe, stream);
 }
 
 void MovieFileOutput::Private::fileCompleted()
@@ -733,6 +796,7 @@ void MovieFileOutput::Private::shutdownBranch()
 {
     watchdog.stop();
     limitPoll.stop();
+    soundFallback.stop();
     if (stream) {
         lastStatistics = currentStatistics();
         stream.reset();
@@ -817,8 +881,18 @@ std::optional<MovieFileOutput::Finish> MovieFileOutput::finishNow(std::chrono::m
     }
     if (d->stream) {
         StreamStatePtr s = d->stream;
+        const auto complete = [&] { return s->fileComplete; };
         std::unique_lock lock(s->mutex);
-        if (!s->changed.wait_for(lock, timeout, [&] { return s->fileComplete; }) && d->error.isEmpty())
+        // The main thread waits here, so the sound's fallback cannot come from its timer.
+        const auto first = std::min<std::chrono::milliseconds>(timeout, kSoundEndFallback);
+        bool done = s->changed.wait_for(lock, first, complete);
+        if (!done) {
+            lock.unlock();
+            d->forceSoundEnd();
+            lock.lock();
+            done = s->changed.wait_for(lock, timeout - first, complete);
+        }
+        if (!done && d->error.isEmpty())
             d->error = QStringLiteral("the movie could not be finished in time; the file was closed as it was");
     }
     Finish finish = d->completeNow();
