@@ -7,6 +7,12 @@
 
 namespace quillora::listener {
 
+namespace {
+// The listener's state is the process's: one listener thread may run at a time. Set by the
+// start that wins, cleared by that thread once its body has let go of the state.
+std::atomic<bool> gListenerThreadActive{false};
+} // namespace
+
 ListenerThread::ListenerThread(std::function<void()> body)
     : m_state(std::make_shared<State>())
 {
@@ -27,10 +33,15 @@ void ListenerThread::startListening()
 {
     if (m_thread.joinable())
         return;
+    if (gListenerThreadActive.exchange(true)) {
+        qCInfo(lcListener, "a snapshot-button listener already runs in this process; not starting another");
+        return;
+    }
     WebcamProcessor::prepareStart();
     m_thread = std::thread([state = m_state] {
         state->qthread.store(QThread::currentThread());
         state->body();
+        gListenerThreadActive.store(false);
         std::lock_guard lock(state->mutex);
         state->finished = true;
         state->ended.notify_all();

@@ -25,7 +25,8 @@ public:
     explicit ListenerThread(std::function<void()> body);
     ~ListenerThread() override;
 
-    // Starts the thread with fresh listener state. One listener thread at a time per process.
+    // Starts the thread with fresh listener state. One listener thread runs at a time in the
+    // process: while one runs, another start does nothing.
     void startListening();
     // Asks the listener to end and waits for its thread at most `bound`; true when it ended.
     bool stopListening(std::chrono::milliseconds bound = std::chrono::seconds(5));

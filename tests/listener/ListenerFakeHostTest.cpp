@@ -300,6 +300,25 @@ TEST_F(ListenerFakeHost, StoppingEndsTheThreadPromptlyInEveryState)
     EXPECT_EQ(capture.out() + capture.err(), "") << "quitting prints nothing";
 }
 
+TEST_F(ListenerFakeHost, OneListenerRunsAtATime)
+{
+    // The listener's state is the process's: a second start (a second controller) is refused.
+    auto camera = addCamera(listener::kListenerProductId, 0x01420000);
+    start();
+    ASSERT_TRUE(waitUntil([&] { return armed(*camera); }));
+    auto otherHost = std::make_shared<FakeUsbHost>();
+    auto otherCamera = otherHost->addDevice(kVendor, listener::kListenerProductId, "Other", 0x01500000)
+                           ->addInterface(0, usb::kVideoInterfaceClass, usb::kVideoControlSubClass);
+    CountingTarget otherTarget;
+    auto second = startListener(Variant::Listener, &otherTarget, [otherHost] { return otherHost; });
+    EXPECT_FALSE(second->isRunning());
+    second.reset();
+    QTest::qWait(50);
+    EXPECT_EQ(otherCamera->openCount(), 0);
+    ASSERT_TRUE(camera->completeRead(usb::kUsbSuccess, kReport));
+    ASSERT_TRUE(waitUntil([&] { return target.count() == 1 && armed(*camera); }));
+}
+
 TEST_F(ListenerFakeHost, ATimerStartedByAPressRunsOnTheListenerLoop)
 {
     // snapshotByKey's hold timer is scheduled on the calling thread: the listener's loop serves it.
