@@ -23,7 +23,9 @@
 #include <QStandardPaths>
 
 #include <ctime>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <png.h>
 #include <tiffio.h>
@@ -129,6 +131,18 @@ bool writeFile(const char *path, const unsigned char *data, size_t size)
         return false;
     const bool ok = std::fwrite(data, 1, size, f) == size;
     return std::fclose(f) == 0 && ok;
+}
+
+// A photo counts as taken once its file is on the disk (the photo path flushes it before it
+// renames it into place), so the library references are timed to the same point.
+bool onDisk(const QByteArray &path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fdatasync(fd) == 0;
+    ::close(fd);
+    return ok;
 }
 
 bool turboJpeg(const QImage &frame, const QByteArray &path)
@@ -279,9 +293,9 @@ int main(int argc, char **argv)
     const QString ppm = folder + QStringLiteral("/frame.ppm");
     frame.convertToFormat(QImage::Format_RGB888).save(ppm, "PPM");
     const Row rows[] = {
-        {"JPEG", 0, ".jpg", [&](const QByteArray &p) { return turboJpeg(frame, p); }},
-        {"PNG", 1, ".png", [&](const QByteArray &p) { return libpng(frame, p); }},
-        {"TIFF", 3, ".tiff", [&](const QByteArray &p) { return libtiff(frame, p); }},
+        {"JPEG", 0, ".jpg", [&](const QByteArray &p) { return turboJpeg(frame, p) && onDisk(p); }},
+        {"PNG", 1, ".png", [&](const QByteArray &p) { return libpng(frame, p) && onDisk(p); }},
+        {"TIFF", 3, ".tiff", [&](const QByteArray &p) { return libtiff(frame, p) && onDisk(p); }},
         {"GIF", 2, ".gif",
             [&](const QByteArray &p) {
                 return !magick.isEmpty() && QProcess::execute(magick, {ppm, QString::fromLocal8Bit(p)}) == 0;

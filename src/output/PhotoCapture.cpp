@@ -1,6 +1,7 @@
 #include "PhotoCapture.h"
 
 #include "GifEncoder.h"
+#include "JpegEncoder.h"
 #include "OutputLog.h"
 
 #include <QImageWriter>
@@ -87,8 +88,7 @@ bool encodeImage(QIODevice &device, const QImage &image, PhotoFormat format, QSt
     const char *qtFormat = nullptr;
     switch (format) {
     case PhotoFormat::Jpeg:
-        qtFormat = "jpeg";
-        break;
+        return writeJpeg(device, image, error);
     case PhotoFormat::Png:
         qtFormat = "png";
         break;
