@@ -127,9 +127,13 @@ std::unique_ptr<listener::ListenerThread> startListener(Variant variant, listene
 
 // The fake USB host hands its completions and notifications to the listener thread as Qt queued
 // calls. Qt passes them over under its own futex-based lock, which ThreadSanitizer cannot see,
-// so the posted call looks unsynchronised with the thread that runs it. Only that hand-over is
-// excused; races of the listener's own state are still reported.
+// so the posted call (made where the fake posts it) looks unsynchronised with the thread that
+// runs it. Only the fake's own posting places are excused; races of the listener's state with
+// the test's thread are still reported.
 extern "C" const char *__tsan_default_suppressions()
 {
-    return "race:quillora::usb::fake::FakeBus::postLocked\n";
+    return "race:quillora::usb::fake::FakeBus::postLocked\n"
+           "race:quillora::usb::fake::FakeUsbInterface::deliver\n"
+           "race:quillora::usb::fake::FakeUsbDevice::unplug\n"
+           "race:quillora::usb::fake::FakeUsbHost::plugIn\n";
 }
