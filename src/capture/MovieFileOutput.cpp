@@ -365,7 +365,7 @@ struct MovieFileOutput::Private {
     PadPtr teePad;                         // the camera tee's pad that feeds the branch
     GstElement *soundSource = nullptr;     // the session's sound source, in `bin` while recording
     GstElement *usedSoundSource = nullptr; // the same, kept for its late messages while attached
-    gulong soundGate = 0;                  // the probe on the sound source that drops after the end
+    gulong soundGate = 0;                  // the probe that lines the sound up with the picture
     GstElement *mux = nullptr;             // owned by `bin`
     StreamStatePtr stream;
     std::vector<ElementPtr> retired; // branches of earlier recordings, for late messages
@@ -727,6 +727,10 @@ void MovieFileOutput::Private::beginEnding(const QString &why)
     if (error.isEmpty())
         error = why;
     limitPoll.stop();
+    // A paused session (a frozen picture) holds the file sink before its end: the branch alone
+    // runs on until the file is complete; the rest of the session stays paused.
+    if (bin && graph && !graph->session().isRunning())
+        gst_element_set_state(bin.get(), GST_STATE_PLAYING);
     // Each input is cut off at an idle moment and its side of the movie gets its end of
     // stream; the muxer then writes the final index and the file sink sees the end.
     if (teePad && stream)

@@ -172,6 +172,23 @@ TEST_F(MovieOutput, ASecondStopWhileFinishingGivesOneFinish)
     EXPECT_EQ(info.audioTracks, 1);
 }
 
+TEST_F(MovieOutput, AStopWhileTheSessionIsPausedStillCompletesTheMovie)
+{
+    build(true, kCompressionOptionsSD480SizeH264Video);
+    const QString file = path(QStringLiteral("paused.mov"));
+    movie->recordToOutputFileURL(QUrl::fromLocalFile(file));
+    waitUntil([] { return false; }, std::chrono::milliseconds(1000));
+    session->stopRunning(); // a frozen picture
+    waitUntil([] { return false; }, std::chrono::milliseconds(300));
+    movie->recordToOutputFileURL(QUrl());
+    ASSERT_TRUE(waitUntil([&] { return !ended.empty(); }, std::chrono::seconds(10)));
+    EXPECT_EQ(ended.front().error, QString()) << "the file must be completed, not closed as it was";
+    const auto decoded = test::decodeMovie(file);
+    EXPECT_EQ(decoded.error, QString());
+    EXPECT_GT(decoded.videoFrames, 20u);
+    EXPECT_GT(decoded.audioBuffers, 0u);
+}
+
 TEST_F(MovieOutput, FinishNowCompletesTheFileAndTakesTheFinishFromTheDelegate)
 {
     build(true, kCompressionOptionsSD480SizeH264Video);
