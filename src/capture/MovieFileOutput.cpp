@@ -29,6 +29,9 @@ constexpr guint64 kVideoQueueTime = GST_SECOND;
 constexpr std::chrono::milliseconds kLimitPollInterval{250};
 constexpr std::chrono::seconds kIndexEstimateSettles{5};
 constexpr int kAacFrameSamples = 1024;
+// A recording asked for while the session is still starting waits for its first pictures.
+constexpr std::chrono::milliseconds kStartPollInterval{20};
+constexpr std::chrono::seconds kStartTimeout{10};
 // How long the sound may take to reach the picture's cut before it is ended regardless.
 constexpr std::chrono::milliseconds kSoundEndFallback{1000};
 
@@ -321,6 +324,7 @@ CompressionOptionsPtr CompressionOptions::compressionOptionsWithIdentifier(const
 struct MovieFileOutput::Private {
     enum class State {
         Idle,      // no recording
+        Starting,  // asked for, waiting for the session to be playing
         Recording, // writing the file
         Finishing, // the end of stream is on its way to the file
         Reporting, // the file is closed; the finish waits in the delegate's queue
@@ -333,6 +337,8 @@ struct MovieFileOutput::Private {
         QObject::connect(&watchdog, &QTimer::timeout, &context, [this] { finishTimedOut(); });
         soundFallback.setSingleShot(true);
         QObject::connect(&soundFallback, &QTimer::timeout, &context, [this] { forceSoundEnd(); });
+        startPoll.setInterval(kStartPollInterval);
+        QObject::connect(&startPoll, &QTimer::timeout, &context, [this] { continueStart(); });
         limitPoll.setInterval(kLimitPollInterval);
         QObject::connect(&limitPoll, &QTimer::timeout, &context, [this] { checkLimit(); });
     }
@@ -348,6 +354,8 @@ struct MovieFileOutput::Private {
     QTimer watchdog{&context};
     QTimer limitPoll{&context};
     QTimer soundFallback{&context};
+    QTimer startPoll{&context};
+    QElapsedTimer startClock;
 
     QPointer<QObject> delegateReceiver;
     FinishHandler handler;
@@ -397,7 +405,10 @@ struct MovieFileOutput::Private {
         return false;
     }
 
-    bool startRecording(const QUrl &target, QString *why);
+    bool checkTarget(const QUrl &target, QString *why);
+    bool sessionPlaying() const;
+    void continueStart();
+    bool startRecording(QString *why);
     void beginEnding(const QString &why);
     void forceSoundEnd();
     void fileCompleted();
@@ -480,7 +491,8 @@ void MovieFileOutput::detach(SessionGraph &)
 {
     // The pipeline is about to go: a movie still being written is finished first, and its
     // end still reaches the delegate.
-    if (d->state == Private::State::Recording || d->state == Private::State::Finishing) {
+    if (d->state == Private::State::Starting || d->state == Private::State::Recording
+        || d->state == Private::State::Finishing) {
         if (auto finish = finishNow(d->finishTimeout))
             d->report(*finish);
     }
@@ -545,6 +557,8 @@ void MovieFileOutput::recordToOutputFileURL(const QUrl &url)
         // A second stop while the file is being finished changes nothing.
         if (d->state == State::Recording)
             d->beginEnding(QString());
+        else if (d->state == State::Starting)
+            d->report(Finish{d->url, QStringLiteral("stopped before the camera had started; nothing was recorded")});
         return;
     }
     if (d->state != State::Idle) {
@@ -553,13 +567,52 @@ void MovieFileOutput::recordToOutputFileURL(const QUrl &url)
         return;
     }
     QString why;
-    if (!d->startRecording(url, &why)) {
-        d->url = url;
+    if (!d->checkTarget(url, &why)) {
         d->report(Finish{url, why});
+        return;
     }
+    // Branches are added to a playing session only: a branch added or removed while the
+    // session still waits for its first picture can leave it waiting for ever.
+    if (!d->sessionPlaying()) {
+        d->state = State::Starting;
+        d->startClock.start();
+        d->startPoll.start();
+        return;
+    }
+    if (!d->startRecording(&why))
+        d->report(Finish{url, why});
 }
 
-bool MovieFileOutput::Private::startRecording(const QUrl &target, QString *why)
+bool MovieFileOutput::Private::sessionPlaying() const
+{
+    GstState current = GST_STATE_NULL;
+    GstState next = GST_STATE_VOID_PENDING;
+    gst_element_get_state(graph->pipeline(), &current, &next, 0);
+    return current == GST_STATE_PLAYING;
+}
+
+void MovieFileOutput::Private::continueStart()
+{
+    if (state != State::Starting) {
+        startPoll.stop();
+        return;
+    }
+    if (!graph || !graph->pipeline()) {
+        report(Finish{url, QStringLiteral("no picture to record: the session is gone")});
+        return;
+    }
+    if (!sessionPlaying()) {
+        if (std::chrono::milliseconds(startClock.elapsed()) > kStartTimeout)
+            report(Finish{url, QStringLiteral("the camera did not start; nothing was recorded")});
+        return;
+    }
+    startPoll.stop();
+    QString why;
+    if (!startRecording(&why))
+        report(Finish{url, why});
+}
+
+bool MovieFileOutput::Private::checkTarget(const QUrl &target, QString *why)
 {
     url = target;
     error.clear();
@@ -583,7 +636,12 @@ bool MovieFileOutput::Private::startRecording(const QUrl &target, QString *why)
         *why = QStringLiteral("the folder %1 is not writable").arg(folder.filePath());
         return false;
     }
+    return true;
+}
 
+bool MovieFileOutput::Private::startRecording(QString *why)
+{
+    const QString path = url.toLocalFile();
     auto videoOptions = optionsFor(kMediaTypeVideo);
     if (!videoOptions)
         videoOptions = CompressionOptions::compressionOptionsWithIdentifier(kCompressionOptionsSD480SizeH264Video);
@@ -835,6 +893,7 @@ void MovieFileOutput::Private::shutdownBranch()
 
 void MovieFileOutput::Private::report(const Finish &finish)
 {
+    startPoll.stop();
     state = State::Reporting;
     auto delivery = std::make_shared<Delivery>();
     delivery->finish = finish;
@@ -877,6 +936,10 @@ std::optional<MovieFileOutput::Finish> MovieFileOutput::finishNow(std::chrono::m
         d->state = State::Idle;
         return finish;
     }
+    case State::Starting:
+        d->startPoll.stop();
+        d->state = State::Idle;
+        return Finish{d->url, QStringLiteral("stopped before the camera had started; nothing was recorded")};
     case State::Recording:
         d->beginEnding(QString());
         [[fallthrough]];
@@ -923,6 +986,10 @@ bool MovieFileOutput::busMessage(SessionGraph &, void *raw)
         return ours || retiredOurs;
     if (retiredOurs && !ours)
         return true; // a late word from a branch that is already closed
+    if (d->state == Private::State::Starting && !ours) {
+        d->report(Finish{d->url, QStringLiteral("the camera stopped: %1").arg(errorText(message))});
+        return false;
+    }
     const bool active = d->state == Private::State::Recording || d->state == Private::State::Finishing;
     if (!active)
         return ours;

@@ -255,9 +255,14 @@ TEST_F(MovieOutput, FilesThatCannotBeWrittenEndTheRecordingWithAnError)
     // The output takes the next request as if nothing had happened.
     ended.clear();
     const QString fine = path(QStringLiteral("fine.mov"));
-    record(fine, 600);
+    movie->recordToOutputFileURL(QUrl::fromLocalFile(fine));
+    EXPECT_TRUE(waitUntil([&] { return movie->statistics().framesWritten >= 10; })) << "no pictures after a failure";
+    movie->recordToOutputFileURL(QUrl());
     ASSERT_TRUE(waitUntil([&] { return !ended.empty(); }));
-    EXPECT_EQ(test::discoverMovie(fine).error, QString());
+    EXPECT_EQ(ended.front().error, QString());
+    EXPECT_EQ(test::discoverMovie(fine).error, QString())
+        << "pictures offered " << movie->statistics().framesOffered << ", written " << movie->statistics().framesWritten
+        << ", sound " << movie->statistics().soundBuffers;
 }
 
 TEST_F(MovieOutput, ARecordingThatReachesTheLongestLengthIsEndedAndPlays)
