@@ -172,6 +172,27 @@ TEST_F(MovieOutput, ASecondStopWhileFinishingGivesOneFinish)
     EXPECT_EQ(info.audioTracks, 1);
 }
 
+TEST_F(MovieOutput, AStopBeforeTheCameraHasStartedEndsWithNothingRecorded)
+{
+    build(true, kCompressionOptionsSD480SizeH264Video);
+    const QString file = path(QStringLiteral("early.mov"));
+    movie->recordToOutputFileURL(QUrl::fromLocalFile(file)); // the session is still starting
+    EXPECT_TRUE(movie->isRecording());
+    movie->recordToOutputFileURL(QUrl());
+    ASSERT_TRUE(waitUntil([&] { return !ended.empty(); }));
+    EXPECT_FALSE(ended.front().error.isEmpty());
+    EXPECT_FALSE(QFile::exists(file));
+    EXPECT_FALSE(movie->isRecording());
+
+    // The session itself has come up, and records the next request.
+    ended.clear();
+    const QString next = path(QStringLiteral("next.mov"));
+    record(next, 600);
+    ASSERT_TRUE(waitUntil([&] { return !ended.empty(); }));
+    EXPECT_EQ(ended.front().error, QString());
+    EXPECT_EQ(test::discoverMovie(next).error, QString());
+}
+
 TEST_F(MovieOutput, AStopWhileTheSessionIsPausedStillCompletesTheMovie)
 {
     build(true, kCompressionOptionsSD480SizeH264Video);
