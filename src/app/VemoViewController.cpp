@@ -97,6 +97,8 @@ void VemoViewController::startStream()
     }
     mCaptureView->setCaptureSession(mCaptureSession);
     mCaptureSession->startRunning();
+    // A new session always runs: a still left from a freeze must not cover it.
+    showLivePicture();
 }
 
 void VemoViewController::stopStream()

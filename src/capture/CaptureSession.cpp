@@ -192,7 +192,7 @@ void CaptureSession::build()
         return;
     }
     GstElement *src = source.get();
-    gst_bin_add(bin, GST_ELEMENT(gst_object_ref(src)));
+    gst_bin_add(bin, src); // the bin takes a reference of its own; ours goes with `source`
     GstElement *convert = gst_element_factory_make("videoconvert", "convert");
     GstElement *format = gst_element_factory_make("capsfilter", "rawformat");
     g.m_videoTee = gst_element_factory_make("tee", "videotee");

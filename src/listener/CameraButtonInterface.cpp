@@ -116,7 +116,7 @@ usb::UsbResult CameraButtonInterface::openInputDevice(usb::UsbResult held)
         }
         return held;
     }
-    usb::FdOwner fd(::open(lookup.eventNode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    UniqueFd fd(::open(lookup.eventNode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!fd) {
         const int error = errno;
         qCInfo(lcListener, "cannot open the camera's input device %s: %s", lookup.eventNode.c_str(), strerror(error));

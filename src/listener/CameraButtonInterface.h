@@ -10,7 +10,7 @@
 // run there.
 #include "UsbHost.h"
 
-#include "FdOwner.h"
+#include "UniqueFd.h"
 
 #include <memory>
 #include <optional>
@@ -62,7 +62,7 @@ private:
 
     std::shared_ptr<usb::UsbInterface> m_inner;
     DeviceRoots m_roots;
-    usb::FdOwner m_input;                        // the input device, while open through it
+    UniqueFd m_input;                        // the input device, while open through it
     std::unique_ptr<QSocketNotifier> m_notifier; // watches m_input
     std::unique_ptr<QObject> m_context;          // runs queued completions; they die with it
     std::optional<PendingRead> m_pending;        // the read of pipe 1 the next press completes

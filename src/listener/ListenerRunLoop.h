@@ -7,7 +7,7 @@
 // Another thread stops it through an eventfd that the loop's thread watches, not a posted
 // event: nothing allocated on one thread is handed to the other, and the stop itself is an
 // atomic flag, so the hand-over is one ThreadSanitizer can follow.
-#include "FdOwner.h"
+#include "UniqueFd.h"
 
 #include <QObject>
 
@@ -36,7 +36,7 @@ private:
 
     // Set by stop(), taken by the run that returns because of it.
     std::atomic<bool> m_stopPending{false};
-    usb::FdOwner m_wake;                         // eventfd: stop() writes, the loop's thread reads
+    UniqueFd m_wake;                         // eventfd: stop() writes, the loop's thread reads
     std::unique_ptr<QSocketNotifier> m_notifier; // watches m_wake on the loop's thread
     QEventLoop *m_running = nullptr;             // the innermost run's loop; the loop's thread only
 };

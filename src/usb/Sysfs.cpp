@@ -1,6 +1,6 @@
 #include "Sysfs.h"
 
-#include "FdOwner.h"
+#include "UniqueFd.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -17,7 +17,7 @@ constexpr std::size_t kMaxAttributeSize = 4096;
 
 std::optional<std::string> readSysfsAttribute(const std::string &path)
 {
-    FdOwner fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd)
         return std::nullopt;
     std::string text;

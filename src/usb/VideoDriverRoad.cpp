@@ -1,6 +1,6 @@
 #include "VideoDriverRoad.h"
 
-#include "FdOwner.h"
+#include "UniqueFd.h"
 #include "LocationId.h"
 #include "Sysfs.h"
 #include "UsbLog.h"
@@ -40,7 +40,7 @@ int ioctlRetrying(int fd, unsigned long request, void *argument)
 
 class V4l2VideoDriverControl final : public VideoDriverControl {
 public:
-    explicit V4l2VideoDriverControl(FdOwner fd)
+    explicit V4l2VideoDriverControl(UniqueFd fd)
         : m_fd(std::move(fd))
     {
     }
@@ -68,7 +68,7 @@ public:
     }
 
 private:
-    FdOwner m_fd; // the video node, open for as long as the road is taken
+    UniqueFd m_fd; // the video node, open for as long as the road is taken
 };
 
 } // namespace
@@ -225,7 +225,7 @@ UsbResult openVideoDriverControl(std::uint32_t locationId, std::unique_ptr<Video
     UsbResult result = kUsbErrorNotFound;
     for (const auto &candidate : candidates) {
         const std::string node = devRoot + "/" + candidate.name;
-        FdOwner fd(::open(node.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
+        UniqueFd fd(::open(node.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
         if (!fd) {
             result = resultFromErrno(errno);
             qCDebug(lcUsb, "cannot open %s: %s", node.c_str(), usbResultName(result));

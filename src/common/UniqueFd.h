@@ -1,11 +1,11 @@
 #pragma once
-// The one owner of a plain file descriptor (a device node opened to ask it something): closed
-// exactly once, when the owner goes away.
+// The one owner of a POSIX file descriptor: closed exactly once, when the owner goes away,
+// unless it was closed explicitly (to see the result) or reset.
 #include <unistd.h>
 
 #include <utility>
 
-namespace quillora::capture {
+namespace quillora {
 
 class UniqueFd {
 public:
@@ -38,9 +38,12 @@ public:
             ::close(m_fd);
         m_fd = -1;
     }
+    // Closes now and gives close()'s result: on some file systems a failed write shows up
+    // only here. The descriptor is gone either way.
+    int close() { return m_fd >= 0 ? ::close(std::exchange(m_fd, -1)) : 0; }
 
 private:
     int m_fd = -1;
 };
 
-} // namespace quillora::capture
+} // namespace quillora
