@@ -3,6 +3,7 @@
 #include "CaptureLog.h"
 #include "ImageView.h"
 #include "MovieFileOutput.h"
+#include "PhotoCapture.h"
 
 #include <QAction>
 #include <QApplication>
@@ -52,22 +53,6 @@ void VemoViewController::windowWillClose()
     mApp->quit();
 }
 
-QSize VemoViewController::frameSizeForPhotoSizeIndex(int index)
-{
-    switch (index) {
-    case 0:
-        return {320, 240};
-    case 1:
-        return {640, 480};
-    case 2:
-        return {1280, 1024};
-    case 3:
-        return {1600, 1200};
-    default:
-        return {2048, 1536};
-    }
-}
-
 void VemoViewController::startStream()
 {
     if (!device)
@@ -89,7 +74,8 @@ void VemoViewController::startStream()
         mCaptureDecompressedVideoOutput = std::make_shared<capture::DecompressedVideoOutput>();
         mCaptureDecompressedVideoOutput->setDelegate(this);
         mCaptureSession->addOutput(mCaptureDecompressedVideoOutput, &error);
-        const QSize size = frameSizeForPhotoSizeIndex(mPhotoSize->currentIndex());
+        // Frames arrive at the photo size, unturned: a photo then needs no resampling.
+        const QSize size = output::photoSizeForIndex(mPhotoSize->currentIndex(), 0);
         const QVariantMap attributes{{capture::kPixelBufferWidthKey, std::int32_t(size.width())},
             {capture::kPixelBufferHeightKey, std::int32_t(size.height())}};
         if (auto *output = dynamic_cast<capture::DecompressedVideoOutput *>(mCaptureSession->outputs().at(0).get()))

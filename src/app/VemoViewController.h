@@ -129,9 +129,6 @@ public:
     capture::Frame currentFrame();
     // The maker's web page, opened by the help actions.
     static const QUrl kMakerPage;
-    // The decoded-frame size for a photo-size entry; any entry past the table (or none, -1)
-    // gives the largest.
-    static QSize frameSizeForPhotoSizeIndex(int index);
 
     // ---- settings: public additions ----
     // ---- photos: public additions ----

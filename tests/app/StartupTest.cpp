@@ -1,5 +1,6 @@
 // The application as a whole, offscreen with virtual cameras: start-up with zero, one and two
 // cameras, the stream's life, About and help, and quitting.
+#include "PhotoCapture.h"
 #include "TestSupport.h"
 #include "VemoViewController.h"
 #include "WindowDefinition.h"
@@ -190,8 +191,7 @@ TEST_F(Startup, StopAndStartFollowThePhotoSizeAndKeepTheLastFrame)
         EXPECT_TRUE(waitUntil([&] { return currentFrameSize(c) == size; }))
             << "index " << index << " gave " << currentFrameSize(c).width() << "x" << currentFrameSize(c).height();
     }
-    EXPECT_EQ(VemoViewController::frameSizeForPhotoSizeIndex(7), QSize(2048, 1536));
-    EXPECT_EQ(VemoViewController::frameSizeForPhotoSizeIndex(2), QSize(1280, 1024));
+    EXPECT_EQ(output::photoSizeForIndex(7, 0), QSize(2048, 1536)); // past the table: the largest
 
     // With no device, startStream leaves every field as it was.
     c.stopStream();
