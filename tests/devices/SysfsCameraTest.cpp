@@ -1,5 +1,4 @@
-// The camera list from sysfs: which nodes are cameras, in which order, and the identity of each
-// (display name, model string, unique identifier, location ID), against fixture trees.
+// The camera list from sysfs: which nodes are cameras, their order, and the identity of each.
 #include "SysfsCamera.h"
 #include "TestSupport.h"
 
@@ -10,238 +9,107 @@
 #include <gtest/gtest.h>
 #include <linux/videodev2.h>
 
-// Failures show the text, not its UTF-16 code units.
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-QT_END_NAMESPACE
-
 #include <map>
 
 using namespace quillora::capture;
 
 namespace {
 
-QString fixture(const char *tree)
+const QString kNoDev = "/nonexistent-quillora-dev"; // no device files: only sysfs speaks
+
+// The cameras of a fixture tree, a line "<parent of the node's folder>/<node>: name | model | identifier" each.
+std::string list(const char *tree, const CapabilityProbe &probe = queryNodeCapabilities)
 {
-    return quillora::test::testDataDir() + QStringLiteral("/sysfs/") + QLatin1String(tree);
+    QStringList out;
+    for (const auto &c : listSysfsCameras(quillora::test::testDataDir() + "/sysfs/" + tree, kNoDev, probe))
+        out << c.sysfsPath.section('/', -3, -3) + "/" + c.devicePath.section('/', -1) + ": " + c.displayName + " | "
+                + c.modelUniqueID + " | " + c.uniqueID;
+    return out.join('\n').toStdString();
 }
 
-// Device files are looked for where none exist, so only sysfs speaks.
-const QString kNoDev = QStringLiteral("/nonexistent-quillora-dev");
-
-std::vector<DeviceDescription> listWithoutAsking(const QString &root)
+// Root-hub port, a camera behind two hubs and a platform camera, in numeric node order, every time;
+// the node's folder is its place in the device tree (USB parents above it), not its class link.
+TEST(SysfsCameras, DeskTreeListsEachCameraOnceWithItsIdentity)
 {
-    return listSysfsCameras(root, kNoDev, [](const V4l2Node &, QString *error) -> std::optional<NodeCapabilities> {
-        *error = QStringLiteral("not asked");
-        return std::nullopt;
-    });
+    const std::string desk = list("desk");
+    EXPECT_EQ(desk,
+        "1-4:1.0/video0: Quillora Document Camera | UVC Camera VendorID_2316 ProductID_45937 | 0x01400000090cb371\n"
+        "vivid.0/video4: vivid-000-vid-cap | vivid-000-vid-cap | /nonexistent-quillora-dev/video4\n"
+        "1-3.2.1:1.0/video10: UVC Camera (046d:0825) | UVC Camera VendorID_1133 ProductID_2085 | 0x01321000046d0825");
+    EXPECT_EQ(list("desk"), desk);
 }
 
-} // namespace
-
-TEST(SysfsCameras, DeskTreeListsEachCameraOnceInNodeOrderWithItsIdentity)
-{
-    // The real probe finds no device files here and falls back to the nodes' index files.
-    const auto cameras = listSysfsCameras(fixture("desk"), kNoDev, queryNodeCapabilities);
-    ASSERT_EQ(cameras.size(), 3u);
-
-    // Root-hub port 4 of bus 1: 0x01400000; vendor 0x090c = 2316, product 0xb371 = 45937.
-    EXPECT_EQ(cameras[0].displayName, QStringLiteral("Quillora Document Camera"));
-    EXPECT_EQ(cameras[0].modelUniqueID, QStringLiteral("UVC Camera VendorID_2316 ProductID_45937"));
-    EXPECT_EQ(cameras[0].uniqueID, QStringLiteral("0x01400000090cb371"));
-    EXPECT_EQ(cameras[0].devicePath, kNoDev + QStringLiteral("/video0"));
-    EXPECT_EQ(cameras[0].kind, DeviceKind::V4l2Camera);
-    // The node's place in the device tree, not its class link: its USB parents are above it.
-    EXPECT_TRUE(cameras[0].sysfsPath.endsWith(QStringLiteral("/usb1/1-4/1-4:1.0/video4linux/video0")))
-        << cameras[0].sysfsPath.toStdString();
-
-    // video4 before video10: numeric, not alphabetical. A platform device: card name and path.
-    EXPECT_EQ(cameras[1].displayName, QStringLiteral("vivid-000-vid-cap"));
-    EXPECT_EQ(cameras[1].modelUniqueID, QStringLiteral("vivid-000-vid-cap"));
-    EXPECT_EQ(cameras[1].uniqueID, kNoDev + QStringLiteral("/video4"));
-
-    // Behind two hubs, ports 3.2.1 of bus 1: 0x01321000; 046d:0825 is 1133:2085.
-    EXPECT_EQ(cameras[2].displayName, QStringLiteral("UVC Camera (046d:0825)"));
-    EXPECT_EQ(cameras[2].modelUniqueID, QStringLiteral("UVC Camera VendorID_1133 ProductID_2085"));
-    EXPECT_EQ(cameras[2].uniqueID, QStringLiteral("0x01321000046d0825"));
-
-    // Every call gives the same list in the same order.
-    const auto again = listSysfsCameras(fixture("desk"), kNoDev, queryNodeCapabilities);
-    ASSERT_EQ(again.size(), cameras.size());
-    for (size_t i = 0; i < again.size(); ++i)
-        EXPECT_EQ(again[i].devicePath, cameras[i].devicePath);
-}
-
-TEST(SysfsCameras, TheNodesOwnAnswerDecidesOverItsIndex)
+// The node's own capabilities decide over its index: metadata nodes and codecs are skipped.
+TEST(SysfsCameras, MetadataNodesCodecsAndForeignDeviceFilesAreNoCameras)
 {
     const std::map<QString, NodeCapabilities> answers{
-        // A UVC picture node and its metadata node, as the driver describes them.
-        {QStringLiteral("video0"),
-            {V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_DEVICE_CAPS,
-                V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING}},
-        {QStringLiteral("video1"),
-            {V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_DEVICE_CAPS,
-                V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING}},
-        // A memory-to-memory codec is no camera, whatever its index says.
-        {QStringLiteral("video4"), {V4L2_CAP_VIDEO_M2M_MPLANE | V4L2_CAP_DEVICE_CAPS, V4L2_CAP_VIDEO_M2M_MPLANE}},
-        // A second picture node of one camera (index 1) is still a camera when it says so.
-        {QStringLiteral("video11"),
-            {V4L2_CAP_VIDEO_CAPTURE_MPLANE | V4L2_CAP_DEVICE_CAPS, V4L2_CAP_VIDEO_CAPTURE_MPLANE}},
-        // video10 does not answer: its index 0 keeps it.
-    };
-    const auto cameras = listSysfsCameras(
-        fixture("desk"), kNoDev, [&](const V4l2Node &node, QString *) -> std::optional<NodeCapabilities> {
-            const auto it = answers.find(node.name);
-            if (it == answers.end())
-                return std::nullopt;
-            return it->second;
-        });
-    std::vector<QString> paths;
-    for (const auto &c : cameras)
-        paths.push_back(c.devicePath.section(QLatin1Char('/'), -1));
-    EXPECT_EQ(
-        paths, (std::vector<QString>{QStringLiteral("video0"), QStringLiteral("video10"), QStringLiteral("video11")}));
-}
-
-TEST(SysfsCameras, CaptureNodeDecisionFollowsTheNodesOwnCapabilities)
-{
-    // Without V4L2_CAP_DEVICE_CAPS the device-wide capabilities are all there is.
+        {"video0", {V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_DEVICE_CAPS, V4L2_CAP_VIDEO_CAPTURE}},
+        {"video1", {V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_DEVICE_CAPS, V4L2_CAP_META_CAPTURE}},
+        {"video4", {V4L2_CAP_VIDEO_M2M_MPLANE | V4L2_CAP_DEVICE_CAPS, V4L2_CAP_VIDEO_M2M_MPLANE}},
+        {"video11", {V4L2_CAP_VIDEO_CAPTURE_MPLANE | V4L2_CAP_DEVICE_CAPS, V4L2_CAP_VIDEO_CAPTURE_MPLANE}}};
+    const std::string cameras = list("desk", [&](const V4l2Node &node, QString *) -> std::optional<NodeCapabilities> {
+        const auto it = answers.find(node.name);
+        return it == answers.end() ? std::nullopt : std::optional(it->second); // video10: its index 0 keeps it
+    });
+    EXPECT_EQ(cameras,
+        "1-4:1.0/video0: Quillora Document Camera | UVC Camera VendorID_2316 ProductID_45937 | 0x01400000090cb371\n"
+        "1-3.2.1:1.0/video10: UVC Camera (046d:0825) | UVC Camera VendorID_1133 ProductID_2085 | 0x01321000046d0825\n"
+        "1-3.2.1:1.0/video11: UVC Camera (046d:0825) | UVC Camera VendorID_1133 ProductID_2085 | 0x01321000046d0825");
+    // Without V4L2_CAP_DEVICE_CAPS the device's capabilities count; capture plus output is a codec.
     EXPECT_TRUE(isVideoCaptureNode({V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING, 0}));
-    // With it, only the node's own capabilities count.
-    EXPECT_FALSE(isVideoCaptureNode({V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_DEVICE_CAPS, V4L2_CAP_META_CAPTURE}));
-    EXPECT_TRUE(isVideoCaptureNode({V4L2_CAP_DEVICE_CAPS, V4L2_CAP_VIDEO_CAPTURE_MPLANE}));
-    EXPECT_FALSE(isVideoCaptureNode({V4L2_CAP_DEVICE_CAPS, V4L2_CAP_VIDEO_OUTPUT}));
-    // Old-style codecs that claim both capture and output.
     EXPECT_FALSE(isVideoCaptureNode({V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_VIDEO_OUTPUT, 0}));
-    EXPECT_FALSE(isVideoCaptureNode({0, 0}));
+    EXPECT_FALSE(isVideoCaptureNode({V4L2_CAP_DEVICE_CAPS, V4L2_CAP_VIDEO_OUTPUT}));
+    // A device file that is not the character device sysfs names is never asked.
+    QString error;
+    EXPECT_FALSE(queryNodeCapabilities({"video0", 0, {}, "/dev/null", "81:0", 0}, &error));
+    EXPECT_TRUE(error.contains("not the device")) << error.toStdString();
 }
 
-TEST(SysfsCameras, IncompleteTreeStillListsWhatItCanWithoutFailing)
+// Listed from what can be read: video5 dangles, radio0 is no video node, video0 has no idVendor (not
+// on USB then), video2 no name and its USB device no busnum or devpath, video3 no parent device.
+TEST(SysfsCameras, IncompleteTreeStillListsWhatItCan)
 {
-    const auto cameras = listWithoutAsking(fixture("broken"));
-    // video5 is a link to a node that no longer exists, radio0 is no video node.
-    ASSERT_EQ(cameras.size(), 3u);
-
-    // USB device whose idVendor is missing: no model string can be formed, so it is described
-    // like a camera that is not on USB.
-    EXPECT_EQ(cameras[0].displayName, QStringLiteral("Quillora 890"));
-    EXPECT_EQ(cameras[0].modelUniqueID, QStringLiteral("Quillora 890"));
-    EXPECT_EQ(cameras[0].uniqueID, kNoDev + QStringLiteral("/video0"));
-
-    // No name, index, dev or uevent for the node and no busnum/devpath for the USB device: the
-    // product string names it, and the directory name 2-2 gives bus 2, port 2.
-    EXPECT_EQ(cameras[1].displayName, QStringLiteral("Quillora Q14096"));
-    EXPECT_EQ(cameras[1].modelUniqueID, QStringLiteral("UVC Camera VendorID_2316 ProductID_14096"));
-    EXPECT_EQ(cameras[1].uniqueID, QStringLiteral("0x02200000090c3710"));
-    EXPECT_EQ(cameras[1].devicePath, kNoDev + QStringLiteral("/video2"));
-
-    // No parent device at all.
-    EXPECT_EQ(cameras[2].displayName, QStringLiteral("Loose Node"));
-    EXPECT_EQ(cameras[2].uniqueID, kNoDev + QStringLiteral("/video3"));
-
-    // A sysfs root without any video4linux class.
-    EXPECT_TRUE(listWithoutAsking(QStringLiteral("/nonexistent-quillora-sys")).empty());
+    EXPECT_EQ(list("broken"),
+        "2-1:1.0/video0: Quillora 890 | Quillora 890 | /nonexistent-quillora-dev/video0\n"
+        "2-2:1.0/video2: Quillora Q14096 | UVC Camera VendorID_2316 ProductID_14096 | 0x02200000090c3710\n"
+        "virtual/video3: Loose Node | Loose Node | /nonexistent-quillora-dev/video3");
+    EXPECT_TRUE(listSysfsCameras("/nonexistent-quillora-sys", kNoDev, queryNodeCapabilities).empty());
 }
 
-namespace {
-
-// Builds, under `root`, a camera at the end of the given hub chain with sysfs's own layout.
-V4l2Node makeUsbCamera(const QString &root, unsigned bus, const std::vector<unsigned> &ports)
+// A camera (090c:037a) at the end of the hub chain `ports` of bus 3, laid out as sysfs does.
+V4l2Node makeUsbCamera(const QString &root, const QString &ports)
 {
-    auto write = [](const QString &path, const QByteArray &text) {
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-        f.write(text + '\n');
-    };
-    QString rel = QStringLiteral("devices/pci0000:00/0000:00:14.0/usb%1").arg(bus);
-    QString devpath;
-    for (size_t level = 0; level < ports.size(); ++level) {
-        const unsigned port = ports[level];
-        // The hubs on the way have their own identity; only the innermost device is the camera.
-        const bool camera = level + 1 == ports.size();
-        devpath += (devpath.isEmpty() ? QString() : QStringLiteral(".")) + QString::number(port);
-        rel += QStringLiteral("/%1-%2").arg(bus).arg(devpath);
-        QDir(root).mkpath(rel);
-        write(root + QLatin1Char('/') + rel + QStringLiteral("/busnum"), QByteArray::number(bus));
-        write(root + QLatin1Char('/') + rel + QStringLiteral("/devpath"), devpath.toUtf8());
-        write(root + QLatin1Char('/') + rel + QStringLiteral("/idVendor"), camera ? "090c" : "05e3");
-        write(root + QLatin1Char('/') + rel + QStringLiteral("/idProduct"), camera ? "037a" : "0610");
+    QString dir = root + "/devices/pci0000:00/0000:00:14.0/usb3";
+    for (qsizetype depth = 1; depth <= ports.count('.') + 1; ++depth)
+        dir += "/3-" + ports.section('.', 0, depth - 1);
+    QDir().mkpath(dir);
+    for (const auto &[file, text] :
+        {std::pair<QString, QString>{"busnum", "3"}, {"devpath", ports}, {"idVendor", "090c"}, {"idProduct", "037a"}}) {
+        QFile f(dir + '/' + file);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(text.toUtf8() + '\n') > 0);
     }
-    const QString iface = QStringLiteral("%1-%2:1.0").arg(bus).arg(devpath);
-    const QString nodeRel = rel + QLatin1Char('/') + iface + QStringLiteral("/video4linux/video0");
-    QDir(root).mkpath(nodeRel);
-    write(root + QLatin1Char('/') + nodeRel + QStringLiteral("/name"), "Chained");
-    QFile::link(QStringLiteral("../../../") + iface, root + QLatin1Char('/') + nodeRel + QStringLiteral("/device"));
-    V4l2Node node;
-    node.name = QStringLiteral("video0");
-    node.number = 0;
-    node.sysfsDir = root + QLatin1Char('/') + nodeRel;
-    node.devicePath = QStringLiteral("/dev/video0");
+    V4l2Node node{"video0", 0, dir + "/3-" + ports + ":1.0/video4linux/video0", "/dev/video0", {}, -1};
+    QDir().mkpath(node.sysfsDir);
+    QFile::link("../../../3-" + ports + ":1.0", node.sysfsDir + "/device");
     return node;
 }
 
+// One nibble per port, outermost first, up to six; deeper chains or ports above 15 get no
+// location and an identifier that is never read as one.
+TEST(SysfsCameras, LocationIdForHubChains)
+{
+    const std::pair<QString, std::string> cases[] = {{"4", "0x03400000090c037a 0x03400000"},
+        {"4.2", "0x03420000090c037a 0x03420000"}, {"4.2.7", "0x03427000090c037a 0x03427000"},
+        {"4.2.7.1", "0x03427100090c037a 0x03427100"}, {"4.2.7.1.15", "0x034271f0090c037a 0x034271f0"},
+        {"4.2.7.1.15.3", "0x034271f3090c037a 0x034271f3"}, {"1.2.3.4.5.6.7", "usb:3-1.2.3.4.5.6.7:090c:037a none"},
+        {"16", "usb:3-16:090c:037a none"}, {"3.16.1", "usb:3-3.16.1:090c:037a none"}};
+    for (const auto &[ports, expected] : cases) {
+        QTemporaryDir root;
+        const CameraIdentity id = identifyNode(root.path(), makeUsbCamera(root.path(), ports));
+        const QString location = id.locationId ? QString::asprintf("0x%08x", *id.locationId) : "none";
+        EXPECT_EQ((id.uniqueID + " " + location).toStdString(), expected);
+        EXPECT_TRUE(id.usb && id.modelUniqueID == "UVC Camera VendorID_2316 ProductID_890");
+    }
+}
+
 } // namespace
-
-TEST(SysfsCameras, LocationIdForHubChainsOfEveryDepth)
-{
-    // Bus 3, ports 4.2.7.1.15.3: one nibble per port, outermost first.
-    const std::vector<unsigned> ports{4, 2, 7, 1, 15, 3};
-    const std::uint32_t expected[] = {0x03400000, 0x03420000, 0x03427000, 0x03427100, 0x034271f0, 0x034271f3};
-    for (size_t depth = 1; depth <= ports.size(); ++depth) {
-        QTemporaryDir root;
-        ASSERT_TRUE(root.isValid());
-        const V4l2Node node = makeUsbCamera(root.path(), 3, {ports.begin(), ports.begin() + depth});
-        const CameraIdentity id = identifyNode(root.path(), node);
-        ASSERT_TRUE(id.usb) << "depth " << depth;
-        ASSERT_TRUE(id.locationId.has_value()) << "depth " << depth;
-        EXPECT_EQ(*id.locationId, expected[depth - 1]) << "depth " << depth;
-        EXPECT_EQ(id.uniqueID, QString::asprintf("0x%08x090c037a", expected[depth - 1]));
-        EXPECT_EQ(id.modelUniqueID, QStringLiteral("UVC Camera VendorID_2316 ProductID_890"));
-        EXPECT_EQ(id.displayName, QStringLiteral("Chained"));
-    }
-}
-
-TEST(SysfsCameras, ChainsALocationIdCannotExpressClaimNoLocation)
-{
-    struct Case {
-        unsigned bus;
-        std::vector<unsigned> ports;
-        const char *uniqueId;
-    };
-    const Case cases[] = {
-        {1, {1, 2, 3, 4, 5, 6, 7}, "usb:1-1.2.3.4.5.6.7:090c:037a"}, // seven ports deep
-        {2, {16}, "usb:2-16:090c:037a"},                             // a port beyond one nibble
-        {2, {3, 16, 1}, "usb:2-3.16.1:090c:037a"},
-    };
-    for (const Case &c : cases) {
-        QTemporaryDir root;
-        ASSERT_TRUE(root.isValid());
-        const CameraIdentity id = identifyNode(root.path(), makeUsbCamera(root.path(), c.bus, c.ports));
-        EXPECT_TRUE(id.usb);
-        EXPECT_FALSE(id.locationId.has_value()) << c.uniqueId;
-        // Still recognised by its model; the identifier does not begin with "0x", so it is
-        // never read as (a cut-short, foreign) location.
-        EXPECT_EQ(id.modelUniqueID, QStringLiteral("UVC Camera VendorID_2316 ProductID_890"));
-        EXPECT_EQ(id.uniqueID, QLatin1String(c.uniqueId));
-    }
-}
-
-TEST(SysfsCameras, ProbeAsksOnlyTheDeviceFileSysfsNames)
-{
-    // /dev/null is a character device, but not 81:0: a stale or foreign entry is not asked.
-    V4l2Node node;
-    node.name = QStringLiteral("video0");
-    node.devicePath = QStringLiteral("/dev/null");
-    node.devNumbers = QStringLiteral("81:0");
-    QString error;
-    EXPECT_FALSE(queryNodeCapabilities(node, &error).has_value());
-    EXPECT_TRUE(error.contains(QStringLiteral("not the device"))) << error.toStdString();
-
-    node.devicePath = kNoDev + QStringLiteral("/video0");
-    error.clear();
-    EXPECT_FALSE(queryNodeCapabilities(node, &error).has_value());
-    EXPECT_FALSE(error.isEmpty());
-}
