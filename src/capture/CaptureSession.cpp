@@ -64,10 +64,18 @@ bool SessionGraph::linkVideoBranch(GstElement *first, const char *queueName)
 
 namespace {
 
-// The view's branch: scaled down to a size a window shows, so a 2048x1536 camera does not
-// cost a full-size paint per frame.
-constexpr int kViewMaxWidth = 1024;
-constexpr int kViewMaxHeight = 768;
+// The view's branch is scaled, once and smoothly, to the size the view shows it at, so the
+// window only copies it: a 2048x1536 camera is neither painted full size 30 times a second
+// nor scaled twice. Until the view says its size, at most this.
+constexpr QSize kDefaultDisplaySize(1024, 768);
+
+CapsPtr displayCaps(QSize box)
+{
+    const QSize size = box.isValid() ? box : kDefaultDisplaySize;
+    return CapsPtr(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width", GST_TYPE_INT_RANGE, 2,
+        std::max(2, size.width()), "height", GST_TYPE_INT_RANGE, 2, std::max(2, size.height()), "pixel-aspect-ratio",
+        GST_TYPE_FRACTION, 1, 1, nullptr));
+}
 
 GstFlowReturn viewSample(GstAppSink *sink, gpointer userData)
 {
@@ -153,6 +161,16 @@ void CaptureSession::setDisplaySink(DisplaySink *sink)
     m_display = sink;
 }
 
+void CaptureSession::setDisplaySize(QSize size)
+{
+    if (size == m_displaySize)
+        return;
+    m_displaySize = size;
+    // A new size renegotiates the view's branch only; the camera and the other branches go on.
+    if (m_graph && m_graph->m_viewCaps)
+        g_object_set(m_graph->m_viewCaps, "caps", displayCaps(size).get(), nullptr);
+}
+
 void CaptureSession::deliverToDisplay(const Frame &frame)
 {
     std::lock_guard lock(m_displayMutex);
@@ -209,9 +227,8 @@ void CaptureSession::build()
     GstElement *viewScale = gst_element_factory_make("videoscale", "viewscale");
     GstElement *viewCaps = gst_element_factory_make("capsfilter", "viewcaps");
     GstElement *viewSink = gst_element_factory_make("appsink", "viewsink");
-    CapsPtr viewFilter(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width", GST_TYPE_INT_RANGE,
-        2, kViewMaxWidth, "height", GST_TYPE_INT_RANGE, 2, kViewMaxHeight, "pixel-aspect-ratio", GST_TYPE_FRACTION, 1,
-        1, nullptr));
+    g.m_viewCaps = viewCaps;
+    CapsPtr viewFilter = displayCaps(m_displaySize);
     g_object_set(viewCaps, "caps", viewFilter.get(), nullptr);
     g_object_set(viewSink, "max-buffers", 1u, "drop", TRUE, "sync", TRUE, "enable-last-sample", FALSE, nullptr);
     GstAppSinkCallbacks callbacks{};

@@ -75,6 +75,9 @@ public:
     // Where the live picture goes; nullptr detaches. Safe against frames in flight: after the
     // call returns the old sink receives no further frame.
     void setDisplaySink(DisplaySink *sink);
+    // The largest picture the view shows (device pixels): the view's frames are scaled to fit
+    // it with their aspect kept. Main thread.
+    void setDisplaySize(QSize size);
 
     // Delivers a frame to the display sink (streaming threads).
     void deliverToDisplay(const Frame &frame);
@@ -94,6 +97,7 @@ private:
     std::unique_ptr<SessionGraph> m_graph;
     bool m_running = false;
     bool m_failed = false;
+    QSize m_displaySize; // empty until the view says its size
 
     std::mutex m_displayMutex; // guards m_display and is held while a frame is handed to it
     DisplaySink *m_display = nullptr;

@@ -7,9 +7,27 @@ namespace quillora::capture {
 
 CaptureView::CaptureView(QWidget *parent)
     : QWidget(parent)
+    , m_resizeSettled(new QTimer(this))
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(160, 120);
+    m_resizeSettled->setSingleShot(true);
+    m_resizeSettled->setInterval(150);
+    connect(m_resizeSettled, &QTimer::timeout, this, &CaptureView::tellSessionTheSize);
+}
+
+void CaptureView::tellSessionTheSize()
+{
+    // A picture the delegate turns by a quarter is shown in the box turned the other way.
+    const QSize box = m_turned ? size().transposed() : size();
+    if (auto session = m_session.lock())
+        session->setDisplaySize(box * devicePixelRatioF());
+}
+
+void CaptureView::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    m_resizeSettled->start();
 }
 
 CaptureView::~CaptureView()
@@ -23,8 +41,10 @@ void CaptureView::setCaptureSession(const std::shared_ptr<CaptureSession> &sessi
     if (auto old = m_session.lock(); old && old != session)
         old->setDisplaySink(nullptr);
     m_session = session;
-    if (session)
+    if (session) {
         session->setDisplaySink(this);
+        tellSessionTheSize();
+    }
 }
 
 void CaptureView::presentFrame(const Frame &frame)
@@ -52,6 +72,12 @@ void CaptureView::paintEvent(QPaintEvent *)
         QImage image = frame.image();
         if (m_delegate)
             image = m_delegate->viewWillDisplayImage(this, image);
+        const bool turned
+            = image.width() != image.height() && image.width() == frame.height() && image.height() == frame.width();
+        if (turned != m_turned) {
+            m_turned = turned;
+            tellSessionTheSize();
+        }
         m_lastShown = image;
         if (!frame.sameAs(m_lastFrame))
             m_framesShown.fetch_add(1);

@@ -4,6 +4,7 @@
 #include "CaptureSession.h"
 #include "Frame.h"
 
+#include <QTimer>
 #include <QWidget>
 
 #include <atomic>
@@ -44,9 +45,11 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void presentFrame(const Frame &frame) override;
+    void tellSessionTheSize();
 
     CaptureViewDelegate *m_delegate = nullptr;
     std::weak_ptr<CaptureSession> m_session;
@@ -54,7 +57,9 @@ private:
     Frame m_pending;
     std::atomic<bool> m_repaintQueued{false};
     std::atomic<quint64> m_framesShown{0};
-    Frame m_lastFrame; // main thread only
+    Frame m_lastFrame;       // main thread only
+    QTimer *m_resizeSettled; // a drag-resize renegotiates once, when it comes to rest
+    bool m_turned = false;   // the delegate shows the frames turned by a quarter
     QImage m_lastShown;
 };
 

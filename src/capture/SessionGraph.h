@@ -33,6 +33,7 @@ private:
     CaptureSession &m_session;
     ElementPtr m_pipeline;
     GstElement *m_videoTee = nullptr; // owned by the pipeline
+    GstElement *m_viewCaps = nullptr; // owned by the pipeline: the view branch's size
     ElementPtr m_soundSource;
 };
 

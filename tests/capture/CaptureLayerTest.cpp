@@ -211,7 +211,10 @@ TEST(Session, ViewShowsFramesAndAsksItsDelegate)
     s.session->startRunning();
     ASSERT_TRUE(waitUntil([&] { return view.framesShown() >= 3; }));
     EXPECT_GE(flip.asked, 3);
-    // What was shown is what the delegate returned: the marker is now top-right.
+    // What was shown is what the delegate returned: the marker is now top-right; the view's
+    // frames come scaled to the view's size, not the camera's.
+    ASSERT_TRUE(waitUntil([&] { return view.lastShownImage().size() == QSize(320, 240); }))
+        << view.lastShownImage().width() << "x" << view.lastShownImage().height();
     const QImage shown = view.lastShownImage();
     EXPECT_LT(qGray(shown.pixel(shown.width() - shown.width() / 8, shown.width() / 16)), 40);
     // A session that goes away stops feeding the view, without a crash.
