@@ -15,94 +15,72 @@ namespace {
 
 class OutputPathTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
-    QString folder() const { return dir.path(); } // no trailing "/"
-    void touch(const QString &name)
-    {
-        QFile f(dir.filePath(name));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    }
     QTemporaryDir dir;
+    // The name the rule gives in the temporary folder, without the folder.
+    QString name(const QString &base, const QString &extension = QStringLiteral(".jpg"), int row = 1) const
+    {
+        return makeOutputPath(dir.path(), base, extension, row).mid(dir.path().size() + 1);
+    }
+    void touch(const QString &file) { ASSERT_TRUE(QFile(dir.filePath(file)).open(QIODevice::WriteOnly)); }
 };
 
-TEST_F(OutputPathTest, FolderTextGetsExactlyOneSeparatorAndLosesTheLocalhostLiteral)
+// The folder text: one separator, the "file://localhost" literal dropped (only it), an empty
+// folder refused; the base name used as typed, "/" included.
+TEST_F(OutputPathTest, FolderTextAndBaseName)
 {
-    EXPECT_EQ(makeOutputPath(QStringLiteral("/Users/u/Desktop"), QStringLiteral("Quillora"), QStringLiteral(".jpg"), 0),
-        QStringLiteral("/Users/u/Desktop/Quillora.jpg"));
-    EXPECT_EQ(
-        makeOutputPath(QStringLiteral("/Users/u/Desktop/"), QStringLiteral("Quillora"), QStringLiteral(".jpg"), 0),
-        QStringLiteral("/Users/u/Desktop/Quillora.jpg"));
-    EXPECT_EQ(makeOutputPath(QStringLiteral("file://localhost/Users/u/Pictures"), QStringLiteral("Quillora"),
-                  QStringLiteral(".png"), 1),
-        QStringLiteral("/Users/u/Pictures/Quillora.png"));
-    // Elsewhere in the text only the literal goes, never the characters before it.
-    EXPECT_EQ(makeOutputPath(QStringLiteral("/x/file://localhost/y"), QStringLiteral("a"), QStringLiteral(".mov"), 0),
-        QStringLiteral("/x//y/a.mov"));
-    // Nothing left of the folder: refused, so nothing is written relative to the working directory.
-    EXPECT_TRUE(makeOutputPath(QString(), QStringLiteral("Quillora"), QStringLiteral(".jpg"), 1).isEmpty());
-    EXPECT_TRUE(
-        makeOutputPath(QStringLiteral("file://localhost"), QStringLiteral("Q"), QStringLiteral(".jpg"), 0).isEmpty());
-    // The base name is used as typed, "/" included.
-    EXPECT_EQ(makeOutputPath(QStringLiteral("/a"), QStringLiteral("b/c"), QStringLiteral(".gif"), 0),
-        QStringLiteral("/a/b/c.gif"));
+    const struct {
+        const char *folder, *base;
+        const char *expected;
+    } cases[] = {
+        {"/Users/u/Desktop", "Quillora", "/Users/u/Desktop/Quillora.jpg"},
+        {"/Users/u/Desktop/", "Quillora", "/Users/u/Desktop/Quillora.jpg"},
+        {"file://localhost/Users/u/Pictures", "Quillora", "/Users/u/Pictures/Quillora.jpg"},
+        {"/x/file://localhost/y", "a", "/x//y/a.jpg"},
+        {"/a", "b/c", "/a/b/c.jpg"},
+        {"", "Quillora", ""},
+        {"file://localhost", "Q", ""},
+    };
+    for (const auto &k : cases)
+        EXPECT_EQ(makeOutputPath(QString::fromUtf8(k.folder), QString::fromUtf8(k.base), QStringLiteral(".jpg"), 1),
+            QString::fromUtf8(k.expected))
+            << k.folder;
 }
 
+// Numbering (row 1 only) prefers the plain name, fills gaps, goes past 9 without zeros; only
+// names are tested, nothing is created.
 TEST_F(OutputPathTest, NumberingFillsGapsAndPrefersTheUnnumberedName)
 {
-    const QString base = folder() + QLatin1Char('/');
-    auto name = [&](int row) {
-        return makeOutputPath(folder(), QStringLiteral("Quillora"), QStringLiteral(".jpg"), row).mid(base.size());
-    };
+    const QString q = QStringLiteral("Quillora");
     touch(QStringLiteral("Quillora1.jpg"));
-    EXPECT_EQ(name(1), QStringLiteral("Quillora.jpg")); // free, even with Quillora1.jpg present
-    touch(QStringLiteral("Quillora.jpg"));
-    touch(QStringLiteral("Quillora2.jpg"));
-    touch(QStringLiteral("Quillora3.jpg"));
-    EXPECT_EQ(name(1), QStringLiteral("Quillora4.jpg"));
+    EXPECT_EQ(name(q), QStringLiteral("Quillora.jpg"));
+    for (const char *file : {"Quillora.jpg", "Quillora2.jpg", "Quillora3.jpg"})
+        touch(QString::fromUtf8(file));
+    EXPECT_EQ(name(q), QStringLiteral("Quillora4.jpg"));
     ASSERT_TRUE(QFile::remove(dir.filePath(QStringLiteral("Quillora2.jpg"))));
-    EXPECT_EQ(name(1), QStringLiteral("Quillora2.jpg")); // the gap comes first
-    // Replace, and every row but 1 (no selection included), keeps the unnumbered name.
-    EXPECT_EQ(name(0), QStringLiteral("Quillora.jpg"));
-    EXPECT_EQ(name(-1), QStringLiteral("Quillora.jpg"));
-    EXPECT_EQ(name(2), QStringLiteral("Quillora.jpg"));
-    // Numbers go on past 9 without leading zeros.
+    EXPECT_EQ(name(q), QStringLiteral("Quillora2.jpg"));
+    for (int row : {0, -1, 2})
+        EXPECT_EQ(name(q, QStringLiteral(".jpg"), row), QStringLiteral("Quillora.jpg")) << row;
     for (int i = 2; i <= 10; ++i)
         touch(QStringLiteral("Quillora%1.jpg").arg(i));
-    EXPECT_EQ(name(1), QStringLiteral("Quillora11.jpg"));
+    EXPECT_EQ(name(q), QStringLiteral("Quillora11.jpg"));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), 11);
 }
 
+// Anything at the path is taken (a folder, a dangling link); photos and movies of one base
+// name never meet; an empty base name is numbered like any other.
 TEST_F(OutputPathTest, AnythingAtThePathIsTaken)
 {
-    const QString base = folder() + QLatin1Char('/');
-    ASSERT_TRUE(QDir(folder()).mkdir(QStringLiteral("Quillora.mov")));
-    EXPECT_EQ(makeOutputPath(folder(), QStringLiteral("Quillora"), QStringLiteral(".mov"), 1),
-        base + QStringLiteral("Quillora1.mov"));
-    // A link that points nowhere is still something at that path.
+    const QString q = QStringLiteral("Quillora"), mov = QStringLiteral(".mov");
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Quillora.mov")));
+    EXPECT_EQ(name(q, mov), QStringLiteral("Quillora1.mov"));
     ASSERT_EQ(
-        ::symlink("/nonexistent/target", QFile::encodeName(base + QStringLiteral("Quillora1.mov")).constData()), 0);
-    EXPECT_EQ(makeOutputPath(folder(), QStringLiteral("Quillora"), QStringLiteral(".mov"), 1),
-        base + QStringLiteral("Quillora2.mov"));
-    // A photo and a movie of the same base name never meet.
-    EXPECT_EQ(makeOutputPath(folder(), QStringLiteral("Quillora"), QStringLiteral(".jpg"), 1),
-        base + QStringLiteral("Quillora.jpg"));
-}
-
-TEST_F(OutputPathTest, EmptyBaseNameIsNumberedLikeAnyOther)
-{
-    const QString base = folder() + QLatin1Char('/');
-    EXPECT_EQ(makeOutputPath(folder(), QString(), QStringLiteral(".jpg"), 1), base + QStringLiteral(".jpg"));
+        ::symlink("/nonexistent", QFile::encodeName(dir.filePath(QStringLiteral("Quillora1.mov"))).constData()), 0);
+    EXPECT_EQ(name(q, mov), QStringLiteral("Quillora2.mov"));
+    EXPECT_EQ(name(q), QStringLiteral("Quillora.jpg"));
+    EXPECT_EQ(name(QString()), QStringLiteral(".jpg"));
     touch(QStringLiteral(".jpg"));
-    EXPECT_EQ(makeOutputPath(folder(), QString(), QStringLiteral(".jpg"), 1), base + QStringLiteral("1.jpg"));
     touch(QStringLiteral("1.jpg"));
-    EXPECT_EQ(makeOutputPath(folder(), QString(), QStringLiteral(".jpg"), 1), base + QStringLiteral("2.jpg"));
-}
-
-TEST_F(OutputPathTest, OnlyTestsNames)
-{
-    makeOutputPath(folder(), QStringLiteral("Quillora"), QStringLiteral(".jpg"), 1);
-    makeOutputPath(folder(), QStringLiteral("Quillora"), QStringLiteral(".jpg"), 0);
-    EXPECT_TRUE(
-        QDir(folder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System).isEmpty());
+    EXPECT_EQ(name(QString()), QStringLiteral("2.jpg"));
 }
 
 } // namespace

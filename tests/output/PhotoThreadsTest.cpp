@@ -5,9 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QSet>
 #include <QTemporaryDir>
 
-#include <set>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -16,31 +17,23 @@ using namespace quillora::output;
 TEST(PhotoThreads, SimultaneousPhotosGetDistinctCompleteFiles)
 {
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QImage frame = quillora::test::makeDocumentPage({320, 240});
-    constexpr int kThreads = 4;
-    constexpr int kPhotosEach = 3;
-    std::vector<std::vector<QString>> written(kThreads);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < kPhotosEach; ++i) {
-                const OutputResult r
-                    = writePhoto(frame, t % 4, PhotoSettings{0, 0, dir.path(), QStringLiteral("Quillora"), 1});
-                if (r.ok())
-                    written[size_t(t)].push_back(r.path);
-            }
-        });
-    for (std::thread &t : threads)
-        t.join();
-    std::set<QString> paths;
-    for (const auto &list : written) {
-        EXPECT_EQ(list.size(), size_t(kPhotosEach));
-        for (const QString &p : list) {
-            paths.insert(p);
-            EXPECT_FALSE(QImage(p).isNull()) << p.toStdString();
-        }
+    const QImage frame = quillora::test::documentPage({320, 240});
+    std::mutex mutex; // guards written
+    QStringList written;
+    {
+        std::vector<std::jthread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&, t] {
+                for (int i = 0; i < 3; ++i) {
+                    const QString path
+                        = writePhoto(frame, t, PhotoSettings{0, 0, dir.path(), QStringLiteral("Quillora"), 1}).path;
+                    std::lock_guard lock(mutex);
+                    written << path;
+                }
+            });
     }
-    EXPECT_EQ(paths.size(), size_t(kThreads * kPhotosEach));
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), kThreads * kPhotosEach);
+    EXPECT_EQ(QSet<QString>(written.begin(), written.end()).size(), 12);
+    for (const QString &path : written)
+        EXPECT_FALSE(QImage(path).isNull()) << path.toStdString();
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 12);
 }
