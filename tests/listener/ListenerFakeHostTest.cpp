@@ -1,6 +1,4 @@
-// The listener through a fake USB host whose reads complete when the test says so: presses while
-// armed and while suspended, the products each variant listens to, cameras one after the other,
-// removal, failures and their lines, and stopping the thread.
+// The listener through a fake USB host whose reads complete when the test says so.
 #include "FakeUsbHost.h"
 #include "ListenerRunLoop.h"
 #include "ListenerTestSupport.h"
@@ -9,121 +7,99 @@
 #include <gtest/gtest.h>
 
 #include <QTest>
-#include <QThread>
 #include <QTimer>
 
-#include <algorithm>
-#include <array>
 #include <thread>
 
 using namespace quillora;
-using listener::gButtonReport;
+using namespace quillora::test;
 using listener::gListenerKilled;
 using listener::WebcamProcessor;
-using test::CountingTarget;
-using test::startListener;
-using test::StdCapture;
-using test::Variant;
-using test::waitUntil;
-using usb::fake::FakeUsbDevice;
 using usb::fake::FakeUsbHost;
 using usb::fake::FakeUsbInterface;
 using namespace std::chrono_literals;
 
 namespace {
 
-constexpr std::uint16_t kVendor = 2316;
+constexpr std::uint16_t kVendor = 2316, kProduct = listener::kListenerProductId;
 constexpr std::array<std::uint8_t, 8> kReport{0x02, 0x01, 0x00, 0x01, 0x55, 0x66, 0x77, 0x88};
+constexpr const char *kLoopLines = "Starting run loop.\n\nUnexpectedly back from CFRunLoopRun()!\n";
 
 class ListenerFakeHost : public ::testing::Test {
 protected:
     std::shared_ptr<FakeUsbHost> host = std::make_shared<FakeUsbHost>();
     CountingTarget target;
     std::unique_ptr<listener::ListenerThread> thread;
-    test::QtMessages qtMessages; // keeps the listener's info lines out of stderr
+    LogCapture log; // keeps the listener's Qt messages off stderr
 
-    void TearDown() override
+    void TearDown() override { thread.reset(); }
+    std::shared_ptr<usb::fake::FakeUsbDevice> addDevice(std::uint16_t product, std::uint32_t location,
+        std::string name = "Camera", bool plugged = false, std::uint16_t vendor = kVendor)
     {
-        thread.reset(); // stops and joins
+        auto device = plugged ? host->plugIn(vendor, product, name, location)
+                              : host->addDevice(vendor, product, name, location);
+        device->addInterface(0, usb::kVideoInterfaceClass, usb::kVideoControlSubClass);
+        return device;
     }
-
-    std::shared_ptr<FakeUsbInterface> addCamera(std::uint16_t product, std::uint32_t location,
-        std::string name = "Document Camera", std::shared_ptr<FakeUsbDevice> *deviceOut = nullptr)
+    static std::shared_ptr<FakeUsbInterface> interfaceOf(const std::shared_ptr<usb::fake::FakeUsbDevice> &device)
     {
-        auto device = host->addDevice(kVendor, product, std::move(name), location);
-        if (deviceOut)
-            *deviceOut = device;
-        return device->addInterface(0, usb::kVideoInterfaceClass, usb::kVideoControlSubClass);
+        std::vector<std::shared_ptr<usb::UsbInterface>> all;
+        device->findInterfaces({}, all);
+        return std::static_pointer_cast<FakeUsbInterface>(all.at(0));
     }
-
+    std::shared_ptr<FakeUsbInterface> addCamera(std::uint16_t product = kProduct, std::uint32_t location = 0x01420000)
+    {
+        return interfaceOf(addDevice(product, location));
+    }
     void start(Variant variant = Variant::Listener, std::chrono::milliseconds delay = 0ms)
     {
         thread = startListener(
             variant, &target, [h = host] { return h; }, delay);
     }
-
-    static bool armed(const FakeUsbInterface &interface) { return interface.isOpen() && interface.pendingReads() == 1; }
+    static bool armed(const FakeUsbInterface &i) { return i.isOpen() && i.pendingReads() == 1; }
     bool ended()
     {
         return waitUntil([&] { return !thread->isRunning(); });
     }
 };
 
-TEST_F(ListenerFakeHost, PressesWhileArmedTakeOnePhotoEachOnTheListenerThread)
+// Each press while armed (an error completion too) is one photo on the listener thread, with the
+// report cleared after it and one read pending at a time; the hold timer a press starts runs on
+// the listener's loop.
+TEST_F(ListenerFakeHost, PressesWhileArmedTakeOnePhotoEach)
 {
-    auto camera = addCamera(listener::kListenerProductId, 0x01420000);
+    auto camera = addCamera();
+    std::atomic<QThread *> timerThread{nullptr};
+    target.during = [&] { QTimer::singleShot(20, [&] { timerThread = QThread::currentThread(); }); };
     start();
     ASSERT_TRUE(waitUntil([&] { return armed(*camera); }));
-
+    const usb::UsbResult results[] = {usb::kUsbSuccess, usb::kUsbErrorIo, usb::kUsbSuccess};
     for (int press = 1; press <= 3; ++press) {
-        ASSERT_TRUE(camera->completeRead(usb::kUsbSuccess, kReport));
-        // The next pass queues the next read once the press is handled.
-        ASSERT_TRUE(waitUntil([&] { return target.count() == press && armed(*camera); }));
-        EXPECT_TRUE(std::all_of(gButtonReport.begin(), gButtonReport.end(), [](auto b) { return b == 0; }))
-            << "the report is cleared after each press";
+        ASSERT_TRUE(camera->completeRead(results[press - 1], kReport));
+        ASSERT_TRUE(waitUntil([&] { return target.count == press && armed(*camera); }));
+        EXPECT_EQ(listener::gButtonReport, (std::array<std::uint8_t, 8>{})) << "the report is cleared";
     }
     QTest::qWait(50);
-    EXPECT_EQ(target.count(), 3);
-    EXPECT_EQ(camera->pendingReads(), 1u) << "one read is pending at a time";
-    EXPECT_TRUE(target.allOnThread(thread->listenerThread()));
+    EXPECT_EQ(target.count, 3);
+    EXPECT_EQ(target.offThread, 0);
+    EXPECT_EQ(camera->pendingReads(), 1u);
+    ASSERT_TRUE(waitUntil([&] { return timerThread.load() != nullptr; }));
+    EXPECT_EQ(timerThread.load(), thread->listenerThread());
 }
 
-TEST_F(ListenerFakeHost, ACompletionWithAnErrorCountsAsAPress)
+// A kill lets go of the interface and no press counts until the unkill; many quick kills and
+// unkills keep one read and lose no later press.
+TEST_F(ListenerFakeHost, NoPhotoBetweenKillAndUnkill)
 {
-    auto camera = addCamera(listener::kListenerProductId, 0x01420000);
+    auto camera = addCamera();
     start();
     ASSERT_TRUE(waitUntil([&] { return armed(*camera); }));
-    ASSERT_TRUE(camera->completeRead(usb::kUsbErrorIo));
-    ASSERT_TRUE(waitUntil([&] { return target.count() == 1 && armed(*camera); }));
-}
-
-TEST_F(ListenerFakeHost, KillLetsGoOfTheInterfaceAndUnkillListensAgain)
-{
-    auto camera = addCamera(listener::kListenerProductId, 0x01420000);
-    start();
-    ASSERT_TRUE(waitUntil([&] { return armed(*camera); }));
-
     WebcamProcessor::killListener();
     EXPECT_EQ(gListenerKilled.load(), 1);
-    // A press that lands just as the kill arrives: it is not a photo either way.
-    camera->completeRead(usb::kUsbSuccess, kReport);
+    camera->completeRead(usb::kUsbSuccess, kReport); // lands just as the kill arrives
     ASSERT_TRUE(waitUntil([&] { return !camera->isOpen() && camera->pendingReads() == 0; }));
-    QTest::qWait(50);
-    EXPECT_EQ(target.count(), 0);
-
     WebcamProcessor::unkillListener();
     EXPECT_EQ(gListenerKilled.load(), 0);
-    ASSERT_TRUE(waitUntil([&] { return armed(*camera); }));
-    EXPECT_EQ(target.count(), 0) << "the read cancelled by the kill is not a press";
-    ASSERT_TRUE(camera->completeRead(usb::kUsbSuccess, kReport));
-    ASSERT_TRUE(waitUntil([&] { return target.count() == 1; }));
-}
-
-TEST_F(ListenerFakeHost, ManyQuickFocusClicksKeepOneReadAndLoseNoPress)
-{
-    auto camera = addCamera(listener::kListenerProductId, 0x01420000);
-    start();
-    ASSERT_TRUE(waitUntil([&] { return armed(*camera); }));
     for (int i = 0; i < 200; ++i) {
         WebcamProcessor::killListener();
         if (i % 7 == 0)
@@ -134,154 +110,112 @@ TEST_F(ListenerFakeHost, ManyQuickFocusClicksKeepOneReadAndLoseNoPress)
     ASSERT_TRUE(waitUntil([&] { return armed(*camera); }));
     QTest::qWait(100);
     EXPECT_EQ(camera->pendingReads(), 1u);
-    EXPECT_EQ(target.count(), 0) << "kill and unkill alone take no photo";
+    EXPECT_EQ(target.count, 0) << "neither the cancelled read nor kill and unkill are presses";
     ASSERT_TRUE(camera->completeRead(usb::kUsbSuccess, kReport));
-    ASSERT_TRUE(waitUntil([&] { return target.count() == 1 && armed(*camera); }));
+    ASSERT_TRUE(waitUntil([&] { return target.count == 1 && armed(*camera); }));
 }
 
+// Each variant opens its own product only (14096 and other vendors never).
 TEST_F(ListenerFakeHost, EachVariantListensToItsOwnProductOnly)
 {
     for (const Variant variant : {Variant::Listener, Variant::Quillora}) {
         host = std::make_shared<FakeUsbHost>();
-        auto other = addCamera(14096, 0x01100000);
-        auto classic = addCamera(listener::kListenerProductId, 0x01200000);
-        auto quillora = addCamera(listener::kListenerProductIdQuillora, 0x01300000);
-        auto foreign = host->addDevice(0x1234, listener::kListenerProductId, "Other vendor", 0x01400000)
-                           ->addInterface(0, usb::kVideoInterfaceClass, usb::kVideoControlSubClass);
+        const std::shared_ptr<FakeUsbInterface> cameras[] = {addCamera(kProduct, 0x01200000),
+            addCamera(listener::kListenerProductIdQuillora, 0x01300000), addCamera(14096, 0x01100000),
+            interfaceOf(addDevice(kProduct, 0x01400000, "Other vendor", false, 0x1234))};
         start(variant);
-        auto &mine = variant == Variant::Listener ? classic : quillora;
-        auto &notMine = variant == Variant::Listener ? quillora : classic;
-        ASSERT_TRUE(waitUntil([&] { return armed(*mine); }));
+        const int mine = variant == Variant::Listener ? 0 : 1;
+        ASSERT_TRUE(waitUntil([&] { return armed(*cameras[mine]); }));
         QTest::qWait(50);
-        EXPECT_EQ(notMine->openCount(), 0);
-        EXPECT_EQ(other->openCount(), 0) << "product 14096 is never listened to";
-        EXPECT_EQ(foreign->openCount(), 0);
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(cameras[i]->openCount() > 0, i == mine) << i;
         thread.reset();
     }
 }
 
-TEST_F(ListenerFakeHost, FocusBeforeTheFirstRunLeavesTheFlagAlone)
+// Focus before the first pass or after the thread has ended leaves gListenerKilled alone.
+TEST_F(ListenerFakeHost, KillOutsideTheListenersLifeDoesNothing)
 {
-    auto camera = addCamera(listener::kListenerProductId, 0x01420000);
+    auto camera = addCamera();
     start(Variant::Listener, 300ms);
-    WebcamProcessor::killListener(); // focus during the wait
+    WebcamProcessor::killListener();
     EXPECT_EQ(gListenerKilled.load(), 0);
     ASSERT_TRUE(waitUntil([&] { return armed(*camera); })) << "the first pass is armed";
     thread.reset();
-
-    // And once the thread has ended (no camera: it ends right after its wait).
-    host = std::make_shared<FakeUsbHost>();
+    host = std::make_shared<FakeUsbHost>(); // no camera: the thread ends after its wait
+    StdCapture capture;
     start();
     ASSERT_TRUE(ended());
+    capture.stop();
+    EXPECT_EQ(capture.err, kLoopLines);
+    EXPECT_EQ(capture.out, "");
     WebcamProcessor::killListener();
     EXPECT_EQ(gListenerKilled.load(), 0);
 }
 
-TEST_F(ListenerFakeHost, TwoCamerasAreHandledOneAfterTheOther)
+// Cameras present at the start and plugged in later are listened to one after the other; a
+// removal ends each (armed: its failed read counts as a press; killed: the loop still ends).
+TEST_F(ListenerFakeHost, CamerasAreHandledOneAfterTheOtherUntilRemoved)
 {
-    std::shared_ptr<FakeUsbDevice> firstDevice, secondDevice;
-    auto first = addCamera(listener::kListenerProductId, 0x01100000, "First", &firstDevice);
-    auto second = addCamera(listener::kListenerProductId, 0x01200000, "Second", &secondDevice);
-    start();
-    ASSERT_TRUE(waitUntil([&] { return armed(*first); }));
-    QTest::qWait(50);
-    EXPECT_EQ(second->openCount(), 0);
-
-    // A third camera plugged in meanwhile waits its turn too.
-    auto thirdDevice = host->plugIn(kVendor, listener::kListenerProductId, "Third", 0x01300000);
-    auto third = thirdDevice->addInterface(0, usb::kVideoInterfaceClass, usb::kVideoControlSubClass);
-    QTest::qWait(50);
-    EXPECT_EQ(third->openCount(), 0);
-
-    firstDevice->unplug();
-    ASSERT_TRUE(waitUntil([&] { return armed(*second); }));
-    EXPECT_EQ(third->openCount(), 0);
-    secondDevice->unplug();
-    ASSERT_TRUE(waitUntil([&] { return armed(*third); }));
-    thirdDevice->unplug();
-    ASSERT_TRUE(ended());
-    // Unplugged while armed: the failed read of each counts as its last press.
-    EXPECT_EQ(target.count(), 3);
-}
-
-TEST_F(ListenerFakeHost, RemovalEndsTheLoopEvenWhileSuspended)
-{
-    std::shared_ptr<FakeUsbDevice> device;
-    auto camera = addCamera(listener::kListenerProductId, 0x01420000, "Document Camera", &device);
+    auto first = addDevice(kProduct, 0x01100000, "First"), second = addDevice(kProduct, 0x01200000, "Second");
     StdCapture capture;
     start();
-    ASSERT_TRUE(waitUntil([&] { return armed(*camera); }));
+    ASSERT_TRUE(waitUntil([&] { return armed(*interfaceOf(first)); }));
+    auto third = addDevice(kProduct, 0x01300000, "Third", true);
+    QTest::qWait(50);
+    EXPECT_EQ(interfaceOf(second)->openCount() + interfaceOf(third)->openCount(), 0);
+    first->unplug();
+    ASSERT_TRUE(waitUntil([&] { return armed(*interfaceOf(second)); }));
+    second->unplug();
+    ASSERT_TRUE(waitUntil([&] { return armed(*interfaceOf(third)); }));
     WebcamProcessor::killListener();
-    ASSERT_TRUE(waitUntil([&] { return !camera->isOpen(); }));
-    device->unplug();
+    ASSERT_TRUE(waitUntil([&] { return !interfaceOf(third)->isOpen(); }));
+    third->unplug();
     ASSERT_TRUE(ended());
     capture.stop();
-    EXPECT_EQ(capture.err(), "Document Camera\nStarting run loop.\n\nUnexpectedly back from CFRunLoopRun()!\n");
-    EXPECT_EQ(capture.out(), "");
-    EXPECT_EQ(target.count(), 0);
+    EXPECT_EQ(target.count, 2);
+    EXPECT_EQ(capture.err, "First\nSecond\nThird\n" + std::string(kLoopLines));
     WebcamProcessor::unkillListener(); // after the end: nothing
     EXPECT_EQ(gListenerKilled.load(), 1);
 }
 
-TEST_F(ListenerFakeHost, CamerasThatCannotBePreparedCostTheirLineAndAreSkipped)
+// Cameras that cannot be prepared cost their line and are skipped; without a host the thread ends with its line.
+TEST_F(ListenerFakeHost, CamerasThatCannotBePreparedCostTheirLine)
 {
-    std::shared_ptr<FakeUsbDevice> noLocation, noConfiguration, busy, nameless;
-    addCamera(listener::kListenerProductId, 0x01100000, "A", &noLocation);
-    noLocation->setLocationResult(usb::kUsbErrorOverflow);
-    addCamera(listener::kListenerProductId, 0x01200000, "B", &noConfiguration);
-    noConfiguration->setFindResult(usb::kUsbErrorIo);
-    addCamera(listener::kListenerProductId, 0x01300000, "C", &busy)->setOpenResult(usb::kUsbErrorBusy);
-    auto last = addCamera(listener::kListenerProductId, 0x01400000, "", &nameless);
-
+    addDevice(kProduct, 0x01100000, "A")->setLocationResult(usb::kUsbErrorOverflow);
+    addDevice(kProduct, 0x01200000, "B")->setFindResult(usb::kUsbErrorIo);
+    addCamera(kProduct, 0x01300000)->setOpenResult(usb::kUsbErrorBusy);
+    auto last = interfaceOf(addDevice(kProduct, 0x01400000, ""));
     StdCapture capture;
     start();
     const bool listening = waitUntil([&] { return armed(*last); });
     capture.stop();
     ASSERT_TRUE(listening);
-    EXPECT_EQ(capture.err(), "GetLocationID returned 0xfffffff8.\n");
-    EXPECT_EQ(capture.out(),
-        "Unable to find interfaces on device: ffffffff\n"
-        "Unable to open interface (fffffffa)\n"
-        "Unable to find interfaces on device: fffffffa\n"
-        "No Device!\n\n\n");
-    // No input device stands in for the busy camera's interface: said once, to the log.
-    const auto lines = qtMessages.lines();
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                  [](const std::string &l) { return l.find("no input device") != std::string::npos; }),
-        1);
+    EXPECT_EQ(capture.err, "GetLocationID returned 0xfffffff8.\n");
+    EXPECT_EQ(capture.out,
+        "Unable to find interfaces on device: ffffffff\nUnable to open interface (fffffffa)\n"
+        "Unable to find interfaces on device: fffffffa\nNo Device!\n\n\n");
+    EXPECT_EQ(log.count("no input device"), 1) << "said once, for the busy camera";
+    thread.reset();
+
+    StdCapture noHost;
+    thread = startListener(Variant::Listener, &target, [] { return std::shared_ptr<usb::UsbHost>(); });
+    ASSERT_TRUE(ended());
+    noHost.stop();
+    EXPECT_EQ(noHost.err, "IOServiceMatching returned NULL.\n");
 }
 
-TEST_F(ListenerFakeHost, NoCameraOrNoHostEndsTheThreadWithItsLines)
+// Stopping ends the thread promptly in its wait and inside a photo (which finishes, silently);
+// a second listener is refused while one runs.
+TEST_F(ListenerFakeHost, StoppingEndsTheThreadPromptlyAndOneListenerRunsAtATime)
 {
-    {
-        StdCapture capture;
-        start();
-        ASSERT_TRUE(ended());
-        capture.stop();
-        EXPECT_EQ(capture.err(), "Starting run loop.\n\nUnexpectedly back from CFRunLoopRun()!\n");
-        EXPECT_EQ(capture.out(), "");
-    }
-    {
-        thread.reset();
-        StdCapture capture;
-        thread = startListener(Variant::Listener, &target, [] { return std::shared_ptr<usb::UsbHost>(); });
-        ASSERT_TRUE(ended());
-        capture.stop();
-        EXPECT_EQ(capture.err(), "IOServiceMatching returned NULL.\n");
-    }
-}
-
-TEST_F(ListenerFakeHost, StoppingEndsTheThreadPromptlyInEveryState)
-{
-    // During the start-up wait.
     start(Variant::Listener, 60s);
     QTest::qWait(20);
     auto begin = std::chrono::steady_clock::now();
     ASSERT_TRUE(thread->stopListening(2s));
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 1s);
 
-    // Armed, and inside a photo that takes a while: the photo finishes, nothing follows.
-    auto camera = addCamera(listener::kListenerProductId, 0x01420000);
+    auto camera = addCamera();
     std::atomic<bool> inPhoto{false};
     target.during = [&] {
         inPhoto = true;
@@ -290,60 +224,35 @@ TEST_F(ListenerFakeHost, StoppingEndsTheThreadPromptlyInEveryState)
     StdCapture capture;
     start();
     ASSERT_TRUE(waitUntil([&] { return armed(*camera); }));
+    auto otherHost = std::make_shared<FakeUsbHost>();
+    auto otherCamera = otherHost->addDevice(kVendor, kProduct, "Other", 0x01500000);
+    otherCamera->addInterface(0, usb::kVideoInterfaceClass, usb::kVideoControlSubClass);
+    CountingTarget otherTarget;
+    EXPECT_FALSE(startListener(Variant::Listener, &otherTarget, [otherHost] { return otherHost; })->isRunning());
+    EXPECT_EQ(interfaceOf(otherCamera)->openCount(), 0);
     ASSERT_TRUE(camera->completeRead(usb::kUsbSuccess, kReport));
     ASSERT_TRUE(waitUntil([&] { return inPhoto.load(); }));
     ASSERT_TRUE(thread->stopListening(2s));
     capture.stop();
-    EXPECT_EQ(target.count(), 1);
+    EXPECT_EQ(target.count, 1);
     EXPECT_FALSE(camera->isOpen());
     EXPECT_EQ(camera->pendingReads(), 0u);
-    EXPECT_EQ(capture.out() + capture.err(), "") << "quitting prints nothing";
+    EXPECT_EQ(capture.out + capture.err, "") << "quitting prints nothing";
 }
 
-TEST_F(ListenerFakeHost, OneListenerRunsAtATime)
-{
-    // The listener's state is the process's: a second start (a second controller) is refused.
-    auto camera = addCamera(listener::kListenerProductId, 0x01420000);
-    start();
-    ASSERT_TRUE(waitUntil([&] { return armed(*camera); }));
-    auto otherHost = std::make_shared<FakeUsbHost>();
-    auto otherCamera = otherHost->addDevice(kVendor, listener::kListenerProductId, "Other", 0x01500000)
-                           ->addInterface(0, usb::kVideoInterfaceClass, usb::kVideoControlSubClass);
-    CountingTarget otherTarget;
-    auto second = startListener(Variant::Listener, &otherTarget, [otherHost] { return otherHost; });
-    EXPECT_FALSE(second->isRunning());
-    second.reset();
-    QTest::qWait(50);
-    EXPECT_EQ(otherCamera->openCount(), 0);
-    ASSERT_TRUE(camera->completeRead(usb::kUsbSuccess, kReport));
-    ASSERT_TRUE(waitUntil([&] { return target.count() == 1 && armed(*camera); }));
-}
-
-TEST_F(ListenerFakeHost, ATimerStartedByAPressRunsOnTheListenerLoop)
-{
-    // snapshotByKey's hold timer is scheduled on the calling thread: the listener's loop serves it.
-    auto camera = addCamera(listener::kListenerProductId, 0x01420000);
-    std::atomic<QThread *> firedOn{nullptr};
-    target.during = [&] { QTimer::singleShot(50, [&] { firedOn = QThread::currentThread(); }); };
-    start();
-    ASSERT_TRUE(waitUntil([&] { return armed(*camera); }));
-    ASSERT_TRUE(camera->completeRead(usb::kUsbSuccess, kReport));
-    ASSERT_TRUE(waitUntil([&] { return firedOn.load() != nullptr; }));
-    EXPECT_EQ(firedOn.load(), thread->listenerThread());
-}
-
+// A stop before the run is kept for it; a stop from another thread ends the run, which serves timers meanwhile.
 TEST(ListenerRunLoop, AStopIsKeptUntilTheNextRunAndStopsOnlyIt)
 {
     listener::ListenerRunLoop loop;
     loop.stop();
-    loop.run(); // returns at once: the stop came before it
+    loop.run();
     bool ranLater = false;
     QTimer::singleShot(30, [&] { ranLater = true; });
     std::thread other([&] {
         std::this_thread::sleep_for(100ms);
         loop.stop();
     });
-    loop.run(); // until the other thread's stop, serving the timer meanwhile
+    loop.run();
     other.join();
     EXPECT_TRUE(ranLater);
 }

@@ -1,8 +1,8 @@
 #pragma once
-// What the listener tests share: a snapshot target that counts, the listener's own lines on
-// standard output and standard error, Qt's messages kept off them, and a listener thread run
-// against a host of the test's choosing.
+// What the listener tests share: a snapshot target that counts, the listener's lines on standard
+// output and standard error, and a listener thread run against a host of the test's choosing.
 #include "ListenerThread.h"
+#include "UsbTestSupport.h"
 #include "WebcamProcessor.h"
 
 #include <QThread>
@@ -11,7 +11,6 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 
 namespace quillora::test {
@@ -19,59 +18,38 @@ namespace quillora::test {
 // Counts snapshotByKey calls and remembers whether each came on the listener thread.
 class CountingTarget final : public listener::SnapshotTarget {
 public:
-    void snapshotByKey() override;
-    int count() const { return m_count.load(); }
-    bool allOnThread(QThread *thread) const;
-    // Runs inside each call, on the listener thread (set before the listener starts).
-    std::function<void()> during;
-
-private:
-    std::atomic<int> m_count{0};
-    mutable std::mutex m_mutex; // guards m_threads
-    std::vector<QThread *> m_threads;
+    void snapshotByKey() override
+    {
+        if (QThread::currentThread() != expectedThread.load())
+            offThread.fetch_add(1);
+        if (during)
+            during();
+        count.fetch_add(1);
+    }
+    std::atomic<int> count{0}, offThread{0};
+    std::atomic<QThread *> expectedThread{nullptr}; // set by startListener
+    std::function<void()> during;                   // runs inside each call (set before the listener starts)
 };
 
-// Sends standard output and standard error to files while it lives and hands back what was
-// written. Flushes C stdio at both ends.
+// Sends standard output and standard error to files while it lives; stop() hands back what was written.
 class StdCapture {
 public:
     StdCapture();
-    ~StdCapture();
+    ~StdCapture() { stop(); }
     StdCapture(const StdCapture &) = delete;
     StdCapture &operator=(const StdCapture &) = delete;
-    // Ends the capture (once) and gives back what went to each stream.
     void stop();
-    const std::string &out() const { return m_out; }
-    const std::string &err() const { return m_err; }
+    std::string out, err;
 
 private:
-    int m_savedOut = -1, m_savedErr = -1;
-    int m_fileOut = -1, m_fileErr = -1;
-    std::string m_out, m_err;
-};
-
-// Keeps Qt's messages (the lcListener lines) out of standard error and collects them.
-class QtMessages {
-public:
-    QtMessages();
-    ~QtMessages();
-    QtMessages(const QtMessages &) = delete;
-    QtMessages &operator=(const QtMessages &) = delete;
-    std::vector<std::string> lines() const;
-
-private:
-    static void handler(QtMsgType, const QMessageLogContext &, const QString &message);
-    QtMessageHandler m_previous = nullptr;
-    mutable std::mutex m_mutex; // guards m_lines
-    std::vector<std::string> m_lines;
-    static inline std::atomic<QtMessages *> s_current{nullptr};
+    int m_saved[2] = {-1, -1}, m_files[2] = {-1, -1};
 };
 
 enum class Variant { Listener, Quillora };
 
-// The listener thread of the application, against `makeHost` and the given roots, started
-// after `delay`. Stopped and joined when it goes.
-std::unique_ptr<listener::ListenerThread> startListener(Variant variant, listener::SnapshotTarget *target,
+// The application's listener thread against `makeHost` (null: libusb) and the given roots,
+// started after `delay`. Stopped and joined when it goes.
+std::unique_ptr<listener::ListenerThread> startListener(Variant variant, CountingTarget *target,
     std::function<std::shared_ptr<usb::UsbHost>()> makeHost, std::chrono::milliseconds delay = {},
     std::string sysRoot = "/nonexistent/sys", std::string devRoot = "/nonexistent/dev");
 

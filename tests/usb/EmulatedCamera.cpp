@@ -1,11 +1,11 @@
 #include "EmulatedCamera.h"
 
-#include <linux/usb/video.h>
 #include <linux/usbdevice_fs.h>
+#include <linux/uvcvideo.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -13,8 +13,8 @@ namespace quillora::test {
 
 namespace {
 
-constexpr const char *kVideoNodeDevpath = "/sys/devices/usb1/1-4/1-4.2/1-4.2:1.0/video4linux/video0";
-
+constexpr const char *kCameraDir = "/sys/devices/usb1/1-4/1-4.2";
+constexpr const char *kVideoNode = "/sys/devices/usb1/1-4/1-4.2/1-4.2:1.0/video4linux/video0";
 constexpr const char *kHubDescriptors
     = "12010002090001406b1d020000010302010109021900010100e0000904000001090000000705810304000c";
 // Video control (interface 0: header, camera terminal 1, processing unit 2, extension unit 3,
@@ -23,142 +23,128 @@ constexpr const char *kCameraDescriptors
     = "12010002ef0201400c097a0300010102000109027c0002010080fa080b00020e03000209040000010e0100020d240100014d00808d5b0"
       "001011224020101020000000000000000030000020b240502010000020100001a2406030102030405060708090a0b0c0d0e0f10010102"
       "01030009240304010100030007058303100006052503100009040100000e020000";
-
 const std::uint8_t kReport[8] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
+
+// The ioctl's argument (or what a pointer in it points to) as a T, for the span of `use`.
+template <typename T, typename F> void with(UMockdevIoctlData *data, std::size_t offset, std::size_t size, F use)
+{
+    UMockdevIoctlData *resolved = umockdev_ioctl_data_resolve(data, offset, size, nullptr);
+    use(reinterpret_cast<T *>(resolved->data), resolved);
+    g_object_unref(resolved);
+}
+
+// Takes the next URB to reap, with its status, or null when the camera has nothing to say yet.
+UMockdevIoctlData *nextReaped(EmulatedWire &wire, int &status)
+{
+    if (!wire.discarded.empty()) {
+        auto *urb = wire.discarded.front();
+        wire.discarded.pop_front();
+        status = -ENOENT;
+        return urb;
+    }
+    const auto it = std::find_if(wire.flying.begin(), wire.flying.end(),
+        [&](const auto &f) { return f.control ? wire.controlsAnswered : wire.presses > 0; });
+    if (it == wire.flying.end())
+        return nullptr;
+    auto *urb = it->urb;
+    status = it->control ? wire.controlStatus : 0;
+    if (!it->control) {
+        --wire.presses; // one address space: the report goes straight into the caller's buffer
+        std::memcpy(reinterpret_cast<usbdevfs_urb *>(urb->data)->buffer, kReport, sizeof kReport);
+    }
+    wire.flying.erase(it);
+    return urb;
+}
 
 gboolean handleUsbfs(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer userData)
 {
-    auto *wire = static_cast<EmulatedWire *>(userData);
-    std::lock_guard lock(wire->mutex);
-    const gulong request = umockdev_ioctl_client_get_request(client);
+    auto &wire = *static_cast<EmulatedWire *>(userData);
+    std::lock_guard lock(wire.mutex);
     UMockdevIoctlData *argument = umockdev_ioctl_client_get_arg(client);
-
-    switch (request) {
-    case USBDEVFS_GET_CAPABILITIES: {
-        UMockdevIoctlData *caps = umockdev_ioctl_data_resolve(argument, 0, sizeof(guint32), nullptr);
-        *reinterpret_cast<guint32 *>(caps->data)
-            = USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
-        umockdev_ioctl_client_complete(client, 0, 0);
-        g_object_unref(caps);
-        return TRUE;
-    }
-    case USBDEVFS_CLAIMINTERFACE: {
-        UMockdevIoctlData *number = umockdev_ioctl_data_resolve(argument, 0, sizeof(unsigned), nullptr);
-        wire->claims.push_back(int(*reinterpret_cast<unsigned *>(number->data)));
-        g_object_unref(number);
-        if (wire->claimErrno)
-            umockdev_ioctl_client_complete(client, -1, wire->claimErrno);
-        else
-            umockdev_ioctl_client_complete(client, 0, 0);
-        return TRUE;
-    }
-    case USBDEVFS_RELEASEINTERFACE: {
-        UMockdevIoctlData *number = umockdev_ioctl_data_resolve(argument, 0, sizeof(unsigned), nullptr);
-        wire->releases.push_back(int(*reinterpret_cast<unsigned *>(number->data)));
-        g_object_unref(number);
-        umockdev_ioctl_client_complete(client, 0, 0);
-        return TRUE;
-    }
+    int result = 0, error = 0;
+    switch (umockdev_ioctl_client_get_request(client)) {
+    case USBDEVFS_GET_CAPABILITIES:
+        with<guint32>(argument, 0, sizeof(guint32), [](guint32 *caps, auto) {
+            *caps
+                = USBDEVFS_CAP_BULK_CONTINUATION | USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
+        });
+        break;
+    case USBDEVFS_CLAIMINTERFACE:
+        with<unsigned>(argument, 0, sizeof(unsigned), [&](unsigned *n, auto) { wire.claims.push_back(int(*n)); });
+        result = wire.claimErrno ? -1 : 0;
+        error = wire.claimErrno;
+        break;
+    case USBDEVFS_RELEASEINTERFACE:
+        with<unsigned>(argument, 0, sizeof(unsigned), [&](unsigned *n, auto) { wire.releases.push_back(int(*n)); });
+        break;
     case USBDEVFS_SUBMITURB: {
         UMockdevIoctlData *urbData = umockdev_ioctl_data_resolve(argument, 0, sizeof(usbdevfs_urb), nullptr);
         auto *urb = reinterpret_cast<usbdevfs_urb *>(urbData->data);
-        UMockdevIoctlData *buffer
-            = umockdev_ioctl_data_resolve(urbData, offsetof(usbdevfs_urb, buffer), gsize(urb->buffer_length), nullptr);
         const bool control = urb->type == USBDEVFS_URB_TYPE_CONTROL;
         if (control)
-            wire->controlUrbs.emplace_back(buffer->data, buffer->data + buffer->data_len);
-        g_object_unref(buffer);
-        wire->flying.push_back({urbData, control});
-        umockdev_ioctl_client_complete(client, 0, 0);
-        return TRUE;
+            with<std::uint8_t>(urbData, offsetof(usbdevfs_urb, buffer), gsize(urb->buffer_length),
+                [&](std::uint8_t *bytes, auto *d) { wire.controlUrbs.emplace_back(bytes, bytes + d->data_len); });
+        wire.flying.push_back({urbData, control});
+        break;
     }
     case USBDEVFS_REAPURB:
     case USBDEVFS_REAPURBNDELAY: {
-        UMockdevIoctlData *reaped = nullptr;
         int status = 0;
-        if (!wire->discarded.empty()) {
-            reaped = wire->discarded.front();
-            wire->discarded.pop_front();
-            status = -ENOENT;
-        } else {
-            for (auto it = wire->flying.begin(); it != wire->flying.end(); ++it) {
-                if (it->control ? wire->controlsAnswered : wire->presses > 0) {
-                    reaped = it->urb;
-                    status = it->control ? wire->controlStatus : 0;
-                    if (!it->control) {
-                        --wire->presses;
-                        auto *urb = reinterpret_cast<usbdevfs_urb *>(reaped->data);
-                        // Same address space: the report goes straight into the caller's buffer.
-                        std::memcpy(urb->buffer, kReport, sizeof kReport);
-                    }
-                    wire->flying.erase(it);
-                    break;
-                }
-            }
-        }
+        UMockdevIoctlData *reaped = nextReaped(wire, status);
         if (!reaped) {
-            umockdev_ioctl_client_complete(client, -1, EAGAIN);
-            return TRUE;
+            result = -1;
+            error = EAGAIN;
+            break;
         }
         auto *urb = reinterpret_cast<usbdevfs_urb *>(reaped->data);
         urb->status = status;
-        if (status != 0)
-            urb->actual_length = 0;
-        else if (urb->type == USBDEVFS_URB_TYPE_CONTROL)
-            urb->actual_length = urb->buffer_length - 8;
-        else
-            urb->actual_length = urb->buffer_length;
-        UMockdevIoctlData *slot = umockdev_ioctl_data_resolve(argument, 0, sizeof(gpointer), nullptr);
-        umockdev_ioctl_data_set_ptr(slot, 0, reaped);
-        g_object_unref(slot);
+        urb->actual_length = status ? 0 : urb->buffer_length - (urb->type == USBDEVFS_URB_TYPE_CONTROL ? 8 : 0);
+        with<gpointer>(
+            argument, 0, sizeof(gpointer), [&](auto, auto *slot) { umockdev_ioctl_data_set_ptr(slot, 0, reaped); });
         g_object_unref(reaped);
-        umockdev_ioctl_client_complete(client, 0, 0);
-        return TRUE;
+        break;
     }
     case USBDEVFS_DISCARDURB: {
         const auto address = gulong(*reinterpret_cast<void **>(argument->data));
-        for (auto it = wire->flying.begin(); it != wire->flying.end(); ++it) {
-            if (it->urb->client_addr == address) {
-                wire->discarded.push_back(it->urb);
-                wire->flying.erase(it);
-                umockdev_ioctl_client_complete(client, 0, 0);
-                return TRUE;
-            }
+        const auto it = std::find_if(
+            wire.flying.begin(), wire.flying.end(), [&](const auto &f) { return f.urb->client_addr == address; });
+        if (it == wire.flying.end()) {
+            result = -1;
+            error = EINVAL;
+            break;
         }
-        umockdev_ioctl_client_complete(client, -1, EINVAL);
-        return TRUE;
+        wire.discarded.push_back(it->urb);
+        wire.flying.erase(it);
+        break;
     }
     default:
         return FALSE;
     }
+    umockdev_ioctl_client_complete(client, result, error);
+    return TRUE;
 }
 
 gboolean handleVideoNode(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer userData)
 {
-    auto *wire = static_cast<EmulatedWire *>(userData);
-    std::lock_guard lock(wire->mutex);
-    const gulong request = umockdev_ioctl_client_get_request(client);
+    auto &wire = *static_cast<EmulatedWire *>(userData);
+    std::lock_guard lock(wire.mutex);
     UMockdevIoctlData *argument = umockdev_ioctl_client_get_arg(client);
+    const gulong request = umockdev_ioctl_client_get_request(client);
     if (request == VIDIOC_S_CTRL) {
-        UMockdevIoctlData *control = umockdev_ioctl_data_resolve(argument, 0, sizeof(v4l2_control), nullptr);
-        wire->videoControls.push_back(*reinterpret_cast<v4l2_control *>(control->data));
-        g_object_unref(control);
-        umockdev_ioctl_client_complete(client, 0, 0);
+        with<v4l2_control>(
+            argument, 0, sizeof(v4l2_control), [&](v4l2_control *c, auto) { wire.videoControls.push_back(*c); });
+    } else if (request == UVCIOC_CTRL_QUERY) {
+        with<uvc_xu_control_query>(argument, 0, sizeof(uvc_xu_control_query), [&](uvc_xu_control_query *q, auto *d) {
+            std::vector<std::uint8_t> query{q->unit, q->selector, q->query};
+            with<std::uint8_t>(d, offsetof(uvc_xu_control_query, data), q->size,
+                [&](std::uint8_t *bytes, auto) { query.insert(query.end(), bytes, bytes + q->size); });
+            wire.extensionQueries.push_back(query);
+        });
+    } else {
+        umockdev_ioctl_client_complete(client, -1, ENOTTY);
         return TRUE;
     }
-    if (request == UVCIOC_CTRL_QUERY) {
-        UMockdevIoctlData *queryData = umockdev_ioctl_data_resolve(argument, 0, sizeof(uvc_xu_control_query), nullptr);
-        const auto query = *reinterpret_cast<uvc_xu_control_query *>(queryData->data);
-        UMockdevIoctlData *bytes
-            = umockdev_ioctl_data_resolve(queryData, offsetof(uvc_xu_control_query, data), query.size, nullptr);
-        wire->extensionQueries.push_back(
-            {query.unit, query.selector, query.query, {bytes->data, bytes->data + bytes->data_len}});
-        g_object_unref(bytes);
-        g_object_unref(queryData);
-        umockdev_ioctl_client_complete(client, 0, 0);
-        return TRUE;
-    }
-    umockdev_ioctl_client_complete(client, -1, ENOTTY);
+    umockdev_ioctl_client_complete(client, 0, 0);
     return TRUE;
 }
 
@@ -166,9 +152,8 @@ gboolean handleVideoNode(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpoin
 
 EmulatedCameraBed::EmulatedCameraBed()
 {
-    const char *preload = std::getenv("LD_PRELOAD");
     // Without the preload nothing would be emulated and the real machine would be asked.
-    if (!preload || !std::strstr(preload, "libumockdev-preload")) {
+    if (const char *preload = std::getenv("LD_PRELOAD"); !preload || !std::strstr(preload, "libumockdev-preload")) {
         m_error = "run under umockdev-wrapper (LD_PRELOAD=libumockdev-preload.so.0), as ctest does";
         return;
     }
@@ -183,20 +168,16 @@ EmulatedCameraBed::EmulatedCameraBed()
         m_error = "cannot attach the ioctl handlers";
         return;
     }
-    const bool added = addUsbDevice("/devices/usb1", "001", "0", kHubDescriptors, "xHCI Host Controller")
-        && addUsbDevice("/devices/usb1/1-4", "002", "4", kHubDescriptors, "USB2.0 Hub")
-        && addUsbDevice("/devices/usb1/1-4/1-4.2", "003", "4.2", kCameraDescriptors, "Quillora Document Camera")
-        && add("P: /devices/usb1/1-4/1-4.2/1-4.2:1.0\n"
-               "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: DRIVER=uvcvideo\n"
-               "A: bInterfaceNumber=00\\n\nA: bInterfaceClass=0e\\n\nA: bInterfaceSubClass=01\\n\n")
-        && add("P: /devices/usb1/1-4/1-4.2/1-4.2:1.0/video4linux/video0\n"
-               "N: video0\n"
-               "E: SUBSYSTEM=video4linux\nE: DEVNAME=/dev/video0\n"
-               "A: index=0\\n\nA: name=Quillora Document Camera\\n\n");
-    if (!added)
+    if (!addUsbDevice("/devices/usb1", "001", "0") || !addUsbDevice("/devices/usb1/1-4", "002", "4")
+        || !addUsbDevice("/devices/usb1/1-4/1-4.2", "003", "4.2")
+        || !add("P: /devices/usb1/1-4/1-4.2/1-4.2:1.0\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: DRIVER=uvcvideo\n"
+                "A: bInterfaceNumber=00\\n\nA: bInterfaceClass=0e\\n\nA: bInterfaceSubClass=01\\n\n")
+        || !add(std::string("P: ") + (kVideoNode + 4)
+            + "\nN: video0\nE: SUBSYSTEM=video4linux\n"
+              "E: DEVNAME=/dev/video0\nA: index=0\\n\nA: name=Quillora Document Camera\\n\n"))
         return;
     // Like the kernel's: a video node's device is the USB interface above it.
-    const std::filesystem::path node = sysDir() + "/devices/usb1/1-4/1-4.2/1-4.2:1.0/video4linux/video0";
+    const std::filesystem::path node = sysDir() + (kVideoNode + 4);
     std::error_code error;
     if (!std::filesystem::exists(node / "device", error))
         std::filesystem::create_directory_symlink("../..", node / "device", error);
@@ -232,31 +213,29 @@ std::string EmulatedCameraBed::sysDir() const
 
 void EmulatedCameraBed::removeVideoNode()
 {
-    umockdev_testbed_remove_device(m_testbed, kVideoNodeDevpath);
+    umockdev_testbed_remove_device(m_testbed, kVideoNode);
 }
 
 void EmulatedCameraBed::unplugCamera()
 {
-    // The kernel announces the removal while the device's attributes can still be read;
-    // removing the testbed's device alone brings libusb no remove event.
-    umockdev_testbed_uevent(m_testbed, "/sys/devices/usb1/1-4/1-4.2", "remove");
-    umockdev_testbed_remove_device(m_testbed, kVideoNodeDevpath);
-    umockdev_testbed_remove_device(m_testbed, "/sys/devices/usb1/1-4/1-4.2/1-4.2:1.0");
-    umockdev_testbed_remove_device(m_testbed, "/sys/devices/usb1/1-4/1-4.2");
+    // Announced while the attributes can still be read: removing the device alone brings libusb no event.
+    umockdev_testbed_uevent(m_testbed, kCameraDir, "remove");
+    umockdev_testbed_remove_device(m_testbed, kVideoNode);
+    umockdev_testbed_remove_device(m_testbed, (std::string(kCameraDir) + "/1-4.2:1.0").c_str());
+    umockdev_testbed_remove_device(m_testbed, kCameraDir);
 }
 
 void EmulatedCameraBed::denyCameraNode()
 {
     gchar *root = umockdev_testbed_get_root_dir(m_testbed);
-    const std::string node = std::string(root) + "/dev/bus/usb/001/003";
-    g_free(root);
     std::error_code error;
-    std::filesystem::permissions(node, std::filesystem::perms::none, error);
+    std::filesystem::permissions(std::string(root) + "/dev/bus/usb/001/003", std::filesystem::perms::none, error);
+    g_free(root);
 }
 
 bool EmulatedCameraBed::plugSecondCamera()
 {
-    return addUsbDevice("/devices/usb1/1-4/1-4.3", "004", "4.3", kCameraDescriptors, "Quillora Document Camera");
+    return addUsbDevice("/devices/usb1/1-4/1-4.3", "004", "4.3");
 }
 
 bool EmulatedCameraBed::add(const std::string &description)
@@ -269,14 +248,16 @@ bool EmulatedCameraBed::add(const std::string &description)
     return false;
 }
 
-bool EmulatedCameraBed::addUsbDevice(const std::string &path, const std::string &devnum, const std::string &devpath,
-    const std::string &descriptors, const std::string &product)
+// The hubs at devpath 0 and 4, the cameras below them.
+bool EmulatedCameraBed::addUsbDevice(const std::string &path, const std::string &devnum, const std::string &devpath)
 {
-    return add("P: " + path + "\nN: bus/usb/001/" + devnum + "\n" + "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
+    const bool hub = devpath.size() == 1;
+    return add("P: " + path + "\nN: bus/usb/001/" + devnum + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
         + "E: DRIVER=usb\nE: BUSNUM=001\nE: DEVNUM=" + devnum + "\nE: DEVNAME=/dev/bus/usb/001/" + devnum + "\n"
         + "A: busnum=1\\n\nA: devnum=" + std::to_string(std::stoi(devnum)) + "\\n\nA: devpath=" + devpath
-        + "\\n\nA: bConfigurationValue=1\\n\nA: speed=480\\n\nA: product=" + product + "\\n\n"
-        + "H: descriptors=" + descriptors + "\n");
+        + "\\n\nA: bConfigurationValue=1\\n\nA: speed=480\\n\nA: product="
+        + (hub ? "USB Hub" : "Quillora Document Camera")
+        + "\\n\nH: descriptors=" + (hub ? kHubDescriptors : kCameraDescriptors) + "\n");
 }
 
 } // namespace quillora::test

@@ -1,14 +1,11 @@
 #pragma once
-// An emulated Quillora camera for the tests of the libusb host: umockdev gives the process (and
-// the processes it starts) a sysfs with a root hub, a hub and the camera at bus 1, ports 4.2,
-// with the camera's video node, and answers the camera's usbfs and video node ioctls here,
-// recording every URB and every video driver control.
-//
-// Needs umockdev's preload library in the process (umockdev-wrapper).
-#include <linux/uvcvideo.h>
+// An emulated Quillora camera (umockdev; needs umockdev-wrapper): a sysfs with a root hub, a hub
+// and the camera at bus 1, ports 4.2, with its video node; the camera's usbfs and video node
+// ioctls are answered here, every URB and video driver control recorded.
 #include <linux/videodev2.h>
 #include <umockdev.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -21,29 +18,27 @@ constexpr std::uint32_t kEmulatedCameraLocation = 0x01420000;
 
 // What the emulated kernel saw, and how it answers. The handlers run on umockdev's thread.
 struct EmulatedWire {
-    std::mutex mutex; // guards every field below
-
+    std::mutex mutex;                                   // guards every field below
     std::vector<std::vector<std::uint8_t>> controlUrbs; // SETUP packet and data stage of each
-    std::vector<int> claims;
-    std::vector<int> releases;
-    int claimErrno = 0;           // what a claim answers (EBUSY: the video driver holds it)
-    int controlStatus = 0;        // the status of a reaped control URB (-EPIPE: a stall)
+    std::vector<int> claims, releases;
+    int claimErrno = 0;           // EBUSY: the video driver holds the interface
+    int controlStatus = 0;        // -EPIPE: a stall
     bool controlsAnswered = true; // false: the camera never answers a control request
-
+    int presses = 0;              // interrupt reports the camera has ready
     struct Flying {
         UMockdevIoctlData *urb;
         bool control;
     };
     std::deque<Flying> flying;
     std::deque<UMockdevIoctlData *> discarded;
-    int presses = 0; // interrupt reports the camera has ready
-
     std::vector<v4l2_control> videoControls;
-    struct ExtensionQuery {
-        std::uint8_t unit, selector, query;
-        std::vector<std::uint8_t> data;
-    };
-    std::vector<ExtensionQuery> extensionQueries;
+    std::vector<std::vector<std::uint8_t>> extensionQueries; // unit, selector, query, then the data
+
+    int pendingReads()
+    {
+        std::lock_guard lock(mutex);
+        return int(std::count_if(flying.begin(), flying.end(), [](const Flying &f) { return !f.control; }));
+    }
 };
 
 class EmulatedCameraBed {
@@ -53,30 +48,21 @@ public:
     EmulatedCameraBed(const EmulatedCameraBed &) = delete;
     EmulatedCameraBed &operator=(const EmulatedCameraBed &) = delete;
 
-    // Empty when the camera is in place, else why not.
-    const std::string &error() const { return m_error; }
-    // Where the emulated /sys lies on disk.
+    const std::string &error() const { return m_error; } // empty when the camera is in place
     std::string sysDir() const;
-    // The video driver lets go of the camera: its node disappears.
-    void removeVideoNode();
-    // The camera is unplugged: it and everything below it disappear (a "remove" uevent).
-    void unplugCamera();
-    // The camera's USB device node may not be opened by this user (its mode is 000); has no
-    // effect for root.
-    void denyCameraNode();
-    // A second camera of the same model is plugged in at bus 1, ports 4.3 (an "add" uevent).
-    bool plugSecondCamera();
+    void removeVideoNode();  // the video driver lets go of the camera
+    void unplugCamera();     // a "remove" uevent, and the camera and all below it disappear
+    void denyCameraNode();   // mode 000 on the camera's usbfs node (no effect for root)
+    bool plugSecondCamera(); // the same model at bus 1, ports 4.3 (an "add" uevent)
 
     EmulatedWire wire;
 
 private:
     bool add(const std::string &description);
-    bool addUsbDevice(const std::string &path, const std::string &devnum, const std::string &devpath,
-        const std::string &descriptors, const std::string &product);
+    bool addUsbDevice(const std::string &path, const std::string &devnum, const std::string &devpath);
 
     UMockdevTestbed *m_testbed = nullptr;
-    UMockdevIoctlBase *m_usbfs = nullptr;
-    UMockdevIoctlBase *m_video = nullptr;
+    UMockdevIoctlBase *m_usbfs = nullptr, *m_video = nullptr;
     std::string m_error;
 };
 

@@ -1,45 +1,60 @@
 #pragma once
-// What the USB tests share: the lines the program logs while a test runs, and the bytes of the
-// focus sequence as they must appear on the wire.
+// What the USB and listener tests share: the Qt messages logged while a test runs (kept off
+// stderr), and the focus sequence's SETUP packets as they must appear on the wire.
 #include <QLoggingCategory>
-#include <QString>
 #include <QStringList>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <mutex>
-#include <vector>
 
 namespace quillora::test {
 
-// Collects every Qt message (the platform log) while it lives, and only then.
 class LogCapture {
 public:
-    LogCapture();
-    ~LogCapture();
+    LogCapture()
+    {
+        s_current = this;
+        m_previous = qInstallMessageHandler(&LogCapture::handler);
+    }
+    ~LogCapture()
+    {
+        qInstallMessageHandler(m_previous);
+        s_current = nullptr;
+    }
     LogCapture(const LogCapture &) = delete;
     LogCapture &operator=(const LogCapture &) = delete;
 
-    // The messages of the default category, as printed: one per line.
-    QStringList lines() const;
-    // The messages of one category.
-    QStringList lines(const char *category) const;
+    // The messages of one category, or of every category ("*").
+    QStringList lines(const char *category = "default") const
+    {
+        std::lock_guard lock(m_mutex);
+        QStringList result;
+        for (const auto &[messageCategory, message] : m_entries)
+            if (messageCategory == QLatin1String(category) || category == std::string_view("*"))
+                result << message;
+        return result;
+    }
+    int count(const QString &part) const { return int(lines("*").filter(part).size()); }
 
 private:
-    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message);
-    struct Entry {
-        QString category;
-        QString message;
-    };
-    mutable std::mutex m_mutex; // guards m_entries (messages may come from any thread)
-    std::vector<Entry> m_entries;
+    static void handler(QtMsgType, const QMessageLogContext &context, const QString &message)
+    {
+        if (LogCapture *self = s_current) {
+            std::lock_guard lock(self->m_mutex);
+            self->m_entries.emplace_back(QString::fromUtf8(context.category ? context.category : "default"), message);
+        }
+    }
+    mutable std::mutex m_mutex; // guards m_entries (messages come from any thread)
+    std::vector<std::pair<QString, QString>> m_entries;
     QtMessageHandler m_previous = nullptr;
-    static LogCapture *s_current;
+    static inline std::atomic<LogCapture *> s_current{nullptr};
 };
 
-using Setup = std::array<std::uint8_t, 8>;
-inline constexpr Setup kRegisterWrite8{0x41, 0x00, 0x08, 0x00, 0x00, 0x3F, 0x00, 0x00};
-inline constexpr Setup kRegisterWrite3{0x41, 0x00, 0x03, 0x00, 0x00, 0x3F, 0x00, 0x00};
-inline constexpr Setup kAutoFocusOn{0x21, 0x01, 0x00, 0x08, 0x00, 0x01, 0x01, 0x00};
+using SetupPacket = std::array<std::uint8_t, 8>;
+inline constexpr SetupPacket kRegisterWrite8{0x41, 0x00, 0x08, 0x00, 0x00, 0x3F, 0x00, 0x00};
+inline constexpr SetupPacket kRegisterWrite3{0x41, 0x00, 0x03, 0x00, 0x00, 0x3F, 0x00, 0x00};
+inline constexpr SetupPacket kAutoFocusOn{0x21, 0x01, 0x00, 0x08, 0x00, 0x01, 0x01, 0x00};
 
 } // namespace quillora::test

@@ -1,154 +1,404 @@
 #pragma once
-// A USB host for tests: devices and interfaces made up by the test, every control request
-// recorded in the order it reached the "wire", failures injected on demand, reads completed
-// when the test says so, and plug-in and unplug notifications when the test plugs or unplugs.
-//
-// Thread-safe: the controller's main thread and a listener thread may use it at once.
-// Completions and notifications are delivered, like the libusb host's, by a queued call to the
-// thread that created the event source.
+// A USB host for tests: made-up devices, every control request recorded as it reached the wire,
+// failures injected on demand, reads completed and devices plugged in or out when the test says.
+// Thread-safe; completions and notifications are queued to the event source's thread, as libusb's.
 #include "UsbHost.h"
 
-#include <QObject>
+#include <QMetaObject>
 
-#include <array>
-#include <cstdint>
-#include <memory>
+#include <algorithm>
+#include <atomic>
 #include <mutex>
-#include <string>
-#include <vector>
 
 namespace quillora::usb::fake {
 
-// One control request as it went out.
 struct WireTransfer {
     std::uint32_t locationId = 0;        // of the device it went to
     std::array<std::uint8_t, 8> setup{}; // the SETUP packet
     std::vector<std::uint8_t> data;      // the data stage of a host-to-device request
 };
 
-struct FakeBus;
+class FakeUsbDevice;
+
+// What every object of one fake host shares; `mutex` guards it and the objects' own state.
+struct FakeBus {
+    std::mutex mutex;
+    QObject *source = nullptr;
+    std::vector<WireTransfer> wire;
+    std::vector<std::pair<UsbResult, std::shared_ptr<FakeUsbDevice>>> entries;
+    struct Watch {
+        std::atomic<bool> alive{true};
+        std::uint16_t vendorId = 0, productId = 0;
+        std::function<void(std::shared_ptr<UsbDevice>)> arrived;
+        std::function<void()> removed;
+        const void *device = nullptr; // for removal watches
+    };
+    std::vector<std::shared_ptr<Watch>> watches;
+
+    // Runs `work` on the event source's thread. Called with `mutex` held.
+    void postLocked(std::function<void()> work)
+    {
+        if (source)
+            QMetaObject::invokeMethod(source, std::move(work), Qt::QueuedConnection);
+    }
+};
+
+class FakeNotification final : public UsbNotification {
+public:
+    FakeNotification(std::shared_ptr<FakeBus> bus, std::shared_ptr<FakeBus::Watch> watch)
+        : m_bus(std::move(bus))
+        , m_watch(std::move(watch))
+    {
+    }
+    ~FakeNotification() override
+    {
+        m_watch->alive = false;
+        std::lock_guard lock(m_bus->mutex);
+        std::erase(m_bus->watches, m_watch);
+    }
+    // Called with the bus's mutex held.
+    static UsbResult add(const std::shared_ptr<FakeBus> &bus, std::shared_ptr<FakeBus::Watch> watch,
+        std::unique_ptr<UsbNotification> &out)
+    {
+        if (!bus->source)
+            return kUsbErrorNotSupported;
+        bus->watches.push_back(watch);
+        out = std::make_unique<FakeNotification>(bus, std::move(watch));
+        return kUsbSuccess;
+    }
+
+private:
+    std::shared_ptr<FakeBus> m_bus;
+    std::shared_ptr<FakeBus::Watch> m_watch;
+};
 
 class FakeUsbInterface final : public UsbInterface {
 public:
     FakeUsbInterface(std::shared_ptr<FakeBus> bus, std::weak_ptr<UsbDevice> device, std::uint8_t number,
-        std::uint8_t alternate, std::uint8_t cls, std::uint8_t subClass, std::uint8_t protocol, std::uint8_t pipes);
-    ~FakeUsbInterface() override;
+        std::uint8_t cls, std::uint8_t subClass)
+        : m_bus(std::move(bus))
+        , m_device(std::move(device))
+        , m_number(number)
+        , m_class(cls)
+        , m_subClass(subClass)
+    {
+    }
 
     std::uint8_t interfaceNumber() const override { return m_number; }
-    std::uint8_t alternateSetting() const override { return m_alternate; }
+    std::uint8_t alternateSetting() const override { return 0; }
     std::uint8_t interfaceClass() const override { return m_class; }
     std::uint8_t interfaceSubClass() const override { return m_subClass; }
-    std::uint8_t interfaceProtocol() const override { return m_protocol; }
+    std::uint8_t interfaceProtocol() const override { return 0; }
     std::shared_ptr<UsbDevice> device() const override { return m_device.lock(); }
+    bool isOpen() const override
+    {
+        std::lock_guard lock(m_bus->mutex);
+        return m_open;
+    }
 
-    UsbResult open() override;
-    UsbResult close() override;
-    bool isOpen() const override;
-    UsbResult controlRequest(DevRequest &request) override;
-    UsbResult readPipeAsync(std::uint8_t pipeRef, std::span<std::uint8_t> buffer, ReadCompletion completion) override;
+    UsbResult open() override
+    {
+        std::lock_guard lock(m_bus->mutex);
+        ++m_openCount;
+        if (m_gone)
+            return kUsbErrorNoDevice;
+        m_open = m_open || m_openResult == kUsbSuccess;
+        return m_open ? kUsbSuccess : m_openResult.load();
+    }
+    UsbResult close() override
+    {
+        endReads(kUsbErrorInterrupted, false);
+        return kUsbSuccess;
+    }
+    UsbResult controlRequest(DevRequest &request) override
+    {
+        request.wLenDone = 0;
+        if (request.wLength > 0 && !request.pData)
+            return kUsbErrorInvalidParam;
+        WireTransfer transfer{0, setupPacket(request), {}};
+        if (const auto owner = m_device.lock())
+            owner->locationId(transfer.locationId);
+        if (!(request.bmRequestType & 0x80) && request.wLength > 0) {
+            const auto *bytes = static_cast<const std::uint8_t *>(request.pData);
+            transfer.data.assign(bytes, bytes + request.wLength);
+        }
+        std::lock_guard lock(m_bus->mutex);
+        if (m_gone)
+            return kUsbErrorNoDevice;
+        m_bus->wire.push_back(std::move(transfer));
+        request.wLenDone = m_controlResult == kUsbSuccess ? request.wLength : 0;
+        return m_controlResult;
+    }
+    UsbResult readPipeAsync(std::uint8_t pipeRef, std::span<std::uint8_t> buffer, ReadCompletion completion) override
+    {
+        std::lock_guard lock(m_bus->mutex);
+        if (pipeRef != 1 || !completion)
+            return kUsbErrorInvalidParam;
+        if (!m_bus->source)
+            return kUsbErrorNotSupported;
+        if (m_gone || !m_open)
+            return m_gone ? kUsbErrorNoDevice : kUsbErrorBusy;
+        m_pending.push_back({buffer, std::move(completion)});
+        return kUsbSuccess;
+    }
 
-    // ---- for the test ----
-    // What open() returns from now on (kUsbErrorBusy: another holder has the interface).
-    void setOpenResult(UsbResult result);
-    // What control requests return from now on; a failed request has still reached the wire
-    // (a stall, a timeout) unless the device is gone.
-    void setControlResult(UsbResult result);
-    // Completes the oldest pending read with `data` copied into its buffer; false when none
-    // is pending.
-    bool completeRead(UsbResult result, std::span<const std::uint8_t> data = {});
-    std::size_t pendingReads() const;
-    int openCount() const;
-    int closeCount() const;
-
-    // Called by the device when it is unplugged.
-    void unplugged();
+    // What open() (kUsbErrorBusy: the driver holds it) and control requests return from now on;
+    // a failed request still reached the wire.
+    void setOpenResult(UsbResult result) { m_openResult = result; }
+    void setControlResult(UsbResult result) { m_controlResult = result; }
+    std::size_t pendingReads() const
+    {
+        std::lock_guard lock(m_bus->mutex);
+        return m_pending.size();
+    }
+    int openCount() const { return m_openCount; }
+    // Completes the oldest pending read with `data` in its buffer; false when none is pending.
+    bool completeRead(UsbResult result, std::span<const std::uint8_t> data = {})
+    {
+        PendingRead read;
+        {
+            std::lock_guard lock(m_bus->mutex);
+            if (m_pending.empty())
+                return false;
+            read = std::move(m_pending.front());
+            m_pending.erase(m_pending.begin());
+        }
+        deliver(std::move(read), result, data);
+        return true;
+    }
+    // Closed (cancelling its reads) or unplugged (ending them with kUsbErrorNoDevice).
+    void endReads(UsbResult result, bool gone)
+    {
+        std::vector<PendingRead> ended;
+        {
+            std::lock_guard lock(m_bus->mutex);
+            m_gone = m_gone || gone;
+            m_open = false;
+            ended.swap(m_pending);
+        }
+        for (auto &read : ended)
+            deliver(std::move(read), result, {});
+    }
 
 private:
     struct PendingRead {
         std::span<std::uint8_t> buffer;
         ReadCompletion completion;
     };
-    void deliver(PendingRead read, UsbResult result, std::span<const std::uint8_t> data);
+    void deliver(PendingRead read, UsbResult result, std::span<const std::uint8_t> data)
+    {
+        // The data is in the buffer before the completion runs, as the host would put it there.
+        const std::size_t length = std::min(read.buffer.size(), data.size());
+        std::copy_n(data.begin(), length, read.buffer.begin());
+        std::lock_guard lock(m_bus->mutex);
+        m_bus->postLocked(
+            [completion = std::move(read.completion), result, length] { completion(result, std::uint32_t(length)); });
+    }
 
     std::shared_ptr<FakeBus> m_bus;
     std::weak_ptr<UsbDevice> m_device;
-    const std::uint8_t m_number, m_alternate, m_class, m_subClass, m_protocol, m_pipes;
-
-    mutable std::mutex m_mutex; // guards the fields below
-    bool m_open = false;
-    bool m_gone = false;
-    UsbResult m_openResult = kUsbSuccess;
-    UsbResult m_controlResult = kUsbSuccess;
-    int m_openCount = 0;
-    int m_closeCount = 0;
+    const std::uint8_t m_number, m_class, m_subClass;
+    bool m_open = false, m_gone = false;
+    std::atomic<UsbResult> m_openResult{kUsbSuccess}, m_controlResult{kUsbSuccess};
+    std::atomic<int> m_openCount{0};
     std::vector<PendingRead> m_pending;
 };
 
 class FakeUsbDevice final : public UsbDevice, public std::enable_shared_from_this<FakeUsbDevice> {
 public:
     FakeUsbDevice(std::shared_ptr<FakeBus> bus, std::uint16_t vendorId, std::uint16_t productId, std::string name,
-        std::uint32_t locationId);
+        std::uint32_t locationId)
+        : m_bus(std::move(bus))
+        , m_vendorId(vendorId)
+        , m_productId(productId)
+        , m_name(std::move(name))
+        , m_locationId(locationId)
+    {
+    }
 
     std::uint16_t vendorId() const override { return m_vendorId; }
     std::uint16_t productId() const override { return m_productId; }
-    UsbResult name(std::string &out) const override;
-    UsbResult locationId(std::uint32_t &out) const override;
+    UsbResult name(std::string &out) const override
+    {
+        out = m_name;
+        return m_name.empty() ? kUsbErrorNotFound : kUsbSuccess;
+    }
+    UsbResult locationId(std::uint32_t &out) const override
+    {
+        if (m_locationResult == kUsbSuccess)
+            out = m_locationId;
+        return m_locationResult;
+    }
     UsbResult findInterfaces(
-        const FindInterfaceRequest &request, std::vector<std::shared_ptr<UsbInterface>> &out) override;
-    UsbResult addRemovalNotification(std::function<void()> handler, std::unique_ptr<UsbNotification> &out) override;
+        const FindInterfaceRequest &request, std::vector<std::shared_ptr<UsbInterface>> &out) override
+    {
+        const auto matches
+            = [](std::uint16_t wanted, std::uint8_t actual) { return wanted == kAnyValue || wanted == actual; };
+        out.clear();
+        std::lock_guard lock(m_bus->mutex);
+        if (m_gone || m_findResult != kUsbSuccess)
+            return m_gone ? kUsbErrorNoDevice : m_findResult.load();
+        for (const auto &i : m_interfaces)
+            if (matches(request.bInterfaceClass, i->interfaceClass())
+                && matches(request.bInterfaceSubClass, i->interfaceSubClass()) && matches(request.bInterfaceProtocol, 0)
+                && matches(request.bAlternateSetting, 0))
+                out.push_back(i);
+        return kUsbSuccess;
+    }
+    UsbResult addRemovalNotification(std::function<void()> handler, std::unique_ptr<UsbNotification> &out) override
+    {
+        if (!handler)
+            return kUsbErrorInvalidParam;
+        auto watch = std::make_shared<FakeBus::Watch>();
+        watch->removed = std::move(handler);
+        watch->device = this;
+        std::lock_guard lock(m_bus->mutex);
+        return FakeNotification::add(m_bus, std::move(watch), out);
+    }
 
-    // ---- for the test ----
-    // Interfaces in configuration-descriptor order; `pipes` endpoints each.
-    std::shared_ptr<FakeUsbInterface> addInterface(std::uint8_t number, std::uint8_t cls, std::uint8_t subClass,
-        std::uint8_t protocol = 0, std::uint8_t alternate = 0, std::uint8_t pipes = 1);
-    void setLocationResult(UsbResult result); // the location cannot be read
-    void setFindResult(UsbResult result);     // the configuration cannot be read
-    // The device goes away: its removal notifications fire, pending reads complete with
-    // kUsbErrorNoDevice, and every later request fails so.
-    void unplug();
-    bool isGone() const;
+    // Interfaces in configuration-descriptor order.
+    std::shared_ptr<FakeUsbInterface> addInterface(std::uint8_t number, std::uint8_t cls, std::uint8_t subClass)
+    {
+        auto interface = std::make_shared<FakeUsbInterface>(m_bus, weak_from_this(), number, cls, subClass);
+        std::lock_guard lock(m_bus->mutex);
+        m_interfaces.push_back(interface);
+        return interface;
+    }
+    void setLocationResult(UsbResult result) { m_locationResult = result; } // the location cannot be read
+    void setFindResult(UsbResult result)
+    {
+        m_findResult = result;
+    } // the configuration cannot be read // configuration unreadable
+    // Removal notifications fire, pending reads end with kUsbErrorNoDevice, later requests fail so.
+    void unplug()
+    {
+        std::vector<std::shared_ptr<FakeUsbInterface>> interfaces;
+        {
+            std::lock_guard lock(m_bus->mutex);
+            if (std::exchange(m_gone, true))
+                return;
+            interfaces = m_interfaces;
+        }
+        for (const auto &interface : interfaces)
+            interface->endReads(kUsbErrorNoDevice, true);
+        std::lock_guard lock(m_bus->mutex);
+        std::erase_if(m_bus->entries, [this](const auto &entry) { return entry.second.get() == this; });
+        for (const auto &watch : m_bus->watches)
+            if (watch->device == this)
+                m_bus->postLocked([watch] {
+                    if (watch->alive)
+                        watch->removed();
+                });
+    }
 
 private:
     std::shared_ptr<FakeBus> m_bus;
     const std::uint16_t m_vendorId, m_productId;
     const std::string m_name;
     const std::uint32_t m_locationId;
-
-    mutable std::mutex m_mutex; // guards the fields below
-    UsbResult m_locationResult = kUsbSuccess;
-    UsbResult m_findResult = kUsbSuccess;
+    std::atomic<UsbResult> m_locationResult{kUsbSuccess}, m_findResult{kUsbSuccess};
     bool m_gone = false;
     std::vector<std::shared_ptr<FakeUsbInterface>> m_interfaces;
 };
 
 class FakeUsbHost final : public UsbHost {
 public:
-    FakeUsbHost();
-    ~FakeUsbHost() override;
+    // The bus lists the devices and the devices hold the bus: let go of the devices.
+    ~FakeUsbHost() override
+    {
+        std::lock_guard lock(m_bus->mutex);
+        m_bus->entries.clear();
+    }
 
-    std::vector<DeviceEntry> devices() override;
-    UsbResult createEventSource(std::unique_ptr<UsbEventSource> &out) override;
+    std::vector<DeviceEntry> devices() override
+    {
+        std::lock_guard lock(m_bus->mutex);
+        std::vector<DeviceEntry> list;
+        for (const auto &[result, device] : m_bus->entries)
+            list.push_back({result, device});
+        return list;
+    }
+    UsbResult createEventSource(std::unique_ptr<UsbEventSource> &out) override
+    {
+        std::lock_guard lock(m_bus->mutex);
+        if (m_bus->source)
+            return kUsbErrorBusy;
+        out = std::make_unique<EventSource>(m_bus);
+        return kUsbSuccess;
+    }
     UsbResult addMatchingNotification(std::uint16_t vendorId, std::uint16_t productId,
         std::vector<std::shared_ptr<UsbDevice>> &present, std::function<void(std::shared_ptr<UsbDevice>)> arrived,
-        std::unique_ptr<UsbNotification> &out) override;
+        std::unique_ptr<UsbNotification> &out) override
+    {
+        present.clear();
+        if (!arrived)
+            return kUsbErrorInvalidParam;
+        auto watch = std::make_shared<FakeBus::Watch>();
+        watch->vendorId = vendorId;
+        watch->productId = productId;
+        watch->arrived = std::move(arrived);
+        std::lock_guard lock(m_bus->mutex);
+        for (const auto &[result, device] : m_bus->entries)
+            if (m_bus->source && device && device->vendorId() == vendorId && device->productId() == productId)
+                present.push_back(device);
+        return FakeNotification::add(m_bus, std::move(watch), out);
+    }
 
-    // ---- for the test ----
-    // A device attached from the start (listed, no arrival notification).
+    // Attached from the start (listed, not announced).
     std::shared_ptr<FakeUsbDevice> addDevice(
-        std::uint16_t vendorId, std::uint16_t productId, std::string name, std::uint32_t locationId);
-    // A device the host sees but cannot describe: listed as a failed entry.
-    void addBrokenEntry(UsbResult result);
-    // A device plugged in now: listed from now on and announced to matching notifications.
+        std::uint16_t vendorId, std::uint16_t productId, std::string name, std::uint32_t locationId)
+    {
+        auto device = std::make_shared<FakeUsbDevice>(m_bus, vendorId, productId, std::move(name), locationId);
+        std::lock_guard lock(m_bus->mutex);
+        m_bus->entries.emplace_back(kUsbSuccess, device);
+        return device;
+    }
+    void addBrokenEntry(UsbResult result)
+    {
+        std::lock_guard lock(m_bus->mutex);
+        m_bus->entries.emplace_back(result, nullptr);
+    }
+    // Plugged in now: listed and announced to matching notifications.
     std::shared_ptr<FakeUsbDevice> plugIn(
-        std::uint16_t vendorId, std::uint16_t productId, std::string name, std::uint32_t locationId);
-    // Every control request so far, in order, and forgetting them.
-    std::vector<WireTransfer> wire() const;
-    void clearWire();
-    // How often the device list was read.
-    int listCount() const;
+        std::uint16_t vendorId, std::uint16_t productId, std::string name, std::uint32_t locationId)
+    {
+        auto device = addDevice(vendorId, productId, std::move(name), locationId);
+        std::lock_guard lock(m_bus->mutex);
+        for (const auto &watch : m_bus->watches)
+            if (!watch->device && watch->vendorId == vendorId && watch->productId == productId)
+                m_bus->postLocked([watch, device] {
+                    if (watch->alive)
+                        watch->arrived(device);
+                });
+        return device;
+    }
+    std::vector<WireTransfer> wire() const
+    {
+        std::lock_guard lock(m_bus->mutex);
+        return m_bus->wire;
+    } // in order
 
 private:
-    std::shared_ptr<FakeBus> m_bus;
+    class EventSource final : public UsbEventSource {
+    public:
+        explicit EventSource(std::shared_ptr<FakeBus> bus) // with the bus's mutex held
+            : m_bus(std::move(bus))
+        {
+            m_bus->source = &m_object;
+        }
+        ~EventSource() override
+        {
+            std::lock_guard lock(m_bus->mutex);
+            m_bus->source = nullptr;
+        }
+        QObject *context() const override { return &m_object; }
+
+    private:
+        std::shared_ptr<FakeBus> m_bus;
+        mutable QObject m_object;
+    };
+
+    std::shared_ptr<FakeBus> m_bus = std::make_shared<FakeBus>();
 };
 
 } // namespace quillora::usb::fake
