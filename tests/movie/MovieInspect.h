@@ -1,6 +1,6 @@
 #pragma once
-// Reads a movie back with GStreamer, the way a player would: what its container holds
-// (discoverer) and whether every sample of it decodes to the end.
+// Reads a movie back with GStreamer as a player would: what its container holds (discoverer)
+// and whether every sample of it decodes to the end.
 #include <QSize>
 #include <QString>
 
@@ -15,30 +15,24 @@ inline void PrintTo(const QString &text, std::ostream *os)
 namespace quillora::test {
 
 struct MovieInfo {
-    QString error;     // empty when the movie could be read
-    QString container; // caps name of the container, "video/quicktime" for a .mov
-    int videoTracks = 0;
-    QString videoCodec; // caps name, "video/x-h264"
+    QString error;                             // empty when the movie could be read
+    QString container, videoCodec, audioCodec; // caps names: "video/quicktime", "video/x-h264", "audio/mpeg"
+    int videoTracks = 0, audioTracks = 0, audioMpegVersion = 0, sampleRate = 0;
     QSize pictureSize;
-    int audioTracks = 0;
-    QString audioCodec; // caps name, "audio/mpeg" (with mpegversion 4 for AAC)
-    int audioMpegVersion = 0;
-    int sampleRate = 0;
     double durationSeconds = 0;
 };
-
-// Reads the container and its tracks (GstDiscoverer).
 MovieInfo discoverMovie(const QString &path);
 
 struct DecodedMovie {
-    QString error;                         // empty when decoding reached the end without an error
-    quint64 videoFrames = 0;               // decoded pictures
-    quint64 audioBuffers = 0;              // decoded sound buffers
+    QString error; // empty when decoding reached the end without an error
+    quint64 videoFrames = 0, audioBuffers = 0;
     double videoStart = -1, videoEnd = -1; // seconds, first picture's start and last one's end
     double audioStart = -1, audioEnd = -1;
 };
-
-// Decodes every track to its end (demuxer and decoders, no clock).
 DecodedMovie decodeMovie(const QString &path, int timeoutSeconds = 60);
+
+// Empty when the movie decodes to its end with more than `minFrames` pictures and, with
+// `sound`, some sound; otherwise what is wrong.
+QString playProblem(const QString &path, quint64 minFrames, bool sound = true);
 
 } // namespace quillora::test
