@@ -1,52 +1,55 @@
 #pragma once
-// A settings home of its own for each test: XDG_CONFIG_HOME and HOME point into a temporary
-// folder (HOME with a space and a non-ASCII letter in it, as real homes may have).
+// A settings home of its own for each test: XDG_CONFIG_HOME and HOME (with a space and a
+// non-ASCII letter, as real homes may have) point into a temporary folder.
+#include "SettingsMapping.h"
 #include "TestSupport.h"
 
-#include <QJsonObject>
-#include <QList>
-#include <QLoggingCategory>
-#include <QString>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
-#include <memory>
+#include <gtest/gtest.h>
 
 namespace quillora::test {
 
 class SettingsHome {
 public:
-    SettingsHome();
-
-    QString configHome() const { return m_configHome; }
-    QString home() const { return m_home; }
-    // $XDG_CONFIG_HOME/Quillora/quillora.conf
-    QString storeFile() const;
-
-    void writeStore(const QByteArray &contents) const;
-    QByteArray readStore() const;
-
-    // What the store gives for these keys in a fresh process (null for nothing).
-    QJsonObject readInFreshProcess(const QStringList &keys) const;
+    SettingsHome()
+    {
+        QDir().mkpath(configHome());
+        QDir().mkpath(home());
+    }
+    QString configHome() const { return m_dir.filePath("config"); }
+    QString home() const { return m_dir.filePath("home of Zoë"); }
+    QString storeFile() const { return configHome() + "/Quillora/quillora.conf"; }
+    void writeStore(const QByteArray &contents) const
+    {
+        QDir().mkpath(configHome() + "/Quillora");
+        QFile file(storeFile());
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
+    }
+    QByteArray readStore() const
+    {
+        QFile file(storeFile());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    // What the store gives for these keys (all ten by default) in a fresh process, joined by " | ".
+    std::string fresh(QStringList keys = {}) const
+    {
+        if (keys.isEmpty())
+            for (QLatin1StringView key : prefs::kSettingsKeys)
+                keys << QString(key);
+        QProcess probe;
+        probe.start(QUILLORA_STORE_PROBE, keys);
+        EXPECT_TRUE(probe.waitForFinished(20000) && probe.exitCode() == 0);
+        return probe.readAllStandardOutput().toStdString();
+    }
 
 private:
     QTemporaryDir m_dir;
-    QString m_configHome;
-    QString m_home;
-    std::unique_ptr<ScopedEnv> m_xdg;
-    std::unique_ptr<ScopedEnv> m_homeEnv;
-};
-
-// Collects the messages of the "quillora.prefs" category while it exists.
-class PrefsLogCapture {
-public:
-    PrefsLogCapture();
-    ~PrefsLogCapture();
-    struct Entry {
-        QtMsgType type;
-        QString text;
-    };
-    QList<Entry> entries() const;
-    bool hasWarningContaining(const QString &text) const;
+    ScopedEnv m_xdg{"XDG_CONFIG_HOME", QFile::encodeName(configHome())};
+    ScopedEnv m_home{"HOME", QFile::encodeName(home())};
 };
 
 } // namespace quillora::test

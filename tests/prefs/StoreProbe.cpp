@@ -1,23 +1,18 @@
-// Prints what the store gives for each key named on the command line, as one JSON object
-// (null for nothing), without registering any default.
+// Prints what the store gives for each key named on the command line, joined by " | "
+// ("<nothing>" for nothing), without registering any default: the next start's view.
 #include "UserDefaults.h"
 
 #include <QCoreApplication>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <cstdio>
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    QJsonObject result;
-    quillora::prefs::UserDefaults store;
-    const QStringList keys = QCoreApplication::arguments().mid(1);
-    for (const QString &key : keys) {
-        const auto text = store.stringForKey(key);
-        result.insert(key, text ? QJsonValue(*text) : QJsonValue(QJsonValue::Null));
-    }
-    std::fputs(QJsonDocument(result).toJson(QJsonDocument::Compact).constData(), stdout);
+    const quillora::prefs::UserDefaults store;
+    QStringList values;
+    for (const QString &key : QCoreApplication::arguments().mid(1))
+        values << store.stringForKey(key).value_or("<nothing>");
+    std::fputs(values.join(" | ").toUtf8().constData(), stdout);
     return 0;
 }
