@@ -11,21 +11,15 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 
-#include <fcntl.h>
 #include <linux/usb/video.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <fstream>
-#include <thread>
-
-extern char **environ;
 
 using namespace quillora::usb;
 using quillora::test::LogCapture;
@@ -293,14 +287,12 @@ TEST_F(EmulatedCamera, APermissionFailureIsLoggedOnceWithTheFix)
     EXPECT_EQ(wire.videoControls.size(), 2u);
 }
 
-std::string firstOutputLine(const std::string &command)
+QString sh(const QString &command)
 {
-    std::string output(256, '\0');
-    FILE *pipe = ::popen(command.c_str(), "r");
-    output.resize(pipe && std::fgets(output.data(), int(output.size()), pipe) ? std::strlen(output.c_str()) : 0);
-    if (pipe)
-        ::pclose(pipe);
-    return output.substr(0, output.find('\n'));
+    QProcess process;
+    process.start("sh", {"-c", command});
+    process.waitForFinished();
+    return QString::fromUtf8(process.readAllStandardOutput()).section('\n', 0, 0);
 }
 
 // The running application (QUILLORA_BINARY, under Xvfb; see CMakeLists.txt) driven by
@@ -308,60 +300,49 @@ std::string firstOutputLine(const std::string &command)
 // logged; with a camera of no known model the one line is logged and nothing reaches the wire.
 TEST_F(EmulatedCamera, EndToEndFocusInTheRunningApplication)
 {
-    const char *binary = std::getenv("QUILLORA_BINARY");
-    if (!binary)
+    if (!qEnvironmentVariableIsSet("QUILLORA_BINARY"))
         GTEST_SKIP() << "the end-to-end run sets QUILLORA_BINARY";
-    const QTemporaryDir work;
-    const std::string logPath = work.filePath("log").toStdString();
-    ::setenv("XDG_CONFIG_HOME", work.path().toUtf8().constData(), 1);
-    ::unsetenv("QT_QPA_PLATFORM");
-    const auto cameraControlLines = [&] {
-        QStringList lines;
-        std::ifstream in(logPath);
-        for (std::string line; std::getline(in, line);)
-            if (line.find("CameraControl Error") != std::string::npos)
-                lines << QString::fromStdString(line);
-        return lines;
-    };
+    const QTemporaryDir config;
     const auto urbs = [&] {
         std::lock_guard lock(wire.mutex);
         return wire.controlUrbs;
     };
-    struct Case {
-        const char *cameras;
-        std::vector<Bytes> urbs;
-        QStringList lines;
-    };
-    for (const Case &c : {Case{"Quillora Document Camera|UVC Camera VendorID_2316 ProductID_890|0x01420000090c037a",
-                              {kWrite8, kWrite3, {0x21, 0x01, 0x00, 0x08, 0x00, 0x01, 0x01, 0x00, 0x01}}, {}},
-             Case{"Virtual Document Camera|Virtual Camera|virtual-0", {},
-                 {"CameraControl Error: No interface to send request"}}}) {
-        SCOPED_TRACE(c.cameras);
+    for (const auto &[cameras, expectedUrbs, expectedLines] :
+        {std::tuple<const char *, std::vector<Bytes>, QStringList>{
+             "Quillora Document Camera|UVC Camera VendorID_2316 ProductID_890|0x01420000090c037a",
+             {kWrite8, kWrite3, {0x21, 0x01, 0x00, 0x08, 0x00, 0x01, 0x01, 0x00, 0x01}}, {}},
+            {"Virtual Document Camera|Virtual Camera|virtual-0", {},
+                {"CameraControl Error: No interface to send request"}}}) {
+        SCOPED_TRACE(cameras);
         {
             std::lock_guard lock(wire.mutex);
             wire.controlUrbs.clear();
         }
-        ::setenv("QUILLORA_VIRTUAL_CAMERAS", c.cameras, 1);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        char *argv[] = {const_cast<char *>(binary), nullptr};
-        pid_t pid = -1;
-        ASSERT_EQ(posix_spawn(&pid, binary, &actions, nullptr, argv, environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        std::string window;
-        for (int i = 0; i < 150 && window.empty(); ++i, std::this_thread::sleep_for(std::chrono::milliseconds(100)))
-            window = firstOutputLine("xdotool search --onlyvisible --name '^Quillora Camera$' 2>/dev/null");
-        EXPECT_FALSE(window.empty()) << "no main window";
-        firstOutputLine("xdotool windowactivate --sync " + window + " 2>&1 || xdotool windowfocus --sync " + window);
-        firstOutputLine("xdotool key --clearmodifiers --window " + window + " ctrl+shift+f");
-        waitUntil([&] { return urbs().size() >= c.urbs.size() && cameraControlLines().size() >= c.lines.size(); });
-        QThread::msleep(500); // anything more would come now
-        EXPECT_EQ(urbs(), c.urbs);
-        EXPECT_EQ(cameraControlLines(), c.lines);
-        ::kill(pid, SIGTERM);
-        ASSERT_TRUE(waitUntil([&] { return ::waitpid(pid, nullptr, WNOHANG) == pid; }, std::chrono::seconds(5)));
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QUILLORA_VIRTUAL_CAMERAS", cameras);
+        env.insert("XDG_CONFIG_HOME", config.path());
+        env.remove("QT_QPA_PLATFORM");
+        app.setProcessEnvironment(env);
+        app.setProcessChannelMode(QProcess::MergedChannels);
+        app.start(qEnvironmentVariable("QUILLORA_BINARY"), {});
+        QString output, window;
+        const auto lines = [&] {
+            output += QString::fromUtf8(app.readAll());
+            return output.split('\n').filter("CameraControl Error");
+        };
+        waitUntil([&] { return !(window = sh("xdotool search --onlyvisible --name '^Quillora Camera$'")).isEmpty(); },
+            std::chrono::seconds(15));
+        ASSERT_FALSE(window.isEmpty()) << "no main window: " << app.errorString().toStdString()
+                                       << (output + app.readAll()).toStdString();
+        sh("xdotool windowactivate --sync " + window + " || xdotool windowfocus --sync " + window);
+        sh("xdotool key --clearmodifiers --window " + window + " ctrl+shift+f");
+        waitUntil([&] { return urbs().size() >= expectedUrbs.size() && lines().size() >= expectedLines.size(); });
+        QTest::qWait(500); // anything more would come now
+        EXPECT_EQ(urbs(), expectedUrbs);
+        EXPECT_EQ(lines(), expectedLines) << output.toStdString();
+        app.terminate();
+        EXPECT_TRUE(app.waitForFinished(5000));
     }
 }
 

@@ -36,7 +36,7 @@ public:
                 result << message;
         return result;
     }
-    int count(const QString &part) const { return int(lines("*").filter(part).size()); }
+    int count(const QString &text) const { return int(lines("*").filter(text).size()); }
 
 private:
     static void handler(QtMsgType, const QMessageLogContext &context, const QString &message)
