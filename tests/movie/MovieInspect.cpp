@@ -85,7 +85,6 @@ MovieInfo discoverMovie(const QString &path)
             gst_discoverer_stream_info_unref(top);
         GList *videos = gst_discoverer_info_get_video_streams(info);
         GList *audios = gst_discoverer_info_get_audio_streams(info);
-        out.videoTracks = int(g_list_length(videos));
         out.audioTracks = int(g_list_length(audios));
         if (videos) {
             auto *v = GST_DISCOVERER_VIDEO_INFO(videos->data);

@@ -17,7 +17,7 @@ namespace quillora::test {
 struct MovieInfo {
     QString error;                             // empty when the movie could be read
     QString container, videoCodec, audioCodec; // caps names: "video/quicktime", "video/x-h264", "audio/mpeg"
-    int videoTracks = 0, audioTracks = 0, audioMpegVersion = 0, sampleRate = 0;
+    int audioTracks = 0, audioMpegVersion = 0, sampleRate = 0;
     QSize pictureSize;
     double durationSeconds = 0;
 };

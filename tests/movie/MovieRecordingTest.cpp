@@ -19,7 +19,6 @@
 #include <QElapsedTimer>
 #include <QGraphicsOpacityEffect>
 #include <QImage>
-#include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QProcess>
@@ -40,28 +39,25 @@ void pause(std::chrono::milliseconds time)
 
 class Recording : public ::testing::Test {
 protected:
-    QTemporaryDir config, movies;
-    test::ScopedEnv configHome{"XDG_CONFIG_HOME", config.path().toUtf8()};
+    QTemporaryDir home;
+    test::ScopedEnv homeEnv{"HOME", home.path().toUtf8()}; // movies go to its Desktop
+    test::ScopedEnv configHome{"XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8()};
     test::ScopedEnv microphone{"QUILLORA_VIRTUAL_MICROPHONE", "Test Tone"};
     std::optional<test::ScopedEnv> cameraList; // for the whole test: the camera menu lists again
     test::DesktopSpy spy;
     std::unique_ptr<app::WindowDefinition> def;
     app::VemoViewController *c = nullptr;
 
-    // The application with numbered 640x480 movies with sound into `movies`.
+    // The application with its default settings: numbered 640x480 movies with sound.
     void start(const QByteArray &cameras = "Desk|Model X|cam-1|1280x1024")
     {
+        QDir(home.path()).mkpath(QStringLiteral("Desktop"));
         cameraList.emplace("QUILLORA_VIRTUAL_CAMERAS", cameras);
         def = std::make_unique<app::WindowDefinition>(qApp);
         def->awake();
         c = def->controller();
-        c->mVideoPath->setURL(QUrl::fromLocalFile(movies.path()));
-        c->mVideoFilename->setText(QStringLiteral("Quillora"));
-        c->mVideoOverwrite->selectCellAtRow(1);
-        c->mVideoSize->setCurrentIndex(1);
-        c->mVideoCaptureAudio->setCheckState(Qt::Checked);
     }
-    QString moviePath(const QString &name) const { return QDir(movies.path()).filePath(name); }
+    QString moviePath(const QString &name) const { return home.filePath(QStringLiteral("Desktop/") + name); }
     // Start, `time` of recording, stop; waits for the finish and gives the seconds recorded.
     double recordFor(std::chrono::milliseconds time)
     {
@@ -134,8 +130,11 @@ TEST_F(Recording, StartAndStopRecordAMovieThatOpensOnceAndTheNextIsNumbered)
     const auto info = test::discoverMovie(path);
     ASSERT_EQ(info.error, QString());
     EXPECT_EQ(info.container, QStringLiteral("video/quicktime"));
+    EXPECT_EQ(info.videoCodec, QStringLiteral("video/x-h264"));
     EXPECT_EQ(info.pictureSize, QSize(600, 480));
+    EXPECT_EQ(info.audioCodec, QStringLiteral("audio/mpeg"));
     EXPECT_EQ(info.audioMpegVersion, 4);
+    EXPECT_EQ(info.sampleRate, 48000);
     EXPECT_NEAR(info.durationSeconds, seconds, 0.4);
     EXPECT_TRUE(spy.logged(QStringLiteral("quillora.capture: session started: recording")));
     EXPECT_TRUE(spy.logged(QStringLiteral("quillora.output: movie written: ") + path));
@@ -148,7 +147,7 @@ TEST_F(Recording, StartAndStopRecordAMovieThatOpensOnceAndTheNextIsNumbered)
     recordFor(600ms);
     EXPECT_EQ(spy.opened().mid(2), (QStringList{moviePath(QStringLiteral("Quillora1.mov")), path}));
     EXPECT_EQ(test::playProblem(path, 10), QString());
-    EXPECT_EQ(QDir(movies.path()).entryList(QDir::Files).size(), 2);
+    EXPECT_EQ(QDir(moviePath({})).entryList(QDir::Files).size(), 2);
 }
 
 // Picture size for each size index, a sound track only when sound is on and a microphone
@@ -202,7 +201,7 @@ TEST_F(Recording, AStartWithoutACameraOrAFolderEndsAtOnceWithNothingOpened)
     expectIdle();
     pause(200ms);
     EXPECT_TRUE(spy.opened().isEmpty());
-    EXPECT_TRUE(QDir(movies.path()).isEmpty());
+    EXPECT_TRUE(QDir(moviePath({})).isEmpty());
     EXPECT_TRUE(spy.logged(QStringLiteral("quillora.output: movie not written: ") + moviePath(QStringLiteral("gone"))));
 }
 
@@ -252,15 +251,14 @@ TEST_F(Recording, AKilledRecordingLeavesAMovieThatPlays)
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QUILLORA_VIRTUAL_CAMERAS"), QStringLiteral("Desk|Model X|cam-1|1280x1024"));
-    env.insert(QStringLiteral("HOME"), movies.path());
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    ASSERT_TRUE(QDir(movies.path()).mkdir(QStringLiteral("Desktop")));
+    QDir(home.path()).mkpath(QStringLiteral("Desktop"));
     child.setProcessEnvironment(env);
     child.start(QStringLiteral(MOVIE_RECORD_CHILD));
     ASSERT_TRUE(child.waitForStarted());
     ASSERT_TRUE(waitUntil([&] { return child.canReadLine() || child.state() != QProcess::Running; }, 20s));
     const QString path = QString::fromUtf8(child.readLine()).trimmed().remove(QStringLiteral("recording "));
-    ASSERT_TRUE(path.startsWith(movies.path())) << path.toStdString();
+    ASSERT_TRUE(path.startsWith(home.path())) << path.toStdString();
     pause(3500ms);
     child.kill();
     ASSERT_TRUE(child.waitForFinished(5000));
