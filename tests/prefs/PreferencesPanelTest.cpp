@@ -64,6 +64,12 @@ private:
     quillora::app::WindowDefinition m_definition;
 };
 
+// The controls of a first start, with this Desktop.
+std::string fallbacks(const QString &desktop)
+{
+    return QString("1 | on | %1 | Quillora | 1 | 1 | 0 | %1 | Quillora | 1").arg(desktop).toStdString();
+}
+
 QStringList gWarnings; // of quillora.prefs
 
 void collect(QtMsgType type, const QMessageLogContext &context, const QString &message)
@@ -73,18 +79,20 @@ void collect(QtMsgType type, const QMessageLogContext &context, const QString &m
 }
 
 // First start shows the fallbacks with the Desktop the desktop reports, and stores nothing;
-// confirming stores the ten texts, and confirming again writes the same anew.
-TEST(Settings, FirstStartAndConfirmingTwice)
+// confirming stores the ten texts, and confirming again writes the same anew. The panel is
+// modeless; Escape or closing stores nothing (the control keeps the change), and with no camera a
+// size change only changes the control; Return confirms with the default button.
+TEST(Settings, FirstStartAndThePanel)
 {
     SettingsHome home;
+    QDir().mkpath(home.configHome());
     QFile dirs(home.configHome() + "/user-dirs.dirs");
     ASSERT_TRUE(dirs.open(QIODevice::WriteOnly) && dirs.write("XDG_DESKTOP_DIR=\"$HOME/Bureau \xc3\xa0 moi\"\n"));
     dirs.close();
     QDir(home.home()).mkpath("Bureau à moi");
     const QString desktop = home.home() + "/Bureau à moi/";
     Application app;
-    EXPECT_EQ(
-        app.controls(), QString("1 | on | %1 | Quillora | 1 | 1 | 0 | %1 | Quillora | 1").arg(desktop).toStdString());
+    EXPECT_EQ(app.controls(), fallbacks(desktop));
     EXPECT_FALSE(QFile::exists(home.storeFile()));
     app.confirm();
     EXPECT_EQ(home.fresh(),
@@ -95,108 +103,7 @@ TEST(Settings, FirstStartAndConfirmingTwice)
     app.confirm();
     EXPECT_TRUE(home.readStore() == first);
     EXPECT_GT(QFileInfo(home.storeFile()).lastModified(), before);
-}
 
-// A hand-written file loads by the mapping and saves back as recognised words; what the controls
-// show when confirmed comes back at the next start.
-TEST(Settings, LoadedAndConfirmedValuesComeBackAtTheNextStart)
-{
-    SettingsHome home;
-    home.writeStore(
-        "[General]\nvid_size=720\nvid_captureaudio=No\nvid_path=/home/Ann Lee/Vid\xc3\xa9os/\nvid_filename=\n"
-        "vid_overwrite=YES\npic_size=1536\npic_format=PNG\npic_path=file:///home/Ann%20Lee/Bilder/\n"
-        "pic_filename=Scan\npic_overwrite=yes\n");
-    {
-        Application app;
-        EXPECT_EQ(
-            app.controls(), "1 | on | /home/Ann Lee/Vidéos/ |  | 1 | 4 | 0 | file:/home/Ann Lee/Bilder/ | Scan | 0");
-        app.confirm();
-        EXPECT_EQ(home.fresh(),
-            "480 | yes | /home/Ann Lee/Vidéos/ |  | no | 1536 | jpg | file:///home/Ann%20Lee/Bilder/ | "
-            "Scan | yes");
-        VemoViewController &c = app.c();
-        c.mVideoSize->setCurrentIndex(0);
-        c.mVideoCaptureAudio->setCheckState(Qt::Unchecked);
-        c.mVideoOverwrite->selectCellAtRow(0);
-        c.mPhotoSize->setCurrentIndex(3);
-        c.mPhotoFormat->setCurrentIndex(3);
-        c.mPhotoPath->setURL(QUrl::fromLocalFile(home.home() + "/Scans à 100%/"));
-        c.mPhotoFilename->setText("Receipt, Zoë");
-        c.mOverwrite->selectCellAtRow(1);
-        app.confirm();
-    }
-    EXPECT_EQ(Application().controls(),
-        ("0 | off | /home/Ann Lee/Vidéos/ |  | 0 | 3 | 3 | file:" + home.home() + "/Scans à 100%/ | Receipt, Zoë | 1")
-            .toStdString());
-}
-
-// A settings file that is garbage, not UTF-8, holds lists, groups or no usable folders: the
-// application starts with the fallbacks (the store's answers for more files are tested on their own).
-TEST(Settings, BadFilesStartWithTheFallbacks)
-{
-    for (const QByteArray &contents :
-        {QByteArray("<?xml version=\"1.0\"?>\n{\"pic_size\": 1200}\n[[\n=\nvid_size=24\xff"
-                    "0\npic_format=pn\xe7\npic_size=\xc0\xaf\nvid_path=\xff\xfe\n"),
-            QByteArray("[General]\nvid_size=240, 1024\nvid_captureaudio=no, no\npic_filename=a, b\n"
-                       "vid_filename=@ByteArray(Scan)\npic_path=a, b\n[pic_size]\nx=1200\n[vid_path]\ny=/tmp/\n"),
-            QByteArray("[General]\nvid_path=\npic_path=\"http://[::1\"\n")}) {
-        SettingsHome home;
-        home.writeStore(contents);
-        EXPECT_EQ(Application().controls(),
-            QString("1 | on | %1 | Quillora | 1 | 1 | 0 | %1 | Quillora | 1")
-                .arg(home.home() + "/Desktop/")
-                .toStdString())
-            << contents.constData();
-    }
-}
-
-// A save that fails (full disk, or no folder can be made) is logged, keeps the previous file whole
-// and leaves the settings in force and the panel working; the next possible save goes through.
-TEST(Settings, FailedSavesAreLoggedAndKeepThePreviousFile)
-{
-    SettingsHome home;
-    Application app;
-    app.confirm();
-    const QByteArray previous = home.readStore();
-    qInstallMessageHandler(collect);
-    app.c().preferencesClick(nullptr);
-    app.c().mPhotoFilename->setText(QString(20000, 'z'));
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit limit = old;
-    limit.rlim_cur = 8192; // writes past this fail as on a full disk
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    setrlimit(RLIMIT_FSIZE, &limit);
-    app.confirm();
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
-    EXPECT_EQ(gWarnings.filter("settings not saved to " + home.storeFile()).size(), 1);
-    EXPECT_TRUE(home.readStore() == previous);
-    EXPECT_EQ(
-        QDir(home.configHome() + "/Quillora").entryList(QDir::Files | QDir::Hidden), QStringList{"quillora.conf"});
-    EXPECT_FALSE(app.panel().isVisible());
-    EXPECT_EQ(app.c().mPhotoFilename->text().size(), 20000);
-    app.c().preferencesClick(nullptr);
-    EXPECT_TRUE(app.panel().isVisible());
-    app.c().mPhotoFilename->setText("Scan");
-    app.confirm();
-    EXPECT_EQ(home.fresh({"pic_filename"}), "Scan");
-
-    QDir(home.configHome() + "/Quillora").removeRecursively();
-    QFile blocker(home.configHome() + "/Quillora"); // where the folder should be
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    app.confirm();
-    EXPECT_EQ(gWarnings.filter("settings not saved to " + home.storeFile()).size(), 2);
-    qInstallMessageHandler(nullptr);
-}
-
-// The panel is modeless; Escape or closing stores nothing (the control keeps the change), and with
-// no camera a size change only changes the control; Return confirms with the default button.
-TEST(PreferencesPanel, OnlyConfirmingStores)
-{
-    SettingsHome home;
-    Application app;
     VemoViewController &c = app.c();
     c.preferencesClick(nullptr);
     ASSERT_TRUE(app.panel().isVisible());
@@ -210,7 +117,7 @@ TEST(PreferencesPanel, OnlyConfirmingStores)
     EXPECT_EQ(c.mPhotoSize->currentIndex(), 2);
     EXPECT_FALSE(c.mCaptureSession);
     app.panel().close();
-    EXPECT_FALSE(QFile::exists(home.storeFile()));
+    EXPECT_TRUE(home.readStore() == first);
     EXPECT_EQ(c.mPhotoFilename->text().toStdString(), "Never stored");
 
     c.preferencesClick(nullptr);
@@ -221,6 +128,66 @@ TEST(PreferencesPanel, OnlyConfirmingStores)
     QTest::keyClick(c.mPhotoFilename, Qt::Key_Return);
     EXPECT_FALSE(app.panel().isVisible());
     EXPECT_EQ(home.fresh({"pic_filename", "pic_size"}), "Typed | 1024");
+}
+
+// A hand-written file loads by the mapping, and confirming saves back recognised words that the
+// next start reads; a file with lists, groups, non-text values, no usable folders and text that
+// is not UTF-8 under the keys starts the application with the fallbacks.
+TEST(Settings, HandWrittenAndBadFilesLoadByTheMapping)
+{
+    SettingsHome home;
+    home.writeStore(
+        "[General]\nvid_size=720\nvid_captureaudio=No\nvid_path=/home/Ann Lee/Vid\xc3\xa9os/\nvid_filename=\n"
+        "vid_overwrite=YES\npic_size=1536\npic_format=PNG\npic_path=file:///home/Ann%20Lee/Bilder/\n"
+        "pic_filename=Scan\npic_overwrite=yes\n");
+    Application app;
+    EXPECT_EQ(app.controls(), "1 | on | /home/Ann Lee/Vidéos/ |  | 1 | 4 | 0 | file:/home/Ann Lee/Bilder/ | Scan | 0");
+    app.confirm();
+    EXPECT_EQ(home.fresh(),
+        "480 | yes | /home/Ann Lee/Vidéos/ |  | no | 1536 | jpg | file:///home/Ann%20Lee/Bilder/ | Scan | yes");
+    home.writeStore(
+        "[General]\nvid_size=240, 1024\nvid_captureaudio=no, no\npic_filename=a, b\nvid_filename=@ByteArray("
+        "Scan)\nvid_path=\npic_path=\"http://[::1\"\npic_format=pn\xe7\n[pic_size]\nx=1200\n[vid_path]\ny=/\n");
+    EXPECT_EQ(Application().controls(), fallbacks(home.home() + "/Desktop/"));
+}
+
+// A save that fails (full disk, or a folder in the file's place) is logged, keeps the previous file
+// whole and leaves the panel working; the next possible save goes through; an unreadable file
+// starts the application with the fallbacks.
+TEST(Settings, FailedSavesAreLoggedAndKeepThePreviousFile)
+{
+    SettingsHome home;
+    Application app;
+    app.confirm();
+    const QByteArray previous = home.readStore();
+    qInstallMessageHandler(collect);
+    app.c().preferencesClick(nullptr);
+    app.c().mPhotoFilename->setText(QString(20000, 'z'));
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    const rlimit limit{8192, old.rlim_max}; // writes past this fail as on a full disk
+    std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    app.confirm();
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_EQ(gWarnings.filter("settings not saved to " + home.storeFile()).size(), 1);
+    EXPECT_TRUE(home.readStore() == previous);
+    EXPECT_EQ(
+        QDir(home.configHome() + "/Quillora").entryList(QDir::Files | QDir::Hidden), QStringList{"quillora.conf"});
+    EXPECT_FALSE(app.panel().isVisible());
+    app.c().preferencesClick(nullptr);
+    EXPECT_TRUE(app.panel().isVisible());
+    app.c().mPhotoFilename->setText("Scan");
+    app.confirm();
+    EXPECT_EQ(home.fresh({"pic_filename"}), "Scan");
+
+    QFile::remove(home.storeFile());
+    QDir().mkpath(home.storeFile()); // a folder where the file should be: it can be neither read nor written
+    app.confirm();
+    EXPECT_EQ(gWarnings.filter("settings not saved to " + home.storeFile()).size(), 2);
+    EXPECT_TRUE(QFileInfo(home.storeFile()).isDir());
+    EXPECT_EQ(Application().controls(), fallbacks(home.home() + "/Desktop/"));
+    qInstallMessageHandler(nullptr);
 }
 
 // Loading rebuilds nothing (the stream starts once, at the loaded size); a user's change of photo

@@ -15,11 +15,6 @@ namespace quillora::test {
 
 class SettingsHome {
 public:
-    SettingsHome()
-    {
-        QDir().mkpath(configHome());
-        QDir().mkpath(home());
-    }
     QString configHome() const { return m_dir.filePath("config"); }
     QString home() const { return m_dir.filePath("home of Zoë"); }
     QString storeFile() const { return configHome() + "/Quillora/quillora.conf"; }

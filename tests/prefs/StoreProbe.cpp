@@ -1,5 +1,4 @@
-// Prints what the store gives for each key named on the command line, joined by " | "
-// ("<nothing>" for nothing), without registering any default: the next start's view.
+// Prints the store's text for each key named, joined by " | " ("<nothing>" for none), as a next start sees it.
 #include "UserDefaults.h"
 
 #include <QCoreApplication>
@@ -14,5 +13,4 @@ int main(int argc, char **argv)
     for (const QString &key : QCoreApplication::arguments().mid(1))
         values << store.stringForKey(key).value_or("<nothing>");
     std::fputs(values.join(" | ").toUtf8().constData(), stdout);
-    return 0;
 }
