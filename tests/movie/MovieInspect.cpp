@@ -14,15 +14,13 @@ namespace {
 
 QString capsName(GstDiscovererStreamInfo *info, int *mpegVersion = nullptr)
 {
-    GstCaps *caps = info ? gst_discoverer_stream_info_get_caps(info) : nullptr;
-    if (!caps)
+    g_autoptr(GstCaps) caps = info ? gst_discoverer_stream_info_get_caps(info) : nullptr;
+    if (!caps || gst_caps_is_empty(caps))
         return {};
     const GstStructure *s = gst_caps_get_structure(caps, 0);
     if (mpegVersion)
         gst_structure_get_int(s, "mpegversion", mpegVersion);
-    const QString name = QString::fromUtf8(gst_structure_get_name(s));
-    gst_caps_unref(caps);
-    return name;
+    return QString::fromUtf8(gst_structure_get_name(s));
 }
 
 struct Decoding {
@@ -55,14 +53,12 @@ void padAdded(GstElement *, GstPad *pad, gpointer data)
     g_object_set(sink, "sync", FALSE, nullptr);
     gst_bin_add(GST_BIN(d->pipeline), sink);
     gst_element_sync_state_with_parent(sink);
-    GstPad *sinkPad = gst_element_get_static_pad(sink, "sink");
+    g_autoptr(GstPad) sinkPad = gst_element_get_static_pad(sink, "sink");
     gst_pad_link(pad, sinkPad);
-    GstCaps *caps = gst_pad_query_caps(pad, nullptr);
+    g_autoptr(GstCaps) caps = gst_pad_query_caps(pad, nullptr);
     const bool video = !gst_caps_is_empty(caps)
         && g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "video/");
-    gst_caps_unref(caps);
     gst_pad_add_probe(sinkPad, GST_PAD_PROBE_TYPE_BUFFER, video ? countBuffer<true> : countBuffer<false>, d, nullptr);
-    gst_object_unref(sinkPad);
 }
 
 } // namespace
@@ -71,40 +67,34 @@ MovieInfo discoverMovie(const QString &path)
 {
     gst_init(nullptr, nullptr);
     MovieInfo out;
-    GError *error = nullptr;
-    GstDiscoverer *discoverer = gst_discoverer_new(20 * GST_SECOND, &error);
+    g_autoptr(GError) error = nullptr;
+    g_autoptr(GstDiscoverer) discoverer = gst_discoverer_new(20 * GST_SECOND, &error);
     const QByteArray uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded();
-    GstDiscovererInfo *info = discoverer ? gst_discoverer_discover_uri(discoverer, uri.constData(), &error) : nullptr;
+    g_autoptr(GstDiscovererInfo) info
+        = discoverer ? gst_discoverer_discover_uri(discoverer, uri.constData(), &error) : nullptr;
     if (!info || gst_discoverer_info_get_result(info) != GST_DISCOVERER_OK) {
         out.error = QStringLiteral("not readable: %1").arg(error ? error->message : "unknown");
-    } else {
-        out.durationSeconds = double(gst_discoverer_info_get_duration(info)) / GST_SECOND;
-        GstDiscovererStreamInfo *top = gst_discoverer_info_get_stream_info(info);
-        out.container = capsName(top);
-        if (top)
-            gst_discoverer_stream_info_unref(top);
-        GList *videos = gst_discoverer_info_get_video_streams(info);
-        GList *audios = gst_discoverer_info_get_audio_streams(info);
-        out.audioTracks = int(g_list_length(audios));
-        if (videos) {
-            auto *v = GST_DISCOVERER_VIDEO_INFO(videos->data);
-            out.videoCodec = capsName(GST_DISCOVERER_STREAM_INFO(v));
-            out.pictureSize
-                = QSize(int(gst_discoverer_video_info_get_width(v)), int(gst_discoverer_video_info_get_height(v)));
-        }
-        if (audios) {
-            auto *a = GST_DISCOVERER_AUDIO_INFO(audios->data);
-            out.audioCodec = capsName(GST_DISCOVERER_STREAM_INFO(a), &out.audioMpegVersion);
-            out.sampleRate = int(gst_discoverer_audio_info_get_sample_rate(a));
-        }
-        gst_discoverer_stream_info_list_free(videos);
-        gst_discoverer_stream_info_list_free(audios);
+        return out;
     }
-    g_clear_error(&error);
-    if (info)
-        g_object_unref(info);
-    if (discoverer)
-        g_object_unref(discoverer);
+    out.durationSeconds = double(gst_discoverer_info_get_duration(info)) / GST_SECOND;
+    g_autoptr(GstDiscovererStreamInfo) top = gst_discoverer_info_get_stream_info(info);
+    out.container = capsName(top);
+    GList *videos = gst_discoverer_info_get_video_streams(info);
+    GList *audios = gst_discoverer_info_get_audio_streams(info);
+    out.audioTracks = int(g_list_length(audios));
+    if (videos) {
+        auto *v = GST_DISCOVERER_VIDEO_INFO(videos->data);
+        out.videoCodec = capsName(GST_DISCOVERER_STREAM_INFO(v));
+        out.pictureSize
+            = QSize(int(gst_discoverer_video_info_get_width(v)), int(gst_discoverer_video_info_get_height(v)));
+    }
+    if (audios) {
+        auto *a = GST_DISCOVERER_AUDIO_INFO(audios->data);
+        out.audioCodec = capsName(GST_DISCOVERER_STREAM_INFO(a), &out.audioMpegVersion);
+        out.sampleRate = int(gst_discoverer_audio_info_get_sample_rate(a));
+    }
+    gst_discoverer_stream_info_list_free(videos);
+    gst_discoverer_stream_info_list_free(audios);
     return out;
 }
 
@@ -112,44 +102,38 @@ DecodedMovie decodeMovie(const QString &path, int timeoutSeconds)
 {
     gst_init(nullptr, nullptr);
     Decoding d;
-    d.pipeline = gst_parse_launch("filesrc name=src ! decodebin name=decode", nullptr);
-    GstElement *src = gst_bin_get_by_name(GST_BIN(d.pipeline), "src");
-    GstElement *decode = gst_bin_get_by_name(GST_BIN(d.pipeline), "decode");
+    g_autoptr(GstElement) pipeline = gst_parse_launch("filesrc name=src ! decodebin name=decode", nullptr);
+    d.pipeline = pipeline;
+    g_autoptr(GstElement) src = gst_bin_get_by_name(GST_BIN(pipeline), "src");
+    g_autoptr(GstElement) decode = gst_bin_get_by_name(GST_BIN(pipeline), "decode");
     g_object_set(src, "location", QFile::encodeName(path).constData(), nullptr);
     g_signal_connect(decode, "pad-added", G_CALLBACK(padAdded), &d);
-    gst_object_unref(src);
-    gst_object_unref(decode);
-    gst_element_set_state(d.pipeline, GST_STATE_PLAYING);
-    GstBus *bus = gst_element_get_bus(d.pipeline);
-    GstMessage *message = gst_bus_timed_pop_filtered(
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    g_autoptr(GstBus) bus = gst_element_get_bus(pipeline);
+    g_autoptr(GstMessage) message = gst_bus_timed_pop_filtered(
         bus, GstClockTime(timeoutSeconds) * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-    QString error = message ? QString() : QStringLiteral("decoding did not end within %1 s").arg(timeoutSeconds);
-    if (message && GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
-        GError *e = nullptr;
-        gst_message_parse_error(message, &e, nullptr);
-        error = QStringLiteral("decoding failed: %1").arg(e ? e->message : "");
-        g_clear_error(&e);
-    }
-    if (message)
-        gst_message_unref(message);
-    gst_object_unref(bus);
-    gst_element_set_state(d.pipeline, GST_STATE_NULL);
-    gst_object_unref(d.pipeline);
+    g_autoptr(GError) error = nullptr;
+    if (message && GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR)
+        gst_message_parse_error(message, &error, nullptr);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
     std::lock_guard lock(d.mutex);
-    d.result.error = error;
+    if (!message)
+        d.result.error = QStringLiteral("decoding did not end within %1 s").arg(timeoutSeconds);
+    else if (error)
+        d.result.error = QStringLiteral("decoding failed: %1").arg(error->message);
     return d.result;
 }
 
 QString playProblem(const QString &path, quint64 minFrames, bool sound)
 {
     const DecodedMovie m = decodeMovie(path);
-    if (!m.error.isEmpty() || m.videoFrames <= minFrames || (sound && m.audioBuffers == 0))
-        return QStringLiteral("%1: %2 pictures, %3 sound buffers %4")
-            .arg(path)
-            .arg(m.videoFrames)
-            .arg(m.audioBuffers)
-            .arg(m.error);
-    return {};
+    if (m.error.isEmpty() && m.videoFrames > minFrames && (!sound || m.audioBuffers > 0))
+        return {};
+    return QStringLiteral("%1: %2 pictures, %3 sound buffers %4")
+        .arg(path)
+        .arg(m.videoFrames)
+        .arg(m.audioBuffers)
+        .arg(m.error);
 }
 
 } // namespace quillora::test

@@ -127,15 +127,7 @@ TEST_F(Recording, StartAndStopRecordAMovieThatOpensOnceAndTheNextIsNumbered)
     EXPECT_NE(c->mCaptureDecompressedVideoOutput, nullptr) << "the preview must come back";
     const QString path = moviePath(QStringLiteral("Quillora.mov"));
     EXPECT_EQ(spy.opened().mid(1), QStringList{path});
-    const auto info = test::discoverMovie(path);
-    ASSERT_EQ(info.error, QString());
-    EXPECT_EQ(info.container, QStringLiteral("video/quicktime"));
-    EXPECT_EQ(info.videoCodec, QStringLiteral("video/x-h264"));
-    EXPECT_EQ(info.pictureSize, QSize(600, 480));
-    EXPECT_EQ(info.audioCodec, QStringLiteral("audio/mpeg"));
-    EXPECT_EQ(info.audioMpegVersion, 4);
-    EXPECT_EQ(info.sampleRate, 48000);
-    EXPECT_NEAR(info.durationSeconds, seconds, 0.4);
+    EXPECT_NEAR(test::discoverMovie(path).durationSeconds, seconds, 0.4);
     EXPECT_TRUE(spy.logged(QStringLiteral("quillora.capture: session started: recording")));
     EXPECT_TRUE(spy.logged(QStringLiteral("quillora.output: movie written: ") + path));
     EXPECT_TRUE(waitUntil([&] { return !c->currentFrame().sameAs(before); })) << "frames must reach photos again";
@@ -150,8 +142,8 @@ TEST_F(Recording, StartAndStopRecordAMovieThatOpensOnceAndTheNextIsNumbered)
     EXPECT_EQ(QDir(moviePath({})).entryList(QDir::Files).size(), 2);
 }
 
-// Picture size for each size index, a sound track only when sound is on and a microphone
-// exists (none for the mixed state), the duration of the time recorded.
+// QuickTime, H.264 at the size of each size index, an AAC-LC track at 48 kHz only when sound
+// is on and a microphone exists (none for the mixed state), the duration of the time recorded.
 TEST_F(Recording, PictureSizeAndSoundTrackFollowTheSettings)
 {
     start();
@@ -178,9 +170,14 @@ TEST_F(Recording, PictureSizeAndSoundTrackFollowTheSettings)
         const double seconds = recordFor(900ms);
         const auto info = test::discoverMovie(spy.opened().last());
         ASSERT_EQ(info.error, QString());
+        EXPECT_EQ(info.container, QStringLiteral("video/quicktime"));
         EXPECT_EQ(info.videoCodec, QStringLiteral("video/x-h264"));
         EXPECT_EQ(info.pictureSize, k.picture);
         EXPECT_EQ(info.audioTracks, k.audioTracks);
+        if (k.audioTracks) {
+            EXPECT_EQ(std::tuple(info.audioCodec, info.audioMpegVersion, info.sampleRate),
+                std::tuple(QStringLiteral("audio/mpeg"), 4, 48000));
+        }
         EXPECT_NEAR(info.durationSeconds, seconds, 0.4);
     }
 }
