@@ -12,7 +12,6 @@
 
 #include <umockdev.h>
 
-#include <cmath>
 #include <fstream>
 #include <sstream>
 #include <unistd.h>

@@ -32,14 +32,14 @@ constexpr std::uint32_t kCameraLocation = quillora::test::kEmulatedCameraLocatio
 
 class EmulatedCamera : public ::testing::Test {
 protected:
-    std::unique_ptr<quillora::test::EmulatedCameraBed> bed = std::make_unique<quillora::test::EmulatedCameraBed>();
-    quillora::test::EmulatedWire &wire = bed->wire;
+    quillora::test::EmulatedCameraBed bed;
+    quillora::test::EmulatedWire &wire = bed.wire;
     std::shared_ptr<UsbHost> host = makeLibusbHost(LibusbHostOptions{});
     quillora::app::VemoViewController controller;
 
     void SetUp() override
     {
-        ASSERT_EQ(bed->error(), "");
+        ASSERT_EQ(bed.error(), "");
         ASSERT_TRUE(host);
         controller.setUsbHost(host);
     }
@@ -74,10 +74,10 @@ TEST_F(EmulatedCamera, EnumerationAgreesWithSysfs)
     std::uint32_t location = 0;
     ASSERT_EQ(camera()->locationId(location), kUsbSuccess);
     EXPECT_EQ(location, kCameraLocation);
-    const std::string dir = bed->sysDir() + "/devices/usb1/1-4/1-4.2";
+    const std::string dir = bed.sysDir() + "/devices/usb1/1-4/1-4.2";
     EXPECT_EQ(locationIdFromDevpath(std::stoul(firstLine(dir + "/busnum")), firstLine(dir + "/devpath")),
         std::optional(kCameraLocation));
-    EXPECT_EQ(locationIdFromDevpath(1, firstLine(bed->sysDir() + "/devices/usb1/1-4/devpath")),
+    EXPECT_EQ(locationIdFromDevpath(1, firstLine(bed.sysDir() + "/devices/usb1/1-4/devpath")),
         std::optional<std::uint32_t>(0x01400000));
     std::string name;
     EXPECT_EQ(camera()->name(name), kUsbSuccess);
@@ -118,7 +118,7 @@ TEST_P(FocusRoad, FocusTakesTheRoadThatIsOpen)
     const FocusCase &c = GetParam();
     wire.claimErrno = c.claimErrno;
     if (!c.videoNode)
-        bed->removeVideoNode();
+        bed.removeVideoNode();
     LogCapture log;
     controller.initCameraInterfaceWithLocationID(kCameraLocation);
     controller.focusClick(nullptr);
@@ -255,10 +255,10 @@ TEST_F(EmulatedCamera, ArrivalAndRemovalAreNotifiedOnTheEventSourceThread)
     int removals = 0;
     ASSERT_EQ(present[0]->addRemovalNotification([&] { ++removals; }, removal), kUsbSuccess);
 
-    ASSERT_TRUE(bed->plugSecondCamera());
+    ASSERT_TRUE(bed.plugSecondCamera());
     ASSERT_TRUE(waitUntil([&] { return !arrivedAt.empty(); }, std::chrono::seconds(5)));
     EXPECT_EQ(removals, 0);
-    bed->unplugCamera();
+    bed.unplugCamera();
     ASSERT_TRUE(waitUntil([&] { return removals > 0; }, std::chrono::seconds(5)));
     QThread::msleep(200);
     QCoreApplication::processEvents();
@@ -271,7 +271,7 @@ TEST_F(EmulatedCamera, ArrivalAndRemovalAreNotifiedOnTheEventSourceThread)
 TEST_F(EmulatedCamera, APermissionFailureIsLoggedOnceWithTheFix)
 {
     ASSERT_NE(::geteuid(), 0u) << "run as an ordinary user; ctest does so through setpriv";
-    bed->denyCameraNode();
+    bed.denyCameraNode();
     controller.initCameraInterfaceWithLocationID(kCameraLocation);
     ASSERT_TRUE(controller.interface) << "finding the camera needs no access to its node";
     LogCapture log;
