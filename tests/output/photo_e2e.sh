@@ -49,8 +49,7 @@ wait_for '[ "$(wc -l < "$work/opened" 2>/dev/null)" = 3 ]' || fail "opened: $(ca
 
 expected=$(printf 'file://%s\n' "$desk/Quillora.jpg" "$desk/Quillora1.jpg" "$desk/Quillora2.jpg")
 [ "$(cat "$work/opened")" = "$expected" ] || fail "opened $(cat "$work/opened"), expected $expected"
-grep -qx "photo written: $desk/Quillora1.jpg" <(sed 's/^quillora.output: //' "$work/log") ||
-  grep -q "photo written: $desk/Quillora1.jpg" "$work/log" || fail "no log line"
+grep -q "photo written: $desk/Quillora1.jpg" "$work/log" || fail "no log line"
 [ "$(identify -format '%wx%h' "$desk/Quillora.jpg")" = 640x480 ] || fail "Quillora.jpg is not 640x480"
 [ "$(identify -format '%wx%h' "$desk/Quillora2.jpg")" = 480x640 ] || fail "Quillora2.jpg is not 480x640"
 # The marker's centre, (60, 60) on the 640 x 480 page, lands at (419, 60) after a quarter turn
