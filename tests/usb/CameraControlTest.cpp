@@ -57,7 +57,7 @@ TEST_F(CameraControl, FocusSendsTheThreeTransfersInOrderEachOnce)
 
 // The search passes over devices it cannot read or that are not the camera, and binds the first
 // video-control interface; a search that finds nothing forgets the previous one, silently.
-TEST_F(CameraControl, SearchBindsTheFirstVideoControlInterfaceOfTheCameraOnly)
+TEST_F(CameraControl, SearchBindsTheCamerasFirstVideoControlAndWithoutOneFocusLogsOneLine)
 {
     host->addDevice(0x1234, 0x5678, "Deep", 0)->setLocationResult(kUsbErrorOverflow); // reads as 0
     host->addDevice(0x090C, 0xB371, "No video", 0x01500000)->addInterface(0, 0x03, 0x01);
@@ -72,6 +72,11 @@ TEST_F(CameraControl, SearchBindsTheFirstVideoControlInterfaceOfTheCameraOnly)
     controller.initCameraInterfaceWithLocationID(kCameraLocation);
     EXPECT_EQ(controller.interface, nullptr);
     EXPECT_TRUE(silent.lines().isEmpty()) << silent.lines().join('\n').toStdString();
+    // Without an interface, focus and a bare request cost the one line each and send nothing.
+    controller.focusClick(nullptr);
+    EXPECT_FALSE(controller.sendControlRequest(DevRequest{}));
+    EXPECT_EQ(silent.lines(), QStringList(2, "CameraControl Error: No interface to send request"));
+    EXPECT_TRUE(host->wire().empty());
 
     host = std::make_shared<FakeUsbHost>();
     controller.setUsbHost(host);
@@ -89,17 +94,6 @@ TEST_F(CameraControl, SearchBindsTheFirstVideoControlInterfaceOfTheCameraOnly)
     EXPECT_EQ(log.lines(), QStringList{"CameraControl Error: IOCreatePlugInInterfaceForService returned 0xfffffffd."});
     EXPECT_EQ(log.lines("quillora.usb"), QStringList{"control interface found at location 0x01420000"});
     EXPECT_TRUE(host->wire().empty()) << "the search sends nothing";
-}
-
-// Without an interface, focus and a bare request cost the one line and send nothing.
-TEST_F(CameraControl, WithoutAnInterfaceFocusLogsOneLineAndSendsNothing)
-{
-    controller.initCameraInterfaceWithLocationID(0x01430000);
-    LogCapture log;
-    controller.focusClick(nullptr);
-    EXPECT_FALSE(controller.sendControlRequest(DevRequest{}));
-    EXPECT_EQ(log.lines(), QStringList(2, "CameraControl Error: No interface to send request"));
-    EXPECT_TRUE(host->wire().empty());
 }
 
 // The data stage is the value's first bytes, least significant first; selector and unit keep their low byte.
