@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <QMap>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryFile>
@@ -153,6 +154,16 @@ void UserDefaults::setValue(const QString &value, const QString &key)
     m_pending.append({key, value});
 }
 
+namespace {
+
+bool isPlainKey(const QString &key)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_.\\-]+(/[A-Za-z0-9_.\\-]+)*$"));
+    return plain.match(key).hasMatch();
+}
+
+} // namespace
+
 SaveResult UserDefaults::synchronize()
 {
     const QList<QPair<QString, QString>> pending = std::exchange(m_pending, {});
@@ -184,8 +195,13 @@ SaveResult UserDefaults::synchronize()
         if (current->status() == QSettings::AccessError)
             return failed(QStringLiteral("it cannot be read"));
         const QStringList keys = current->allKeys();
-        for (const QString &key : keys)
-            intended.insert(key, current->value(key));
+        for (const QString &key : keys) {
+            // Another program's keys are kept. Names that are no keys at all (what QSettings
+            // makes of a binary or garbled file) are dropped: they do not come back as written,
+            // so the check below could never pass and the settings could never be saved again.
+            if (isPlainKey(key))
+                intended.insert(key, current->value(key));
+        }
     }
     for (const auto &[key, text] : pending)
         intended.insert(key, text);
