@@ -9,15 +9,10 @@
 set -euo pipefail
 bin=$1
 
-if [ -z "${BUTTON_E2E_INSIDE_XVFB:-}" ]; then
-  export BUTTON_E2E_INSIDE_XVFB=1
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
-fi
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export XDG_CONFIG_HOME="$work/config"
-mkdir -p "$XDG_CONFIG_HOME/Quillora" "$work/bin" "$work/out"
+source "$(dirname "$0")/../e2e/e2e-lib.sh"
+QUILLORA_VIRTUAL_CAMERAS="Quillora Document Camera|UVC Camera VendorID_2316 ProductID_890|0x01420000090c037a" \
+  e2e_setup "button e2e" "$@"
+mkdir -p "$XDG_CONFIG_HOME/Quillora" "$work/out"
 cat > "$XDG_CONFIG_HOME/Quillora/quillora.conf" <<EOS
 [General]
 pic_path=$work/out/
@@ -26,16 +21,6 @@ pic_overwrite=no
 pic_format=jpg
 pic_size=240
 EOS
-cat > "$work/bin/xdg-open" <<EOS
-#!/bin/sh
-printf '%s\n' "\$1" >> "$work/opened"
-EOS
-chmod +x "$work/bin/xdg-open"
-export PATH="$work/bin:$PATH"
-unset QT_QPA_PLATFORM
-export QT_LOGGING_RULES="quillora.*.info=true"
-export QUILLORA_VIRTUAL_CAMERAS="Quillora Document Camera|UVC Camera VendorID_2316 ProductID_890|0x01420000090c037a"
-
 hub=12010002090001406b1d020000010302010109021900010100e0000904000001090000000705810304000c
 camera=12010002ef0201400c097a0300010102000109027c0002010080fa080b00020e03000209040000010e0100020d240100014d00808d5b0001011224020101020000000000000000030000020b240502010000020100001a2406030102030405060708090a0b0c0d0e0f1001010201030009240304010100030007058303100006052503100009040100000e020000
 usbdev() { # path devnum devpath descriptors
@@ -59,7 +44,6 @@ press() { printf 'E: %s 0001 00d4 1\nE: %s 0000 0000 0\n' "$1" "$1"; printf 'E: 
   press 110.000000 110.100000 # after the focus click: the second photo
 } > "$work/presses.evemu"
 
-fail() { echo "button e2e: FAIL: $*" >&2; echo "--- log:" >&2; cat "$work/log" >&2 || true; exit 1; }
 photos() { find "$work/out" -type f | wc -l; }
 at() { # waits until $1 seconds after the start
   local now; now=$(date +%s.%N)
@@ -68,32 +52,20 @@ at() { # waits until $1 seconds after the start
 }
 
 start=$(date +%s.%N)
-umockdev-run --device "$work/camera.umockdev" --evemu-events "/dev/input/event7=$work/presses.evemu" -- "$bin" >"$work/log" 2>&1 &
-app=$!
-for _ in $(seq 1 100); do
-  win=$(xdotool search --onlyvisible --name '^Quillora Camera$' 2>/dev/null | head -n1 || true)
-  [ -n "$win" ] && break
-  sleep 0.1
-done
-[ -n "${win:-}" ] || fail "no main window"
+start_app umockdev-run --device "$work/camera.umockdev" --evemu-events "/dev/input/event7=$work/presses.evemu" --
 
 at 6.5
 [ "$(photos)" -eq 1 ] || fail "$(photos) photos half a second after the first press (want 1)"
 at 8.5
 [ "$(photos)" -eq 1 ] || fail "$(photos) photos after a press inside the hold (want 1)"
-xdotool windowactivate --sync "$win" >/dev/null 2>&1 || xdotool windowfocus --sync "$win" >/dev/null 2>&1 || true
+focus "$win"
 xdotool key --clearmodifiers ctrl+shift+f
 at 10.5
 [ "$(photos)" -eq 2 ] || fail "$(photos) photos after the focus click and the next press (want 2)"
 [ "$(wc -l < "$work/opened")" -eq 2 ] || fail "photos opened: $(cat "$work/opened")"
 grep -q 'quillora.listener: listening to the camera.s button on /dev/input/event7' "$work/log" || fail "not on the input device"
 
-xdotool windowactivate --sync "$win" >/dev/null 2>&1 || xdotool windowfocus --sync "$win" >/dev/null 2>&1 || true
-xdotool key --clearmodifiers ctrl+q
-for _ in $(seq 1 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
-if kill -0 "$app" 2>/dev/null; then kill -9 "$app"; fail "did not quit"; fi
-set +e; wait "$app"; status=$?; set -e
-[ "$status" -eq 0 ] || fail "exit status $status"
+quit_app
 # BUTTON_E2E_LOG=1 shows the program's log of a run that passed.
 [ -z "${BUTTON_E2E_LOG:-}" ] || cat "$work/log" >&2
-echo "button e2e: ok"
+echo "$e2e_name: ok"

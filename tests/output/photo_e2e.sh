@@ -5,37 +5,11 @@
 # Usage: photo_e2e.sh <quillora binary>
 set -euo pipefail
 bin=$1
-if [ -z "${PHOTO_E2E_INSIDE_XVFB:-}" ]; then
-  export PHOTO_E2E_INSIDE_XVFB=1
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
-fi
-
-work=$(mktemp -d)
-trap 'kill -9 "${app:-0}" 2>/dev/null || true; rm -rf "$work"' EXIT
-export HOME="$work/home" XDG_CONFIG_HOME="$work/config"
+source "$(dirname "$0")/../e2e/e2e-lib.sh"
+QT_LOGGING_RULES="quillora.output.info=true" e2e_setup "photo e2e" "$@"
 desk="$HOME/Desktop"
-mkdir -p "$desk" "$XDG_CONFIG_HOME" "$work/bin"
-# What the program asks the desktop to open is written down, never opened.
-cat > "$work/bin/xdg-open" <<EOS
-#!/bin/sh
-printf '%s\n' "\$1" >> "$work/opened"
-EOS
-chmod +x "$work/bin/xdg-open"
-export PATH="$work/bin:$PATH"
-unset QT_QPA_PLATFORM
-export QT_LOGGING_RULES="quillora.output.info=true"
-export QUILLORA_VIRTUAL_CAMERAS="Virtual Document Camera|Virtual Camera|virtual-0"
-export QUILLORA_VIRTUAL_MICROPHONE=""
 
-fail() { echo "photo e2e: FAIL: $*" >&2; echo "--- log:" >&2; cat "$work/log" >&2 || true; exit 1; }
-wait_for() { for _ in $(seq 1 100); do eval "$1" && return 0; sleep 0.1; done; return 1; }
-
-"$bin" >"$work/log" 2>&1 &
-app=$!
-disown
-wait_for 'win=$(xdotool search --onlyvisible --name "^Quillora Camera$" 2>/dev/null | head -n1) && [ -n "$win" ]' ||
-  fail "no main window"
-xdotool windowactivate --sync "$win" >/dev/null 2>&1 || xdotool windowfocus --sync "$win" >/dev/null 2>&1 || true
+start_app
 sleep 1 # the first frames
 
 xdotool key --window "$win" ctrl+t
@@ -57,4 +31,4 @@ grep -q "photo written: $desk/Quillora1.jpg" "$work/log" || fail "no log line"
 gray() { convert "$desk/Quillora2.jpg" -colorspace Gray -format "%[fx:int(255*p{$1,$2})]" info:; }
 [ "$(gray 419 60)" -lt 60 ] || fail "marker not top right"
 [ "$(gray 419 579)" -gt 190 ] || fail "paper not bottom right"
-echo "photo e2e: ok"
+echo "$e2e_name: ok"

@@ -5,47 +5,13 @@
 set -euo pipefail
 bin=$1
 
-if [ -z "${E2E_INSIDE_XVFB:-}" ]; then
-  export E2E_INSIDE_XVFB=1
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
-fi
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export HOME="$work/home of Zoë"
-export XDG_CONFIG_HOME="$work/config"
-mkdir -p "$HOME/Desktop" "$XDG_CONFIG_HOME" "$work/bin"
-printf '#!/bin/sh\nexit 0\n' > "$work/bin/xdg-open"
-chmod +x "$work/bin/xdg-open"
-export PATH="$work/bin:$PATH"
-unset QT_QPA_PLATFORM
-export QT_LOGGING_RULES="quillora.prefs.info=true"
-export QUILLORA_VIRTUAL_CAMERAS="Virtual Document Camera|Virtual Camera|virtual-0"
+source "$(dirname "$0")/../e2e/e2e-lib.sh"
+E2E_HOME_NAME="home of Zoë" QT_LOGGING_RULES="quillora.prefs.info=true" e2e_setup "e2e settings" "$@"
 store="$XDG_CONFIG_HOME/Quillora/quillora.conf"
-
-fail() { echo "e2e settings: FAIL: $*" >&2; echo "--- log:" >&2; cat "$work/log" >&2 || true; exit 1; }
-
-find_window() { # name
-  local w=""
-  for _ in $(seq 1 100); do
-    w=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1 || true)
-    [ -n "$w" ] && break
-    sleep 0.1
-  done
-  echo "$w"
-}
-
-focus() {
-  xdotool windowactivate --sync "$1" >/dev/null 2>&1 || xdotool windowfocus --sync "$1" >/dev/null 2>&1 || true
-}
 
 # Starts the program, opens the panel with Ctrl+, confirms it with Return, quits with Ctrl+Q.
 confirm_once() {
-  "$bin" >"$work/log" 2>&1 &
-  app=$!
-  win=$(find_window '^Quillora Camera$')
-  [ -n "$win" ] || fail "no main window"
-  focus "$win"
+  start_app
   xdotool key --clearmodifiers ctrl+comma
   panel=$(find_window '^Preferences$')
   [ -n "$panel" ] || fail "Ctrl+, showed no preferences panel"
@@ -57,11 +23,7 @@ confirm_once() {
   done
   grep -q 'quillora.prefs: settings saved to' "$work/log" || fail "Return did not confirm the panel"
   [ -z "$(xdotool search --onlyvisible --name '^Preferences$' 2>/dev/null || true)" ] || fail "panel still shown"
-  focus "$win"
-  xdotool key --clearmodifiers ctrl+q
-  for _ in $(seq 1 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
-  if kill -0 "$app" 2>/dev/null; then kill -9 "$app"; fail "did not quit"; fi
-  wait "$app" || true
+  quit_app
 }
 
 value() { # key: the stored line's value as written in the file
@@ -99,4 +61,4 @@ EOS
 before=$(cat "$store")
 confirm_once
 [ "$(cat "$store")" = "$before" ] || fail "stored values did not come back: $(cat "$store")"
-echo "e2e settings: ok"
+echo "$e2e_name: ok"

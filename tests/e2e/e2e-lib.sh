@@ -1,0 +1,80 @@
+# Shared by the end-to-end scripts: source it, then call e2e_setup "<name>" "$@".
+# The program runs under an Xvfb of its own, with a temporary HOME (with a Desktop folder) and
+# XDG_CONFIG_HOME, and an xdg-open early in PATH that writes down what it was asked to open
+# (one line each in $work/opened) instead of opening it.
+
+e2e_setup() { # name, then the script's own arguments
+  e2e_name=$1
+  shift
+  if [ -z "${QUILLORA_E2E_INSIDE_XVFB:-}" ]; then
+    export QUILLORA_E2E_INSIDE_XVFB=1
+    exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
+  fi
+  work=$(mktemp -d)
+  trap 'kill -9 "${app:-0}" 2>/dev/null || true; rm -rf "$work"' EXIT
+  export HOME="$work/${E2E_HOME_NAME:-home}" XDG_CONFIG_HOME="$work/config"
+  mkdir -p "$HOME/Desktop" "$XDG_CONFIG_HOME" "$work/bin"
+  cat >"$work/bin/xdg-open" <<EOS
+#!/bin/sh
+printf '%s\n' "\$1" >> "$work/opened"
+EOS
+  chmod +x "$work/bin/xdg-open"
+  export PATH="$work/bin:$PATH"
+  unset QT_QPA_PLATFORM
+  export QT_LOGGING_RULES="${QT_LOGGING_RULES:-quillora.*.info=true}"
+  export QUILLORA_VIRTUAL_CAMERAS="${QUILLORA_VIRTUAL_CAMERAS-Virtual Document Camera|Virtual Camera|virtual-0}"
+  export QUILLORA_VIRTUAL_MICROPHONE="${QUILLORA_VIRTUAL_MICROPHONE-}"
+}
+
+fail() {
+  echo "$e2e_name: FAIL: $*" >&2
+  echo "--- log:" >&2
+  cat "$work/log" >&2 || true
+  exit 1
+}
+
+wait_for() { # a shell condition, tried for up to ten seconds
+  for _ in $(seq 1 100); do
+    eval "$1" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+find_window() { # a title pattern; prints the window id, empty after fifteen seconds
+  local w=""
+  for _ in $(seq 1 150); do
+    w=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1 || true)
+    [ -n "$w" ] && break
+    sleep 0.1
+  done
+  echo "$w"
+}
+
+focus() { # a window id
+  xdotool windowactivate --sync "$1" >/dev/null 2>&1 || xdotool windowfocus --sync "$1" >/dev/null 2>&1 || true
+}
+
+start_app() { # [a command to run the program under, e.g. umockdev-run …]; sets $app and $win
+  "$@" "$bin" >"$work/log" 2>&1 &
+  app=$!
+  win=$(find_window '^Quillora Camera$')
+  [ -n "$win" ] || fail "no main window"
+  focus "$win"
+}
+
+quit_app() { # Ctrl+Q; the program must end by itself with status 0
+  focus "$win"
+  xdotool key --clearmodifiers ctrl+q
+  for _ in $(seq 1 150); do
+    kill -0 "$app" 2>/dev/null || break
+    sleep 0.1
+  done
+  if kill -0 "$app" 2>/dev/null; then
+    kill -9 "$app"
+    fail "did not quit"
+  fi
+  local status=0
+  wait "$app" || status=$?
+  [ "$status" -eq 0 ] || fail "exit status $status"
+}
