@@ -121,7 +121,12 @@ void VemoViewController::photoClick(QObject *)
     const output::OutputResult written = output::writePhoto(frame.image(), turns, *settings);
     if (!written.ok())
         return;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(written.path));
+    const QUrl url = QUrl::fromLocalFile(written.path);
+    // The desktop's services belong to the main thread: a button photo hands the file over.
+    if (QThread::currentThread() == thread())
+        QDesktopServices::openUrl(url);
+    else
+        QMetaObject::invokeMethod(this, [url] { QDesktopServices::openUrl(url); }, Qt::QueuedConnection);
 }
 
 void VemoViewController::snapshotByKey()
