@@ -2,6 +2,9 @@
 
 #include <QMetaObject>
 #include <QPainter>
+#include <QRegion>
+
+#include <cstdlib>
 
 namespace quillora::capture {
 
@@ -83,11 +86,20 @@ void CaptureView::paintEvent(QPaintEvent *)
             m_framesShown.fetch_add(1);
         m_lastFrame = frame;
     }
-    painter.fillRect(rect(), Qt::black);
-    if (m_lastShown.isNull())
+    if (m_lastShown.isNull()) {
+        painter.fillRect(rect(), Qt::black);
         return;
-    const QSize target = m_lastShown.size().scaled(size(), Qt::KeepAspectRatio);
+    }
+    QSize target = m_lastShown.size().scaled(size(), Qt::KeepAspectRatio);
+    // A picture the session already scaled to the view (give or take the rounding of even
+    // sides) is copied as it is, not resampled by a pixel or two.
+    if (std::abs(target.width() - m_lastShown.width()) <= 2 && std::abs(target.height() - m_lastShown.height()) <= 2)
+        target = m_lastShown.size().boundedTo(size());
     const QRect area(QPoint((width() - target.width()) / 2, (height() - target.height()) / 2), target);
+    // Only the bars beside the picture are painted black: the picture covers the rest, and
+    // filling the whole view under it first would double the painting of every frame.
+    for (const QRect &bar : QRegion(rect()).subtracted(area))
+        painter.fillRect(bar, Qt::black);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter.drawImage(area, m_lastShown);
 }
