@@ -21,3 +21,21 @@ function(quillora_add_test name)
     PROPERTIES LABELS "${label}"
     DISCOVERY_TIMEOUT 60)
 endfunction()
+
+# quillora_add_e2e_test(<name> <script> [ARGS <args...>] [NEEDS <programs...>])
+# An end-to-end check: a script that drives the running binary under its own Xvfb with
+# xdotool (tests/e2e/e2e-lib.sh). One at a time, since each starts an X server. Left out when
+# a program it needs (xvfb-run, xdotool, and NEEDS) is not installed.
+function(quillora_add_e2e_test name script)
+  cmake_parse_arguments(ARG "" "" "ARGS;NEEDS" ${ARGN})
+  foreach(program xvfb-run xdotool ${ARG_NEEDS})
+    string(MAKE_C_IDENTIFIER "QUILLORA_PROGRAM_${program}" var)
+    find_program(${var} ${program})
+    if(NOT ${var})
+      message(STATUS "${name} left out: ${program} not found")
+      return()
+    endif()
+  endforeach()
+  add_test(NAME ${name} COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/${script} $<TARGET_FILE:quillora> ${ARG_ARGS})
+  set_tests_properties(${name} PROPERTIES LABELS e2e TIMEOUT 120 RUN_SERIAL TRUE)
+endfunction()

@@ -94,13 +94,7 @@ int main(int argc, char **argv)
     c->mVideoCaptureAudio->setCheckState(Qt::Checked);
 
     using quillora::test::waitUntil;
-    // A real event loop while time passes: polling the loop would add its own CPU time to
-    // what is measured.
-    auto pause = [](int ms) {
-        QEventLoop loop;
-        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-        loop.exec();
-    };
+    auto pause = [](int ms) { quillora::test::runEventsFor(std::chrono::milliseconds(ms)); };
 
     // The preview alone, as the baseline.
     pause(1000);

@@ -18,11 +18,6 @@ using test::waitUntil;
 
 namespace {
 
-void pause(std::chrono::milliseconds time)
-{
-    waitUntil([] { return false; }, time);
-}
-
 class MovieOutput : public ::testing::Test {
 protected:
     QTemporaryDir dir;
@@ -93,7 +88,7 @@ TEST_F(MovieOutput, FailuresEndWithAnErrorAndTheNextRecordingWorks)
     movie->recordToOutputFileURL(QUrl());
     EXPECT_TRUE(movie->isRecording()) << "still finishing";
     ASSERT_TRUE(waitForEnd());
-    pause(500ms);
+    test::runEventsFor(500ms);
     EXPECT_EQ(ended.size(), 1u);
     EXPECT_EQ(ended.front().error, QString());
     EXPECT_EQ(test::playProblem(fine, 10), QString());
@@ -118,7 +113,7 @@ TEST_F(MovieOutput, EndingsFromOutsideLeaveAMovieThatPlays)
         {"paused.mov",
             [this] {
                 session->stopRunning();
-                pause(300ms);
+                test::runEventsFor(300ms);
                 movie->recordToOutputFileURL(QUrl());
             },
             ""},
@@ -132,7 +127,7 @@ TEST_F(MovieOutput, EndingsFromOutsideLeaveAMovieThatPlays)
         if (QByteArray(k.error) == "longest")
             movie->setMaximumDuration(2s);
         const QString file = start(k.name);
-        pause(1000ms);
+        test::runEventsFor(1000ms);
         k.end();
         ASSERT_TRUE(waitForEnd());
         EXPECT_TRUE(ended.front().error.contains(QString::fromUtf8(k.error))) << ended.front().error.toStdString();
@@ -148,7 +143,7 @@ TEST_F(MovieOutput, FinishNowCompletesTheFileAndTakesTheFinishFromTheDelegate)
 {
     build();
     const QString file = start("now.mov");
-    pause(1200ms);
+    test::runEventsFor(1200ms);
     const auto finish = movie->finishNow(5s);
     ASSERT_TRUE(finish.has_value());
     EXPECT_EQ(finish->url, QUrl::fromLocalFile(file));
@@ -157,6 +152,6 @@ TEST_F(MovieOutput, FinishNowCompletesTheFileAndTakesTheFinishFromTheDelegate)
     EXPECT_FALSE(movie->finishNow(1s).has_value());
     EXPECT_EQ(test::playProblem(file, 25), QString());
     EXPECT_EQ(movie->statistics().framesWritten, movie->statistics().framesOffered);
-    pause(300ms);
+    test::runEventsFor(300ms);
     EXPECT_TRUE(ended.empty());
 }

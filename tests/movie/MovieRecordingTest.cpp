@@ -32,11 +32,6 @@ using test::waitUntil;
 
 namespace {
 
-void pause(std::chrono::milliseconds time)
-{
-    waitUntil([] { return false; }, time);
-}
-
 class Recording : public ::testing::Test {
 protected:
     QTemporaryDir home;
@@ -65,7 +60,7 @@ protected:
         EXPECT_TRUE(c->recording);
         QElapsedTimer clock;
         clock.start();
-        pause(time);
+        test::runEventsFor(time);
         c->recordingClick(c->mVideoMenu);
         const double seconds = clock.elapsed() / 1000.0;
         EXPECT_TRUE(waitUntil([&] { return !c->recording; }, 15s)) << "the finish never came";
@@ -108,7 +103,7 @@ TEST_F(Recording, StartAndStopRecordAMovieThatOpensOnceAndTheNextIsNumbered)
     EXPECT_EQ(c->mCaptureDecompressedVideoOutput, nullptr);
     EXPECT_EQ(c->mCaptureSession->outputs().size(), 1u);
     const quint64 shown = c->mCaptureView->framesShown();
-    pause(1500ms);
+    test::runEventsFor(1500ms);
     EXPECT_GT(c->mCaptureView->framesShown(), shown + 10);
     QTemporaryDir photos;
     c->mPhotoPath->setURL(QUrl::fromLocalFile(photos.path()));
@@ -196,7 +191,7 @@ TEST_F(Recording, AStartWithoutACameraOrAFolderEndsAtOnceWithNothingOpened)
     c->recordingClick(c->mRecordingButton);
     ASSERT_TRUE(waitUntil([&] { return !c->recording; }));
     expectIdle();
-    pause(200ms);
+    test::runEventsFor(200ms);
     EXPECT_TRUE(spy.opened().isEmpty());
     EXPECT_TRUE(QDir(moviePath({})).isEmpty());
     EXPECT_TRUE(spy.logged(QStringLiteral("quillora.output: movie not written: ") + moviePath(QStringLiteral("gone"))));
@@ -210,7 +205,7 @@ TEST_F(Recording, ARebuildForAnotherReasonEndsTheMovieFirst)
     for (int round = 0; round < 2; ++round) {
         c->recordingClick(c->mRecordingButton);
         ASSERT_TRUE(c->recording);
-        pause(1000ms);
+        test::runEventsFor(1000ms);
         if (round == 0)
             c->preferencesChange(c->mVideoSize);
         else
@@ -220,7 +215,7 @@ TEST_F(Recording, ARebuildForAnotherReasonEndsTheMovieFirst)
         EXPECT_EQ(test::playProblem(spy.opened().last(), 20), QString()) << round;
     }
     EXPECT_EQ(c->device->uniqueID(), QStringLiteral("cam-2"));
-    pause(300ms);
+    test::runEventsFor(300ms);
     EXPECT_EQ(spy.opened().size(), 2) << "no second finish may follow";
 }
 
@@ -256,7 +251,7 @@ TEST_F(Recording, AKilledRecordingLeavesAMovieThatPlays)
     ASSERT_TRUE(waitUntil([&] { return child.canReadLine() || child.state() != QProcess::Running; }, 20s));
     const QString path = QString::fromUtf8(child.readLine()).trimmed().remove(QStringLiteral("recording "));
     ASSERT_TRUE(path.startsWith(home.path())) << path.toStdString();
-    pause(3500ms);
+    test::runEventsFor(3500ms);
     child.kill();
     ASSERT_TRUE(child.waitForFinished(5000));
     EXPECT_EQ(test::playProblem(path, 50), QString());

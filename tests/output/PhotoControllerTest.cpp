@@ -32,11 +32,6 @@ using test::waitUntil;
 
 namespace {
 
-void pause(int ms)
-{
-    waitUntil([] { return false; }, std::chrono::milliseconds(ms));
-}
-
 class PhotoController : public ::testing::Test {
 protected:
     void TearDown() override { VemoViewController::setSnapshotHoldIntervalForTesting(2000); }
@@ -149,10 +144,10 @@ TEST_F(PhotoController, TheButtonIsHeldOffForTheIntervalButTheWindowIsNot)
     press();
     QTimer::singleShot(kHold * 3 / 4, press);
     QTimer::singleShot(kHold * 5 / 4, press);
-    pause(kHold * 5 / 4 + 400);
+    test::runEventsFor(std::chrono::milliseconds(kHold * 5 / 4 + 400));
     EXPECT_EQ(files(), (QStringList{u"Quillora.jpg"_s, u"Quillora1.jpg"_s}));
 
-    pause(kHold);
+    test::runEventsFor(std::chrono::milliseconds(kHold));
     press();
     EXPECT_TRUE(waitUntil([&] { return files().size() == 3; }));
     QTimer::singleShot(kHold / 4, [&] { c.photoClick(nullptr); });
@@ -162,7 +157,7 @@ TEST_F(PhotoController, TheButtonIsHeldOffForTheIntervalButTheWindowIsNot)
         c.photoClick(nullptr);
     }
     EXPECT_TRUE(waitUntil([&] { return files().size() == 10; }));
-    pause(kHold); // let the hold end
+    test::runEventsFor(std::chrono::milliseconds(kHold)); // let the hold end
     listener.quit();
     listener.wait();
     const QStringList paths = spy.opened();

@@ -12,6 +12,9 @@ namespace quillora::test {
 // Runs the event loop until `done` holds or `timeout` passes; true when it held.
 bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
+// Lets the event loop run for `time` (timers, queued calls and frames keep coming).
+void runEventsFor(std::chrono::milliseconds time);
+
 // Sets an environment variable for the lifetime of the object, then restores it.
 class ScopedEnv {
 public:
