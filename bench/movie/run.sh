@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Recording benchmark: the application records a movie at the 640x480 preset from a
 # 1280x1024 virtual camera at 30 fps with a virtual microphone while its preview runs; then
-# a reference gst-launch-1.0 pipeline records the same kind of sources to the same format
-# with the same encoder settings. Usage: bench/movie/run.sh [build-dir] [seconds]
+# a reference gst-launch-1.0 pipeline records the same sources (the virtual camera as a
+# plugin, the same test tone) to the same format with the same encoder settings. Usage: bench/movie/run.sh [build-dir] [seconds]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-build=${1:-$root/build}
+build=$(cd "${1:-$root/build}" && pwd)
 seconds=${2:-60}
 bench="$build/bench/movie/movie_bench"
 [ -x "$bench" ] || { echo "build it first: ninja -C $build movie_bench" >&2; exit 2; }
@@ -22,11 +22,14 @@ echo "== application: ${seconds}s recording, preview running =="
 
 echo "== reference: gst-launch-1.0, ${seconds}s =="
 ref="$out/reference.mov"
-# Same encoder and muxer settings as the application's movie branch.
+# The same stand-in camera (the application's own, loaded as a GStreamer plugin: the same page,
+# so the encoder has the same work), the same encoder and muxer settings as the application's
+# movie branch.
+export GST_PLUGIN_PATH="$build/bench/virtualcamera${GST_PLUGIN_PATH:+:$GST_PLUGIN_PATH}"
+gst-inspect-1.0 quilloravirtualcamera >/dev/null 2>&1 || { echo "the virtual camera plugin is missing: ninja -C $build movie_bench" >&2; exit 2; }
 TIMEFORMAT="reference_cpu_user_s=%U reference_cpu_sys_s=%S reference_wall_s=%R"
 { time timeout -s INT "$seconds" gst-launch-1.0 -q -e \
-    videotestsrc is-live=true pattern=solid-color foreground-color=0xFFF4F1EA \
-    ! video/x-raw,format=BGRx,width=1280,height=1024,framerate=30/1,pixel-aspect-ratio=1/1 \
+    quilloravirtualcamera width=1280 height=1024 \
     ! queue leaky=downstream max-size-buffers=0 max-size-bytes=0 max-size-time=1000000000 \
     ! videoscale ! videoconvert ! video/x-raw,format=I420,width=600,height=480,pixel-aspect-ratio=1/1 \
     ! x264enc speed-preset=veryfast tune=zerolatency bitrate=2000 key-int-max=60 \

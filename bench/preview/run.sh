@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Preview benchmark: Quillora's capture layer and live view against a reference gst-launch-1.0
-# pipeline of the same kind of source, conversion and scaling into fakesink, in one run.
+# pipeline of the same source (the application's virtual camera, loaded as a GStreamer plugin),
+# conversion and scaling into fakesink, in one run.
 # Usage: bench/preview/run.sh [build dir] [seconds]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-build=${1:-$root/build}
+build=$(cd "${1:-$root/build}" && pwd)
 seconds=${2:-20}
 w=2048 h=1536
 
@@ -12,10 +13,11 @@ echo "== Quillora preview (capture layer + live view), ${w}x${h} at 30 fps, ${se
 ours=$("$build/bench/preview/preview_bench" "$seconds" "$w" "$h" | tee /dev/stderr | sed -n 's/^RESULT //p')
 eval "$ours"
 
-echo "== reference: gst-launch-1.0, same source caps, videoconvert + videoscale into fakesink"
+export GST_PLUGIN_PATH="$build/bench/virtualcamera${GST_PLUGIN_PATH:+:$GST_PLUGIN_PATH}"
+gst-inspect-1.0 quilloravirtualcamera >/dev/null 2>&1 || { echo "the virtual camera plugin is missing: ninja -C $build gstquilloravirtualcamera" >&2; exit 2; }
+echo "== reference: gst-launch-1.0, the same virtual camera, videoconvert + videoscale into fakesink"
 ref_time=$( { /usr/bin/time -f '%U %S' timeout -s INT "$((seconds + 1))" gst-launch-1.0 -q \
-  videotestsrc is-live=true pattern=solid-color foreground-color=0xfff4f1ea \
-  ! "video/x-raw,format=BGRx,width=$w,height=$h,framerate=30/1" \
+  quilloravirtualcamera width=$w height=$h \
   ! videoconvert ! videoscale ! "video/x-raw,width=1024,height=768" ! fakesink sync=true >/dev/null || true; } 2>&1 | tail -n1 )
 ref_cpu=$(echo "$ref_time" | awk '{print $1 + $2}')
 # The reference is a live 30 fps source that ran for the whole time (one second less start-up

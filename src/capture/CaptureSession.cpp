@@ -64,25 +64,18 @@ bool SessionGraph::linkVideoBranch(GstElement *first, const char *queueName)
 
 namespace {
 
-// The view's branch is scaled, once and smoothly, to the size the view shows it at, so the
-// window only copies it: a 2048x1536 camera is neither painted full size 30 times a second
-// nor scaled twice. Until the view says its size, at most this.
+// Until the view says its size, its pictures are at most this.
 constexpr QSize kDefaultDisplaySize(1024, 768);
-
-CapsPtr displayCaps(QSize box)
-{
-    const QSize size = box.isValid() ? box : kDefaultDisplaySize;
-    return CapsPtr(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width", GST_TYPE_INT_RANGE, 2,
-        std::max(2, size.width()), "height", GST_TYPE_INT_RANGE, 2, std::max(2, size.height()), "pixel-aspect-ratio",
-        GST_TYPE_FRACTION, 1, 1, nullptr));
-}
 
 GstFlowReturn viewSample(GstAppSink *sink, gpointer userData)
 {
-    auto *session = static_cast<CaptureSession *>(userData);
-    const Frame frame = Frame::adopt(gst_app_sink_pull_sample(sink));
+    auto *graph = static_cast<SessionGraph *>(userData);
+    CaptureSession &session = graph->session();
+    // Scaled once, here, to the size the view shows the picture at, so the window only copies
+    // it: a 2048x1536 camera is neither painted full size 30 times a second nor scaled twice.
+    const Frame frame = graph->viewScaler().fit(gst_app_sink_pull_sample(sink), session.displaySize());
     if (frame)
-        session->deliverToDisplay(frame);
+        session.deliverToDisplay(frame);
     return GST_FLOW_OK;
 }
 
@@ -163,12 +156,14 @@ void CaptureSession::setDisplaySink(DisplaySink *sink)
 
 void CaptureSession::setDisplaySize(QSize size)
 {
-    if (size == m_displaySize)
-        return;
+    std::lock_guard lock(m_displayMutex);
     m_displaySize = size;
-    // A new size renegotiates the view's branch only; the camera and the other branches go on.
-    if (m_graph && m_graph->m_viewCaps)
-        g_object_set(m_graph->m_viewCaps, "caps", displayCaps(size).get(), nullptr);
+}
+
+QSize CaptureSession::displaySize()
+{
+    std::lock_guard lock(m_displayMutex);
+    return m_displaySize.isValid() ? m_displaySize : kDefaultDisplaySize;
 }
 
 void CaptureSession::deliverToDisplay(const Frame &frame)
@@ -223,19 +218,14 @@ void CaptureSession::build()
         return;
     }
 
-    // The capture view's branch.
-    GstElement *viewScale = gst_element_factory_make("videoscale", "viewscale");
-    GstElement *viewCaps = gst_element_factory_make("capsfilter", "viewcaps");
+    // The capture view's branch: the camera's picture, scaled to the view as it arrives.
     GstElement *viewSink = gst_element_factory_make("appsink", "viewsink");
-    g.m_viewCaps = viewCaps;
-    CapsPtr viewFilter = displayCaps(m_displaySize);
-    g_object_set(viewCaps, "caps", viewFilter.get(), nullptr);
     g_object_set(viewSink, "max-buffers", 1u, "drop", TRUE, "sync", TRUE, "enable-last-sample", FALSE, nullptr);
     GstAppSinkCallbacks callbacks{};
     callbacks.new_sample = viewSample;
-    gst_app_sink_set_callbacks(GST_APP_SINK(viewSink), &callbacks, this, nullptr);
-    gst_bin_add_many(bin, viewScale, viewCaps, viewSink, nullptr);
-    if (!gst_element_link_many(viewScale, viewCaps, viewSink, nullptr) || !g.linkVideoBranch(viewScale, "viewqueue"))
+    gst_app_sink_set_callbacks(GST_APP_SINK(viewSink), &callbacks, &g, nullptr);
+    gst_bin_add(bin, viewSink);
+    if (!g.linkVideoBranch(viewSink, "viewqueue"))
         qCWarning(lcCapture) << "cannot link the capture view's branch";
 
     if (sound) {

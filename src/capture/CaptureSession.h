@@ -76,8 +76,9 @@ public:
     // call returns the old sink receives no further frame.
     void setDisplaySink(DisplaySink *sink);
     // The largest picture the view shows (device pixels): the view's frames are scaled to fit
-    // it with their aspect kept. Main thread.
+    // it with their aspect kept. Any thread.
     void setDisplaySize(QSize size);
+    QSize displaySize();
 
     // Delivers a frame to the display sink (streaming threads).
     void deliverToDisplay(const Frame &frame);
@@ -97,10 +98,10 @@ private:
     std::unique_ptr<SessionGraph> m_graph;
     bool m_running = false;
     bool m_failed = false;
-    QSize m_displaySize; // empty until the view says its size
-
-    std::mutex m_displayMutex; // guards m_display and is held while a frame is handed to it
+    // Guards m_display and m_displaySize; held while a frame is handed to the display.
+    std::mutex m_displayMutex;
     DisplaySink *m_display = nullptr;
+    QSize m_displaySize; // empty until the view says its size
 
     friend class SessionGraph;
 };

@@ -54,6 +54,7 @@ struct GstStructureFree {
 };
 
 using ElementPtr = std::unique_ptr<GstElement, GstObjectUnref>;
+using BufferPoolPtr = std::unique_ptr<GstBufferPool, GstObjectUnref>;
 using BusPtr = std::unique_ptr<GstBus, GstObjectUnref>;
 using PadPtr = std::unique_ptr<GstPad, GstObjectUnref>;
 using DevicePtr = std::unique_ptr<GstDevice, GstObjectUnref>;

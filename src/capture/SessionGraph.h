@@ -2,6 +2,7 @@
 // Inside the capture layer: the GStreamer pipeline of one session, as the outputs see it while
 // they add their branches.
 #include "GstHandles.h"
+#include "ViewScaler.h"
 
 #include <QSize>
 
@@ -23,6 +24,8 @@ public:
     // An output that records sound adds it to the pipeline and links it.
     GstElement *soundSource() const { return m_soundSource.get(); }
     CaptureSession &session() const { return m_session; }
+    // The view branch's scaler (its streaming thread alone uses it).
+    ViewScaler &viewScaler() { return m_viewScaler; }
 
     // Links `first` (already in the pipeline) to a new request pad of the video tee through a
     // leaky queue of its own, so a slow branch never holds up another.
@@ -33,7 +36,7 @@ private:
     CaptureSession &m_session;
     ElementPtr m_pipeline;
     GstElement *m_videoTee = nullptr; // owned by the pipeline
-    GstElement *m_viewCaps = nullptr; // owned by the pipeline: the view branch's size
+    ViewScaler m_viewScaler;
     ElementPtr m_soundSource;
 };
 

@@ -80,7 +80,7 @@ ElementPtr makeVirtualCameraSource(QSize size, QString *error)
     }
     ElementPtr bin(GST_ELEMENT(gst_object_ref_sink(gst_bin_new("virtualcamera"))));
     GstElement *src = gst_element_factory_make("videotestsrc", "camera");
-    GstElement *filter = gst_element_factory_make("capsfilter", nullptr);
+    GstElement *filter = gst_element_factory_make("capsfilter", "camerafilter");
     if (!src || !filter) {
         if (error)
             *error = QStringLiteral("videotestsrc is missing (gstreamer1.0-plugins-base)");

@@ -4,12 +4,16 @@
 #include "CaptureSession.h"
 #include "CaptureView.h"
 #include "DecompressedVideoOutput.h"
+#include "Devices.h"
 #include "Frame.h"
 #include "SessionGraph.h"
 #include "TestSupport.h"
+#include "ViewScaler.h"
 #include "VirtualCamera.h"
 
 #include <gtest/gtest.h>
+
+#include <gst/video/video.h>
 
 #include <QSignalSpy>
 #include <QTest>
@@ -145,6 +149,74 @@ TEST(Frame, ImageKeepsTheFrameAliveAndSharesItsPixels)
     EXPECT_FALSE(Frame());
     EXPECT_TRUE(Frame().image().isNull());
     EXPECT_FALSE(Frame::adopt(nullptr));
+}
+
+namespace {
+
+// A sample holding frame 0 of the virtual page at `size`, as the camera's branch delivers it.
+GstSample *pageSample(QSize size, const char *format = "BGRx")
+{
+    ensureGstreamer();
+    GstBuffer *buffer = gst_buffer_new_allocate(nullptr, gsize(size.width()) * size.height() * 4, nullptr);
+    GstMapInfo map;
+    gst_buffer_map(buffer, &map, GST_MAP_WRITE);
+    QImage page(map.data, size.width(), size.height(), size.width() * 4, QImage::Format_RGB32);
+    page.fill(kVirtualPaper);
+    paintVirtualPage(page, 0);
+    gst_buffer_unmap(buffer, &map);
+    CapsPtr caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, format, "width", G_TYPE_INT, size.width(),
+        "height", G_TYPE_INT, size.height(), nullptr));
+    GstSample *sample = gst_sample_new(buffer, caps.get(), nullptr, nullptr);
+    gst_buffer_unref(buffer);
+    return sample;
+}
+
+// The page's marker (top left) is black and the far corner is paper, at any size.
+void expectPage(const QImage &image)
+{
+    const int w = image.width();
+    EXPECT_LT(qGray(image.pixel(w / 32 + w / 16, w / 32 + w / 16)), 20);
+    EXPECT_GT(qGray(image.pixel(w - 2, 1)), 220);
+}
+
+} // namespace
+
+TEST(ViewScaler, ShrinksWhatDoesNotFitPassesTheRestAndOutlivesItself)
+{
+    std::vector<Frame> held;
+    {
+        ViewScaler scaler;
+        // Larger than the view: scaled to fit, aspect kept, still the same page.
+        const Frame scaled = scaler.fit(pageSample({1280, 1024}), {769, 615});
+        ASSERT_TRUE(scaled);
+        EXPECT_EQ(QSize(scaled.width(), scaled.height()), fitInside({1280, 1024}, {769, 615}));
+        expectPage(scaled.image());
+        // Much smaller: averaged, not sampled, so it is still the page.
+        const Frame small = scaler.fit(pageSample({2048, 1536}), {200, 200});
+        EXPECT_EQ(QSize(small.width(), small.height()), QSize(200, 150));
+        expectPage(small.image());
+        int greys = 0; // ink and paper blended: text lines thinner than a pixel here
+        for (int y = 0; y < 150; ++y)
+            for (int x = 0; x < 200; ++x)
+                greys += qGray(small.image().pixel(x, y)) > 70 && qGray(small.image().pixel(x, y)) < 200;
+        EXPECT_GT(greys, 1000);
+        // Fits already (or no size known): shown as it came, not copied.
+        EXPECT_EQ(scaler.fit(pageSample({640, 480}), {769, 615}).width(), 640);
+        EXPECT_EQ(scaler.fit(pageSample({1280, 1024}), {}).width(), 1280);
+        // Not a BGRx picture: nothing to show.
+        EXPECT_FALSE(scaler.fit(pageSample({1280, 1024}, "I420"), {320, 240}));
+        EXPECT_FALSE(scaler.fit(nullptr, {320, 240}));
+        // More frames held at once than the scaler keeps in turn: each is its own picture.
+        for (int i = 0; i < 6; ++i)
+            held.push_back(scaler.fit(pageSample({1280, 1024}), {640, 480}));
+        for (size_t i = 1; i < held.size(); ++i)
+            EXPECT_NE(held[i].image().constBits(), held[0].image().constBits());
+    }
+    // The view may hold the last frames after the session (and its scaler) went away.
+    for (const Frame &frame : held) {
+        ASSERT_EQ(frame.width(), 600);
+        expectPage(frame.image());
+    }
 }
 
 class SessionFrameSize : public ::testing::TestWithParam<QSize> { };

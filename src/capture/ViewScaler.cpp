@@ -1,0 +1,126 @@
+#include "ViewScaler.h"
+
+#include "CaptureLog.h"
+#include "SessionGraph.h"
+
+#include <gst/video/gstvideopool.h>
+#include <gst/video/video.h>
+#include <libyuv/scale_argb.h>
+
+namespace quillora::capture {
+
+namespace {
+
+struct MappedFrame {
+    GstVideoFrame frame{};
+    bool mapped = false;
+    MappedFrame(GstVideoInfo *info, GstBuffer *buffer, GstMapFlags flags)
+        : mapped(gst_video_frame_map(&frame, info, buffer, flags))
+    {
+    }
+    ~MappedFrame()
+    {
+        if (mapped)
+            gst_video_frame_unmap(&frame);
+    }
+    MappedFrame(const MappedFrame &) = delete;
+    MappedFrame &operator=(const MappedFrame &) = delete;
+    const uint8_t *data() const { return static_cast<const uint8_t *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)); }
+    uint8_t *data() { return static_cast<uint8_t *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)); }
+    int stride() const { return GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0); }
+};
+
+} // namespace
+
+ViewScaler::~ViewScaler()
+{
+    if (m_pool)
+        gst_buffer_pool_set_active(m_pool.get(), FALSE);
+}
+
+bool ViewScaler::shrink(const uint8_t *from, int fromStride, QSize source, uint8_t *to, int toStride, QSize target)
+{
+    // libyuv scales 4-byte pixels bilinearly: each pixel blends the 2x2 camera pixels nearest
+    // to it, so a picture shrunk to less than half would skip rows and columns and fine print
+    // would shimmer. Halve it first (at exactly half, that blend is the average of each 2x2
+    // block) until less than a halving is left, then scale the rest.
+    int turn = 0;
+    while (source.width() / 2 >= target.width() && source.height() / 2 >= target.height()) {
+        const QSize half(source.width() / 2, source.height() / 2);
+        std::vector<uint8_t> &into = m_halves[turn];
+        into.resize(size_t(half.width()) * half.height() * 4);
+        if (libyuv::ARGBScale(from, fromStride, source.width(), source.height(), into.data(), half.width() * 4,
+                half.width(), half.height(), libyuv::kFilterBilinear)
+            != 0)
+            return false;
+        from = into.data();
+        fromStride = half.width() * 4;
+        source = half;
+        turn ^= 1;
+    }
+    return libyuv::ARGBScale(from, fromStride, source.width(), source.height(), to, toStride, target.width(),
+               target.height(), libyuv::kFilterBilinear)
+        == 0;
+}
+
+bool ViewScaler::prepare(QSize size)
+{
+    if (size == m_size && m_pool)
+        return true;
+    if (m_pool)
+        gst_buffer_pool_set_active(m_pool.get(), FALSE); // buffers still shown are freed when let go
+    m_pool.reset();
+    m_size = size;
+    m_caps.reset(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width", G_TYPE_INT, size.width(),
+        "height", G_TYPE_INT, size.height(), "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, "framerate",
+        GST_TYPE_FRACTION, 0, 1, nullptr));
+    GstVideoInfo info;
+    if (!gst_video_info_from_caps(&info, m_caps.get()))
+        return false;
+    BufferPoolPtr pool(gst_video_buffer_pool_new());
+    GstStructure *config = gst_buffer_pool_get_config(pool.get());
+    // Three in turn: the one being filled, the one on its way to the window, the one shown.
+    gst_buffer_pool_config_set_params(config, m_caps.get(), guint(GST_VIDEO_INFO_SIZE(&info)), 3, 0);
+    if (!gst_buffer_pool_set_config(pool.get(), config) || !gst_buffer_pool_set_active(pool.get(), TRUE)) {
+        qCWarning(lcCapture) << "the view's picture buffers could not be made for" << size;
+        return false;
+    }
+    m_pool = std::move(pool);
+    return true;
+}
+
+Frame ViewScaler::fit(GstSample *raw, QSize box)
+{
+    SamplePtr sample(raw);
+    GstCaps *caps = sample ? gst_sample_get_caps(sample.get()) : nullptr;
+    GstBuffer *buffer = sample ? gst_sample_get_buffer(sample.get()) : nullptr;
+    GstVideoInfo in;
+    if (!caps || !buffer || !gst_video_info_from_caps(&in, caps) || GST_VIDEO_INFO_FORMAT(&in) != GST_VIDEO_FORMAT_BGRx)
+        return {};
+    const QSize source(GST_VIDEO_INFO_WIDTH(&in), GST_VIDEO_INFO_HEIGHT(&in));
+    if (!box.isValid() || (source.width() <= box.width() && source.height() <= box.height()))
+        return Frame::adopt(sample.release());
+
+    const QSize target = fitInside(source, box);
+    if (!prepare(target))
+        return Frame::adopt(sample.release()); // shown unscaled rather than not at all
+    GstBuffer *scaled = nullptr;
+    if (gst_buffer_pool_acquire_buffer(m_pool.get(), &scaled, nullptr) != GST_FLOW_OK || !scaled)
+        return Frame::adopt(sample.release());
+    GstVideoInfo out;
+    gst_video_info_from_caps(&out, m_caps.get());
+    {
+        MappedFrame from(&in, buffer, GST_MAP_READ);
+        MappedFrame to(&out, scaled, GST_MAP_WRITE);
+        if (!from.mapped || !to.mapped || !shrink(from.data(), from.stride(), source, to.data(), to.stride(), target)) {
+            gst_buffer_unref(scaled);
+            return Frame::adopt(sample.release());
+        }
+    }
+    gst_buffer_copy_into(scaled, buffer, GST_BUFFER_COPY_TIMESTAMPS, 0, -1);
+    GstSample *result = gst_sample_new(scaled, m_caps.get(), nullptr, nullptr);
+    gst_buffer_unref(scaled); // the sample holds it
+    return Frame::adopt(result);
+}
+
+} // namespace quillora::capture

@@ -1,0 +1,36 @@
+#pragma once
+// Inside the capture layer: brings the capture view's frames down to the size the view shows
+// them at, on the view branch's streaming thread.
+#include "Frame.h"
+#include "GstHandles.h"
+
+#include <QSize>
+
+#include <cstdint>
+#include <vector>
+
+namespace quillora::capture {
+
+class ViewScaler {
+public:
+    ViewScaler() = default;
+    ~ViewScaler();
+    ViewScaler(const ViewScaler &) = delete;
+    ViewScaler &operator=(const ViewScaler &) = delete;
+
+    // The frame to show for `sample` (BGRx; the caller's reference is taken over) in `box`:
+    // the sample itself when it already fits, else a copy scaled to fit with its aspect kept.
+    // Empty when the sample is not a BGRx picture. One thread at a time.
+    Frame fit(GstSample *sample, QSize box);
+
+private:
+    bool prepare(QSize size);
+    bool shrink(const uint8_t *from, int fromStride, QSize source, uint8_t *to, int toStride, QSize target);
+
+    std::vector<uint8_t> m_halves[2]; // pictures halved on the way down, reused frame to frame
+    QSize m_size;                     // the size the pool's buffers are made for
+    CapsPtr m_caps;                   // BGRx caps of m_size
+    BufferPoolPtr m_pool;             // buffers come back to it as the view lets go of its frames
+};
+
+} // namespace quillora::capture
