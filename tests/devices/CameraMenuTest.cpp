@@ -85,24 +85,12 @@ protected:
 // output monitors are listed only when made the default, and the virtual microphone comes first.
 TEST(SoundServer, TheSourceTheServerMarksAsDefaultIsTheSoundInput)
 {
-    QTemporaryDir dir;
-    const QString socket = dir.path() + "/native";
-    ScopedEnv server("PULSE_SERVER", "unix:" + socket.toUtf8());
     ScopedEnv noMicrophone("QUILLORA_VIRTUAL_MICROPHONE", "");
-    QProcess daemon;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", dir.path());
-    env.insert("XDG_RUNTIME_DIR", dir.path());
-    daemon.setProcessEnvironment(env);
-    daemon.start("pulseaudio",
-        {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "--disable-shm=yes", "--log-level=error",
-            "-L", "module-native-protocol-unix auth-anonymous=1 socket=" + socket, "-L",
-            "module-null-sink sink_name=speakers", "-L", "module-null-source source_name=first_mic", "-L",
-            "module-null-source source_name=second_mic"});
-    ASSERT_TRUE(daemon.waitForStarted(5000)) << "pulseaudio (scripts/install-deps) is needed";
-    const auto pactl = [](const QStringList &args) { return QProcess::execute("pactl", args) == 0; };
+    const quillora::test::SoundServer server({"module-null-sink sink_name=speakers",
+        "module-null-source source_name=first_mic", "module-null-source source_name=second_mic"});
+    ASSERT_TRUE(server.ready()) << "pulseaudio (scripts/install-deps) is needed";
+    const auto pactl = [&](const QStringList &args) { return server.pactl(args); };
     const auto input = [] { return defaultInputDeviceWithMediaType(MediaType::Sound); };
-    ASSERT_TRUE(quillora::test::waitUntil([&] { return pactl({"info"}); }));
 
     for (const char *source : {"second_mic", "first_mic"}) {
         ASSERT_TRUE(pactl({"set-default-source", source}));

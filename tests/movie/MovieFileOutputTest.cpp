@@ -155,3 +155,31 @@ TEST_F(MovieOutput, FinishNowCompletesTheFileAndTakesTheFinishFromTheDelegate)
     test::runEventsFor(300ms);
     EXPECT_TRUE(ended.empty());
 }
+
+// A microphone that goes away mid-recording (its source unloaded from the sound server): no
+// hang, the recording ends, and the movie keeps the picture and the sound it got.
+TEST_F(MovieOutput, AMicrophoneThatGoesAwayEndsTheMovieWithWhatItHas)
+{
+    test::ScopedEnv realMicrophone("QUILLORA_VIRTUAL_MICROPHONE", "");
+    const test::SoundServer server({QStringLiteral("module-null-source source_name=desk_mic")});
+    ASSERT_TRUE(server.ready()) << "pulseaudio (scripts/install-deps) is needed";
+    ASSERT_TRUE(server.pactl({QStringLiteral("set-default-source"), QStringLiteral("desk_mic")}));
+    build();
+    const QString file = start("microphone.mov");
+    ASSERT_TRUE(waitUntil([&] { return movie->statistics().framesWritten >= 30; }));
+    ASSERT_TRUE(server.pactl({QStringLiteral("unload-module"), QStringLiteral("module-null-source")}));
+    // Either the sound input reports its end and the movie ends by itself, or it just stops
+    // sending and the user's stop must still finish the file.
+    const bool endedByItself = waitForEnd(3s);
+    if (!endedByItself)
+        movie->recordToOutputFileURL(QUrl());
+    ASSERT_TRUE(waitForEnd());
+    if (endedByItself) {
+        EXPECT_TRUE(ended.front().error.contains(QStringLiteral("sound input"))) << ended.front().error.toStdString();
+    }
+    EXPECT_FALSE(movie->isRecording());
+    EXPECT_EQ(test::playProblem(file, 20), QString());
+    const auto info = test::discoverMovie(file);
+    EXPECT_EQ(info.audioTracks, 1);
+    EXPECT_GT(info.durationSeconds, 0.8);
+}

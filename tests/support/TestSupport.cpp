@@ -45,6 +45,40 @@ ScopedEnv::~ScopedEnv()
         qunsetenv(m_name.constData());
 }
 
+SoundServer::SoundServer(const QStringList &modules)
+{
+    const QString socket = m_dir.path() + QStringLiteral("/native");
+    m_server = std::make_unique<ScopedEnv>("PULSE_SERVER", "unix:" + socket.toUtf8());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), m_dir.path());
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.path());
+    m_daemon.setProcessEnvironment(env);
+    QStringList args{QStringLiteral("-n"), QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"),
+        QStringLiteral("--use-pid-file=no"), QStringLiteral("--disable-shm=yes"), QStringLiteral("--log-level=error"),
+        QStringLiteral("-L"), QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=") + socket};
+    for (const QString &module : modules)
+        args << QStringLiteral("-L") << module;
+    m_daemon.start(QStringLiteral("pulseaudio"), args);
+    m_ready = m_daemon.waitForStarted(5000) && waitUntil([this] { return pactl({QStringLiteral("info")}); });
+}
+
+SoundServer::~SoundServer()
+{
+    m_daemon.terminate();
+    if (!m_daemon.waitForFinished(3000))
+        m_daemon.kill();
+}
+
+bool SoundServer::pactl(const QStringList &args, QString *output) const
+{
+    QProcess p;
+    p.start(QStringLiteral("pactl"), args);
+    const bool ok = p.waitForFinished(5000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    if (output)
+        *output = QString::fromUtf8(p.readAllStandardOutput());
+    return ok;
+}
+
 QString testDataDir()
 {
     return qEnvironmentVariable("QUILLORA_TEST_DATA", QStringLiteral(QUILLORA_SOURCE_DIR "/tests/data"));

@@ -1,10 +1,14 @@
 #pragma once
 // Helpers shared by the tests: waiting on the event loop, temporary environments.
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace quillora::test {
@@ -26,6 +30,26 @@ public:
 private:
     QByteArray m_name;
     std::optional<QByteArray> m_old;
+};
+
+// A private PulseAudio daemon for this test alone, loaded with `modules` (each "name args"),
+// that the process's sound clients talk to while the object lives.
+class SoundServer {
+public:
+    explicit SoundServer(const QStringList &modules);
+    ~SoundServer();
+    SoundServer(const SoundServer &) = delete;
+    SoundServer &operator=(const SoundServer &) = delete;
+    // Answering requests; pulseaudio (scripts/install-deps) is needed.
+    bool ready() const { return m_ready; }
+    // Runs pactl against this server; true when it succeeded. `output` gets what it printed.
+    bool pactl(const QStringList &args, QString *output = nullptr) const;
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<ScopedEnv> m_server;
+    QProcess m_daemon;
+    bool m_ready = false;
 };
 
 // The folder of the fixtures (tests/data).
