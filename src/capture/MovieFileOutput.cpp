@@ -1,6 +1,7 @@
 #include "MovieFileOutput.h"
 
 #include "CaptureLog.h"
+#include "MovieConverter.h"
 #include "SessionGraph.h"
 
 #include <QElapsedTimer>
@@ -654,8 +655,8 @@ bool MovieFileOutput::Private::startRecording(QString *why)
     ElementPtr branch(GST_ELEMENT(gst_object_ref_sink(gst_bin_new("moviebranch"))));
     GstBin *b = GST_BIN(branch.get());
     GstElement *queue = make("queue", "moviequeue", missing);
-    GstElement *scale = make("videoscale", "moviescale", missing);
-    GstElement *convert = make("videoconvert", "movieconvert", missing);
+    registerMovieConverter();
+    GstElement *convert = make(kMovieConverterFactory, "movieconvert", missing);
     GstElement *sizeCaps = make("capsfilter", "moviecaps", missing);
     GstElement *encoder = make("x264enc", "movieencoder", missing);
     GstElement *muxer = make("qtmux", "moviemux", missing);
@@ -672,8 +673,8 @@ bool MovieFileOutput::Private::startRecording(QString *why)
         soundCaps = make("capsfilter", "moviesoundcaps", missing);
         soundEncoder = make("avenc_aac", "moviesoundencoder", missing);
     }
-    for (GstElement *e : {queue, scale, convert, sizeCaps, encoder, muxer, sink, soundQueue, soundConvert,
-             soundResample, soundCaps, soundEncoder})
+    for (GstElement *e : {queue, convert, sizeCaps, encoder, muxer, sink, soundQueue, soundConvert, soundResample,
+             soundCaps, soundEncoder})
         if (e)
             gst_bin_add(b, e);
     if (!missing.isEmpty()) {
@@ -698,7 +699,7 @@ bool MovieFileOutput::Private::startRecording(QString *why)
     const QByteArray location = QFile::encodeName(path);
     g_object_set(sink, "location", location.constData(), "async", FALSE, "sync", FALSE, nullptr);
 
-    bool linked = gst_element_link_many(queue, scale, convert, sizeCaps, encoder, muxer, sink, nullptr);
+    bool linked = gst_element_link_many(queue, convert, sizeCaps, encoder, muxer, sink, nullptr);
     if (withSound && linked) {
         CapsPtr rate(gst_caps_new_simple("audio/x-raw", "rate", G_TYPE_INT, soundOptions->sampleRate(), "channels",
             GST_TYPE_INT_RANGE, 1, 2, nullptr));

@@ -1,11 +1,11 @@
 #include "ViewScaler.h"
 
 #include "CaptureLog.h"
+#include "PixelScale.h"
 #include "SessionGraph.h"
 
 #include <gst/video/gstvideopool.h>
 #include <gst/video/video.h>
-#include <libyuv/scale_argb.h>
 
 namespace quillora::capture {
 
@@ -36,31 +36,6 @@ ViewScaler::~ViewScaler()
 {
     if (m_pool)
         gst_buffer_pool_set_active(m_pool.get(), FALSE);
-}
-
-bool ViewScaler::shrink(const uint8_t *from, int fromStride, QSize source, uint8_t *to, int toStride, QSize target)
-{
-    // libyuv scales 4-byte pixels bilinearly: each pixel blends the 2x2 camera pixels nearest
-    // to it, so a picture shrunk to less than half would skip rows and columns and fine print
-    // would shimmer. Halve it first (at exactly half, that blend is the average of each 2x2
-    // block) until less than a halving is left, then scale the rest.
-    int turn = 0;
-    while (source.width() / 2 >= target.width() && source.height() / 2 >= target.height()) {
-        const QSize half(source.width() / 2, source.height() / 2);
-        std::vector<uint8_t> &into = m_halves[turn];
-        into.resize(size_t(half.width()) * half.height() * 4);
-        if (libyuv::ARGBScale(from, fromStride, source.width(), source.height(), into.data(), half.width() * 4,
-                half.width(), half.height(), libyuv::kFilterBilinear)
-            != 0)
-            return false;
-        from = into.data();
-        fromStride = half.width() * 4;
-        source = half;
-        turn ^= 1;
-    }
-    return libyuv::ARGBScale(from, fromStride, source.width(), source.height(), to, toStride, target.width(),
-               target.height(), libyuv::kFilterBilinear)
-        == 0;
 }
 
 bool ViewScaler::prepare(QSize size)
@@ -112,7 +87,8 @@ Frame ViewScaler::fit(GstSample *raw, QSize box)
     {
         MappedFrame from(&in, buffer, GST_MAP_READ);
         MappedFrame to(&out, scaled, GST_MAP_WRITE);
-        if (!from.mapped || !to.mapped || !shrink(from.data(), from.stride(), source, to.data(), to.stride(), target)) {
+        if (!from.mapped || !to.mapped
+            || !scaleBgrx(from.data(), from.stride(), source, to.data(), to.stride(), target, m_scratch)) {
             gst_buffer_unref(scaled);
             return Frame::adopt(sample.release());
         }

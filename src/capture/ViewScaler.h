@@ -3,11 +3,9 @@
 // them at, on the view branch's streaming thread.
 #include "Frame.h"
 #include "GstHandles.h"
+#include "PixelScale.h"
 
 #include <QSize>
-
-#include <cstdint>
-#include <vector>
 
 namespace quillora::capture {
 
@@ -25,12 +23,11 @@ public:
 
 private:
     bool prepare(QSize size);
-    bool shrink(const uint8_t *from, int fromStride, QSize source, uint8_t *to, int toStride, QSize target);
 
-    std::vector<uint8_t> m_halves[2]; // pictures halved on the way down, reused frame to frame
-    QSize m_size;                     // the size the pool's buffers are made for
-    CapsPtr m_caps;                   // BGRx caps of m_size
-    BufferPoolPtr m_pool;             // buffers come back to it as the view lets go of its frames
+    HalvingScratch m_scratch;
+    QSize m_size;         // the size the pool's buffers are made for
+    CapsPtr m_caps;       // BGRx caps of m_size
+    BufferPoolPtr m_pool; // buffers come back to it as the view lets go of its frames
 };
 
 } // namespace quillora::capture

@@ -3,6 +3,7 @@
 #include "MovieFileOutput.h"
 #include "MovieInspect.h"
 #include "TestSupport.h"
+#include "VirtualCamera.h"
 
 #include <gtest/gtest.h>
 
@@ -152,6 +153,20 @@ TEST_F(MovieOutput, FinishNowCompletesTheFileAndTakesTheFinishFromTheDelegate)
     EXPECT_FALSE(movie->finishNow(1s).has_value());
     EXPECT_EQ(test::playProblem(file, 25), QString());
     EXPECT_EQ(movie->statistics().framesWritten, movie->statistics().framesOffered);
+    // The picture itself came through the scaling and the conversion for the encoder: the
+    // page's black marker top left, its paper, and the moving block still red.
+    const QImage first = test::firstPicture(file);
+    ASSERT_EQ(first.size(), QSize(600, 480));
+    EXPECT_LT(qGray(first.pixel(55, 55)), 30);
+    const QRgb paper = first.pixel(595, 5);
+    EXPECT_NEAR(qRed(paper), qRed(kVirtualPaper), 10);
+    EXPECT_NEAR(qGreen(paper), qGreen(kVirtualPaper), 10);
+    EXPECT_NEAR(qBlue(paper), qBlue(kVirtualPaper), 10);
+    int red = 0;
+    for (int y = 420; y < 480; ++y)
+        for (int x = 0; x < 600; ++x)
+            red += qRed(first.pixel(x, y)) > 150 && qGreen(first.pixel(x, y)) < 90 && qBlue(first.pixel(x, y)) < 90;
+    EXPECT_GT(red, 50);
     test::runEventsFor(300ms);
     EXPECT_TRUE(ended.empty());
 }

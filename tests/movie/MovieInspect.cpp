@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <gst/app/gstappsink.h>
 #include <gst/pbutils/pbutils.h>
 
 #include <mutex>
@@ -122,6 +123,32 @@ DecodedMovie decodeMovie(const QString &path, int timeoutSeconds)
     else if (error)
         d.result.error = QStringLiteral("decoding failed: %1").arg(error->message);
     return d.result;
+}
+
+QImage firstPicture(const QString &path)
+{
+    gst_init(nullptr, nullptr);
+    const QByteArray uri = QUrl::fromLocalFile(path).toEncoded();
+    const QByteArray description = "uridecodebin caps=video/x-raw uri=\"" + uri
+        + "\" ! videoconvert ! video/x-raw,format=BGRx ! appsink name=sink sync=false";
+    g_autoptr(GstElement) pipeline = gst_parse_launch(description.constData(), nullptr);
+    if (!pipeline)
+        return {};
+    g_autoptr(GstElement) sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    g_autoptr(GstSample) sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND);
+    QImage picture;
+    GstVideoInfo info;
+    GstMapInfo map;
+    if (sample && gst_video_info_from_caps(&info, gst_sample_get_caps(sample))
+        && gst_buffer_map(gst_sample_get_buffer(sample), &map, GST_MAP_READ)) {
+        picture = QImage(map.data, GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info),
+            GST_VIDEO_INFO_PLANE_STRIDE(&info, 0), QImage::Format_RGB32)
+                      .copy();
+        gst_buffer_unmap(gst_sample_get_buffer(sample), &map);
+    }
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    return picture;
 }
 
 QString playProblem(const QString &path, quint64 minFrames, bool sound)

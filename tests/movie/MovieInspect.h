@@ -1,6 +1,7 @@
 #pragma once
 // Reads a movie back with GStreamer as a player would: what its container holds (discoverer)
 // and whether every sample of it decodes to the end.
+#include <QImage>
 #include <QSize>
 #include <QString>
 
@@ -34,5 +35,8 @@ DecodedMovie decodeMovie(const QString &path, int timeoutSeconds = 60);
 // Empty when the movie decodes to its end with more than `minFrames` pictures and, with
 // `sound`, some sound; otherwise what is wrong.
 QString playProblem(const QString &path, quint64 minFrames, bool sound = true);
+
+// The movie's first picture as decoded (RGB32); null when it cannot be decoded.
+QImage firstPicture(const QString &path);
 
 } // namespace quillora::test
