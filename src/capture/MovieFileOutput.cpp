@@ -4,6 +4,8 @@
 #include "MovieConverter.h"
 #include "SessionGraph.h"
 
+#include <gst/audio/audio.h>
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -206,8 +208,27 @@ GstPadProbeReturn soundGateProbe(GstPad *pad, GstPadProbeInfo *info, gpointer us
         return GST_PAD_PROBE_DROP;
     }
     const gint64 videoStart = s.videoStart.load();
-    if (videoStart < 0 || end <= videoStart + s.soundLead)
+    const gint64 first = videoStart + s.soundLead;
+    if (videoStart < 0 || end <= first)
         return GST_PAD_PROBE_DROP;
+    // A buffer across the picture's start or cut is cut there to the sample, so the tracks
+    // start and end together to within an AAC frame, not a whole sound buffer more.
+    if (start >= first && (stop < 0 || end <= stop))
+        return GST_PAD_PROBE_OK;
+    CapsPtr caps(gst_pad_get_current_caps(pad));
+    GstAudioInfo audio;
+    if (!caps || !gst_audio_info_from_caps(&audio, caps.get()))
+        return GST_PAD_PROBE_OK;
+    GstSegment segment;
+    gst_segment_init(&segment, GST_FORMAT_TIME);
+    segment.start = guint64(std::max(start, first));
+    segment.stop = stop >= 0 ? guint64(stop) : GST_CLOCK_TIME_NONE;
+    GstBuffer *clipped = gst_audio_buffer_clip(
+        gst_buffer_ref(buffer), &segment, GST_AUDIO_INFO_RATE(&audio), GST_AUDIO_INFO_BPF(&audio));
+    if (!clipped)
+        return GST_PAD_PROBE_DROP;
+    gst_buffer_unref(buffer);
+    GST_PAD_PROBE_INFO_DATA(info) = clipped;
     return GST_PAD_PROBE_OK;
 }
 

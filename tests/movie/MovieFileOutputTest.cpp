@@ -153,6 +153,10 @@ TEST_F(MovieOutput, FinishNowCompletesTheFileAndTakesTheFinishFromTheDelegate)
     EXPECT_FALSE(movie->finishNow(1s).has_value());
     EXPECT_EQ(test::playProblem(file, 25), QString());
     EXPECT_EQ(movie->statistics().framesWritten, movie->statistics().framesOffered);
+    // Sound and picture start and end together, to within an AAC frame (21 ms).
+    const auto decoded = test::decodeMovie(file);
+    EXPECT_NEAR(decoded.audioStart, decoded.videoStart, 0.022);
+    EXPECT_NEAR(decoded.audioEnd, decoded.videoEnd, 0.022);
     // The picture itself came through the scaling and the conversion for the encoder: the
     // page's black marker top left, its paper, and the moving block still red.
     const QImage first = test::firstPicture(file);
