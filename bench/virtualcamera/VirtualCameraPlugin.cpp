@@ -40,7 +40,7 @@ void applySize(QuilloraVirtualCamera *self)
     gst_object_unref(filter);
 }
 
-void setProperty(GObject *object, guint id, const GValue *value, GParamSpec *spec)
+void setProperty(GObject *object, guint id, const GValue *value, GParamSpec *property)
 {
     auto *self = reinterpret_cast<QuilloraVirtualCamera *>(object);
     switch (id) {
@@ -51,13 +51,13 @@ void setProperty(GObject *object, guint id, const GValue *value, GParamSpec *spe
         self->height = g_value_get_int(value);
         break;
     default:
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, property);
         return;
     }
     applySize(self);
 }
 
-void getProperty(GObject *object, guint id, GValue *value, GParamSpec *spec)
+void getProperty(GObject *object, guint id, GValue *value, GParamSpec *property)
 {
     auto *self = reinterpret_cast<QuilloraVirtualCamera *>(object);
     switch (id) {
@@ -68,7 +68,7 @@ void getProperty(GObject *object, guint id, GValue *value, GParamSpec *spec)
         g_value_set_int(value, self->height);
         break;
     default:
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, property);
     }
 }
 
