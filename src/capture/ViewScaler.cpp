@@ -49,13 +49,12 @@ bool ViewScaler::prepare(QSize size)
     m_caps.reset(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width", G_TYPE_INT, size.width(),
         "height", G_TYPE_INT, size.height(), "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, "framerate",
         GST_TYPE_FRACTION, 0, 1, nullptr));
-    GstVideoInfo info;
-    if (!gst_video_info_from_caps(&info, m_caps.get()))
+    if (!gst_video_info_from_caps(&m_info, m_caps.get()))
         return false;
     BufferPoolPtr pool(gst_video_buffer_pool_new());
     GstStructure *config = gst_buffer_pool_get_config(pool.get());
     // Three in turn: the one being filled, the one on its way to the window, the one shown.
-    gst_buffer_pool_config_set_params(config, m_caps.get(), guint(GST_VIDEO_INFO_SIZE(&info)), 3, 0);
+    gst_buffer_pool_config_set_params(config, m_caps.get(), guint(GST_VIDEO_INFO_SIZE(&m_info)), 3, 0);
     if (!gst_buffer_pool_set_config(pool.get(), config) || !gst_buffer_pool_set_active(pool.get(), TRUE)) {
         qCWarning(lcCapture) << "the view's picture buffers could not be made for" << size;
         return false;
@@ -82,11 +81,9 @@ Frame ViewScaler::fit(GstSample *raw, QSize box)
     GstBuffer *scaled = nullptr;
     if (gst_buffer_pool_acquire_buffer(m_pool.get(), &scaled, nullptr) != GST_FLOW_OK || !scaled)
         return Frame::adopt(sample.release());
-    GstVideoInfo out;
-    gst_video_info_from_caps(&out, m_caps.get());
     {
         MappedFrame from(&in, buffer, GST_MAP_READ);
-        MappedFrame to(&out, scaled, GST_MAP_WRITE);
+        MappedFrame to(&m_info, scaled, GST_MAP_WRITE);
         if (!from.mapped || !to.mapped
             || !scaleBgrx(from.data(), from.stride(), source, to.data(), to.stride(), target, m_scratch)) {
             gst_buffer_unref(scaled);

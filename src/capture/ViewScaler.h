@@ -5,6 +5,8 @@
 #include "GstHandles.h"
 #include "PixelScale.h"
 
+#include <gst/video/video.h>
+
 #include <QSize>
 
 namespace quillora::capture {
@@ -25,9 +27,10 @@ private:
     bool prepare(QSize size);
 
     HalvingScratch m_scratch;
-    QSize m_size;         // the size the pool's buffers are made for
-    CapsPtr m_caps;       // BGRx caps of m_size
-    BufferPoolPtr m_pool; // buffers come back to it as the view lets go of its frames
+    QSize m_size;          // the size the pool's buffers are made for
+    CapsPtr m_caps;        // BGRx caps of m_size
+    GstVideoInfo m_info{}; // the same, as the layout of the pool's buffers
+    BufferPoolPtr m_pool;  // buffers come back to it as the view lets go of its frames
 };
 
 } // namespace quillora::capture
