@@ -10,13 +10,9 @@ namespace quillora::capture {
 
 CaptureView::CaptureView(QWidget *parent)
     : QWidget(parent)
-    , m_resizeSettled(new QTimer(this))
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(160, 120);
-    m_resizeSettled->setSingleShot(true);
-    m_resizeSettled->setInterval(150);
-    connect(m_resizeSettled, &QTimer::timeout, this, &CaptureView::tellSessionTheSize);
 }
 
 void CaptureView::tellSessionTheSize()
@@ -30,7 +26,8 @@ void CaptureView::tellSessionTheSize()
 void CaptureView::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    m_resizeSettled->start();
+    // Cheap: the next frame is simply scaled to the new size.
+    tellSessionTheSize();
 }
 
 CaptureView::~CaptureView()

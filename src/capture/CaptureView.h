@@ -4,7 +4,6 @@
 #include "CaptureSession.h"
 #include "Frame.h"
 
-#include <QTimer>
 #include <QWidget>
 
 #include <atomic>
@@ -58,7 +57,6 @@ private:
     std::atomic<bool> m_repaintQueued{false};
     std::atomic<quint64> m_framesShown{0};
     Frame m_lastFrame;       // main thread only
-    QTimer *m_resizeSettled; // a drag-resize renegotiates once, when it comes to rest
     bool m_turned = false;   // the delegate shows the frames turned by a quarter
     QImage m_lastShown;
 };
