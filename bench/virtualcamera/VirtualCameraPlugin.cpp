@@ -32,11 +32,7 @@ void applySize(QuilloraVirtualCamera *self)
     GstElement *filter = gst_bin_get_by_name(GST_BIN(self->inner), "camerafilter");
     if (!filter)
         return;
-    GstCaps *caps = gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width", G_TYPE_INT,
-        self->width, "height", G_TYPE_INT, self->height, "framerate", GST_TYPE_FRACTION, 30, 1, "pixel-aspect-ratio",
-        GST_TYPE_FRACTION, 1, 1, nullptr);
-    g_object_set(filter, "caps", caps, nullptr);
-    gst_caps_unref(caps);
+    g_object_set(filter, "caps", quillora::capture::virtualCameraCaps(QSize(self->width, self->height)).get(), nullptr);
     gst_object_unref(filter);
 }
 

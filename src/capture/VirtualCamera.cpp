@@ -71,6 +71,13 @@ GstPadProbeReturn paintProbe(GstPad *pad, GstPadProbeInfo *info, gpointer userDa
 
 } // namespace
 
+CapsPtr virtualCameraCaps(QSize size)
+{
+    return CapsPtr(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width", G_TYPE_INT,
+        size.width(), "height", G_TYPE_INT, size.height(), "framerate", GST_TYPE_FRACTION, 30, 1, "pixel-aspect-ratio",
+        GST_TYPE_FRACTION, 1, 1, nullptr));
+}
+
 ElementPtr makeVirtualCameraSource(QSize size, QString *error)
 {
     if (!size.isValid() || size.width() < 8 || size.height() < 8) {
@@ -94,10 +101,7 @@ ElementPtr makeVirtualCameraSource(QSize size, QString *error)
     // the page on top, in place.
     g_object_set(src, "is-live", TRUE, "foreground-color", guint(kVirtualPaper), nullptr);
     gst_util_set_object_arg(G_OBJECT(src), "pattern", "solid-color");
-    CapsPtr caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "BGRx", "width", G_TYPE_INT, size.width(),
-        "height", G_TYPE_INT, size.height(), "framerate", GST_TYPE_FRACTION, 30, 1, "pixel-aspect-ratio",
-        GST_TYPE_FRACTION, 1, 1, nullptr));
-    g_object_set(filter, "caps", caps.get(), nullptr);
+    g_object_set(filter, "caps", virtualCameraCaps(size).get(), nullptr);
     gst_bin_add_many(GST_BIN(bin.get()), src, filter, nullptr);
     gst_element_link(src, filter);
     PadPtr filterSrc(gst_element_get_static_pad(filter, "src"));

@@ -11,6 +11,9 @@ namespace quillora::capture {
 // A bin with a "src" pad giving BGRx frames of `size` at 30 frames per second, live.
 ElementPtr makeVirtualCameraSource(QSize size, QString *error);
 
+// The camera's own caps: BGRx of `size`, 30 frames per second, square pixels.
+CapsPtr virtualCameraCaps(QSize size);
+
 // Draws frame number `frameNumber` of the page into `image` (Format_RGB32, already filled
 // with the paper colour): dark text lines, a solid black square marker in the top-left
 // corner (an eighth of the width) and a small block that moves from frame to frame.
