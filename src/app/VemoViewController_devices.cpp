@@ -67,7 +67,9 @@ QString menuTitle(const QString &name)
 capture::CaptureDevicePtr VemoViewController::setupDevices()
 {
     const auto devices = capture::inputDevicesWithMediaType(capture::MediaType::Video);
-    const auto platformDefault = capture::defaultInputDeviceWithMediaType(capture::MediaType::Video);
+    // The system's default camera is the first one listed; taken from this list rather than
+    // a second reading of the cameras, which costs the same again and could differ from it.
+    const auto platformDefault = devices.empty() ? nullptr : devices.front();
     const auto items = mDevicesMenu->actions();
     const size_t listed = std::min(devices.size(), size_t(std::min(items.size(), kCameraMenuItems)));
     if (devices.size() > listed)
