@@ -33,8 +33,8 @@ fail() {
   exit 1
 }
 
-wait_for() { # a shell condition, tried for up to ten seconds
-  for _ in $(seq 1 100); do
+wait_for() { # a shell condition, tried for up to twenty seconds (a loaded machine is slow)
+  for _ in $(seq 1 200); do
     eval "$1" && return 0
     sleep 0.1
   done
