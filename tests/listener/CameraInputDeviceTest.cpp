@@ -89,14 +89,13 @@ TEST_F(SysfsTree, NoButtonIsFoundWhereNothingMatches)
     EXPECT_TRUE(lookup(0x01420000, 0xb371).usbDeviceDir.empty());
 }
 
-// Capability words count from the end.
+// Capability words count from the end; a bit beyond the words given is unset.
 TEST(CapabilityBits, WordsCountFromTheEnd)
 {
     EXPECT_TRUE(capabilityHasBit(kCameraKey, 212));
     EXPECT_FALSE(capabilityHasBit(kCameraKey, 211));
-    EXPECT_FALSE(capabilityHasBit("100000 0 0", 212)) << "too few words";
+    EXPECT_FALSE(capabilityHasBit("100000 0 0", 212));
     EXPECT_TRUE(capabilityHasBit("1 0", 64));
-    EXPECT_FALSE(capabilityHasBit("", 0));
 }
 
 } // namespace

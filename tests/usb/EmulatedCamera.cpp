@@ -1,7 +1,6 @@
 #include "EmulatedCamera.h"
 
 #include <linux/usbdevice_fs.h>
-#include <linux/uvcvideo.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -129,21 +128,12 @@ gboolean handleVideoNode(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpoin
     auto &wire = *static_cast<EmulatedWire *>(userData);
     std::lock_guard lock(wire.mutex);
     UMockdevIoctlData *argument = umockdev_ioctl_client_get_arg(client);
-    const gulong request = umockdev_ioctl_client_get_request(client);
-    if (request == VIDIOC_S_CTRL) {
-        with<v4l2_control>(
-            argument, 0, sizeof(v4l2_control), [&](v4l2_control *c, auto) { wire.videoControls.push_back(*c); });
-    } else if (request == UVCIOC_CTRL_QUERY) {
-        with<uvc_xu_control_query>(argument, 0, sizeof(uvc_xu_control_query), [&](uvc_xu_control_query *q, auto *d) {
-            std::vector<std::uint8_t> query{q->unit, q->selector, q->query};
-            with<std::uint8_t>(d, offsetof(uvc_xu_control_query, data), q->size,
-                [&](std::uint8_t *bytes, auto) { query.insert(query.end(), bytes, bytes + q->size); });
-            wire.extensionQueries.push_back(query);
-        });
-    } else {
+    if (umockdev_ioctl_client_get_request(client) != VIDIOC_S_CTRL) {
         umockdev_ioctl_client_complete(client, -1, ENOTTY);
         return TRUE;
     }
+    with<v4l2_control>(
+        argument, 0, sizeof(v4l2_control), [&](v4l2_control *c, auto) { wire.videoControls.push_back(*c); });
     umockdev_ioctl_client_complete(client, 0, 0);
     return TRUE;
 }

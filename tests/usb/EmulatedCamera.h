@@ -32,7 +32,6 @@ struct EmulatedWire {
     std::deque<Flying> flying;
     std::deque<UMockdevIoctlData *> discarded;
     std::vector<v4l2_control> videoControls;
-    std::vector<std::vector<std::uint8_t>> extensionQueries; // unit, selector, query, then the data
 
     int pendingReads()
     {

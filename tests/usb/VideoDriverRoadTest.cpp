@@ -1,12 +1,8 @@
 // The road through the kernel's video driver: which entity a class request addresses (from the
-// camera's descriptors), what reaches the driver, and finding the camera's video node in sysfs.
+// camera's descriptors) and what reaches the driver. Finding the video node: EmulatedCameraTest.
 #include "VideoDriverRoad.h"
 
 #include <gtest/gtest.h>
-
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
 
 using namespace quillora::usb;
 
@@ -82,51 +78,6 @@ TEST(VideoDriverRoad, ClassRequestsReachTheDriverOrAreRefused)
         EXPECT_EQ(request.wLenDone, c.result == kUsbSuccess ? data.size() : 0u);
         EXPECT_EQ(driver.calls, c.call.empty() ? std::vector<std::string>{} : std::vector{c.call});
     }
-}
-
-// The video node is found by its USB device's location; the picture node (index 0) first, and
-// a node that cannot be opened is passed over.
-TEST(VideoDriverRoad, TheVideoNodeIsFoundByTheLocationOfItsUsbDevice)
-{
-    QTemporaryDir root;
-    const QString sys = root.path() + "/sys", dev = root.path() + "/dev";
-    const auto write = [](const QString &path, const QByteArray &text) {
-        QDir().mkpath(QFileInfo(path).path());
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(text);
-    };
-    const auto addNode = [&](const QString &usbDevice, const QByteArray &devpath, const QString &node, int index) {
-        const QString deviceDir = sys + "/devices/pci0000:00/" + usbDevice;
-        write(deviceDir + "/busnum", "1\n");
-        write(deviceDir + "/devpath", devpath + "\n");
-        const QString nodeDir = deviceDir + "/" + usbDevice + ":1.0/video4linux/" + node;
-        write(nodeDir + "/index", QByteArray::number(index) + "\n");
-        ASSERT_TRUE(QFile::link("../..", nodeDir + "/device")); // the node's device is the USB interface
-        QDir().mkpath(sys + "/class/video4linux");
-        ASSERT_TRUE(QFile::link(nodeDir, sys + "/class/video4linux/" + node));
-        write(dev + "/" + node, {});
-    };
-    addNode("1-3", "3", "video0", 0);
-    addNode("1-4.2", "4.2", "video2", 1);
-    addNode("1-4.2", "4.2", "video3", 0);
-    const auto open = [&](std::uint32_t location, const QString &sysRoot = {}) {
-        std::unique_ptr<VideoDriverControl> driver;
-        const UsbResult result = openVideoDriverControl(
-            location, driver, (sysRoot.isEmpty() ? sys : sysRoot).toStdString(), dev.toStdString());
-        EXPECT_EQ(result, driver ? kUsbSuccess : kUsbErrorNotFound);
-        return driver;
-    };
-
-    const auto driver = open(0x01420000);
-    ASSERT_TRUE(driver);
-    EXPECT_NE(driver->setAutoFocus(true), kUsbSuccess) << "not a V4L2 device: the ioctl fails honestly";
-    EXPECT_FALSE(open(0x01430000));
-    EXPECT_FALSE(open(0x01420000, root.path() + "/nothing"));
-    QFile::remove(dev + "/video3");
-    EXPECT_TRUE(open(0x01420000)) << "the metadata node is the way left";
-    QFile::remove(dev + "/video2");
-    EXPECT_FALSE(open(0x01420000));
 }
 
 } // namespace

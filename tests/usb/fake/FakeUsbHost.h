@@ -264,11 +264,9 @@ public:
         m_interfaces.push_back(interface);
         return interface;
     }
-    void setLocationResult(UsbResult result) { m_locationResult = result; } // the location cannot be read
-    void setFindResult(UsbResult result)
-    {
-        m_findResult = result;
-    } // the configuration cannot be read // configuration unreadable
+    // The location, or the configuration, cannot be read.
+    void setLocationResult(UsbResult result) { m_locationResult = result; }
+    void setFindResult(UsbResult result) { m_findResult = result; }
     // Removal notifications fire, pending reads end with kUsbErrorNoDevice, later requests fail so.
     void unplug()
     {
@@ -372,11 +370,11 @@ public:
                 });
         return device;
     }
-    std::vector<WireTransfer> wire() const
+    std::vector<WireTransfer> wire() const // in order
     {
         std::lock_guard lock(m_bus->mutex);
         return m_bus->wire;
-    } // in order
+    }
 
 private:
     class EventSource final : public UsbEventSource {
