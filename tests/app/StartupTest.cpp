@@ -1,239 +1,110 @@
-// The application as a whole, offscreen with virtual cameras: start-up with zero, one and two
-// cameras, the stream's life, About and help, and quitting.
-#include "PhotoCapture.h"
+// The application as a whole, offscreen with virtual cameras: start-up with no, one and two cameras,
+// stopping and starting the stream, the shortcuts, and quitting by closing the window.
 #include "TestSupport.h"
 #include "VemoViewController.h"
 #include "WindowDefinition.h"
 
-#include <gtest/gtest.h>
-
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
-#include <QDesktopServices>
-#include <QDialog>
-#include <QLoggingCategory>
 #include <QMainWindow>
 #include <QMenu>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
 
-#include <mutex>
+#include <gtest/gtest.h>
 
 using namespace quillora;
 using app::VemoViewController;
-using app::WindowDefinition;
 using test::ScopedEnv;
 using test::waitUntil;
 
 namespace {
 
-// Records what the application asks the desktop to open.
-class OpenedUrls : public QObject {
-    Q_OBJECT
-public:
-    OpenedUrls()
-    {
-        QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open");
-        QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "open");
-    }
-    ~OpenedUrls() override
-    {
-        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-    }
-    QList<QUrl> urls;
-public Q_SLOTS:
-    void open(const QUrl &url) { urls << url; }
-};
-
-// Collects the lines of the quillora.* categories.
-class LogCapture {
-public:
-    LogCapture()
-    {
-        QLoggingCategory::setFilterRules(QStringLiteral("quillora.*.info=true"));
-        s_self = this;
-        m_previous = qInstallMessageHandler(&LogCapture::handler);
-    }
-    ~LogCapture()
-    {
-        qInstallMessageHandler(m_previous);
-        s_self = nullptr;
-        QLoggingCategory::setFilterRules(QString());
-    }
-    QStringList lines()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_lines;
-    }
-
-private:
-    static void handler(QtMsgType, const QMessageLogContext &context, const QString &message)
-    {
-        if (!s_self)
-            return;
-        std::lock_guard lock(s_self->m_mutex);
-        s_self->m_lines << QString::fromUtf8(context.category ? context.category : "") + QStringLiteral(": ") + message;
-    }
-    static inline LogCapture *s_self = nullptr;
-    QtMessageHandler m_previous = nullptr;
-    std::mutex m_mutex; // guards m_lines, appended from any thread
-    QStringList m_lines;
-};
-
 class Startup : public ::testing::Test {
 protected:
+    VemoViewController &start(const QByteArray &cameras)
+    {
+        def.reset();
+        ScopedEnv env("QUILLORA_VIRTUAL_CAMERAS", cameras);
+        def = std::make_unique<app::WindowDefinition>(qApp);
+        def->awake();
+        return *def->controller();
+    }
+    // The visible camera items ("*" marks the checked one), the camera in use and its stream.
+    std::string state() const
+    {
+        const VemoViewController &c = *def->controller();
+        QStringList menu;
+        for (QAction *item : c.mDevicesMenu->actions())
+            if (item->isVisible())
+                menu << (item->isChecked() ? "*" : "") + item->text();
+        return (menu.join(", ") + " | "
+            + (c.device ? c.device->localizedDisplayName() + " (" + c.device->uniqueID() + ")" : "no camera")
+            + (!c.mCaptureSession                    ? ""
+                    : c.mCaptureSession->isRunning() ? " | live"
+                                                     : " | stopped"))
+            .toStdString();
+    }
+    static QSize frameSize(VemoViewController &c) { return {c.currentFrame().width(), c.currentFrame().height()}; }
+
     QTemporaryDir config;
     ScopedEnv configHome{"XDG_CONFIG_HOME", config.path().toUtf8()};
     ScopedEnv noMicrophone{"QUILLORA_VIRTUAL_MICROPHONE", ""};
-
-    std::unique_ptr<WindowDefinition> start(const QByteArray &cameras)
-    {
-        ScopedEnv env("QUILLORA_VIRTUAL_CAMERAS", cameras);
-        auto def = std::make_unique<WindowDefinition>(qApp);
-        def->awake();
-        return def;
-    }
-    static QSize currentFrameSize(VemoViewController &c)
-    {
-        const auto frame = c.currentFrame();
-        return {frame.width(), frame.height()};
-    }
-    static int visibleCameraItems(VemoViewController &c)
-    {
-        int n = 0;
-        for (QAction *item : c.mDevicesMenu->actions())
-            n += item->isVisible();
-        return n;
-    }
+    std::unique_ptr<app::WindowDefinition> def;
 };
 
-} // namespace
-
-TEST_F(Startup, WithoutACameraNoSessionIsBuiltAndQuittingWorks)
+TEST_F(Startup, WithoutACameraNoSessionIsBuiltAndClosingTheWindowQuits)
 {
-    auto def = start("");
-    VemoViewController &c = *def->controller();
-    EXPECT_EQ(c.device, nullptr);
-    EXPECT_EQ(c.mCaptureSession, nullptr);
+    VemoViewController &c = start("");
+    EXPECT_EQ(state(), " | no camera");
     EXPECT_EQ(c.mDevicesMenu->actions().size(), 10);
-    EXPECT_EQ(visibleCameraItems(c), 0);
     EXPECT_FALSE(c.quilloraDevice);
-
-    QTimer::singleShot(100, def->mainWindow(), [&] { def->mainWindow()->close(); });
-    QTimer watchdog;
-    watchdog.setSingleShot(true);
-    watchdog.start(10000);
-    QObject::connect(&watchdog, &QTimer::timeout, qApp, [] { QCoreApplication::exit(99); });
-    EXPECT_EQ(QApplication::exec(), 0) << "closing the main window must end the event loop with status 0";
+    QTimer::singleShot(100, def->mainWindow(), [this] { def->mainWindow()->close(); });
+    QTimer::singleShot(10000, def->mainWindow(), [] { QCoreApplication::exit(99); }); // a hung quit fails
+    EXPECT_EQ(QApplication::exec(), 0);
 }
 
-TEST_F(Startup, OneCameraShowsItsLivePictureAtTheFirstStartSize)
+// Unknown cameras: the first is used, every one is listed, and the view shows its live picture at
+// the first start's size, without movie or sound parts.
+TEST_F(Startup, OneOrTwoCamerasShowTheFirstLive)
 {
-    LogCapture log;
-    auto def = start("Desk|Model X|cam-1");
-    VemoViewController &c = *def->controller();
-    ASSERT_NE(c.device, nullptr);
-    EXPECT_EQ(c.device->localizedDisplayName(), QStringLiteral("Desk"));
-    ASSERT_NE(c.mCaptureSession, nullptr);
-    EXPECT_TRUE(c.mCaptureSession->isRunning());
-    EXPECT_NE(c.mCaptureDecompressedVideoOutput, nullptr);
-    EXPECT_EQ(c.mCaptureMovieFileOutput, nullptr);
-    EXPECT_EQ(c.mCaptureAudioDeviceInput, nullptr);
-    EXPECT_EQ(visibleCameraItems(c), 1);
-    EXPECT_TRUE(c.mDevicesMenu->actions().at(0)->isChecked());
-    EXPECT_EQ(c.mDevicesMenu->actions().at(0)->text(), QStringLiteral("Desk"));
-
-    ASSERT_TRUE(waitUntil([&] { return bool(c.currentFrame()); }));
-    EXPECT_EQ(currentFrameSize(c), QSize(640, 480));
-    EXPECT_TRUE(waitUntil([&] { return c.mCaptureView->framesShown() >= 3; })) << "the view shows no live picture";
-
-    const QStringList lines = log.lines();
-    EXPECT_TRUE(lines.contains(QStringLiteral("quillora.capture: camera chosen: Desk (Model X, cam-1)")))
-        << lines.join('\n').toStdString();
-    EXPECT_TRUE(lines.contains(QStringLiteral("quillora.capture: session started: preview 640x480")));
-}
-
-TEST_F(Startup, TwoUnknownCamerasUseTheFirstAndListBoth)
-{
-    auto def = start("First|Model A|a;Second|Model B|b");
-    VemoViewController &c = *def->controller();
-    ASSERT_NE(c.device, nullptr);
-    EXPECT_EQ(c.device->uniqueID(), QStringLiteral("a"));
-    EXPECT_EQ(visibleCameraItems(c), 2);
-    EXPECT_TRUE(c.mDevicesMenu->actions().at(0)->isChecked());
-    EXPECT_FALSE(c.mDevicesMenu->actions().at(1)->isChecked());
-    EXPECT_NE(c.mCaptureSession, nullptr);
-}
-
-TEST_F(Startup, StopAndStartFollowThePhotoSizeAndKeepTheLastFrame)
-{
-    auto def = start("Desk|Model X|cam-1");
-    VemoViewController &c = *def->controller();
-    ASSERT_TRUE(waitUntil([&] { return bool(c.currentFrame()); }));
-
-    c.stopStream();
-    EXPECT_EQ(c.mCaptureSession, nullptr);
-    EXPECT_EQ(c.mCaptureVideoDeviceInput, nullptr);
-    EXPECT_EQ(c.mCaptureDecompressedVideoOutput, nullptr);
-    const auto last = c.currentFrame();
-    EXPECT_TRUE(last) << "the last frame must outlive a stop";
-    c.stopStream(); // a second stop changes nothing
-    EXPECT_TRUE(c.currentFrame().sameAs(last));
-
-    for (const auto &[index, size] : {std::pair{0, QSize(320, 240)}, std::pair{4, QSize(2048, 1536)},
-             std::pair{-1, QSize(2048, 1536)}, std::pair{3, QSize(1600, 1200)}}) {
-        c.mPhotoSize->setCurrentIndex(index);
-        c.stopStream();
-        c.startStream();
-        EXPECT_TRUE(waitUntil([&] { return currentFrameSize(c) == size; }))
-            << "index " << index << " gave " << currentFrameSize(c).width() << "x" << currentFrameSize(c).height();
+    for (const auto &[cameras, expected] : {std::pair{"Desk|Model X|cam-1", "*Desk | Desk (cam-1) | live"},
+             {"First|Model A|a;Second|Model B|b", "*First, Second | First (a) | live"}}) {
+        VemoViewController &c = start(cameras);
+        EXPECT_EQ(state(), expected);
+        EXPECT_TRUE(c.mCaptureDecompressedVideoOutput && !c.mCaptureMovieFileOutput && !c.mCaptureAudioDeviceInput);
+        EXPECT_TRUE(waitUntil([&] { return c.mCaptureView->framesShown() >= 3; })) << "no live picture";
+        EXPECT_EQ(frameSize(c), QSize(640, 480));
     }
-    EXPECT_EQ(output::photoSizeForIndex(7, 0), QSize(2048, 1536)); // past the table: the largest
+}
 
-    // With no device, startStream leaves every field as it was.
+// A stop tears the stream down but keeps the last frame for the view (a second stop changes
+// nothing); a start brings it back at the photo size, and without a camera changes nothing.
+TEST_F(Startup, StopKeepsTheLastFrameAndStartNeedsACamera)
+{
+    VemoViewController &c = start("Desk|Model X|cam-1");
+    ASSERT_TRUE(waitUntil([&] { return bool(c.currentFrame()); }));
+    c.stopStream();
+    EXPECT_TRUE(!c.mCaptureSession && !c.mCaptureVideoDeviceInput && !c.mCaptureDecompressedVideoOutput);
+    const auto last = c.currentFrame();
+    c.stopStream();
+    EXPECT_TRUE(last && c.currentFrame().sameAs(last));
+    c.mPhotoSize->setCurrentIndex(0);
+    c.startStream();
+    EXPECT_TRUE(waitUntil([&] { return frameSize(c) == QSize(320, 240); }));
     c.stopStream();
     c.device.reset();
     c.startStream();
-    EXPECT_EQ(c.mCaptureSession, nullptr);
-    EXPECT_EQ(c.mCaptureVideoDeviceInput, nullptr);
-}
-
-TEST_F(Startup, AboutShowsTheWindowAndHelpOpensTheMakersPage)
-{
-    OpenedUrls opened;
-    auto def = start("");
-    VemoViewController &c = *def->controller();
-    ASSERT_FALSE(c.mAbout->isVisible());
-
-    c.aboutClick(c.mHelpMenu);
-    EXPECT_EQ(opened.urls, QList<QUrl>{QUrl(QStringLiteral("http://www.quillora.com/"))});
-    EXPECT_FALSE(c.mAbout->isVisible()) << "the help item must leave the About window alone";
-
-    c.aboutClick(nullptr);
-    EXPECT_TRUE(c.mAbout->isVisible());
-    EXPECT_EQ(opened.urls.size(), 1);
-
-    c.helpClick(nullptr);
-    EXPECT_EQ(opened.urls.size(), 2);
-    EXPECT_EQ(opened.urls.last(), QUrl(QStringLiteral("http://www.quillora.com/")));
+    EXPECT_TRUE(!c.mCaptureSession && !c.mCaptureVideoDeviceInput);
 }
 
 TEST_F(Startup, EveryActionHasItsShortcut)
 {
-    auto def = start("");
-    const QMap<QString, QString> expected{
-        {QStringLiteral("Take Photo"), QStringLiteral("Ctrl+T")},
-        {QStringLiteral("Start Capture"), QStringLiteral("Ctrl+Shift+R")},
-        {QStringLiteral("Freeze"), QStringLiteral("Ctrl+F")},
-        {QStringLiteral("Rotate"), QStringLiteral("Ctrl+R")},
-        {QStringLiteral("Focus"), QStringLiteral("Ctrl+Shift+F")},
-        {QStringLiteral("Preferences…"), QStringLiteral("Ctrl+,")},
-        {QStringLiteral("Quillora Camera Help"), QStringLiteral("F1")},
-        {QStringLiteral("Quit"), QStringLiteral("Ctrl+Q")},
-    };
+    start("");
+    const QMap<QString, QString> expected{{"Take Photo", "Ctrl+T"}, {"Start Capture", "Ctrl+Shift+R"},
+        {"Freeze", "Ctrl+F"}, {"Rotate", "Ctrl+R"}, {"Focus", "Ctrl+Shift+F"}, {"Preferences…", "Ctrl+,"},
+        {"Quillora Camera Help", "F1"}, {"Quit", "Ctrl+Q"}};
     QMap<QString, QString> found;
     for (QAction *action : def->mainWindow()->findChildren<QAction *>())
         if (expected.contains(action->text()))
@@ -241,4 +112,4 @@ TEST_F(Startup, EveryActionHasItsShortcut)
     EXPECT_EQ(found, expected);
 }
 
-#include "StartupTest.moc"
+} // namespace

@@ -1,19 +1,73 @@
-// The store: defaults, stored values, saves reaching the file, and files we did not write.
-#include "UserDefaults.h"
+// The settings mapping (stored texts to control states and back, including texts a hand-edited or
+// foreign file may hold) and the store: defaults, saves reaching the file, files we did not write.
 #include "PrefsTestSupport.h"
-#include "SettingsMapping.h"
+#include "UserDefaults.h"
 
-#include <QDir>
-#include <QFile>
 #include <QRandomGenerator>
-#include <QRect>
 
-#include <gtest/gtest.h>
-
-using quillora::prefs::UserDefaults;
+using namespace quillora::prefs;
 using quillora::test::SettingsHome;
 
 namespace {
+
+using Text = std::optional<QString>;
+
+struct Mapping {
+    const char *name;
+    int (*load)(const Text &);
+    QString (*save)(int);
+    std::vector<std::pair<const char *, int>> loads; // stored text (nullptr: nothing) -> state
+    std::vector<std::pair<int, const char *>> saves; // state (-1: no selection) -> stored text
+};
+
+class SettingsMapping : public ::testing::TestWithParam<Mapping> { };
+
+TEST_P(SettingsMapping, BothWays)
+{
+    for (const auto &[text, state] : GetParam().loads)
+        EXPECT_EQ(GetParam().load(text ? Text(QString::fromUtf8(text)) : std::nullopt), state)
+            << (text ? text : "nothing");
+    for (const auto &[state, text] : GetParam().saves)
+        EXPECT_EQ(GetParam().save(state).toStdString(), text) << state;
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, SettingsMapping,
+    ::testing::Values(Mapping{"VideoSize", videoSizeIndexForText, textForVideoSizeIndex,
+                          {{"240", 0}, {"480", 1}, {"1024", 2}, {"720", 1}, {" 240", 1}, {nullptr, 1}},
+                          {{0, "240"}, {1, "480"}, {2, "1024"}, {-1, "1024"}}},
+        Mapping{"CaptureAudio", [](const Text &stored) { return int(captureAudioForText(stored)); },
+            [](int on) { return textForCaptureAudio(on); },
+            {{"no", 0}, {"yes", 1}, {"No", 1}, {"0", 1}, {"", 1}, {nullptr, 1}}, {{0, "no"}, {1, "yes"}}},
+        Mapping{"Overwrite", overwriteRowForText, textForOverwriteRow,
+            {{"yes", 0}, {"no", 1}, {"YES", 1}, {nullptr, 1}}, {{0, "yes"}, {1, "no"}, {-1, "no"}}},
+        Mapping{"PhotoSize", photoSizeIndexForText, textForPhotoSizeIndex,
+            {{"240", 0}, {"480", 1}, {"1024", 2}, {"1200", 3}, {"1536", 4}, {"2048", 1}, {nullptr, 1}},
+            {{0, "240"}, {1, "480"}, {2, "1024"}, {3, "1200"}, {4, "1536"}, {-1, "1536"}}},
+        Mapping{"PhotoFormat", photoFormatIndexForText, textForPhotoFormatIndex,
+            {{"jpg", 0}, {"png", 1}, {"gif", 2}, {"tiff", 3}, {"PNG", 0}, {"tif", 0}, {nullptr, 0}},
+            {{0, "jpg"}, {1, "png"}, {2, "gif"}, {3, "tiff"}, {-1, "jpg"}}}),
+    [](const auto &param) { return std::string(param.param.name); });
+
+// A bare path loads literally, a file URL decoded, and both save back unchanged; anything that is
+// no folder of this computer leaves the control alone.
+TEST(SettingsLocations, LoadAndSaveBack)
+{
+    const std::pair<QString, std::string> cases[] = {{"/home/Ann Lee/My Desktop/", "/home/Ann Lee/My Desktop/ bare"},
+        {"/home/zoë/Schreibtisch ü/", "/home/zoë/Schreibtisch ü/ bare"},
+        {"/home/u/a%20b/100%/", "/home/u/a%20b/100%/ bare"}, {"file:///home/u/Pictures/", "/home/u/Pictures/ file"},
+        {"file:///home/Zo%C3%AB%20Q/100%25%20done/", "/home/Zoë Q/100% done/ file"},
+        {"file:///home/a b/", "/home/a b/ file saved otherwise"}, {"", "none"}, {"http://[::1", "none"},
+        {"http://example.com/photos/", "none"}, {"Desktop/", "none"}, {"\uFFFD\uFFFD", "none"}};
+    for (const auto &[text, folder] : cases) {
+        const auto url = locationForText(text);
+        const QString kind = url && url->isLocalFile() ? " file" : url && url->scheme().isEmpty() ? " bare" : " other";
+        EXPECT_EQ(url ? (url->path() + kind + (textForLocation(*url) == text ? "" : " saved otherwise")).toStdString()
+                      : "none",
+            folder);
+    }
+    const QUrl chosen = QUrl::fromLocalFile("/home/Zoë Q/100% done/"); // as the path control makes it
+    EXPECT_EQ(textForLocation(chosen).toStdString(), "file:///home/Zo%C3%AB%20Q/100%25%20done/");
+}
 
 const QString kSize = "pic_size", kName = "pic_filename";
 
@@ -22,9 +76,9 @@ std::string answer(const UserDefaults &store, const QString &key)
     return store.stringForKey(key).value_or("<nothing>").toStdString();
 }
 
-// Registered defaults answer only for keys without a value, in this run only, and are never
-// written; an empty text is a value; texts with separators, quotes, escapes, line breaks and INI
-// syntax come back unchanged; the file is under the config home with nothing beside it.
+// Registered defaults answer only for keys without a value and are never written; an empty text is
+// a value; texts with separators, quotes, escapes, line breaks and INI syntax survive a restart; the
+// file is under the config home with nothing beside it.
 TEST(UserDefaultsStore, RegisteredDefaultsAndAwkwardTextsAcrossARestart)
 {
     SettingsHome home;
@@ -45,17 +99,6 @@ TEST(UserDefaultsStore, RegisteredDefaultsAndAwkwardTextsAcrossARestart)
     EXPECT_TRUE(home.readStore().startsWith("[General]\n")) << home.readStore().constData();
     EXPECT_EQ(
         QDir(home.configHome() + "/Quillora").entryList(QDir::Files | QDir::Hidden), QStringList{"quillora.conf"});
-}
-
-// A stored number reads as its decimal text; any other kind of value as nothing.
-TEST(UserDefaultsStore, StoredNumbersReadAsDecimalTextOtherKindsAsNothing)
-{
-    const std::pair<QVariant, std::string> cases[] = {{QString("jpg"), "jpg"}, {1024, "1024"},
-        {QVariant::fromValue<qint16>(-240), "-240"}, {QVariant::fromValue<quint8>(240), "240"}, {1024.0, "1024"},
-        {1536.0f, "1536"}, {2.5, "2.5"}, {QStringList{"no"}, "<nothing>"}, {QByteArray("no"), "<nothing>"},
-        {QRect(0, 0, 1, 1), "<nothing>"}, {QVariantMap{{kSize, 1}}, "<nothing>"}};
-    for (const auto &[value, text] : cases)
-        EXPECT_EQ(UserDefaults::textOfStoredValue(value).value_or("<nothing>").toStdString(), text);
 }
 
 // A file too large to be ours is not read, and set aside whole at the next save.
@@ -90,7 +133,7 @@ TEST_P(BadStoreFile, AnswersWhatCanBeReadAndIsReplacedOnSave)
     UserDefaults store;
     store.registerDefaults({{kSize, "480"}, {kName, "Quillora"}});
     EXPECT_EQ(answer(store, kSize) + " | " + answer(store, kName), GetParam().answers);
-    for (QLatin1StringView key : quillora::prefs::kSettingsKeys)
+    for (QLatin1StringView key : kSettingsKeys)
         (void)store.stringForKey(QString(key));
     store.setValue("1536", kSize);
     EXPECT_TRUE(store.synchronize().saved);
@@ -106,8 +149,8 @@ QByteArray randomBytes(int size)
 
 INSTANTIATE_TEST_SUITE_P(Settings, BadStoreFile,
     ::testing::Values(BadFile{"Empty", QByteArray(), "480 | Quillora"},
-        BadFile{"Garbage", "this is no settings file\n[[[\n=\n==novalue\n]]\npic_size\n\\\n\"", "480 | Quillora"},
-        BadFile{"Malformed", "[General\ngarbage line\nvid_size=240\n", "480 | Quillora"},
+        BadFile{"Garbage", "[General\ngarbage\nvid_size=240\nno settings file\n[[[\n=\n==novalue\n]]\npic_size\n\\\n\"",
+            "480 | Quillora"},
         BadFile{"Binary", randomBytes(64 * 1024), "480 | Quillora"},
         BadFile{"NotUtf8", "[General]\npic_size=1200\xff\npic_filename=Caf\xe9\n", "1200\xef\xbf\xbd | Caf"},
         BadFile{"Utf8ByteOrderMark", "\xef\xbb\xbf[General]\npic_size=1536\n", "1536 | Quillora"},

@@ -1,25 +1,121 @@
-// Choosing and marking the camera and the camera menu in the running controller, and the sound input.
+// The camera list from sysfs (fixtures under tests/data/sysfs), choosing and marking the camera in
+// the running controller, and the sound input.
 #include "Devices.h"
+#include "SysfsCamera.h"
 #include "TestSupport.h"
 #include "VemoViewController.h"
 #include "WindowDefinition.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QLoggingCategory>
 #include <QMenu>
 #include <QMutex>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gst/gst.h>
 #include <gtest/gtest.h>
+#include <linux/videodev2.h>
+
+#include <map>
 
 using namespace quillora::capture;
 using quillora::app::VemoViewController;
 using quillora::test::ScopedEnv;
 
 namespace {
+
+const QString kNoDev = "/nonexistent-quillora-dev"; // no device files: only sysfs speaks
+
+// The cameras of a fixture tree, a line "<parent of the node's folder>/<node>: name | model | identifier" each.
+std::string list(const char *tree, const CapabilityProbe &probe = queryNodeCapabilities)
+{
+    QStringList out;
+    for (const auto &c : listSysfsCameras(quillora::test::testDataDir() + "/sysfs/" + tree, kNoDev, probe))
+        out << c.sysfsPath.section('/', -3, -3) + "/" + c.devicePath.section('/', -1) + ": " + c.displayName + " | "
+                + c.modelUniqueID + " | " + c.uniqueID;
+    return out.join('\n').toStdString();
+}
+
+// Root-hub port, a camera behind two hubs and a platform camera, in numeric node order, every time;
+// the node's folder is its place in the device tree (USB parents above it), not its class link.
+TEST(SysfsCameras, DeskTreeListsEachCameraOnceWithItsIdentity)
+{
+    const std::string desk = list("desk");
+    EXPECT_EQ(desk,
+        "1-4:1.0/video0: Quillora Document Camera | UVC Camera VendorID_2316 ProductID_45937 | 0x01400000090cb371\n"
+        "vivid.0/video4: vivid-000-vid-cap | vivid-000-vid-cap | /nonexistent-quillora-dev/video4\n"
+        "1-3.2.1:1.0/video10: UVC Camera (046d:0825) | UVC Camera VendorID_1133 ProductID_2085 | 0x01321000046d0825");
+    EXPECT_EQ(list("desk"), desk);
+}
+
+// The node's own capabilities decide over its index: metadata nodes and codecs are skipped.
+TEST(SysfsCameras, MetadataNodesCodecsAndForeignDeviceFilesAreNoCameras)
+{
+    const std::map<QString, NodeCapabilities> answers{
+        {"video0", {V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_DEVICE_CAPS, V4L2_CAP_VIDEO_CAPTURE}},
+        {"video1", {V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_DEVICE_CAPS, V4L2_CAP_META_CAPTURE}},
+        {"video4", {V4L2_CAP_VIDEO_M2M_MPLANE | V4L2_CAP_DEVICE_CAPS, V4L2_CAP_VIDEO_M2M_MPLANE}},
+        {"video11", {V4L2_CAP_VIDEO_CAPTURE_MPLANE | V4L2_CAP_DEVICE_CAPS, V4L2_CAP_VIDEO_CAPTURE_MPLANE}}};
+    const std::string cameras = list("desk", [&](const V4l2Node &node, QString *) -> std::optional<NodeCapabilities> {
+        const auto it = answers.find(node.name);
+        return it == answers.end() ? std::nullopt : std::optional(it->second); // video10: its index 0 keeps it
+    });
+    EXPECT_EQ(cameras,
+        "1-4:1.0/video0: Quillora Document Camera | UVC Camera VendorID_2316 ProductID_45937 | 0x01400000090cb371\n"
+        "1-3.2.1:1.0/video10: UVC Camera (046d:0825) | UVC Camera VendorID_1133 ProductID_2085 | 0x01321000046d0825\n"
+        "1-3.2.1:1.0/video11: UVC Camera (046d:0825) | UVC Camera VendorID_1133 ProductID_2085 | 0x01321000046d0825");
+    // Without V4L2_CAP_DEVICE_CAPS the device's capabilities count; capture plus output is a codec.
+    EXPECT_TRUE(isVideoCaptureNode({V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING, 0}));
+    EXPECT_FALSE(isVideoCaptureNode({V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_VIDEO_OUTPUT, 0}));
+    EXPECT_FALSE(isVideoCaptureNode({V4L2_CAP_DEVICE_CAPS, V4L2_CAP_VIDEO_OUTPUT}));
+    // A device file that is not the character device sysfs names is never asked.
+    QString error;
+    EXPECT_FALSE(queryNodeCapabilities({"video0", 0, {}, "/dev/null", "81:0", 0}, &error));
+    EXPECT_TRUE(error.contains("not the device")) << error.toStdString();
+}
+
+// Listed from what can be read: video5 dangles, radio0 is no video node, video0 has no idVendor (not
+// on USB then), video2 no name and its USB device no busnum or devpath, video3 no parent device.
+TEST(SysfsCameras, IncompleteTreeStillListsWhatItCan)
+{
+    EXPECT_EQ(list("broken"),
+        "2-1:1.0/video0: Quillora 890 | Quillora 890 | /nonexistent-quillora-dev/video0\n"
+        "2-2:1.0/video2: Quillora Q14096 | UVC Camera VendorID_2316 ProductID_14096 | 0x02200000090c3710\n"
+        "virtual/video3: Loose Node | Loose Node | /nonexistent-quillora-dev/video3");
+    EXPECT_TRUE(listSysfsCameras("/nonexistent-quillora-sys", kNoDev, queryNodeCapabilities).empty());
+}
+
+// One nibble per port, outermost first, up to six; deeper chains or ports above 15 get no location
+// and an identifier that is never read as one. The camera (090c:037a) hangs off bus 3 as in sysfs.
+TEST(SysfsCameras, LocationIdForHubChains)
+{
+    const std::pair<QString, std::string> cases[] = {{"4", "0x03400000090c037a 0x03400000"},
+        {"4.2", "0x03420000090c037a 0x03420000"}, {"4.2.7.1.15", "0x034271f0090c037a 0x034271f0"},
+        {"4.2.7.1.15.3", "0x034271f3090c037a 0x034271f3"}, {"1.2.3.4.5.6.7", "usb:3-1.2.3.4.5.6.7:090c:037a none"},
+        {"16", "usb:3-16:090c:037a none"}, {"3.16.1", "usb:3-3.16.1:090c:037a none"}};
+    for (const auto &[ports, expected] : cases) {
+        QTemporaryDir root;
+        QString dir = root.path() + "/devices/pci0000:00/0000:00:14.0/usb3";
+        for (qsizetype depth = 1; depth <= ports.count('.') + 1; ++depth)
+            dir += "/3-" + ports.section('.', 0, depth - 1);
+        QDir().mkpath(dir);
+        for (const auto &[file, text] : {std::pair<QString, QString>{"busnum", "3"}, {"devpath", ports},
+                 {"idVendor", "090c"}, {"idProduct", "037a"}}) {
+            QFile f(dir + '/' + file);
+            EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(text.toUtf8() + '\n') > 0);
+        }
+        const V4l2Node node{"video0", 0, dir + "/3-" + ports + ":1.0/video4linux/video0", "/dev/video0", {}, -1};
+        QDir().mkpath(node.sysfsDir);
+        QFile::link("../../../3-" + ports + ":1.0", node.sysfsDir + "/device");
+        const CameraIdentity id = identifyNode(root.path(), node);
+        const QString location = id.locationId ? QString::asprintf("0x%08x", *id.locationId) : "none";
+        EXPECT_EQ((id.uniqueID + " " + location).toStdString(), expected);
+        EXPECT_TRUE(id.usb && id.modelUniqueID == "UVC Camera VendorID_2316 ProductID_890");
+    }
+}
 
 const QByteArray k45937 = "UVC Camera VendorID_2316 ProductID_45937";
 const QByteArray k890 = "UVC Camera VendorID_2316 ProductID_890";
@@ -89,11 +185,9 @@ TEST(SoundServer, TheSourceTheServerMarksAsDefaultIsTheSoundInput)
     const quillora::test::SoundServer server({"module-null-sink sink_name=speakers",
         "module-null-source source_name=first_mic", "module-null-source source_name=second_mic"});
     ASSERT_TRUE(server.ready()) << "pulseaudio (scripts/install-deps) is needed";
-    const auto pactl = [&](const QStringList &args) { return server.pactl(args); };
     const auto input = [] { return defaultInputDeviceWithMediaType(MediaType::Sound); };
-
     for (const char *source : {"second_mic", "first_mic"}) {
-        ASSERT_TRUE(pactl({"set-default-source", source}));
+        ASSERT_TRUE(server.pactl({"set-default-source", source}));
         EXPECT_EQ(input()->description().devicePath.toStdString(), source);
     }
     QStringList names;
@@ -101,7 +195,7 @@ TEST(SoundServer, TheSourceTheServerMarksAsDefaultIsTheSoundInput)
         names << source.devicePath;
     names.sort();
     EXPECT_EQ(names.join(' ').toStdString(), "first_mic second_mic");
-    ASSERT_TRUE(pactl({"set-default-source", "speakers.monitor"}));
+    ASSERT_TRUE(server.pactl({"set-default-source", "speakers.monitor"}));
     EXPECT_EQ(input()->description().devicePath.toStdString(), "speakers.monitor");
     QString error;
     EXPECT_TRUE(makeSoundSource(input()->description(), &error)) << error.toStdString();
@@ -139,8 +233,9 @@ TEST_F(CameraMenu, LocationIdIsTheFirstEightHexDigitsOrZero)
     }
 }
 
-// An unknown single camera is chosen without USB look-up, its '&' shown as such; with sound devices hidden
-// (for the rest of the process) the input is the virtual microphone or nothing; no camera, no stream.
+// An unknown single camera is chosen without USB look-up, its '&' shown as such; with sound devices
+// hidden (for the rest of the process) the input is the virtual microphone or nothing, and the
+// picture does not depend on it; no camera, no stream.
 TEST_F(CameraMenu, AnUnknownSingleCameraNoSoundOrNoCamera)
 {
     gst_init(nullptr, nullptr);
@@ -154,10 +249,9 @@ TEST_F(CameraMenu, AnUnknownSingleCameraNoSoundOrNoCamera)
     EXPECT_EQ(logged("USB location"), "");
     ASSERT_TRUE(c.audioDevice && c.audioDevice->mediaType() == MediaType::Sound);
     EXPECT_EQ(c.audioDevice->localizedDisplayName().toStdString(), "Test Tone");
-
     ScopedEnv noMicrophone("QUILLORA_VIRTUAL_MICROPHONE", "");
     EXPECT_FALSE(start().audioDevice);
-    EXPECT_EQ(state(), "*Scan && Show | Scan & Show | live"); // the picture does not depend on sound
+    EXPECT_EQ(state(), "*Scan && Show | Scan & Show | live");
     start("");
     EXPECT_EQ(state(), " | no camera");
 }
@@ -177,7 +271,6 @@ TEST_F(CameraMenu, ChoosingRestartsEvenTheCheckedItemAndSurvivesGoneCameras)
         "camera chosen: A (Generic, virtual-a)\ncamera chosen: A (Generic, virtual-a)\n"
         "camera chosen: B (Generic, virtual-b)");
     EXPECT_TRUE(quillora::test::waitUntil([&] { return static_cast<bool>(c.currentFrame()); }));
-
     attach("A|Generic|virtual-a;B|Generic|virtual-b"); // C unplugged: B stays in use
     item(2)->trigger();
     EXPECT_EQ(state(), "A, *B, C | B | live");
@@ -202,12 +295,13 @@ TEST_F(CameraMenu, CamerasAfterTheTenthAreNeitherListedNorChosen)
     EXPECT_EQ(logged("camera menu full"), "camera menu full: 2 camera(s) after the tenth not listed");
 }
 
-// Sysfs cameras whose device files are gone when opened are listed and logged; nothing stops.
+// The sysfs list in the running application: cameras whose device files are gone when opened are
+// listed and logged, and nothing stops.
 TEST_F(CameraMenu, SysfsCamerasThatAreGoneWhenOpenedDoNotStopTheApplication)
 {
     qunsetenv("QUILLORA_VIRTUAL_CAMERAS");
     ScopedEnv sysfs("QUILLORA_SYSFS_ROOT", (quillora::test::testDataDir() + "/sysfs/desk").toUtf8());
-    ScopedEnv dev("QUILLORA_DEV_ROOT", "/nonexistent-quillora-dev");
+    ScopedEnv dev("QUILLORA_DEV_ROOT", kNoDev.toUtf8());
     start();
     EXPECT_EQ(state(),
         "*Quillora Document Camera, vivid-000-vid-cap, UVC Camera (046d:0825) | Quillora Document Camera | live");
