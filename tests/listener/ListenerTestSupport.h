@@ -6,12 +6,14 @@
 #include "WebcamProcessor.h"
 
 #include <QThread>
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 namespace quillora::test {
 
@@ -31,18 +33,23 @@ public:
     std::function<void()> during;                   // runs inside each call (set before the listener starts)
 };
 
-// Sends standard output and standard error to files while it lives; stop() hands back what was written.
-class StdCapture {
-public:
-    StdCapture();
+// Captures standard output and standard error while it lives; stop() hands back what was written.
+struct StdCapture {
+    StdCapture()
+    {
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+    }
     ~StdCapture() { stop(); }
-    StdCapture(const StdCapture &) = delete;
-    StdCapture &operator=(const StdCapture &) = delete;
-    void stop();
+    void stop()
+    {
+        if (std::exchange(capturing, false)) {
+            out = testing::internal::GetCapturedStdout();
+            err = testing::internal::GetCapturedStderr();
+        }
+    }
     std::string out, err;
-
-private:
-    int m_saved[2] = {-1, -1}, m_files[2] = {-1, -1};
+    bool capturing = true;
 };
 
 enum class Variant { Listener, Quillora };
