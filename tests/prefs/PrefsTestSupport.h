@@ -1,6 +1,6 @@
 #pragma once
-// A settings home of its own for each test: XDG_CONFIG_HOME and HOME (with a space and a
-// non-ASCII letter, as real homes may have) point into a temporary folder.
+// A settings home of its own for each test, in a temporary folder; HOME has a space and a
+// non-ASCII letter, as real homes may have.
 #include "SettingsMapping.h"
 #include "TestSupport.h"
 
