@@ -41,7 +41,7 @@ std::string list(const char *tree, const CapabilityProbe &probe = queryNodeCapab
 
 // Root-hub port, a camera behind two hubs and a platform camera, in numeric node order, every time;
 // the node's folder is its place in the device tree (USB parents above it), not its class link.
-TEST(SysfsCameras, DeskTreeListsEachCameraOnceWithItsIdentity)
+TEST(SysfsCameras, DeskTreeListsEachCameraOnceWithItsIdentityAndNoMetadataNodes)
 {
     const std::string desk = list("desk");
     EXPECT_EQ(desk,
@@ -49,11 +49,7 @@ TEST(SysfsCameras, DeskTreeListsEachCameraOnceWithItsIdentity)
         "vivid.0/video4: vivid-000-vid-cap | vivid-000-vid-cap | /nonexistent-quillora-dev/video4\n"
         "1-3.2.1:1.0/video10: UVC Camera (046d:0825) | UVC Camera VendorID_1133 ProductID_2085 | 0x01321000046d0825");
     EXPECT_EQ(list("desk"), desk);
-}
-
-// The node's own capabilities decide over its index: metadata nodes and codecs are skipped.
-TEST(SysfsCameras, MetadataNodesCodecsAndForeignDeviceFilesAreNoCameras)
-{
+    // The node's own capabilities decide over its index: metadata nodes and codecs are skipped.
     const std::map<QString, NodeCapabilities> answers{
         {"video0", {V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_DEVICE_CAPS, V4L2_CAP_VIDEO_CAPTURE}},
         {"video1", {V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_DEVICE_CAPS, V4L2_CAP_META_CAPTURE}},

@@ -1,0 +1,405 @@
+// The settings: the mapping of stored texts to control states and back (including texts a
+// hand-edited or foreign file may hold), the store and files we did not write, and the settings in
+// the running controller: first start, the panel, failed saves and stream rebuilds on a user's change.
+#include "MatrixControl.h"
+#include "PathControl.h"
+#include "SettingsMapping.h"
+#include "TestSupport.h"
+#include "UserDefaults.h"
+#include "VemoViewController.h"
+#include "WindowDefinition.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace quillora::prefs;
+using quillora::app::VemoViewController;
+using quillora::test::ScopedEnv;
+
+namespace {
+
+// A settings home of its own for each test, in a temporary folder; HOME has a space and a
+// non-ASCII letter, as real homes may have.
+class SettingsHome {
+public:
+    QString configHome() const { return m_dir.filePath("config"); }
+    QString home() const { return m_dir.filePath("home of Zoë"); }
+    QString storeFile() const { return configHome() + "/Quillora/quillora.conf"; }
+    void writeStore(const QByteArray &contents) const
+    {
+        QDir().mkpath(configHome() + "/Quillora");
+        QFile file(storeFile());
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
+    }
+    QByteArray readStore() const
+    {
+        QFile file(storeFile());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    // What the store gives for these keys (all ten by default) in a fresh process, joined by " | ".
+    std::string fresh(QStringList keys = {}) const
+    {
+        if (keys.isEmpty())
+            for (QLatin1StringView key : kSettingsKeys)
+                keys << QString(key);
+        QProcess probe;
+        probe.start(QUILLORA_STORE_PROBE, keys);
+        EXPECT_TRUE(probe.waitForFinished(20000) && probe.exitCode() == 0);
+        return probe.readAllStandardOutput().toStdString();
+    }
+
+private:
+    QTemporaryDir m_dir;
+    ScopedEnv m_xdg{"XDG_CONFIG_HOME", QFile::encodeName(configHome())};
+    ScopedEnv m_home{"HOME", QFile::encodeName(home())};
+};
+
+using Text = std::optional<QString>;
+
+struct Mapping {
+    const char *name;
+    int (*load)(const Text &);
+    QString (*save)(int);
+    std::vector<std::pair<const char *, int>> loads; // stored text (nullptr: nothing) -> state
+    std::vector<std::pair<int, const char *>> saves; // state (-1: no selection) -> stored text
+};
+
+class SettingsMapping : public ::testing::TestWithParam<Mapping> { };
+
+TEST_P(SettingsMapping, BothWays)
+{
+    for (const auto &[text, state] : GetParam().loads)
+        EXPECT_EQ(GetParam().load(text ? Text(QString::fromUtf8(text)) : std::nullopt), state)
+            << (text ? text : "nothing");
+    for (const auto &[state, text] : GetParam().saves)
+        EXPECT_EQ(GetParam().save(state).toStdString(), text) << state;
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, SettingsMapping,
+    ::testing::Values(Mapping{"VideoSize", videoSizeIndexForText, textForVideoSizeIndex,
+                          {{"240", 0}, {"480", 1}, {"1024", 2}, {"720", 1}, {" 240", 1}, {nullptr, 1}},
+                          {{0, "240"}, {1, "480"}, {2, "1024"}, {-1, "1024"}}},
+        Mapping{"CaptureAudio", [](const Text &stored) { return int(captureAudioForText(stored)); },
+            [](int on) { return textForCaptureAudio(on); },
+            {{"no", 0}, {"yes", 1}, {"No", 1}, {"0", 1}, {"", 1}, {nullptr, 1}}, {{0, "no"}, {1, "yes"}}},
+        Mapping{"Overwrite", overwriteRowForText, textForOverwriteRow,
+            {{"yes", 0}, {"no", 1}, {"YES", 1}, {nullptr, 1}}, {{0, "yes"}, {1, "no"}, {-1, "no"}}},
+        Mapping{"PhotoSize", photoSizeIndexForText, textForPhotoSizeIndex,
+            {{"240", 0}, {"480", 1}, {"1024", 2}, {"1200", 3}, {"1536", 4}, {"2048", 1}, {nullptr, 1}},
+            {{0, "240"}, {1, "480"}, {2, "1024"}, {3, "1200"}, {4, "1536"}, {-1, "1536"}}},
+        Mapping{"PhotoFormat", photoFormatIndexForText, textForPhotoFormatIndex,
+            {{"jpg", 0}, {"png", 1}, {"gif", 2}, {"tiff", 3}, {"PNG", 0}, {"tif", 0}, {nullptr, 0}},
+            {{0, "jpg"}, {1, "png"}, {2, "gif"}, {3, "tiff"}, {-1, "jpg"}}}),
+    [](const auto &param) { return std::string(param.param.name); });
+
+// A bare path loads literally, a file URL decoded, and both save back unchanged; anything that is
+// no folder of this computer leaves the control alone.
+TEST(SettingsLocations, LoadAndSaveBack)
+{
+    const std::pair<QString, std::string> cases[]
+        = {{"/home/zoë/Mein Schreibtisch/", "/home/zoë/Mein Schreibtisch/ bare"},
+            {"/home/u/a%20b/100%/", "/home/u/a%20b/100%/ bare"},
+            {"file:///home/Zo%C3%AB%20Q/100%25%20done/", "/home/Zoë Q/100% done/ file"},
+            {"file:///home/a b/", "/home/a b/ file saved otherwise"}, {"", "none"}, {"http://[::1", "none"},
+            {"http://example.com/photos/", "none"}, {"Desktop/", "none"}, {"\uFFFD\uFFFD", "none"}};
+    for (const auto &[text, folder] : cases) {
+        const auto url = locationForText(text);
+        const QString kind = url && url->isLocalFile() ? " file" : url && url->scheme().isEmpty() ? " bare" : " other";
+        EXPECT_EQ(url ? (url->path() + kind + (textForLocation(*url) == text ? "" : " saved otherwise")).toStdString()
+                      : "none",
+            folder);
+    }
+    const QUrl chosen = QUrl::fromLocalFile("/home/Zoë Q/100% done/"); // as the path control makes it
+    EXPECT_EQ(textForLocation(chosen).toStdString(), "file:///home/Zo%C3%AB%20Q/100%25%20done/");
+}
+
+const QString kSize = "pic_size", kName = "pic_filename";
+
+std::string answer(const UserDefaults &store, const QString &key)
+{
+    return store.stringForKey(key).value_or("<nothing>").toStdString();
+}
+
+// Registered defaults answer only for keys without a value and are never written; an empty text is
+// a value; texts with separators, quotes, escapes, line breaks and INI syntax survive a restart; the
+// file is under the config home with nothing beside it.
+TEST(UserDefaultsStore, RegisteredDefaultsAndAwkwardTextsAcrossARestart)
+{
+    SettingsHome home;
+    EXPECT_EQ(UserDefaults::fileName(), home.storeFile());
+    UserDefaults store;
+    EXPECT_EQ(answer(store, kSize), "<nothing>");
+    store.registerDefaults({{kSize, "480"}, {kName, "Quillora"}, {"vid_size", "480"}});
+    EXPECT_EQ(answer(store, kSize), "480");
+    const QStringList keys{"vid_filename", kName, "vid_path", "pic_path", kSize, "pic_format", "vid_size"};
+    const QStringList texts{" Smith, John; \"draft\" = @x ", "", "/home/Ann Lee/Vidéos 100%/",
+        "file:///home/Ann%20Lee/Bilder/", "@Variant(1024)", "a, b\tline\nbreak \\ back"};
+    for (int i = 0; i < texts.size(); ++i)
+        store.setValue(texts[i], keys[i]);
+    const auto result = store.synchronize();
+    ASSERT_TRUE(result.saved) << result.error.toStdString();
+    EXPECT_EQ(answer(store, kName), "");
+    EXPECT_EQ(home.fresh(keys), (texts.join(" | ") + " | <nothing>").toStdString());
+    EXPECT_TRUE(home.readStore().startsWith("[General]\n")) << home.readStore().constData();
+    EXPECT_EQ(
+        QDir(home.configHome() + "/Quillora").entryList(QDir::Files | QDir::Hidden), QStringList{"quillora.conf"});
+}
+
+struct BadFile {
+    const char *name;
+    QByteArray contents;
+    std::string answers; // for pic_size (registered "480") and pic_filename (registered "Quillora")
+};
+
+class BadStoreFile : public ::testing::TestWithParam<BadFile> { };
+
+// A file we did not write answers what can be read and defaults for the rest, and the next save
+// replaces it (random bytes included: their non-keys must not block every later save). One too
+// large to be ours is not read, and set aside whole rather than merged.
+TEST_P(BadStoreFile, AnswersWhatCanBeReadAndIsReplacedOnSave)
+{
+    SettingsHome home;
+    home.writeStore(GetParam().contents);
+    UserDefaults store;
+    store.registerDefaults({{kSize, "480"}, {kName, "Quillora"}});
+    EXPECT_EQ(answer(store, kSize) + " | " + answer(store, kName), GetParam().answers);
+    for (QLatin1StringView key : kSettingsKeys)
+        (void)store.stringForKey(QString(key));
+    store.setValue("1536", kSize);
+    EXPECT_TRUE(store.synchronize().saved);
+    EXPECT_EQ(home.fresh({kSize}), "1536");
+    EXPECT_FALSE(home.readStore().contains("filler"));
+    QFile aside(home.storeFile() + ".too-large");
+    EXPECT_EQ(aside.open(QIODevice::ReadOnly) && aside.readAll() == GetParam().contents,
+        GetParam().contents.size() > 1024 * 1024);
+}
+
+QByteArray randomBytes(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator(4242).fillRange(reinterpret_cast<quint32 *>(bytes.data()), size / 4);
+    return bytes;
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, BadStoreFile,
+    ::testing::Values(BadFile{"Empty", QByteArray(), "480 | Quillora"},
+        BadFile{
+            "Huge", "[General]\npic_size=1200\nfiller=" + QByteArray(3 * 1024 * 1024, 'x') + "\n", "480 | Quillora"},
+        BadFile{"Garbage", "[General\ngarbage\nvid_size=240\nno settings file\n[[[\n=\n==novalue\n]]\npic_size\n\\\n\"",
+            "480 | Quillora"},
+        BadFile{"Binary", randomBytes(64 * 1024), "480 | Quillora"},
+        BadFile{"NotUtf8", "[General]\npic_size=1200\xff\npic_filename=Caf\xe9\n", "1200\xef\xbf\xbd | Caf"},
+        BadFile{"Utf8ByteOrderMark", "\xef\xbb\xbf[General]\npic_size=1536\n", "1536 | Quillora"},
+        BadFile{"Lists", "[General]\npic_size=240, 1024\npic_filename=a, b\n", "<nothing> | <nothing>"},
+        BadFile{
+            "Groups", "[pic_size]\nwidth=1\n[pic_filename]\nx=y\n[General]\npic_filename/deeper=1\n", "480 | Quillora"},
+        BadFile{"TypedGarbage",
+            "[General]\npic_size=@Variant(\\0\\0\\0\\x7f\\xff\\xff)\npic_filename=@ByteArray(Scan)\n",
+            "480 | <nothing>"},
+        BadFile{
+            "TypedButNotText", "[General]\npic_size=@Rect(1 2 3 4)\npic_filename=@Invalid()\n", "<nothing> | Quillora"},
+        BadFile{"NumberFromAnotherProgram",
+            "[General]\npic_size=@Variant(\\0\\0\\0\\x82\\x4\\xb0)\npic_filename=@ByteArray(b)\n", "1200 | <nothing>"}),
+    [](const auto &param) { return std::string(param.param.name); });
+
+class Application {
+public:
+    explicit Application(const QByteArray &cameras = "")
+        : m_cameras("QUILLORA_VIRTUAL_CAMERAS", cameras)
+        , m_definition(qApp)
+    {
+        m_definition.awake();
+    }
+    VemoViewController &c() const { return *m_definition.controller(); }
+    QDialog &panel() const { return *m_definition.preferencesPanel(); }
+    QPushButton *done() const { return panel().findChild<QPushButton *>("doneButton"); }
+    void confirm() { c().preferencesDone(done()); }
+    // The ten controls in key order; a folder as its path, "file:" before a file URL's.
+    std::string controls() const
+    {
+        const auto folder = [](const QUrl &url) { return (url.scheme().isEmpty() ? "" : "file:") + url.path(); };
+        const VemoViewController &v = c();
+        return QStringList{QString::number(v.mVideoSize->currentIndex()),
+            v.mVideoCaptureAudio->isChecked() ? "on" : "off", folder(v.mVideoPath->URL()), v.mVideoFilename->text(),
+            QString::number(v.mVideoOverwrite->selectedRow()), QString::number(v.mPhotoSize->currentIndex()),
+            QString::number(v.mPhotoFormat->currentIndex()), folder(v.mPhotoPath->URL()), v.mPhotoFilename->text(),
+            QString::number(v.mOverwrite->selectedRow())}
+            .join(" | ")
+            .toStdString();
+    }
+    // True once a frame of this size newer than the current one has arrived.
+    bool waitForFrameOfSize(int width, int height)
+    {
+        const quillora::capture::Frame before = c().currentFrame();
+        return quillora::test::waitUntil([&] {
+            const quillora::capture::Frame now = c().currentFrame();
+            return now && !now.sameAs(before) && now.width() == width && now.height() == height;
+        });
+    }
+
+private:
+    ScopedEnv m_cameras;
+    quillora::app::WindowDefinition m_definition;
+};
+
+std::string fallbacks(const QString &desktop)
+{
+    return QString("1 | on | %1 | Quillora | 1 | 1 | 0 | %1 | Quillora | 1").arg(desktop).toStdString();
+}
+
+QStringList gWarnings; // of quillora.prefs
+
+void collect(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg && context.category && QByteArrayView(context.category) == "quillora.prefs")
+        gWarnings << message;
+}
+
+// First start shows the fallbacks with the Desktop the desktop reports and stores nothing until
+// confirmed. The panel is modeless; Escape or closing stores nothing (the control keeps the
+// change), with no camera a size change only changes the control; Return confirms.
+TEST(Settings, FirstStartAndThePanel)
+{
+    SettingsHome home;
+    QDir().mkpath(home.configHome());
+    QFile dirs(home.configHome() + "/user-dirs.dirs");
+    ASSERT_TRUE(dirs.open(QIODevice::WriteOnly) && dirs.write("XDG_DESKTOP_DIR=\"$HOME/Bureau \xc3\xa0 moi\"\n"));
+    dirs.close();
+    QDir(home.home()).mkpath("Bureau à moi");
+    const QString desktop = home.home() + "/Bureau à moi/";
+    Application app;
+    EXPECT_EQ(app.controls(), fallbacks(desktop));
+    EXPECT_FALSE(QFile::exists(home.storeFile()));
+    app.confirm();
+    EXPECT_EQ(home.fresh(),
+        QString("480 | yes | %1 | Quillora | no | 480 | jpg | %1 | Quillora | no").arg(desktop).toStdString());
+    const QByteArray first = home.readStore();
+    VemoViewController &c = app.c();
+    c.preferencesClick(nullptr);
+    ASSERT_TRUE(app.panel().isVisible());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    c.mPhotoFilename->setText("Never stored");
+    QTest::keyClick(&app.panel(), Qt::Key_Escape);
+    EXPECT_FALSE(app.panel().isVisible());
+    c.preferencesClick(nullptr);
+    c.mPhotoSize->setFocus();
+    QTest::keyClick(c.mPhotoSize, Qt::Key_Down);
+    EXPECT_EQ(c.mPhotoSize->currentIndex(), 2);
+    EXPECT_FALSE(c.mCaptureSession);
+    app.panel().close();
+    EXPECT_TRUE(home.readStore() == first);
+    EXPECT_EQ(c.mPhotoFilename->text().toStdString(), "Never stored");
+    c.preferencesClick(nullptr);
+    EXPECT_TRUE(app.done()->isDefault());
+    c.mPhotoFilename->setFocus();
+    c.mPhotoFilename->selectAll();
+    QTest::keyClicks(c.mPhotoFilename, "Typed");
+    QTest::keyClick(c.mPhotoFilename, Qt::Key_Return);
+    EXPECT_FALSE(app.panel().isVisible());
+    EXPECT_EQ(home.fresh({"pic_filename", "pic_size"}), "Typed | 1024");
+}
+
+// A hand-written file loads by the mapping into every control, and confirming saves recognised words back.
+TEST(Settings, HandWrittenFileLoadsByTheMapping)
+{
+    SettingsHome home;
+    home.writeStore(
+        "[General]\nvid_size=720\nvid_captureaudio=No\nvid_path=/home/Ann Lee/Vid\xc3\xa9os/\nvid_filename=\n"
+        "vid_overwrite=YES\npic_size=1536\npic_format=PNG\npic_path=file:///home/Ann%20Lee/Bilder/\n"
+        "pic_filename=Scan\npic_overwrite=yes\n");
+    Application app;
+    EXPECT_EQ(app.controls(), "1 | on | /home/Ann Lee/Vidéos/ |  | 1 | 4 | 0 | file:/home/Ann Lee/Bilder/ | Scan | 0");
+    app.confirm();
+    EXPECT_EQ(home.fresh(),
+        "480 | yes | /home/Ann Lee/Vidéos/ |  | no | 1536 | jpg | file:///home/Ann%20Lee/Bilder/ | Scan | yes");
+}
+
+// A save that fails (full disk, a folder in the file's place) is logged, keeps the previous file
+// whole and leaves the panel working; the next possible save goes through; a store that cannot be
+// read starts with the fallbacks.
+TEST(Settings, FailedSavesAreLoggedAndKeepThePreviousFile)
+{
+    SettingsHome home;
+    Application app;
+    app.confirm();
+    const QByteArray previous = home.readStore();
+    qInstallMessageHandler(collect);
+    app.c().preferencesClick(nullptr);
+    app.c().mPhotoFilename->setText(QString(20000, 'z'));
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    const rlimit limit{8192, old.rlim_max}; // writes past this fail as on a full disk
+    std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    app.confirm();
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_EQ(gWarnings.filter("settings not saved to " + home.storeFile()).size(), 1);
+    EXPECT_TRUE(home.readStore() == previous);
+    EXPECT_EQ(
+        QDir(home.configHome() + "/Quillora").entryList(QDir::Files | QDir::Hidden), QStringList{"quillora.conf"});
+    app.c().preferencesClick(nullptr);
+    EXPECT_TRUE(app.panel().isVisible());
+    app.c().mPhotoFilename->setText("Scan");
+    app.confirm();
+    EXPECT_EQ(home.fresh({"pic_filename"}), "Scan");
+    QFile::remove(home.storeFile());
+    QDir().mkpath(home.storeFile()); // can be neither read nor written
+    app.confirm();
+    EXPECT_EQ(gWarnings.filter("settings not saved to " + home.storeFile()).size(), 2);
+    EXPECT_TRUE(QFileInfo(home.storeFile()).isDir());
+    EXPECT_EQ(Application().controls(), fallbacks(home.home() + "/Desktop/"));
+    qInstallMessageHandler(nullptr);
+}
+
+// Loading starts the stream once, at the loaded size; a user's change of photo size, movie size or
+// sound rebuilds it without recording, a change by code does not; while frozen it comes back live.
+TEST(PreferencesChange, OnlyUsersChangesRebuildTheStream)
+{
+    SettingsHome home;
+    home.writeStore("[General]\npic_size=1024\nvid_size=240\nvid_captureaudio=no\n");
+    Application app("Desk Camera|UVC Camera VendorID_2316 ProductID_45937|0x01420000090cb371");
+    VemoViewController &c = app.c();
+    auto session = c.mCaptureSession;
+    ASSERT_TRUE(app.waitForFrameOfSize(1280, 1024));
+    QTest::qWait(100);
+    EXPECT_EQ(c.mCaptureSession, session);
+    c.preferencesClick(nullptr);
+    for (const auto &[control, key] : {std::pair<QWidget *, Qt::Key>{c.mPhotoSize, Qt::Key_Up},
+             {c.mVideoSize, Qt::Key_Down}, {c.mVideoCaptureAudio, Qt::Key_Space}}) {
+        session = c.mCaptureSession;
+        control->setFocus();
+        QTest::keyClick(control, key);
+        EXPECT_NE(c.mCaptureSession, session) << control->objectName().toStdString();
+    }
+    EXPECT_EQ(app.controls().substr(0, 9), "1 | on | ");
+    EXPECT_FALSE(c.recording);
+    EXPECT_TRUE(app.waitForFrameOfSize(640, 480));
+    session = c.mCaptureSession;
+    c.mPhotoSize->setCurrentIndex(0);
+    c.mVideoCaptureAudio->setCheckState(Qt::Unchecked);
+    EXPECT_EQ(c.mCaptureSession, session);
+    EXPECT_EQ(home.fresh({"pic_size"}), "1024"); // nothing stored until confirmed
+    c.mCaptureSession->stopRunning();            // frozen
+    c.mPhotoSize->setFocus();
+    QTest::keyClick(c.mPhotoSize, Qt::Key_Down); // 640 × 480 again
+    ASSERT_TRUE(c.mCaptureSession && c.mCaptureSession->isRunning());
+    EXPECT_TRUE(app.waitForFrameOfSize(640, 480));
+    EXPECT_TRUE(app.waitForFrameOfSize(640, 480)); // frames keep coming
+}
+
+} // namespace
