@@ -100,12 +100,6 @@ TEST_F(MovieOutput, FailuresEndWithAnErrorAndTheNextRecordingWorks)
 // reached; each movie still plays to its end.
 TEST_F(MovieOutput, EndingsFromOutsideLeaveAMovieThatPlays)
 {
-    const auto failCamera = [this] {
-        g_autoptr(GstElement) camera = GST_ELEMENT(gst_object_ref_sink(gst_element_factory_make("fakesrc", "camera")));
-        g_autoptr(GError) error = g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ, "device unplugged");
-        g_autoptr(GstMessage) message = gst_message_new_error(GST_OBJECT(camera), error, nullptr);
-        session->handleBusMessage(message);
-    };
     const struct {
         const char *name;
         std::function<void()> end;
@@ -119,13 +113,21 @@ TEST_F(MovieOutput, EndingsFromOutsideLeaveAMovieThatPlays)
             },
             ""},
         {"teardown.mov", [this] { session.reset(); }, ""},
-        {"unplugged.mov", failCamera, "camera"},
+        {"unplugged.mov",
+            [this] {
+                g_autoptr(GstElement) camera
+                    = GST_ELEMENT(gst_object_ref_sink(gst_element_factory_make("fakesrc", "camera")));
+                g_autoptr(GError) error = g_error_new_literal(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ, "unplugged");
+                g_autoptr(GstMessage) message = gst_message_new_error(GST_OBJECT(camera), error, nullptr);
+                session->handleBusMessage(message);
+            },
+            "camera"},
         {"longest.mov", [] {}, "longest"},
     };
     for (const auto &k : cases) {
         SCOPED_TRACE(k.name);
         build();
-        if (QByteArray(k.error) == "longest")
+        if (*k.error == 'l')
             movie->setMaximumDuration(2s);
         const QString file = start(k.name);
         test::runEventsFor(1000ms);
@@ -154,7 +156,7 @@ TEST_F(MovieOutput, FinishNowCompletesTheFileAndTakesTheFinishFromTheDelegate)
     EXPECT_EQ(test::playProblem(file, 25), QString());
     EXPECT_EQ(movie->statistics().framesWritten, movie->statistics().framesOffered);
     // Sound and picture start and end together, to within an AAC frame (21 ms).
-    const auto decoded = test::decodeMovie(file);
+    const test::DecodedMovie decoded = test::decodeMovie(file);
     EXPECT_NEAR(decoded.audioStart, decoded.videoStart, 0.022);
     EXPECT_NEAR(decoded.audioEnd, decoded.videoEnd, 0.022);
     // The picture itself came through the scaling and the conversion for the encoder: the

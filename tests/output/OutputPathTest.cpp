@@ -11,22 +11,9 @@
 
 using quillora::output::makeOutputPath;
 
-namespace {
-
-class OutputPathTest : public ::testing::Test {
-protected:
-    QTemporaryDir dir;
-    // The name the rule gives in the temporary folder, without the folder.
-    QString name(const QString &base, const QString &extension = QStringLiteral(".jpg"), int row = 1) const
-    {
-        return makeOutputPath(dir.path(), base, extension, row).mid(dir.path().size() + 1);
-    }
-    void touch(const QString &file) { ASSERT_TRUE(QFile(dir.filePath(file)).open(QIODevice::WriteOnly)); }
-};
-
 // The folder text: one separator, the "file://localhost" literal dropped (only it), an empty
 // folder refused; the base name used as typed, "/" included.
-TEST_F(OutputPathTest, FolderTextAndBaseName)
+TEST(OutputPath, FolderTextAndBaseName)
 {
     const struct {
         const char *folder, *base;
@@ -47,9 +34,15 @@ TEST_F(OutputPathTest, FolderTextAndBaseName)
 }
 
 // Numbering (row 1 only) prefers the plain name, fills gaps, goes past 9 without zeros; only
-// names are tested, nothing is created.
-TEST_F(OutputPathTest, NumberingFillsGapsAndPrefersTheUnnumberedName)
+// names are given, nothing is created. Anything at the path is taken (a folder, a dangling
+// link); photos and movies of one base name never meet; an empty base name is numbered too.
+TEST(OutputPath, NumberingFillsGapsAndSkipsAnythingAtThePath)
 {
+    QTemporaryDir dir;
+    const auto name = [&](const QString &base, const char *extension = ".jpg", int row = 1) {
+        return makeOutputPath(dir.path(), base, QString::fromUtf8(extension), row).mid(dir.path().size() + 1);
+    };
+    const auto touch = [&](const QString &file) { EXPECT_TRUE(QFile(dir.filePath(file)).open(QIODevice::WriteOnly)); };
     const QString q = QStringLiteral("Quillora");
     touch(QStringLiteral("Quillora1.jpg"));
     EXPECT_EQ(name(q), QStringLiteral("Quillora.jpg"));
@@ -59,28 +52,19 @@ TEST_F(OutputPathTest, NumberingFillsGapsAndPrefersTheUnnumberedName)
     ASSERT_TRUE(QFile::remove(dir.filePath(QStringLiteral("Quillora2.jpg"))));
     EXPECT_EQ(name(q), QStringLiteral("Quillora2.jpg"));
     for (int row : {0, -1, 2})
-        EXPECT_EQ(name(q, QStringLiteral(".jpg"), row), QStringLiteral("Quillora.jpg")) << row;
+        EXPECT_EQ(name(q, ".jpg", row), QStringLiteral("Quillora.jpg")) << row;
     for (int i = 2; i <= 10; ++i)
         touch(QStringLiteral("Quillora%1.jpg").arg(i));
     EXPECT_EQ(name(q), QStringLiteral("Quillora11.jpg"));
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), 11);
-}
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 11);
 
-// Anything at the path is taken (a folder, a dangling link); photos and movies of one base
-// name never meet; an empty base name is numbered like any other.
-TEST_F(OutputPathTest, AnythingAtThePathIsTaken)
-{
-    const QString q = QStringLiteral("Quillora"), mov = QStringLiteral(".mov");
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Quillora.mov")));
-    EXPECT_EQ(name(q, mov), QStringLiteral("Quillora1.mov"));
+    EXPECT_EQ(name(q, ".mov"), QStringLiteral("Quillora1.mov"));
     ASSERT_EQ(
         ::symlink("/nonexistent", QFile::encodeName(dir.filePath(QStringLiteral("Quillora1.mov"))).constData()), 0);
-    EXPECT_EQ(name(q, mov), QStringLiteral("Quillora2.mov"));
-    EXPECT_EQ(name(q), QStringLiteral("Quillora.jpg"));
+    EXPECT_EQ(name(q, ".mov"), QStringLiteral("Quillora2.mov"));
     EXPECT_EQ(name(QString()), QStringLiteral(".jpg"));
     touch(QStringLiteral(".jpg"));
     touch(QStringLiteral("1.jpg"));
     EXPECT_EQ(name(QString()), QStringLiteral("2.jpg"));
 }
-
-} // namespace

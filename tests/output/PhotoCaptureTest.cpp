@@ -23,7 +23,7 @@ namespace {
 
 QStringList entries(const QString &folder)
 {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
 }
 
 QByteArray contents(const QString &path)
@@ -130,17 +130,16 @@ TEST_F(PhotoCaptureTest, BadInputWritesNothingAndTheNextPhotoWorks)
     EXPECT_EQ(writePhoto(frame, 0, settings(0)).path, path("Quillora1.jpg"));
 }
 
-// Another program takes the free name just before our file is placed, once.
+// Another program takes the free name just before our file is placed, once: with a file of
+// its own or a dangling link.
 QString gTaken;
+bool gLink = false;
 void takeName(const QString &path)
 {
     QFile other(path);
-    if (gTaken.isEmpty() && other.open(QIODevice::NewOnly) && other.write("theirs") == 6)
-        gTaken = path;
-}
-void linkName(const QString &path)
-{
-    if (gTaken.isEmpty() && ::symlink("/nowhere", QFile::encodeName(path).constData()) == 0)
+    if (gTaken.isEmpty()
+        && (gLink ? ::symlink("/nowhere", QFile::encodeName(path).constData()) == 0
+                  : other.open(QIODevice::NewOnly) && other.write("theirs") == 6))
         gTaken = path;
 }
 
@@ -148,8 +147,9 @@ void linkName(const QString &path)
 // ours replaces. A failed encode leaves the old file as it was. Never a temporary left over.
 TEST_F(PhotoCaptureTest, TheSafeWriteNeverOverwritesATakenNameOrAGoodFile)
 {
-    const auto write = [&](void (*hook)(const QString &), int row, const QByteArray &data) {
+    const auto write = [&](void (*hook)(const QString &), int row, const QByteArray &data, bool link = false) {
         gTaken.clear();
+        gLink = link;
         setBeforePlacingHookForTesting(hook);
         const OutputResult r = writeOutputFile({dir.path(), QStringLiteral("Quillora"), QStringLiteral(".jpg"), row},
             [&](QIODevice &device, QString *error) {
@@ -165,14 +165,14 @@ TEST_F(PhotoCaptureTest, TheSafeWriteNeverOverwritesATakenNameOrAGoodFile)
     EXPECT_EQ(gTaken, path("Quillora.jpg"));
     EXPECT_EQ(contents(path("Quillora.jpg")), "theirs");
     EXPECT_EQ(contents(path("Quillora1.jpg")), "ours");
-    EXPECT_EQ(write(&linkName, 1, "ours").path, path("Quillora3.jpg"));
+    EXPECT_EQ(write(&takeName, 1, "ours", true).path, path("Quillora3.jpg"));
     EXPECT_TRUE(QFileInfo(path("Quillora2.jpg")).isSymLink());
     ASSERT_TRUE(QFile::remove(path("Quillora.jpg")));
     EXPECT_EQ(write(&takeName, 0, "ours").path, path("Quillora.jpg"));
     EXPECT_EQ(contents(path("Quillora.jpg")), "ours");
     const OutputResult failed = write(nullptr, 0, "half a photo");
-    EXPECT_EQ(failed.error, QStringLiteral("encoder gave up"));
     EXPECT_FALSE(failed.ok());
+    EXPECT_EQ(failed.error, QStringLiteral("encoder gave up"));
     EXPECT_EQ(contents(path("Quillora.jpg")), "ours");
     EXPECT_EQ(entries(dir.path()).size(), 4);
 }
