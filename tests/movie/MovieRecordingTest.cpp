@@ -19,10 +19,13 @@
 #include <QGraphicsOpacityEffect>
 #include <QImage>
 #include <QMainWindow>
+#include <QMenu>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+
+#include <optional>
 
 using namespace quillora;
 using namespace std::chrono_literals;
@@ -36,15 +39,17 @@ protected:
     test::ScopedEnv homeEnv{"HOME", home.path().toUtf8()}; // movies go to its Desktop
     test::ScopedEnv configHome{"XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8()};
     test::ScopedEnv microphone{"QUILLORA_VIRTUAL_MICROPHONE", "Test Tone"};
-    test::ScopedEnv cameras{"QUILLORA_VIRTUAL_CAMERAS", "Desk|Model X|cam-1|1280x1024"};
+    std::optional<test::ScopedEnv> cameraList{
+        std::in_place, "QUILLORA_VIRTUAL_CAMERAS", "Desk|Model X|cam-1|1280x1024"};
     test::DesktopSpy spy;
     std::unique_ptr<app::WindowDefinition> def;
     app::VemoViewController *c = nullptr;
 
     // The application with its default settings: numbered 640x480 movies with sound.
-    void start()
+    void start(const QByteArray &cameras = "Desk|Model X|cam-1|1280x1024")
     {
         QDir(home.path()).mkpath(QStringLiteral("Desktop"));
+        cameraList.emplace("QUILLORA_VIRTUAL_CAMERAS", cameras);
         def = std::make_unique<app::WindowDefinition>(qApp);
         def->awake();
         c = def->controller();
@@ -67,6 +72,13 @@ protected:
     {
         auto *effect = qobject_cast<QGraphicsOpacityEffect *>(c->mRecordingButton->graphicsEffect());
         return effect ? effect->opacity() : 1.0;
+    }
+    void expectIdle()
+    {
+        EXPECT_FALSE(c->recording);
+        EXPECT_EQ(c->mVideoMenu->text(), QStringLiteral("Start Capture"));
+        EXPECT_DOUBLE_EQ(buttonAlpha(), 1.0);
+        EXPECT_EQ(c->mCaptureMovieFileOutput, nullptr);
     }
 };
 
@@ -186,6 +198,51 @@ TEST_F(Recording, AKilledRecordingLeavesAMovieThatPlays)
     EXPECT_EQ(test::playProblem(path, 50), QString());
     EXPECT_GT(test::discoverMovie(path).durationSeconds, 2.0);
 }
+
+// Without a camera a start is refused and nothing changes; a missing folder ends the
+// recording at once with nothing to open; both logged.
+TEST_F(Recording, AStartWithoutACameraOrAFolderEndsAtOnceWithNothingOpened)
+{
+    start("");
+    c->recordingClick(c->mRecordingButton);
+    expectIdle();
+    EXPECT_EQ(c->mCaptureSession, nullptr);
+    EXPECT_TRUE(spy.logged(QStringLiteral("quillora.output: movie not started")));
+    start();
+    c->mVideoPath->setURL(QUrl::fromLocalFile(moviePath(QStringLiteral("gone"))));
+    c->recordingClick(c->mRecordingButton);
+    ASSERT_TRUE(waitUntil([&] { return !c->recording; }));
+    expectIdle();
+    test::runEventsFor(200ms);
+    EXPECT_TRUE(spy.opened().isEmpty());
+    EXPECT_TRUE(QDir(moviePath({})).isEmpty());
+    EXPECT_TRUE(spy.logged(QStringLiteral("quillora.output: movie not written: ") + moviePath(QStringLiteral("gone"))));
+}
+
+// A rebuild for another reason (preferences, the camera menu) ends the movie first: by the
+// time it returns the movie is finished, opened once and plays.
+TEST_F(Recording, ARebuildForAnotherReasonEndsTheMovieFirst)
+{
+    start("Desk|Model X|cam-1|1280x1024;Side|Model Y|cam-2|640x480");
+    for (int round = 0; round < 2; ++round) {
+        c->recordingClick(c->mRecordingButton);
+        ASSERT_TRUE(c->recording);
+        test::runEventsFor(1000ms);
+        if (round == 0)
+            c->preferencesChange(c->mVideoSize);
+        else
+            c->deviceMenuClick(c->mDevicesMenu->actions().at(1));
+        expectIdle();
+        ASSERT_EQ(spy.opened().size(), round + 1);
+        EXPECT_EQ(test::playProblem(spy.opened().last(), 20), QString()) << round;
+    }
+    EXPECT_EQ(c->device->uniqueID(), QStringLiteral("cam-2"));
+    test::runEventsFor(300ms);
+    EXPECT_EQ(spy.opened().size(), 2) << "no second finish may follow";
+}
+
+// Closing the window mid-recording finishes the movie, complete and logged, opens nothing,
+// then quits.
 
 // Closing the window mid-recording finishes the movie, complete and logged, opens nothing,
 // then quits. Last: once the application has quit, later event loops return at once.
