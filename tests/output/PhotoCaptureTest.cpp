@@ -68,9 +68,11 @@ TEST_F(PhotoCaptureTest, EveryFormatSizeAndRotationDecodesTheTurnedPage)
     ASSERT_EQ(scaled.size(), QSize(480, 640));
     expectCorners(scaled, {640, 480}, 1);
 
-    PhotoSettings missing = settings(0);
+    PhotoSettings missing = settings(0), empty = settings(0), slash = settings(0);
     missing.folderText = path("missing");
-    for (const PhotoSettings &bad : {settings(-1), settings(4), missing})
+    empty.folderText.clear();
+    slash.baseName = QStringLiteral("no/such/folder"); // never a path out of the chosen folder
+    for (const PhotoSettings &bad : {settings(-1), settings(4), settings(9), missing, empty, slash})
         EXPECT_FALSE(writePhoto(frame, 0, bad).ok()) << bad.formatIndex;
     EXPECT_FALSE(writePhoto(QImage(), 0, settings(0)).ok());
     EXPECT_EQ(entries(dir.path()).size(), 5); // the four names and Quillora1.png
