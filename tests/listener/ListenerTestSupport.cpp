@@ -28,6 +28,5 @@ extern "C" const char *__tsan_default_suppressions()
 {
     return "race:quillora::usb::fake::FakeBus::postLocked\n"
            "race:quillora::usb::fake::FakeUsbInterface::deliver\n"
-           "race:quillora::usb::fake::FakeUsbDevice::unplug\n"
-           "race:quillora::usb::fake::FakeUsbHost::plugIn\n";
+           "race:quillora::usb::fake::FakeUsbDevice::unplug\n";
 }

@@ -1,7 +1,6 @@
 #pragma once
-// An emulated Quillora camera (umockdev; needs umockdev-wrapper): a sysfs with a root hub, a hub
-// and the camera at bus 1, ports 4.2, with its video node; the camera's usbfs and video node
-// ioctls are answered here, every URB and video driver control recorded.
+// An emulated Quillora camera at bus 1, ports 4.2, with its video node (umockdev; needs
+// umockdev-wrapper): usbfs and video node ioctls answered here, every URB and video control recorded.
 #include <linux/videodev2.h>
 #include <umockdev.h>
 
@@ -21,10 +20,8 @@ struct EmulatedWire {
     std::mutex mutex;                                   // guards every field below
     std::vector<std::vector<std::uint8_t>> controlUrbs; // SETUP packet and data stage of each
     std::vector<int> claims, releases;
-    int claimErrno = 0;           // EBUSY: the video driver holds the interface
-    int controlStatus = 0;        // -EPIPE: a stall
-    bool controlsAnswered = true; // false: the camera never answers a control request
-    int presses = 0;              // interrupt reports the camera has ready
+    int claimErrno = 0; // EBUSY: the video driver holds the interface
+    int presses = 0;    // interrupt reports the camera has ready
     struct Flying {
         UMockdevIoctlData *urb;
         bool control;
@@ -48,15 +45,13 @@ public:
     EmulatedCameraBed &operator=(const EmulatedCameraBed &) = delete;
 
     const std::string &error() const { return m_error; } // empty when the camera is in place
-    std::string sysDir() const;
-    void removeVideoNode();  // the video driver lets go of the camera
-    void unplugCamera();     // a "remove" uevent, and the camera and all below it disappear
-    void denyCameraNode();   // mode 000 on the camera's usbfs node (no effect for root)
-    bool plugSecondCamera(); // the same model at bus 1, ports 4.3 (an "add" uevent)
+    void removeVideoNode();                              // the video driver lets go of the camera
+    void denyCameraNode();                               // mode 000 on the camera's usbfs node (no effect for root)
 
     EmulatedWire wire;
 
 private:
+    std::string sysDir() const;
     bool add(const std::string &description);
     bool addUsbDevice(const std::string &path, const std::string &devnum, const std::string &devpath);
 

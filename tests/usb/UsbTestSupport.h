@@ -1,6 +1,5 @@
 #pragma once
-// What the USB and listener tests share: the Qt messages logged while a test runs (kept off
-// stderr), and the focus sequence's SETUP packets as they must appear on the wire.
+// The Qt messages logged while a test runs (kept off stderr), and the focus sequence's SETUP packets.
 #include <QLoggingCategory>
 #include <QStringList>
 

@@ -1,7 +1,6 @@
 #pragma once
-// A USB host for tests: made-up devices, every control request recorded as it reached the wire,
-// failures injected on demand, reads completed and devices plugged in or out when the test says.
-// Thread-safe; completions and notifications are queued to the event source's thread, as libusb's.
+// A USB host for tests: made-up devices, control requests recorded as they reached the wire, reads
+// completed and devices unplugged when the test says. Completions run on the event source's thread.
 #include "UsbHost.h"
 
 #include <QMetaObject>
@@ -13,9 +12,9 @@
 namespace quillora::usb::fake {
 
 struct WireTransfer {
-    std::uint32_t locationId = 0;        // of the device it went to
-    std::array<std::uint8_t, 8> setup{}; // the SETUP packet
-    std::vector<std::uint8_t> data;      // the data stage of a host-to-device request
+    std::uint32_t locationId = 0;
+    std::array<std::uint8_t, 8> setup{};
+    std::vector<std::uint8_t> data; // of a host-to-device request
 };
 
 class FakeUsbDevice;
@@ -25,17 +24,14 @@ struct FakeBus {
     std::mutex mutex;
     QObject *source = nullptr;
     std::vector<WireTransfer> wire;
-    std::vector<std::pair<UsbResult, std::shared_ptr<FakeUsbDevice>>> entries;
+    std::vector<std::shared_ptr<FakeUsbDevice>> devices;
     struct Watch {
         std::atomic<bool> alive{true};
-        std::uint16_t vendorId = 0, productId = 0;
-        std::function<void(std::shared_ptr<UsbDevice>)> arrived;
         std::function<void()> removed;
-        const void *device = nullptr; // for removal watches
+        const void *device = nullptr;
     };
     std::vector<std::shared_ptr<Watch>> watches;
 
-    // Runs `work` on the event source's thread. Called with `mutex` held.
     void postLocked(std::function<void()> work)
     {
         if (source)
@@ -49,22 +45,14 @@ public:
         : m_bus(std::move(bus))
         , m_watch(std::move(watch))
     {
+        std::lock_guard lock(m_bus->mutex);
+        m_bus->watches.push_back(m_watch);
     }
     ~FakeNotification() override
     {
         m_watch->alive = false;
         std::lock_guard lock(m_bus->mutex);
         std::erase(m_bus->watches, m_watch);
-    }
-    // Called with the bus's mutex held.
-    static UsbResult add(const std::shared_ptr<FakeBus> &bus, std::shared_ptr<FakeBus::Watch> watch,
-        std::unique_ptr<UsbNotification> &out)
-    {
-        if (!bus->source)
-            return kUsbErrorNotSupported;
-        bus->watches.push_back(watch);
-        out = std::make_unique<FakeNotification>(bus, std::move(watch));
-        return kUsbSuccess;
     }
 
 private:
@@ -95,15 +83,14 @@ public:
         std::lock_guard lock(m_bus->mutex);
         return m_open;
     }
-
     UsbResult open() override
     {
         std::lock_guard lock(m_bus->mutex);
         ++m_openCount;
         if (m_gone)
             return kUsbErrorNoDevice;
-        m_open = m_open || m_openResult == kUsbSuccess;
-        return m_open ? kUsbSuccess : m_openResult.load();
+        m_open = true;
+        return kUsbSuccess;
     }
     UsbResult close() override
     {
@@ -113,8 +100,6 @@ public:
     UsbResult controlRequest(DevRequest &request) override
     {
         request.wLenDone = 0;
-        if (request.wLength > 0 && !request.pData)
-            return kUsbErrorInvalidParam;
         WireTransfer transfer{0, setupPacket(request), {}};
         if (const auto owner = m_device.lock())
             owner->locationId(transfer.locationId);
@@ -126,26 +111,20 @@ public:
         if (m_gone)
             return kUsbErrorNoDevice;
         m_bus->wire.push_back(std::move(transfer));
-        request.wLenDone = m_controlResult == kUsbSuccess ? request.wLength : 0;
-        return m_controlResult;
+        request.wLenDone = request.wLength;
+        return kUsbSuccess;
     }
     UsbResult readPipeAsync(std::uint8_t pipeRef, std::span<std::uint8_t> buffer, ReadCompletion completion) override
     {
         std::lock_guard lock(m_bus->mutex);
         if (pipeRef != 1 || !completion)
             return kUsbErrorInvalidParam;
-        if (!m_bus->source)
-            return kUsbErrorNotSupported;
-        if (m_gone || !m_open)
+        if (m_gone || !m_open || !m_bus->source)
             return m_gone ? kUsbErrorNoDevice : kUsbErrorBusy;
         m_pending.push_back({buffer, std::move(completion)});
         return kUsbSuccess;
     }
 
-    // What open() (kUsbErrorBusy: the driver holds it) and control requests return from now on;
-    // a failed request still reached the wire.
-    void setOpenResult(UsbResult result) { m_openResult = result; }
-    void setControlResult(UsbResult result) { m_controlResult = result; }
     std::size_t pendingReads() const
     {
         std::lock_guard lock(m_bus->mutex);
@@ -166,7 +145,6 @@ public:
         deliver(std::move(read), result, data);
         return true;
     }
-    // Closed (cancelling its reads) or unplugged (ending them with kUsbErrorNoDevice).
     void endReads(UsbResult result, bool gone)
     {
         std::vector<PendingRead> ended;
@@ -187,7 +165,6 @@ private:
     };
     void deliver(PendingRead read, UsbResult result, std::span<const std::uint8_t> data)
     {
-        // The data is in the buffer before the completion runs, as the host would put it there.
         const std::size_t length = std::min(read.buffer.size(), data.size());
         std::copy_n(data.begin(), length, read.buffer.begin());
         std::lock_guard lock(m_bus->mutex);
@@ -199,7 +176,6 @@ private:
     std::weak_ptr<UsbDevice> m_device;
     const std::uint8_t m_number, m_class, m_subClass;
     bool m_open = false, m_gone = false;
-    std::atomic<UsbResult> m_openResult{kUsbSuccess}, m_controlResult{kUsbSuccess};
     std::atomic<int> m_openCount{0};
     std::vector<PendingRead> m_pending;
 };
@@ -221,13 +197,12 @@ public:
     UsbResult name(std::string &out) const override
     {
         out = m_name;
-        return m_name.empty() ? kUsbErrorNotFound : kUsbSuccess;
+        return kUsbSuccess;
     }
     UsbResult locationId(std::uint32_t &out) const override
     {
-        if (m_locationResult == kUsbSuccess)
-            out = m_locationId;
-        return m_locationResult;
+        out = m_locationId;
+        return kUsbSuccess;
     }
     UsbResult findInterfaces(
         const FindInterfaceRequest &request, std::vector<std::shared_ptr<UsbInterface>> &out) override
@@ -236,27 +211,23 @@ public:
             = [](std::uint16_t wanted, std::uint8_t actual) { return wanted == kAnyValue || wanted == actual; };
         out.clear();
         std::lock_guard lock(m_bus->mutex);
-        if (m_gone || m_findResult != kUsbSuccess)
-            return m_gone ? kUsbErrorNoDevice : m_findResult.load();
+        if (m_gone)
+            return kUsbErrorNoDevice;
         for (const auto &i : m_interfaces)
             if (matches(request.bInterfaceClass, i->interfaceClass())
-                && matches(request.bInterfaceSubClass, i->interfaceSubClass()) && matches(request.bInterfaceProtocol, 0)
-                && matches(request.bAlternateSetting, 0))
+                && matches(request.bInterfaceSubClass, i->interfaceSubClass()))
                 out.push_back(i);
         return kUsbSuccess;
     }
     UsbResult addRemovalNotification(std::function<void()> handler, std::unique_ptr<UsbNotification> &out) override
     {
-        if (!handler)
-            return kUsbErrorInvalidParam;
         auto watch = std::make_shared<FakeBus::Watch>();
         watch->removed = std::move(handler);
         watch->device = this;
-        std::lock_guard lock(m_bus->mutex);
-        return FakeNotification::add(m_bus, std::move(watch), out);
+        out = std::make_unique<FakeNotification>(m_bus, std::move(watch));
+        return kUsbSuccess;
     }
 
-    // Interfaces in configuration-descriptor order.
     std::shared_ptr<FakeUsbInterface> addInterface(std::uint8_t number, std::uint8_t cls, std::uint8_t subClass)
     {
         auto interface = std::make_shared<FakeUsbInterface>(m_bus, weak_from_this(), number, cls, subClass);
@@ -264,9 +235,6 @@ public:
         m_interfaces.push_back(interface);
         return interface;
     }
-    // The location, or the configuration, cannot be read.
-    void setLocationResult(UsbResult result) { m_locationResult = result; }
-    void setFindResult(UsbResult result) { m_findResult = result; }
     // Removal notifications fire, pending reads end with kUsbErrorNoDevice, later requests fail so.
     void unplug()
     {
@@ -280,7 +248,7 @@ public:
         for (const auto &interface : interfaces)
             interface->endReads(kUsbErrorNoDevice, true);
         std::lock_guard lock(m_bus->mutex);
-        std::erase_if(m_bus->entries, [this](const auto &entry) { return entry.second.get() == this; });
+        std::erase_if(m_bus->devices, [this](const auto &device) { return device.get() == this; });
         for (const auto &watch : m_bus->watches)
             if (watch->device == this)
                 m_bus->postLocked([watch] {
@@ -294,7 +262,6 @@ private:
     const std::uint16_t m_vendorId, m_productId;
     const std::string m_name;
     const std::uint32_t m_locationId;
-    std::atomic<UsbResult> m_locationResult{kUsbSuccess}, m_findResult{kUsbSuccess};
     bool m_gone = false;
     std::vector<std::shared_ptr<FakeUsbInterface>> m_interfaces;
 };
@@ -305,72 +272,47 @@ public:
     ~FakeUsbHost() override
     {
         std::lock_guard lock(m_bus->mutex);
-        m_bus->entries.clear();
+        m_bus->devices.clear();
     }
 
     std::vector<DeviceEntry> devices() override
     {
         std::lock_guard lock(m_bus->mutex);
         std::vector<DeviceEntry> list;
-        for (const auto &[result, device] : m_bus->entries)
-            list.push_back({result, device});
+        for (const auto &device : m_bus->devices)
+            list.push_back({kUsbSuccess, device});
         return list;
     }
     UsbResult createEventSource(std::unique_ptr<UsbEventSource> &out) override
     {
-        std::lock_guard lock(m_bus->mutex);
-        if (m_bus->source)
-            return kUsbErrorBusy;
         out = std::make_unique<EventSource>(m_bus);
         return kUsbSuccess;
     }
+    // Lists what is present; nothing is plugged in later.
     UsbResult addMatchingNotification(std::uint16_t vendorId, std::uint16_t productId,
-        std::vector<std::shared_ptr<UsbDevice>> &present, std::function<void(std::shared_ptr<UsbDevice>)> arrived,
+        std::vector<std::shared_ptr<UsbDevice>> &present, std::function<void(std::shared_ptr<UsbDevice>)>,
         std::unique_ptr<UsbNotification> &out) override
     {
         present.clear();
-        if (!arrived)
-            return kUsbErrorInvalidParam;
-        auto watch = std::make_shared<FakeBus::Watch>();
-        watch->vendorId = vendorId;
-        watch->productId = productId;
-        watch->arrived = std::move(arrived);
-        std::lock_guard lock(m_bus->mutex);
-        for (const auto &[result, device] : m_bus->entries)
-            if (m_bus->source && device && device->vendorId() == vendorId && device->productId() == productId)
-                present.push_back(device);
-        return FakeNotification::add(m_bus, std::move(watch), out);
+        {
+            std::lock_guard lock(m_bus->mutex);
+            for (const auto &device : m_bus->devices)
+                if (device->vendorId() == vendorId && device->productId() == productId)
+                    present.push_back(device);
+        }
+        out = std::make_unique<FakeNotification>(m_bus, std::make_shared<FakeBus::Watch>());
+        return kUsbSuccess;
     }
 
-    // Attached from the start (listed, not announced).
     std::shared_ptr<FakeUsbDevice> addDevice(
         std::uint16_t vendorId, std::uint16_t productId, std::string name, std::uint32_t locationId)
     {
         auto device = std::make_shared<FakeUsbDevice>(m_bus, vendorId, productId, std::move(name), locationId);
         std::lock_guard lock(m_bus->mutex);
-        m_bus->entries.emplace_back(kUsbSuccess, device);
+        m_bus->devices.push_back(device);
         return device;
     }
-    void addBrokenEntry(UsbResult result)
-    {
-        std::lock_guard lock(m_bus->mutex);
-        m_bus->entries.emplace_back(result, nullptr);
-    }
-    // Plugged in now: listed and announced to matching notifications.
-    std::shared_ptr<FakeUsbDevice> plugIn(
-        std::uint16_t vendorId, std::uint16_t productId, std::string name, std::uint32_t locationId)
-    {
-        auto device = addDevice(vendorId, productId, std::move(name), locationId);
-        std::lock_guard lock(m_bus->mutex);
-        for (const auto &watch : m_bus->watches)
-            if (!watch->device && watch->vendorId == vendorId && watch->productId == productId)
-                m_bus->postLocked([watch, device] {
-                    if (watch->alive)
-                        watch->arrived(device);
-                });
-        return device;
-    }
-    std::vector<WireTransfer> wire() const // in order
+    std::vector<WireTransfer> wire() const
     {
         std::lock_guard lock(m_bus->mutex);
         return m_bus->wire;
@@ -379,9 +321,10 @@ public:
 private:
     class EventSource final : public UsbEventSource {
     public:
-        explicit EventSource(std::shared_ptr<FakeBus> bus) // with the bus's mutex held
+        explicit EventSource(std::shared_ptr<FakeBus> bus)
             : m_bus(std::move(bus))
         {
+            std::lock_guard lock(m_bus->mutex);
             m_bus->source = &m_object;
         }
         ~EventSource() override
