@@ -208,8 +208,9 @@ INSTANTIATE_TEST_SUITE_P(Settings, BadStoreFile,
 
 class Application {
 public:
-    Application()
-        : m_definition(qApp)
+    explicit Application(const QByteArray &cameras = "")
+        : m_cameras("QUILLORA_VIRTUAL_CAMERAS", cameras)
+        , m_definition(qApp)
     {
         m_definition.awake();
     }
@@ -230,9 +231,18 @@ public:
             .join(" | ")
             .toStdString();
     }
+    // True once a frame of this size newer than the current one has arrived.
+    bool waitForFrameOfSize(int width, int height)
+    {
+        const quillora::capture::Frame before = c().currentFrame();
+        return quillora::test::waitUntil([&] {
+            const quillora::capture::Frame now = c().currentFrame();
+            return now && !now.sameAs(before) && now.width() == width && now.height() == height;
+        });
+    }
 
 private:
-    ScopedEnv m_cameras{"QUILLORA_VIRTUAL_CAMERAS", ""}; // no camera
+    ScopedEnv m_cameras;
     quillora::app::WindowDefinition m_definition;
 };
 
@@ -328,6 +338,42 @@ TEST(Settings, FailedSavesAreLoggedAndKeepThePreviousFile)
     app.confirm();
     EXPECT_EQ(home.fresh({"pic_filename"}), "Scan");
     qInstallMessageHandler(nullptr);
+}
+
+// Loading starts the stream once, at the loaded size; a user's change of photo size, movie size or
+// sound rebuilds it without recording, a change by code does not; while frozen it comes back live.
+TEST(PreferencesChange, OnlyUsersChangesRebuildTheStream)
+{
+    SettingsHome home;
+    home.writeStore("[General]\npic_size=1024\nvid_size=240\nvid_captureaudio=no\n");
+    Application app("Desk Camera|UVC Camera VendorID_2316 ProductID_45937|0x01420000090cb371");
+    VemoViewController &c = app.c();
+    auto session = c.mCaptureSession;
+    ASSERT_TRUE(app.waitForFrameOfSize(1280, 1024));
+    QTest::qWait(100);
+    EXPECT_EQ(c.mCaptureSession, session);
+    c.preferencesClick(nullptr);
+    for (const auto &[control, key] : {std::pair<QWidget *, Qt::Key>{c.mPhotoSize, Qt::Key_Up},
+             {c.mVideoSize, Qt::Key_Down}, {c.mVideoCaptureAudio, Qt::Key_Space}}) {
+        session = c.mCaptureSession;
+        control->setFocus();
+        QTest::keyClick(control, key);
+        EXPECT_NE(c.mCaptureSession, session) << control->objectName().toStdString();
+    }
+    EXPECT_EQ(app.controls().substr(0, 9), "1 | on | ");
+    EXPECT_FALSE(c.recording);
+    EXPECT_TRUE(app.waitForFrameOfSize(640, 480));
+    session = c.mCaptureSession;
+    c.mPhotoSize->setCurrentIndex(0);
+    c.mVideoCaptureAudio->setCheckState(Qt::Unchecked);
+    EXPECT_EQ(c.mCaptureSession, session);
+    EXPECT_EQ(home.fresh({"pic_size"}), "1024"); // nothing stored until confirmed
+    c.mCaptureSession->stopRunning();            // frozen
+    c.mPhotoSize->setFocus();
+    QTest::keyClick(c.mPhotoSize, Qt::Key_Down); // 640 × 480 again
+    ASSERT_TRUE(c.mCaptureSession && c.mCaptureSession->isRunning());
+    EXPECT_TRUE(app.waitForFrameOfSize(640, 480));
+    EXPECT_TRUE(app.waitForFrameOfSize(640, 480)); // frames keep coming
 }
 
 } // namespace
