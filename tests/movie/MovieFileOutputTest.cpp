@@ -39,7 +39,7 @@ protected:
             ASSERT_TRUE(session->addInput(
                 std::make_shared<CaptureDeviceInput>(defaultInputDeviceWithMediaType(type)), nullptr));
         ASSERT_TRUE(session->addOutput(movie, nullptr));
-        movie->setDelegate(&receiver, [this](MovieFileOutput *, const QUrl &url, const QString &why) {
+        movie->setDelegate(&receiver, [this](MovieFileOutput *, const QUrl &url, const QString &why, MovieFault) {
             ended.push_back({url, why});
         });
         for (const auto &connection : movie->connections())
