@@ -35,10 +35,13 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${PROJECT_HOMEPAGE_URL})
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON) # the shared libraries, by dpkg-shlibdeps
+# The linked libraries (Qt, GStreamer, libusb, libyuv, giflib, libimagequant, TurboJPEG) with
+# their versions come from dpkg-shlibdeps; the plugins and programs loaded at run time are
+# named here.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, qt6-qpa-plugins, qt6-image-formats-plugins, \
 gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad, gstreamer1.0-plugins-ugly, \
-gstreamer1.0-libav, gstreamer1.0-pulseaudio, libusb-1.0-0, libyuv0, libgif7, libimagequant0, libturbojpeg0, \
-xdg-utils")
+gstreamer1.0-libav, gstreamer1.0-pulseaudio, xdg-utils")
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 include(CPack)

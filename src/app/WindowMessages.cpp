@@ -68,9 +68,9 @@ QString WindowMessages::persistentMessage() const
     return m_overlay->isHidden() ? QString() : m_overlay->text();
 }
 
-void WindowMessages::showStatusMessage(const QString &text, int milliseconds)
+void WindowMessages::showStatusMessage(const QString &text)
 {
-    m_statusBar->showMessage(text, milliseconds);
+    m_statusBar->showMessage(text, m_statusMilliseconds);
     record("status", text);
 }
 

@@ -19,14 +19,15 @@ public:
     WindowMessages(QWidget *picture, QStatusBar *statusBar);
     ~WindowMessages() override;
 
-    // How long a status message stays unless given otherwise.
+    // How long a status message stays: long enough to read a sentence twice.
     static constexpr int kStatusMilliseconds = 6000;
+    void setStatusDuration(int milliseconds) { m_statusMilliseconds = milliseconds; }
 
     void showPersistentMessage(const QString &text);
     void clearPersistentMessage();
     QString persistentMessage() const;
 
-    void showStatusMessage(const QString &text, int milliseconds = kStatusMilliseconds);
+    void showStatusMessage(const QString &text);
     QString statusMessage() const;
 
     // The accessible names tests and assistive tools find the two messages by.
@@ -47,6 +48,7 @@ private:
     QWidget *m_picture;
     QStatusBar *m_statusBar;
     QLabel *m_overlay; // a child of m_picture, which owns it
+    int m_statusMilliseconds = kStatusMilliseconds;
 };
 
 } // namespace quillora::app
