@@ -626,7 +626,7 @@ void MovieFileOutput::recordToOutputFileURL(const QUrl &url)
         return;
     }
     if (!d->startRecording(&why))
-        d->report(Finish{url, why, MovieFault::WriteFailed});
+        d->report(Finish{url, why, d->fault != MovieFault::None ? d->fault : MovieFault::WriteFailed});
 }
 
 bool MovieFileOutput::Private::sessionPlaying() const
@@ -656,7 +656,7 @@ void MovieFileOutput::Private::continueStart()
     startPoll.stop();
     QString why;
     if (!startRecording(&why))
-        report(Finish{url, why, MovieFault::WriteFailed});
+        report(Finish{url, why, fault != MovieFault::None ? fault : MovieFault::WriteFailed});
 }
 
 bool MovieFileOutput::Private::checkTarget(const QUrl &target, QString *why)
@@ -812,6 +812,7 @@ bool MovieFileOutput::Private::startRecording(QString *why)
     stream = shared;
     if (!gst_element_sync_state_with_parent(bin.get())) {
         *why = QStringLiteral("cannot open %1 for writing").arg(path);
+        fault = MovieFault::FolderNotWritable;
         shutdownBranch();
         return false;
     }

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace quillora::output {
@@ -49,6 +50,20 @@ UniqueFd createTemporary(const QString &folder, QString *tempPath, QString *erro
     *error = QStringLiteral("cannot create a file in the folder: no free temporary name");
     *fault = WriteFault::NoFreeName;
     return {};
+}
+
+// Why writing the content failed. Qt reports a failed write on a full disk as a resource
+// error; a write the kernel only took part of (the disk filled up in the middle) sets no
+// error at all, so then the space left on the file's disk decides.
+WriteFault failedWriteFault(const QFile &file, int fd)
+{
+    if (file.error() == QFileDevice::ResourceError)
+        return WriteFault::DiskFull;
+    struct statvfs disk { };
+    constexpr unsigned long long kNearlyFull = 1024 * 1024;
+    if (::fstatvfs(fd, &disk) == 0 && (unsigned long long)disk.f_bavail * disk.f_frsize < kNearlyFull)
+        return WriteFault::DiskFull;
+    return WriteFault::Other;
 }
 
 std::atomic<void (*)(const QString &)> gBeforePlacingHook{nullptr};
@@ -169,8 +184,7 @@ OutputResult writeOutputFile(const OutputTarget &target, const ContentWriter &wr
             result.error = !writeError.isEmpty() ? writeError : file.errorString();
             if (result.error.isEmpty())
                 result.error = QStringLiteral("write failed");
-            // Qt reports a full disk as a resource error; the encoders write through the file.
-            result.fault = file.error() == QFileDevice::ResourceError ? WriteFault::DiskFull : WriteFault::Other;
+            result.fault = failedWriteFault(file, fd.get());
             return result;
         }
     }

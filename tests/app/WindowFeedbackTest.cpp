@@ -74,10 +74,7 @@ protected:
         QWidget *w = accessible(app::WindowMessages::persistentAccessibleName());
         return w && w->isVisible() ? w->accessibleDescription() : QString();
     }
-    app::RecordingIndicator *indicator() const
-    {
-        return def->mainWindow()->findChild<app::RecordingIndicator *>();
-    }
+    app::RecordingIndicator *indicator() const { return def->mainWindow()->findChild<app::RecordingIndicator *>(); }
 
     QTemporaryDir home;
     test::ScopedEnv homeEnv{"HOME", home.path().toUtf8()};
@@ -144,7 +141,8 @@ TEST_F(WindowFeedback, PhotoFailuresAndSuccessesAreSaidAndClearThemselves)
 
     c->mPhotoPath->setURL(QUrl::fromLocalFile(home.filePath(QStringLiteral("Desktop/"))));
     std::thread button([this] { c->photoClick(nullptr); });
-    EXPECT_TRUE(waitUntil([&] { return status() == QStringLiteral("Photo saved: Quillora.jpg"); })) << status().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return status() == QStringLiteral("Photo saved: Quillora.jpg"); }))
+        << status().toStdString();
     button.join();
 }
 
@@ -202,15 +200,15 @@ TEST_F(WindowFeedback, TheRecordingIndicatorCountsAndAClickStopsTheMovie)
 // Every fault kind has its own words.
 TEST_F(WindowFeedback, EveryFaultHasPlainWords)
 {
-    using output::WriteFault;
     using capture::MovieFault;
+    using output::WriteFault;
     QSet<QString> photo, movie;
-    for (WriteFault f : {WriteFault::NoFolder, WriteFault::FolderMissing, WriteFault::NotWritable,
-             WriteFault::DiskFull, WriteFault::NoFreeName, WriteFault::BadSettings, WriteFault::Other})
+    for (WriteFault f : {WriteFault::NoFolder, WriteFault::FolderMissing, WriteFault::NotWritable, WriteFault::DiskFull,
+             WriteFault::NoFreeName, WriteFault::BadSettings, WriteFault::Other})
         photo << VemoViewController::describeWriteFault(f);
-    for (MovieFault f : {MovieFault::FolderMissing, MovieFault::FolderNotWritable, MovieFault::DiskFull,
-             MovieFault::WriteFailed, MovieFault::CameraStopped, MovieFault::SoundStopped, MovieFault::NotStarted,
-             MovieFault::TooLong})
+    for (MovieFault f :
+        {MovieFault::FolderMissing, MovieFault::FolderNotWritable, MovieFault::DiskFull, MovieFault::WriteFailed,
+            MovieFault::CameraStopped, MovieFault::SoundStopped, MovieFault::NotStarted, MovieFault::TooLong})
         movie << VemoViewController::describeMovieFault(f);
     EXPECT_EQ(photo.size(), 7);
     EXPECT_EQ(movie.size(), 8);

@@ -73,10 +73,10 @@ TEST_F(MovieOutput, FailuresEndWithAnErrorAndTheNextRecordingWorks)
     const QString early = start("early.mov"); // the session is still starting
     movie->recordToOutputFileURL(QUrl());
     ASSERT_TRUE(QFile::link(QStringLiteral("/dev/full"), dir.filePath(QStringLiteral("full.mov"))));
-    const std::pair<QString, MovieFault> failures[] = {{early, MovieFault::NotStarted},
-        {dir.filePath(QStringLiteral("gone/movie.mov")), MovieFault::FolderMissing},
-        {QStringLiteral("/proc/quillora-test.mov"), MovieFault::FolderNotWritable},
-        {dir.filePath(QStringLiteral("full.mov")), MovieFault::DiskFull}};
+    const std::pair<QString, MovieFault> failures[]
+        = {{early, MovieFault::NotStarted}, {dir.filePath(QStringLiteral("gone/movie.mov")), MovieFault::FolderMissing},
+            {QStringLiteral("/proc/quillora-test.mov"), MovieFault::FolderNotWritable},
+            {dir.filePath(QStringLiteral("full.mov")), MovieFault::DiskFull}};
     for (const auto &[file, fault] : failures) {
         if (file != early)
             movie->recordToOutputFileURL(QUrl::fromLocalFile(file));
