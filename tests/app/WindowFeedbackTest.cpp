@@ -3,6 +3,7 @@
 // descriptions): failures in plain words that clear themselves, whether a camera is
 // connected, the recording indicator that counts and stops the movie, the freeze state, the
 // icon and the About window's Close button, and the German texts.
+#include "CaptureDevice.h"
 #include "DesktopSpy.h"
 #include "MatrixControl.h"
 #include "MovieFileOutput.h"
@@ -126,6 +127,24 @@ TEST_F(WindowFeedback, NoCameraIsSaidOverThePicture)
     EXPECT_EQ(status(), QStringLiteral("Movie not started: no camera connected"));
     start();
     EXPECT_EQ(overPicture(), QString());
+}
+
+// A camera that fails while its session runs (here: one whose device node is gone) is said
+// in the status line.
+TEST_F(WindowFeedback, ACameraFailureIsSaid)
+{
+    start();
+    capture::DeviceDescription gone;
+    gone.kind = capture::DeviceKind::V4l2Camera;
+    gone.displayName = QStringLiteral("Unplugged");
+    gone.devicePath = QStringLiteral("/dev/video-does-not-exist");
+    c->stopStream();
+    c->device = std::make_shared<capture::CaptureDevice>(gone);
+    c->startStream();
+    EXPECT_TRUE(waitUntil([&] {
+        return status() == QStringLiteral("Camera error: the camera stopped sending pictures");
+    })) << status().toStdString();
+    c->stopStream();
 }
 
 // A photo into a missing folder says why in the status line, which clears itself; a written
