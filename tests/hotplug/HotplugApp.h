@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
+
 namespace quillora::test {
 
 class HotplugApp : public ::testing::Test {
@@ -29,7 +31,14 @@ protected:
     std::unique_ptr<app::WindowDefinition> def;
     app::VemoViewController *c = nullptr;
 
-    void TearDown() override { def.reset(); }
+    void TearDown() override
+    {
+        // What the application said, to tell why a test failed.
+        if (HasFailure())
+            for (const QString &line : spy.lines())
+                std::cerr << "  log: " << line.toStdString() << '\n';
+        def.reset();
+    }
     void startApp()
     {
         QDir(home.path()).mkpath(QStringLiteral("Desktop"));
