@@ -151,6 +151,8 @@ void VemoViewController::reportFinishedMovie(
     }
     // The window says it too; the reason in plain words, the details stay in the log.
     const QString name = file.fileName();
+    if (fault == capture::MovieFault::None && !error.isEmpty())
+        fault = capture::MovieFault::WriteFailed; // an error of no known kind
     if (written && error.isEmpty())
         showStatusMessage(tr("Movie saved: %1").arg(name));
     else if (written && fault == capture::MovieFault::TooLong)
