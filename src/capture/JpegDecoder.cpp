@@ -1,5 +1,7 @@
 #include "JpegDecoder.h"
 
+#include "ElementRegistry.h"
+
 #include "CaptureLog.h"
 #include "JpegFrameCheck.h"
 #include "TurboJpegHandles.h"
@@ -9,7 +11,6 @@
 
 #include <QByteArray>
 
-#include <mutex>
 #include <utility>
 
 using quillora::capture::OncePerSecond;
@@ -173,13 +174,7 @@ namespace quillora::capture {
 
 bool registerJpegDecoder()
 {
-    static std::once_flag once;
-    static bool registered = false;
-    std::call_once(once, [] {
-        registered
-            = gst_element_register(nullptr, kJpegDecoderFactory, GST_RANK_NONE, quillora_jpeg_decoder_get_type());
-    });
-    return registered;
+    return registerElementOnce<quillora_jpeg_decoder_get_type>(kJpegDecoderFactory);
 }
 
 } // namespace quillora::capture
