@@ -3,6 +3,7 @@
 // whose Desktop takes photos and movies, a virtual microphone, the desktop spy (opened files and
 // log lines), and the window's state in one line.
 #include "DesktopSpy.h"
+#include "MovieFileOutput.h"
 #include "TestSupport.h"
 #include "VemoViewController.h"
 #include "WindowDefinition.h"
@@ -13,6 +14,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMenu>
+#include <QPushButton>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -65,6 +67,19 @@ protected:
     {
         const quint64 shown = c->mCaptureView->framesShown();
         return waitUntil([&] { return c->mCaptureView->framesShown() >= shown + 3; }, timeout);
+    }
+    // Starts a movie and waits until `frames` pictures reached its file (a loaded machine takes
+    // its time to start the encoder); false when they never did.
+    bool recordPictures(quint64 frames)
+    {
+        c->recordingClick(c->mRecordingButton);
+        return c->recording
+            && waitUntil(
+                [&] {
+                    return c->mCaptureMovieFileOutput
+                        && c->mCaptureMovieFileOutput->statistics().framesWritten >= frames;
+                },
+                std::chrono::seconds(20));
     }
     // How many quillora.* lines begin with `start`.
     int loggedCount(const QString &start) { return spy.count(start); }

@@ -124,15 +124,13 @@ TEST_F(UdevHotplug, TheNodesEventsDriveTheMenuAndThePicture)
     EXPECT_EQ(c->device->uniqueID(), QStringLiteral("0x01400000090cb371"));
     EXPECT_EQ(loggedCount("quillora.capture: USB location 0x01400000"), 1);
 
-    c->recordingClick(c->mRecordingButton);
-    ASSERT_TRUE(c->recording);
-    test::runEventsFor(1500ms);
+    ASSERT_TRUE(recordPictures(15));
     pullOut();
     ASSERT_TRUE(waitUntil([&] { return !c->recording && c->cameraDisconnected(); }, 15s));
     EXPECT_EQ(state(), " | no camera | - | Camera disconnected");
     const QString movie = desktopFile(QStringLiteral("Quillora.mov"));
     EXPECT_EQ(spy.opened(), QStringList{movie});
-    EXPECT_EQ(test::playProblem(movie, 20), QString());
+    EXPECT_EQ(test::playProblem(movie, 10), QString());
 
     plugIn();
     ASSERT_TRUE(pictureMoves(3s));
@@ -147,9 +145,7 @@ TEST_F(UdevHotplug, AFlakyCableEndsWithThePictureAsTheCableIsLeft)
     plugIn();
     startApp();
     ASSERT_TRUE(pictureMoves());
-    c->recordingClick(c->mRecordingButton);
-    ASSERT_TRUE(c->recording);
-    test::runEventsFor(1s);
+    ASSERT_TRUE(recordPictures(15));
     for (int i = 0; i < 25; ++i) {
         pullOut();
         test::runEventsFor(20ms);

@@ -84,14 +84,12 @@ TEST_F(VirtualHotplug, ARecordingAcrossARemovalIsAPlayableMovie)
 {
     start("Q|" + k14096 + "|0x01420000090c3710");
     ASSERT_TRUE(pictureMoves());
-    c->recordingClick(c->mRecordingButton);
-    ASSERT_TRUE(c->recording);
-    test::runEventsFor(2s);
+    ASSERT_TRUE(recordPictures(15));
     attach("0x01420000090c3710", false);
     ASSERT_TRUE(waitUntil([&] { return !c->recording && c->cameraDisconnected(); }, 15s));
     const QString path = desktopFile(QStringLiteral("Quillora.mov"));
     EXPECT_EQ(spy.opened(), QStringList{path});
-    EXPECT_EQ(test::playProblem(path, 30), QString());
+    EXPECT_EQ(test::playProblem(path, 10), QString());
     EXPECT_EQ(state(), " | no camera | - | Camera disconnected");
     EXPECT_EQ(c->mVideoMenu->text(), QStringLiteral("Start Capture"));
 }
