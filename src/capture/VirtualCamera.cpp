@@ -617,8 +617,8 @@ struct LiveSource {
 std::mutex gLiveMutex;              // guards gLiveSources
 std::list<LiveSource> gLiveSources; // a list: a GWeakRef must not move
 
-// Calls `f` with each live element standing for `identity` (all when empty), under the lock,
-// and forgets the elements that are gone.
+// Calls `f` with each live element standing for `identity`, and forgets the elements that are
+// gone. The caller holds gLiveMutex.
 template <typename F> void forEachLiveSource(const QString &identity, F f)
 {
     for (auto it = gLiveSources.begin(); it != gLiveSources.end();) {
