@@ -86,10 +86,10 @@ void VemoViewController::startStream()
         if (auto *output = dynamic_cast<capture::DecompressedVideoOutput *>(mCaptureSession->outputs().at(0).get()))
             output->setPixelBufferAttributes(attributes);
     }
-    // A camera that fails while running (unplugged, taken by another program) is said in
+    // A camera that fails to start or while running (unplugged, busy) is said in
     // the window; the session logs it as well.
     connect(mCaptureSession.get(), &capture::CaptureSession::runtimeError, this,
-        [this](const QString &) { showStatusMessage(tr("Camera error: the camera stopped sending pictures")); });
+        [this](const QString &) { showStatusMessage(tr("Camera error: no picture comes from the camera")); });
     mCaptureView->setCaptureSession(mCaptureSession);
     mCaptureSession->startRunning();
     // A new session always runs: a still left from a freeze must not cover it.

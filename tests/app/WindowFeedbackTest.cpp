@@ -141,9 +141,8 @@ TEST_F(WindowFeedback, ACameraFailureIsSaid)
     c->stopStream();
     c->device = std::make_shared<capture::CaptureDevice>(gone);
     c->startStream();
-    EXPECT_TRUE(waitUntil([&] {
-        return status() == QStringLiteral("Camera error: the camera stopped sending pictures");
-    })) << status().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return status() == QStringLiteral("Camera error: no picture comes from the camera"); }))
+        << status().toStdString();
     c->stopStream();
 }
 

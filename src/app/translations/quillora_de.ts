@@ -188,8 +188,8 @@
 <context>
     <name>quillora::app::VemoViewController</name>
     <message>
-        <source>Camera error: the camera stopped sending pictures</source>
-        <translation>Kamerafehler: Die Kamera sendet keine Bilder mehr</translation>
+        <source>Camera error: no picture comes from the camera</source>
+        <translation>Kamerafehler: Von der Kamera kommt kein Bild</translation>
     </message>
     <message>
         <source>No camera connected</source>
