@@ -39,3 +39,15 @@ function(quillora_add_e2e_test name script)
   add_test(NAME ${name} COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/${script} $<TARGET_FILE:quillora> ${ARG_ARGS})
   set_tests_properties(${name} PROPERTIES LABELS e2e TIMEOUT 120 RUN_SERIAL TRUE)
 endfunction()
+
+# How a test program runs inside umockdev's emulated machine: with its preload library. An
+# AddressSanitizer build needs its runtime to be the first library of the process, so the
+# runtime is preloaded ahead of umockdev's instead of going through umockdev-wrapper.
+find_program(UMOCKDEV_WRAPPER umockdev-wrapper REQUIRED)
+if(QUILLORA_SANITIZE STREQUAL "address")
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
+    OUTPUT_VARIABLE QUILLORA_ASAN_RUNTIME OUTPUT_STRIP_TRAILING_WHITESPACE)
+  set(QUILLORA_UMOCKDEV_RUN ${CMAKE_COMMAND} -E env LD_PRELOAD=${QUILLORA_ASAN_RUNTIME}:libumockdev-preload.so.0)
+else()
+  set(QUILLORA_UMOCKDEV_RUN ${UMOCKDEV_WRAPPER})
+endif()
