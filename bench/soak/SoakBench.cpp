@@ -3,7 +3,8 @@
 // photos in every format and size, camera switches, preference changes that rebuild the
 // session, freezes and rotations) and samples its resident memory, open descriptors and
 // threads as it goes. Usage: soak_bench <folder> [scale]; scale 1 is the whole day, a smaller
-// one (0.2) a quick look. bench/README.md says how to read it.
+// one (0.2) a quick look; `kinds` (name prefixes, comma-separated) keeps only those kinds, and
+// `every` samples that often instead of every hundredth action. bench/README.md says more.
 #include "FrameMemory.h"
 #include "MatrixControl.h"
 #include "PathControl.h"
@@ -88,10 +89,14 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 2) {
-        std::fprintf(stderr, "usage: soak_bench <folder> [scale]\n");
+        std::fprintf(stderr, "usage: soak_bench <folder> [scale [kinds [every]]]\n");
         return 2;
     }
     const double scale = args.size() > 2 ? args.at(2).toDouble() : 1.0;
+    // For a closer look at one kind: only the kinds whose names start with one of these
+    // (comma-separated), sampled every so many actions.
+    const QStringList only = args.size() > 3 ? args.at(3).split(QLatin1Char(','), Qt::SkipEmptyParts) : QStringList();
+    const int every = args.size() > 4 ? std::max(1, args.at(4).toInt()) : 100;
     const QString folder = args.at(1);
     KeepClosed keepClosed;
     quillora::app::WindowDefinition def(&app);
@@ -186,6 +191,11 @@ int main(int argc, char **argv)
     };
     for (auto &kind : kinds)
         kind.count = std::max(12, int(std::lround(kind.count * scale)));
+    if (!only.isEmpty())
+        std::erase_if(kinds, [&](const Kind &kind) {
+            return std::none_of(only.begin(), only.end(),
+                [&](const QString &prefix) { return QLatin1String(kind.name).startsWith(prefix); });
+        });
 
     // The first ten actions of each kind fill what is filled once (plugins, caches, pools):
     // the baseline is taken after them.
@@ -237,7 +247,7 @@ int main(int argc, char **argv)
     for (auto &kind : kinds) {
         for (int i = kWarmUp; i < kind.count; ++i) {
             kind.act(i);
-            if (++action % 100 == 0) {
+            if (++action % every == 0) {
                 const Sample s = sample();
                 note(s);
                 row(action, kind.name, s);
