@@ -76,6 +76,10 @@ void VemoViewController::showLivePicture()
 {
     if (QStackedWidget *stack = pictureStack(mPreviewImage))
         stack->setCurrentWidget(mCaptureView);
+    // The hidden still would keep a whole camera frame (12 MB at the largest size), and with
+    // it the frame pool of the session it came from.
+    if (mPreviewImage)
+        mPreviewImage->setImage(QImage());
 }
 
 void VemoViewController::previewClick(QObject *)
@@ -126,7 +130,8 @@ void VemoViewController::photoClick(QObject *)
     if (QThread::currentThread() == thread())
         QDesktopServices::openUrl(url);
     else
-        QMetaObject::invokeMethod(this, [url] { QDesktopServices::openUrl(url); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [url] { QDesktopServices::openUrl(url); }, Qt::QueuedConnection);
 }
 
 void VemoViewController::snapshotByKey()

@@ -1,5 +1,7 @@
 #include "WindowDefinition.h"
 
+#include "FrameMemory.h"
+
 #include "AppDelegate.h"
 #include "VemoViewController.h"
 #include "ui_AboutWindow.h"
@@ -122,6 +124,7 @@ void WindowDefinition::awake()
 
 int applicationMain(int argc, char **argv)
 {
+    keepLargeBlocksMapped();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillora Camera"));
     QApplication::setOrganizationName(QStringLiteral("Quillora"));

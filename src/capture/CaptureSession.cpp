@@ -97,19 +97,21 @@ GstFlowReturn viewSample(GstAppSink *sink, gpointer userData)
 
 GstBusSyncReply busSync(GstBus *, GstMessage *message, gpointer userData)
 {
+    // A sync handler that answers GST_BUS_DROP owns the message and must release it. Kept, it
+    // would keep the element that sent it, and through a message from the pipeline itself the
+    // whole session: its elements, pools, threads and the bus's descriptors.
+    std::shared_ptr<GstMessage> held(message, gst_message_unref);
     auto *session = static_cast<CaptureSession *>(userData);
     switch (GST_MESSAGE_TYPE(message)) {
     case GST_MESSAGE_ERROR:
     case GST_MESSAGE_WARNING:
     case GST_MESSAGE_EOS:
-    case GST_MESSAGE_ELEMENT: {
+    case GST_MESSAGE_ELEMENT:
         // Bus messages are handled on the main thread; the session may be gone by then, in
-        // which case Qt drops the call.
-        std::shared_ptr<GstMessage> held(gst_message_ref(message), gst_message_unref);
+        // which case Qt drops the call (and with it the message).
         QMetaObject::invokeMethod(
             session, [session, held] { session->handleBusMessage(held.get()); }, Qt::QueuedConnection);
         break;
-    }
     default:
         break;
     }
