@@ -4,6 +4,7 @@
 #include "ImageView.h"
 #include "MovieFileOutput.h"
 #include "PhotoCapture.h"
+#include "WindowMessages.h"
 
 #include <QAction>
 #include <QApplication>
@@ -39,6 +40,7 @@ void VemoViewController::awakeFromNib()
     audioDevice = setupAudioDevices();
     if (device)
         startStream();
+    showCameraPresence();
     startSnapshotListener();
 }
 
@@ -81,10 +83,15 @@ void VemoViewController::startStream()
         if (auto *output = dynamic_cast<capture::DecompressedVideoOutput *>(mCaptureSession->outputs().at(0).get()))
             output->setPixelBufferAttributes(attributes);
     }
+    // A camera that fails to start or while running (unplugged, busy) is said in
+    // the window; the session logs it as well.
+    connect(mCaptureSession.get(), &capture::CaptureSession::runtimeError, this,
+        [this](const QString &) { showStatusMessage(tr("Camera error: no picture comes from the camera")); });
     mCaptureView->setCaptureSession(mCaptureSession);
     mCaptureSession->startRunning();
     // A new session always runs: a still left from a freeze must not cover it.
     showLivePicture();
+    showFreezeState();
 }
 
 void VemoViewController::stopStream()
@@ -103,6 +110,7 @@ void VemoViewController::stopStream()
     mCaptureAudioDeviceInput.reset();
     mCaptureDecompressedVideoOutput.reset();
     mCaptureMovieFileOutput.reset();
+    showFreezeState();
 }
 
 void VemoViewController::captureOutputDidOutputVideoFrame(

@@ -23,6 +23,7 @@ class QDialog;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QAbstractButton;
 
 namespace quillora::prefs {
 class MatrixControl;
@@ -31,6 +32,10 @@ class UserDefaults;
 } // namespace quillora::prefs
 namespace quillora::capture {
 class MovieFileOutput;
+enum class MovieFault;
+} // namespace quillora::capture
+namespace quillora::output {
+enum class WriteFault;
 }
 namespace quillora::usb {
 class UsbHost;
@@ -42,6 +47,8 @@ struct DevRequest;
 namespace quillora::app {
 
 class ImageView;
+class RecordingIndicator;
+class WindowMessages;
 
 // One for the whole process: set while the camera's button is held off for two seconds after
 // an accepted press. Only the listener thread reads and writes it.
@@ -104,7 +111,7 @@ public:
     void captureOutputDidOutputVideoFrame(
         capture::DecompressedVideoOutput *output, const capture::Frame &frame) override;
     void captureOutputDidFinishRecordingToOutputFileAtURL(
-        capture::MovieFileOutput *output, const QUrl &url, const QString &error);
+        capture::MovieFileOutput *output, const QUrl &url, const QString &error, capture::MovieFault fault);
     void previewClick(QObject *sender);
     void photoClick(QObject *sender);
     void preferencesClick(QObject *sender);
@@ -144,6 +151,23 @@ public:
     // Without one, the machine's USB (libusb) is used from the first request on.
     void setUsbHost(std::shared_ptr<usb::UsbHost> host);
     // ---- listener: public additions ----
+    // ---- feedback: public additions ----
+    // What the window says in words: the message over the picture and the status line, the
+    // indicator of a running recording, and the freeze controls that show their state. Set
+    // by the window definition; a controller without them says nothing.
+    WindowMessages *mMessages = nullptr;
+    RecordingIndicator *mRecordingIndicator = nullptr;
+    QAbstractButton *mFreezeButton = nullptr;
+    QAction *mFreezeItem = nullptr;
+    // A short message in the status line; from any thread (it is shown on the main thread).
+    void showStatusMessage(const QString &text);
+    // "No camera connected" over the picture while there is no camera, nothing otherwise.
+    void showCameraPresence();
+    // The freeze controls checked while the picture is frozen.
+    void showFreezeState();
+    // Plain words for why a photo or movie was not written.
+    static QString describeWriteFault(output::WriteFault fault);
+    static QString describeMovieFault(capture::MovieFault fault);
 
 private:
     // Guards mCurrentImageBuffer. Recursive because the controller's own operations may
@@ -164,7 +188,7 @@ private:
     // which the caller does anyway.
     void finishMovieBeforeTeardown(bool openMovie);
     // Logs the finished movie in quillora.output and opens it when a file was written.
-    void reportFinishedMovie(const QUrl &url, const QString &error, bool openMovie);
+    void reportFinishedMovie(const QUrl &url, const QString &error, capture::MovieFault fault, bool openMovie);
     // "Start Capture" and the recording button fully shown.
     void showRecordingIdle();
     bool mQuitting = false; // set once the application ends: a finished movie is not opened then

@@ -160,6 +160,7 @@ void VemoViewController::deviceMenuClick(QObject *sender)
         items.at(i)->setChecked(i == marked);
     logChosen(device);
     startStream();
+    showCameraPresence();
 }
 
 } // namespace quillora::app

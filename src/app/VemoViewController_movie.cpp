@@ -2,9 +2,11 @@
 
 #include "MatrixControl.h"
 #include "MovieFileOutput.h"
+#include "OutputFile.h"
 #include "OutputLog.h"
 #include "OutputPath.h"
 #include "PathControl.h"
+#include "RecordingIndicator.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -20,8 +22,6 @@ namespace quillora::app {
 namespace {
 
 const QString kMovieExtension = QStringLiteral(".mov");
-const QString kStartCaptureTitle = QStringLiteral("Start Capture");
-const QString kStopCaptureTitle = QStringLiteral("Stop Capture");
 
 void setAlphaValue(QWidget *widget, qreal alpha)
 {
@@ -43,8 +43,8 @@ void VemoViewController::addMovieFileOutput()
     mCaptureMovieFileOutput = std::make_shared<capture::MovieFileOutput>();
     mCaptureSession->addOutput(mCaptureMovieFileOutput, &error);
     mCaptureMovieFileOutput->setDelegate(
-        this, [this](capture::MovieFileOutput *output, const QUrl &url, const QString &why) {
-            captureOutputDidFinishRecordingToOutputFileAtURL(output, url, why);
+        this, [this](capture::MovieFileOutput *output, const QUrl &url, const QString &why, capture::MovieFault fault) {
+            captureOutputDidFinishRecordingToOutputFileAtURL(output, url, why, fault);
         });
     const QString videoPreset = mVideoSize->currentIndex() == 0 ? capture::kCompressionOptions240SizeH264Video
                                                                 : capture::kCompressionOptionsSD480SizeH264Video;
@@ -78,12 +78,14 @@ void VemoViewController::recordingClick(QObject *)
     // recording: the request is refused and nothing changes.
     if (!device || !mCaptureSession) {
         qCWarning(lcOutput) << "movie not started: no camera is open";
+        showStatusMessage(tr("Movie not started: no camera connected"));
         return;
     }
     const QString path = output::makeOutputPath(
         mVideoPath->URL().path(), mVideoFilename->text(), kMovieExtension, mVideoOverwrite->selectedRow());
     if (path.isEmpty()) {
         qCWarning(lcOutput) << "movie not started: no movie folder is set";
+        showStatusMessage(tr("Movie not started: %1").arg(describeWriteFault(output::WriteFault::NoFolder)));
         return;
     }
     recording = true;
@@ -92,6 +94,7 @@ void VemoViewController::recordingClick(QObject *)
     startStream();
     if (!mCaptureMovieFileOutput) {
         qCWarning(lcOutput) << "movie not started: the recording session has no movie output";
+        showStatusMessage(tr("Movie not started: the camera could not record"));
         recording = false;
         stopStream();
         startStream();
@@ -99,13 +102,15 @@ void VemoViewController::recordingClick(QObject *)
     }
     mCaptureMovieFileOutput->recordToOutputFileURL(QUrl::fromLocalFile(path));
     setAlphaValue(mRecordingButton, 0.0);
-    mVideoMenu->setText(kStopCaptureTitle);
+    mVideoMenu->setText(tr("Stop Capture"));
+    if (mRecordingIndicator)
+        mRecordingIndicator->start();
 }
 
 void VemoViewController::captureOutputDidFinishRecordingToOutputFileAtURL(
-    capture::MovieFileOutput *, const QUrl &url, const QString &error)
+    capture::MovieFileOutput *, const QUrl &url, const QString &error, capture::MovieFault fault)
 {
-    reportFinishedMovie(url, error, true);
+    reportFinishedMovie(url, error, fault, true);
     recording = false;
     stopStream();
     startStream();
@@ -122,12 +127,13 @@ void VemoViewController::finishMovieBeforeTeardown(bool openMovie)
         return;
     // The finish callback's steps, but for the rebuild: whoever tears the session down
     // builds the next one, and with `recording` cleared it is the preview again.
-    reportFinishedMovie(finish->url, finish->error, openMovie);
+    reportFinishedMovie(finish->url, finish->error, finish->fault, openMovie);
     recording = false;
     showRecordingIdle();
 }
 
-void VemoViewController::reportFinishedMovie(const QUrl &url, const QString &error, bool openMovie)
+void VemoViewController::reportFinishedMovie(
+    const QUrl &url, const QString &error, capture::MovieFault fault, bool openMovie)
 {
     const QString path = url.toLocalFile();
     const QFileInfo file(path);
@@ -143,6 +149,18 @@ void VemoViewController::reportFinishedMovie(const QUrl &url, const QString &err
             qCWarning(lcOutput).noquote()
                 << "movie not written:" << (path.isEmpty() ? url.toString() : path) << "-" << error;
     }
+    // The window says it too; the reason in plain words, the details stay in the log.
+    const QString name = file.fileName();
+    if (fault == capture::MovieFault::None && !error.isEmpty())
+        fault = capture::MovieFault::WriteFailed; // an error of no known kind
+    if (written && error.isEmpty())
+        showStatusMessage(tr("Movie saved: %1").arg(name));
+    else if (written && fault == capture::MovieFault::TooLong)
+        showStatusMessage(tr("Movie saved: %1 (%2)").arg(name, describeMovieFault(fault)));
+    else if (written)
+        showStatusMessage(tr("Movie ended early: %1; it is saved as %2").arg(describeMovieFault(fault), name));
+    else
+        showStatusMessage(tr("Movie not saved: %1").arg(describeMovieFault(fault)));
     if (written && openMovie)
         QDesktopServices::openUrl(url);
 }
@@ -150,8 +168,10 @@ void VemoViewController::reportFinishedMovie(const QUrl &url, const QString &err
 void VemoViewController::showRecordingIdle()
 {
     if (mVideoMenu)
-        mVideoMenu->setText(kStartCaptureTitle);
+        mVideoMenu->setText(tr("Start Capture"));
     setAlphaValue(mRecordingButton, 1.0);
+    if (mRecordingIndicator)
+        mRecordingIndicator->stop();
 }
 
 } // namespace quillora::app

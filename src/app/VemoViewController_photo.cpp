@@ -11,6 +11,7 @@
 #include <QAbstractEventDispatcher>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QStackedWidget>
 #include <QThread>
@@ -84,21 +85,27 @@ void VemoViewController::showLivePicture()
 
 void VemoViewController::previewClick(QObject *)
 {
-    if (!mCaptureSession)
+    if (!mCaptureSession) {
+        showFreezeState(); // a checkable control toggled itself on the click
         return;
+    }
     if (mCaptureSession->isRunning()) {
         const capture::Frame frame = currentFrame();
-        if (!frame)
+        if (!frame) {
+            showFreezeState();
             return;
+        }
         // The still is the frame as decoded, unturned; the image shares the frame's pixels.
         mPreviewImage->setImage(frame.image());
         if (QStackedWidget *stack = pictureStack(mPreviewImage))
             stack->setCurrentWidget(mPreviewImage);
         mCaptureSession->stopRunning();
+        showFreezeState();
         return;
     }
     mCaptureSession->startRunning();
     showLivePicture();
+    showFreezeState();
 }
 
 void VemoViewController::rotateClick(QObject *)
@@ -116,15 +123,20 @@ QImage VemoViewController::viewWillDisplayImage(capture::CaptureView *, const QI
 void VemoViewController::photoClick(QObject *)
 {
     const capture::Frame frame = currentFrame(); // our own reference, kept until the photo is written
-    if (!frame)
+    if (!frame) {
+        showStatusMessage(tr("No photo taken: there is no picture yet"));
         return;
+    }
     const std::int32_t turns = rotation.load();
     const std::optional<output::PhotoSettings> settings = photoSettings(*this);
     if (!settings)
         return;
     const output::OutputResult written = output::writePhoto(frame.image(), turns, *settings);
-    if (!written.ok())
+    if (!written.ok()) {
+        showStatusMessage(tr("Photo not saved: %1").arg(describeWriteFault(written.fault)));
         return;
+    }
+    showStatusMessage(tr("Photo saved: %1").arg(QFileInfo(written.path).fileName()));
     const QUrl url = QUrl::fromLocalFile(written.path);
     // The desktop's services belong to the main thread: a button photo hands the file over.
     if (QThread::currentThread() == thread())

@@ -3,17 +3,40 @@
 #include "FrameMemory.h"
 
 #include "AppDelegate.h"
+#include "RecordingIndicator.h"
 #include "VemoViewController.h"
+#include "WindowMessages.h"
 #include "ui_AboutWindow.h"
 #include "ui_MainWindow.h"
 #include "ui_PreferencesPanel.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCommandLineParser>
+#include <QFileInfo>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMainWindow>
+#include <QTranslator>
+
+#include <cstdio>
+#include <optional>
+
+// The icon lives in a resource of this static library: nothing pulls its initialiser in
+// unless it is named.
+static void initApplicationResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
 
 namespace quillora::app {
+
+QIcon applicationIcon()
+{
+    initApplicationResources();
+    return QIcon(QStringLiteral(":/quillora.svg"));
+}
 
 WindowDefinition::WindowDefinition(QApplication *app)
     : m_mainWindow(std::make_unique<QMainWindow>())
@@ -29,8 +52,10 @@ WindowDefinition::WindowDefinition(QApplication *app)
     m_preferencesUi->setupUi(m_preferences.get());
     m_aboutUi->setupUi(m_about.get());
     m_aboutUi->versionLabel->setText(tr("Version %1").arg(QStringLiteral(QUILLORA_VERSION)));
-    m_aboutUi->iconLabel->setPixmap(QIcon(QStringLiteral(":/quillora.svg")).pixmap(64, 64));
-    m_mainWindow->setWindowIcon(QIcon(QStringLiteral(":/quillora.svg")));
+    const QIcon icon = applicationIcon();
+    m_aboutUi->iconLabel->setPixmap(icon.pixmap(64, 64));
+    m_about->setWindowIcon(icon);
+    m_mainWindow->setWindowIcon(icon);
     m_delegate->setWindow(m_mainWindow.get());
     connectOutlets(app);
     connectActions();
@@ -68,6 +93,10 @@ void WindowDefinition::connectOutlets(QApplication *app)
     c.mDevicesMenu = m.mDevicesMenu;
     c.mVideoCaptureAudio = p.mVideoCaptureAudio;
     c.mHelpMenu = m.mHelpMenu;
+    c.mMessages = new WindowMessages(m.pictureStack, m.statusBar);      // owned by the picture
+    c.mRecordingIndicator = new RecordingIndicator(m.mRecordingButton); // owned by the window
+    c.mFreezeButton = m.freezeButton;
+    c.mFreezeItem = m.actionFreeze;
 }
 
 void WindowDefinition::connectActions()
@@ -96,6 +125,9 @@ void WindowDefinition::connectActions()
     wireButton(m.freezeButton, &VemoViewController::previewClick);
     wireButton(m.rotateButton, &VemoViewController::rotateClick);
     wireButton(m.focusButton, &VemoViewController::focusClick);
+    // The indicator stands in for the transparent recording button and sends its action.
+    QObject::connect(c->mRecordingIndicator, &QAbstractButton::clicked, c,
+        [c, button = m.mRecordingButton] { c->recordingClick(button); });
     wireButton(p.doneButton, &VemoViewController::preferencesDone);
     for (QAction *item : m.mDevicesMenu->actions())
         wire(item, &VemoViewController::deviceMenuClick);
@@ -122,14 +154,115 @@ void WindowDefinition::awake()
     m_delegate->applicationDidFinishLaunching();
 }
 
+namespace {
+
+// The options Qt's application object takes for itself (-platform, -style, …): accepted and
+// left to it, not called unknown. Hidden from the help; Qt documents them.
+const char *const kQtOptionsWithValue[]
+    = {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "qwindowicon", "qwindowtitle",
+        "session", "display", "geometry", "style", "stylesheet", "name", "title"};
+const char *const kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+struct CommandLine {
+    QCommandLineParser parser;
+    QCommandLineOption help;
+    QCommandLineOption version;
+    CommandLine()
+        : help(parser.addHelpOption())
+        , version(parser.addVersionOption())
+    {
+        parser.setApplicationDescription(QCoreApplication::translate(
+            "quillora::app::CommandLine", "Shows, photographs and records the picture of a Quillora document camera."));
+        // Qt's own options are written with one dash and a word (-platform offscreen).
+        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+        for (const char *name : kQtOptionsWithValue) {
+            QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+            option.setFlags(QCommandLineOption::HiddenFromHelp);
+            parser.addOption(option);
+        }
+        for (const char *name : kQtFlags) {
+            QCommandLineOption option(QString::fromLatin1(name));
+            option.setFlags(QCommandLineOption::HiddenFromHelp);
+            parser.addOption(option);
+        }
+    }
+};
+
+} // namespace
+
+void installTranslators(QCoreApplication *app)
+{
+    initApplicationResources();
+    auto *ours = new QTranslator(app);
+    if (ours->load(QLocale(), QStringLiteral("quillora"), QStringLiteral("_"), QStringLiteral(":/i18n")))
+        QCoreApplication::installTranslator(ours);
+    auto *qt = new QTranslator(app);
+    if (qt->load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(qt);
+}
+
+namespace {
+
+void describeApplication()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Quillora Camera"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Quillora"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLORA_VERSION));
+}
+
+// Answers --help, --version and a mistaken command line without a window (and so without a
+// display). Nothing when the program is to start as usual; else the exit status.
+std::optional<int> answerCommandLine(int argc, char **argv)
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    {
+        CommandLine first;
+        if (first.parser.parse(arguments) && !first.parser.isSet(first.help)
+            && !first.parser.isSet(QStringLiteral("help-all")) && !first.parser.isSet(first.version)
+            && first.parser.positionalArguments().isEmpty())
+            return std::nullopt;
+    }
+    // Something to say: in the user's language, which needs an application object (one
+    // without a display) for its translators.
+    QCoreApplication core(argc, argv);
+    describeApplication();
+    installTranslators(&core);
+    CommandLine line;
+    const bool parsed = line.parser.parse(arguments);
+    if (!parsed || !line.parser.positionalArguments().isEmpty()) {
+        const QString why = !parsed
+            ? line.parser.errorText()
+            : QCoreApplication::translate("quillora::app::CommandLine", "Unexpected argument '%1'.")
+                  .arg(line.parser.positionalArguments().constFirst());
+        std::fprintf(stderr, "%s\n%s\n", qPrintable(why),
+            qPrintable(
+                QCoreApplication::translate("quillora::app::CommandLine", "Try '%1 --help' for more information.")
+                    .arg(QFileInfo(arguments.value(0, QStringLiteral("quillora"))).fileName())));
+        return 2;
+    }
+    if (line.parser.isSet(line.help) || line.parser.isSet(QStringLiteral("help-all"))) {
+        std::fputs(qPrintable(line.parser.helpText()), stdout);
+        return 0;
+    }
+    std::printf(
+        "%s %s\n", qPrintable(QCoreApplication::applicationName()), qPrintable(QCoreApplication::applicationVersion()));
+    return 0;
+}
+
+} // namespace
+
 int applicationMain(int argc, char **argv)
 {
+    if (const std::optional<int> status = answerCommandLine(argc, argv))
+        return *status;
     keepLargeBlocksMapped();
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Quillora Camera"));
-    QApplication::setOrganizationName(QStringLiteral("Quillora"));
-    QApplication::setApplicationVersion(QStringLiteral(QUILLORA_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("quillora"));
+    describeApplication();
+    QApplication::setDesktopFileName(QStringLiteral("io.github.quillora.Camera"));
+    installTranslators(&app);
     // Only the main window's close ends the application; the panel and About window don't.
     QApplication::setQuitOnLastWindowClosed(false);
     WindowDefinition definition(&app);

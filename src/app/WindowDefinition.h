@@ -7,7 +7,9 @@
 #include <memory>
 
 class QApplication;
+class QCoreApplication;
 class QDialog;
+class QIcon;
 class QMainWindow;
 
 namespace Ui {
@@ -54,6 +56,13 @@ private:
     std::unique_ptr<AppDelegate> m_delegate;
     std::unique_ptr<VemoViewController> m_controller;
 };
+
+// The application's icon, from the resources built into the program.
+QIcon applicationIcon();
+
+// The window's texts in the user's language when there is a translation for it (German);
+// in any other language they stay as written. Qt's own texts (standard buttons) likewise.
+void installTranslators(QCoreApplication *app);
 
 // The process entry's hand-over: builds the window definition, runs the event loop and
 // gives back its result as the exit status.

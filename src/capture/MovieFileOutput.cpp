@@ -320,6 +320,28 @@ QString errorText(GstMessage *message)
         err ? QString::fromUtf8(err->message) : QStringLiteral("unknown error"));
 }
 
+// The kind of a failure of the movie's own elements: the file sink says why it cannot write.
+MovieFault writeFault(GstMessage *message)
+{
+    GError *raw = nullptr;
+    gst_message_parse_error(message, &raw, nullptr);
+    GErrorPtr err(raw);
+    if (!err || err->domain != GST_RESOURCE_ERROR)
+        return MovieFault::WriteFailed;
+    switch (err->code) {
+    case GST_RESOURCE_ERROR_NO_SPACE_LEFT:
+        return MovieFault::DiskFull;
+    case GST_RESOURCE_ERROR_NOT_FOUND:
+        return MovieFault::FolderMissing;
+    case GST_RESOURCE_ERROR_OPEN_WRITE:
+    case GST_RESOURCE_ERROR_OPEN_READ_WRITE:
+    case GST_RESOURCE_ERROR_NOT_AUTHORIZED:
+        return MovieFault::FolderNotWritable;
+    default:
+        return MovieFault::WriteFailed;
+    }
+}
+
 } // namespace
 
 CompressionOptionsPtr CompressionOptions::compressionOptionsWithIdentifier(const QString &identifier)
@@ -389,7 +411,8 @@ struct MovieFileOutput::Private {
     SessionGraph *graph = nullptr; // while attached
     State state = State::Idle;
     QUrl url;
-    QString error; // the first failure of the recording under way
+    QString error;                       // the first failure of the recording under way
+    MovieFault fault = MovieFault::None; // its kind
     QElapsedTimer recordingClock;
 
     ElementPtr bin;                        // the movie branch, in the pipeline while recording
@@ -432,7 +455,7 @@ struct MovieFileOutput::Private {
     bool sessionPlaying() const;
     void continueStart();
     bool startRecording(QString *why);
-    void beginEnding(const QString &why);
+    void beginEnding(const QString &why, MovieFault whyFault = MovieFault::None);
     void forceSoundEnd();
     void fileCompleted();
     void finishTimedOut();
@@ -581,7 +604,8 @@ void MovieFileOutput::recordToOutputFileURL(const QUrl &url)
         if (d->state == State::Recording)
             d->beginEnding(QString());
         else if (d->state == State::Starting)
-            d->report(Finish{d->url, QStringLiteral("stopped before the camera had started; nothing was recorded")});
+            d->report(Finish{d->url, QStringLiteral("stopped before the camera had started; nothing was recorded"),
+                MovieFault::NotStarted});
         return;
     }
     if (d->state != State::Idle) {
@@ -591,7 +615,7 @@ void MovieFileOutput::recordToOutputFileURL(const QUrl &url)
     }
     QString why;
     if (!d->checkTarget(url, &why)) {
-        d->report(Finish{url, why});
+        d->report(Finish{url, why, d->fault});
         return;
     }
     // Branches are added to a playing session only: a branch added or removed while the
@@ -603,7 +627,7 @@ void MovieFileOutput::recordToOutputFileURL(const QUrl &url)
         return;
     }
     if (!d->startRecording(&why))
-        d->report(Finish{url, why});
+        d->report(Finish{url, why, d->fault != MovieFault::None ? d->fault : MovieFault::WriteFailed});
 }
 
 bool MovieFileOutput::Private::sessionPlaying() const
@@ -621,31 +645,35 @@ void MovieFileOutput::Private::continueStart()
         return;
     }
     if (!graph || !graph->pipeline()) {
-        report(Finish{url, QStringLiteral("no picture to record: the session is gone")});
+        report(Finish{url, QStringLiteral("no picture to record: the session is gone"), MovieFault::NotStarted});
         return;
     }
     if (!sessionPlaying()) {
         if (std::chrono::milliseconds(startClock.elapsed()) > kStartTimeout)
-            report(Finish{url, QStringLiteral("the camera did not start; nothing was recorded")});
+            report(
+                Finish{url, QStringLiteral("the camera did not start; nothing was recorded"), MovieFault::NotStarted});
         return;
     }
     startPoll.stop();
     QString why;
     if (!startRecording(&why))
-        report(Finish{url, why});
+        report(Finish{url, why, fault != MovieFault::None ? fault : MovieFault::WriteFailed});
 }
 
 bool MovieFileOutput::Private::checkTarget(const QUrl &target, QString *why)
 {
     url = target;
     error.clear();
+    fault = MovieFault::None;
     const QString path = target.isLocalFile() ? target.toLocalFile() : QString();
     if (path.isEmpty()) {
         *why = QStringLiteral("not a file: %1").arg(target.toString());
+        fault = MovieFault::FolderMissing;
         return false;
     }
     if (!graph || !graph->pipeline() || !graph->videoTee()) {
         *why = QStringLiteral("no picture to record: the session is not running");
+        fault = MovieFault::NotStarted;
         return false;
     }
     // Checked here so the common mistakes get a plain answer; the sink's own open below
@@ -653,10 +681,12 @@ bool MovieFileOutput::Private::checkTarget(const QUrl &target, QString *why)
     const QFileInfo folder(QFileInfo(path).absolutePath());
     if (!folder.isDir()) {
         *why = QStringLiteral("the folder %1 does not exist").arg(folder.filePath());
+        fault = MovieFault::FolderMissing;
         return false;
     }
     if (!folder.isWritable()) {
         *why = QStringLiteral("the folder %1 is not writable").arg(folder.filePath());
+        fault = MovieFault::FolderNotWritable;
         return false;
     }
     return true;
@@ -794,6 +824,7 @@ bool MovieFileOutput::Private::startRecording(QString *why)
     stream = shared;
     if (!gst_element_sync_state_with_parent(bin.get())) {
         *why = QStringLiteral("cannot open %1 for writing").arg(path);
+        fault = MovieFault::FolderNotWritable;
         shutdownBranch();
         return false;
     }
@@ -811,13 +842,15 @@ bool MovieFileOutput::Private::startRecording(QString *why)
     return true;
 }
 
-void MovieFileOutput::Private::beginEnding(const QString &why)
+void MovieFileOutput::Private::beginEnding(const QString &why, MovieFault whyFault)
 {
     if (state != State::Recording)
         return;
     state = State::Finishing;
-    if (error.isEmpty())
+    if (error.isEmpty()) {
         error = why;
+        fault = whyFault;
+    }
     limitPoll.stop();
     // A paused session (a frozen picture) holds the file sink before its end: the branch alone
     // runs on until the file is complete; the rest of the session stays paused.
@@ -857,8 +890,10 @@ void MovieFileOutput::Private::finishTimedOut()
 {
     if (state != State::Finishing)
         return;
-    if (error.isEmpty())
+    if (error.isEmpty()) {
         error = QStringLiteral("the movie could not be finished in time; the file was closed as it was");
+        fault = MovieFault::WriteFailed;
+    }
     report(completeNow());
 }
 
@@ -878,14 +913,15 @@ void MovieFileOutput::Private::checkLimit()
         && remaining < guint64(margin.count()) * GST_SECOND;
     if (elapsed >= maximumDuration || indexNearlyFull) {
         qCInfo(lcCapture) << "movie: the longest movie length is reached; ending the recording";
-        beginEnding(QStringLiteral("the movie reached its longest length (%1 s)").arg(maximumDuration.count()));
+        beginEnding(QStringLiteral("the movie reached its longest length (%1 s)").arg(maximumDuration.count()),
+            MovieFault::TooLong);
     }
 }
 
 MovieFileOutput::Finish MovieFileOutput::Private::completeNow()
 {
     shutdownBranch();
-    return Finish{url, error};
+    return Finish{url, error, fault};
 }
 
 void MovieFileOutput::Private::shutdownBranch()
@@ -951,7 +987,7 @@ void MovieFileOutput::Private::report(const Finish &finish)
                 owner->pending.reset();
             }
             if (handler)
-                handler(output, delivery->finish.url, delivery->finish.error);
+                handler(output, delivery->finish.url, delivery->finish.error, delivery->finish.fault);
         },
         Qt::QueuedConnection);
 }
@@ -963,7 +999,7 @@ std::optional<MovieFileOutput::Finish> MovieFileOutput::finishNow(std::chrono::m
     case State::Idle:
         return std::nullopt;
     case State::Reporting: {
-        Finish finish = d->pending ? d->pending->finish : Finish{d->url, d->error};
+        Finish finish = d->pending ? d->pending->finish : Finish{d->url, d->error, d->fault};
         if (d->pending)
             d->pending->cancelled = true;
         d->pending.reset();
@@ -973,7 +1009,8 @@ std::optional<MovieFileOutput::Finish> MovieFileOutput::finishNow(std::chrono::m
     case State::Starting:
         d->startPoll.stop();
         d->state = State::Idle;
-        return Finish{d->url, QStringLiteral("stopped before the camera had started; nothing was recorded")};
+        return Finish{d->url, QStringLiteral("stopped before the camera had started; nothing was recorded"),
+            MovieFault::NotStarted};
     case State::Recording:
         d->beginEnding(QString());
         [[fallthrough]];
@@ -993,8 +1030,10 @@ std::optional<MovieFileOutput::Finish> MovieFileOutput::finishNow(std::chrono::m
             lock.lock();
             done = s->changed.wait_for(lock, timeout - first, complete);
         }
-        if (!done && d->error.isEmpty())
+        if (!done && d->error.isEmpty()) {
             d->error = QStringLiteral("the movie could not be finished in time; the file was closed as it was");
+            d->fault = MovieFault::WriteFailed;
+        }
     }
     Finish finish = d->completeNow();
     d->state = State::Idle;
@@ -1021,7 +1060,8 @@ bool MovieFileOutput::busMessage(SessionGraph &, void *raw)
     if (retiredOurs && !ours)
         return true; // a late word from a branch that is already closed
     if (d->state == Private::State::Starting && !ours) {
-        d->report(Finish{d->url, QStringLiteral("the camera stopped: %1").arg(errorText(message))});
+        d->report(Finish{
+            d->url, QStringLiteral("the camera stopped: %1").arg(errorText(message)), MovieFault::CameraStopped});
         return false;
     }
     const bool active = d->state == Private::State::Recording || d->state == Private::State::Finishing;
@@ -1033,21 +1073,23 @@ bool MovieFileOutput::busMessage(SessionGraph &, void *raw)
         // session reports the failure itself as well.
         qCWarning(lcCapture).noquote() << "movie: the picture stopped:" << text;
         if (d->state == Private::State::Recording)
-            d->beginEnding(QStringLiteral("the camera stopped: %1").arg(text));
+            d->beginEnding(QStringLiteral("the camera stopped: %1").arg(text), MovieFault::CameraStopped);
         return false;
     }
     if (d->soundSource && isInside(src, d->soundSource)) {
         // The microphone went away: the movie is ended properly with the sound it has.
         qCWarning(lcCapture).noquote() << "movie: the sound input stopped:" << text;
         if (d->state == Private::State::Recording)
-            d->beginEnding(QStringLiteral("the sound input stopped: %1").arg(text));
+            d->beginEnding(QStringLiteral("the sound input stopped: %1").arg(text), MovieFault::SoundStopped);
         return true;
     }
     // The encoder, the muxer or the file failed (a full disk): nothing more can be written,
     // so the file is closed as the muxer last left it.
     qCWarning(lcCapture).noquote() << "movie: writing failed:" << text;
-    if (d->error.isEmpty())
+    if (d->error.isEmpty()) {
         d->error = text;
+        d->fault = writeFault(message);
+    }
     d->report(d->completeNow());
     return true;
 }

@@ -72,11 +72,26 @@ struct MovieStatistics {
     QSize pictureSize;         // size of the movie's picture, once known
 };
 
+// Why a movie ended other than as asked, as a value the window can put in plain words (the
+// error text carries the details for the log).
+enum class MovieFault {
+    None,              // completed as asked
+    FolderMissing,     // the movie folder does not exist
+    FolderNotWritable, // the folder or the file cannot be written
+    DiskFull,          // no space left while writing
+    WriteFailed,       // writing or encoding failed otherwise
+    CameraStopped,     // the camera stopped sending pictures (unplugged, say)
+    SoundStopped,      // the sound input went away; the movie was ended with what it had
+    NotStarted,        // no picture was ever recorded (the camera had not started)
+    TooLong,           // the longest movie length was reached; the movie is complete
+};
+
 class MovieFileOutput : public CaptureOutput {
 public:
-    // The finish callback: the output, the movie's file URL, and an empty error when the
-    // movie was completed as asked.
-    using FinishHandler = std::function<void(MovieFileOutput *output, const QUrl &url, const QString &error)>;
+    // The finish callback: the output, the movie's file URL, an empty error when the movie
+    // was completed as asked, and the kind of fault otherwise.
+    using FinishHandler
+        = std::function<void(MovieFileOutput *output, const QUrl &url, const QString &error, MovieFault fault)>;
 
     MovieFileOutput();
     ~MovieFileOutput() override;
@@ -107,6 +122,7 @@ public:
     struct Finish {
         QUrl url;
         QString error;
+        MovieFault fault = MovieFault::None;
     };
     // Ends the recording now and waits, at most `timeout`, for the file to be complete.
     // The finish is handed back here instead of to the delegate. Nothing when no recording

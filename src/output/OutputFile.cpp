@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace quillora::output {
@@ -29,7 +30,7 @@ QByteArray encoded(const QString &path)
 
 // A fresh file beside the final one, so the final step is a rename within one folder. Created
 // with O_EXCL under a random name; mode 0666 so the umask decides, as for any new file.
-UniqueFd createTemporary(const QString &folder, QString *tempPath, QString *error)
+UniqueFd createTemporary(const QString &folder, QString *tempPath, QString *error, WriteFault *fault)
 {
     for (int attempt = 0; attempt < 64; ++attempt) {
         const QString candidate = folder
@@ -41,12 +42,28 @@ UniqueFd createTemporary(const QString &folder, QString *tempPath, QString *erro
             return fd;
         }
         if (errno != EEXIST) {
+            *fault = writeFaultForErrno(errno);
             *error = errnoText("cannot create a file in the folder", errno);
             return {};
         }
     }
     *error = QStringLiteral("cannot create a file in the folder: no free temporary name");
+    *fault = WriteFault::NoFreeName;
     return {};
+}
+
+// Why writing the content failed. Qt reports a failed write on a full disk as a resource
+// error; a write the kernel only took part of (the disk filled up in the middle) sets no
+// error at all, so then the space left on the file's disk decides.
+WriteFault failedWriteFault(const QFile &file, int fd)
+{
+    if (file.error() == QFileDevice::ResourceError)
+        return WriteFault::DiskFull;
+    struct statvfs disk { };
+    constexpr unsigned long long kNearlyFull = 1024 * 1024;
+    if (::fstatvfs(fd, &disk) == 0 && (unsigned long long)disk.f_bavail * disk.f_frsize < kNearlyFull)
+        return WriteFault::DiskFull;
+    return WriteFault::Other;
 }
 
 std::atomic<void (*)(const QString &)> gBeforePlacingHook{nullptr};
@@ -102,6 +119,28 @@ Placed placeWithoutReplacing(const QString &tempPath, const QString &path, int *
 
 } // namespace
 
+WriteFault writeFaultForErrno(int error)
+{
+    switch (error) {
+    case 0:
+        return WriteFault::None;
+    case ENOENT:
+    case ENOTDIR:
+        return WriteFault::FolderMissing;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+        return WriteFault::NotWritable;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return WriteFault::DiskFull;
+    default:
+        return WriteFault::Other;
+    }
+}
+
 void setBeforePlacingHookForTesting(void (*hook)(const QString &path))
 {
     gBeforePlacingHook = hook;
@@ -113,10 +152,11 @@ OutputResult writeOutputFile(const OutputTarget &target, const ContentWriter &wr
     const QString folder = prepareOutputFolder(target.folderText);
     if (folder.isEmpty()) {
         result.error = QStringLiteral("no folder");
+        result.fault = WriteFault::NoFolder;
         return result;
     }
     QString tempPath;
-    UniqueFd fd = createTemporary(folder, &tempPath, &result.error);
+    UniqueFd fd = createTemporary(folder, &tempPath, &result.error, &result.fault);
     if (!fd)
         return result;
     // From here on every way out but success removes the temporary file.
@@ -134,6 +174,7 @@ OutputResult writeOutputFile(const OutputTarget &target, const ContentWriter &wr
         QFile file;
         if (!file.open(fd.get(), QIODevice::WriteOnly, QFileDevice::DontCloseHandle)) {
             result.error = file.errorString();
+            result.fault = WriteFault::Other;
             return result;
         }
         QString writeError;
@@ -143,16 +184,19 @@ OutputResult writeOutputFile(const OutputTarget &target, const ContentWriter &wr
             result.error = !writeError.isEmpty() ? writeError : file.errorString();
             if (result.error.isEmpty())
                 result.error = QStringLiteral("write failed");
+            result.fault = failedWriteFault(file, fd.get());
             return result;
         }
     }
     // The content must be on the disk before the name points at it, or a crash right after
     // the rename could leave an empty file where the old one was.
     if (::fdatasync(fd.get()) != 0) {
+        result.fault = writeFaultForErrno(errno);
         result.error = errnoText("cannot write the file", errno);
         return result;
     }
     if (fd.close() != 0) {
+        result.fault = writeFaultForErrno(errno);
         result.error = errnoText("cannot write the file", errno);
         return result;
     }
@@ -161,6 +205,7 @@ OutputResult writeOutputFile(const OutputTarget &target, const ContentWriter &wr
         const QString path = makeOutputPath(target.folderText, target.baseName, target.extension, target.collisionRow);
         beforePlacing(path);
         if (::rename(guard.path.constData(), encoded(path).constData()) != 0) {
+            result.fault = writeFaultForErrno(errno);
             result.error = errnoText("cannot put the file in place", errno);
             return result;
         }
@@ -185,11 +230,13 @@ OutputResult writeOutputFile(const OutputTarget &target, const ContentWriter &wr
         case Placed::Taken:
             continue;
         case Placed::Failed:
+            result.fault = writeFaultForErrno(error);
             result.error = errnoText("cannot put the file in place", error);
             return result;
         }
     }
     result.error = QStringLiteral("no free name");
+    result.fault = WriteFault::NoFreeName;
     return result;
 }
 

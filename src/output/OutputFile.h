@@ -18,9 +18,26 @@ struct OutputTarget {
     int collisionRow = 0; // 1 numbers, anything else replaces
 };
 
+// Why a file was not written, as a value the window can put in plain words (the error text
+// carries the details for the log).
+enum class WriteFault {
+    None,
+    NoFolder,      // no folder is set
+    FolderMissing, // the folder does not exist
+    NotWritable,   // the folder (or the file's name) cannot be written
+    DiskFull,      // no space left
+    NoFreeName,    // every numbered name is taken
+    BadSettings,   // no such format, no picture
+    Other,
+};
+
+// The kind of an errno from creating, writing or placing a file.
+WriteFault writeFaultForErrno(int error);
+
 struct OutputResult {
     QString path;  // the file written, when it was
     QString error; // why nothing was written
+    WriteFault fault = WriteFault::None;
     bool ok() const { return error.isEmpty() && !path.isEmpty(); }
 };
 

@@ -128,9 +128,10 @@ OutputResult writePhoto(const QImage &frame, int rotation, const PhotoSettings &
 {
     const std::optional<PhotoFormat> format = photoFormatForIndex(settings.formatIndex);
     if (!format)
-        return {QString(), QStringLiteral("format index %1: no such format").arg(settings.formatIndex)};
+        return {QString(), QStringLiteral("format index %1: no such format").arg(settings.formatIndex),
+            WriteFault::BadSettings};
     if (frame.isNull())
-        return {QString(), QStringLiteral("no frame")};
+        return {QString(), QStringLiteral("no frame"), WriteFault::BadSettings};
 
     QImage photo = turnedImage(frame, rotation);
     const QSize size = photoSizeForIndex(settings.sizeIndex, rotation);

@@ -39,8 +39,8 @@ protected:
             ASSERT_TRUE(session->addInput(
                 std::make_shared<CaptureDeviceInput>(defaultInputDeviceWithMediaType(type)), nullptr));
         ASSERT_TRUE(session->addOutput(movie, nullptr));
-        movie->setDelegate(&receiver, [this](MovieFileOutput *, const QUrl &url, const QString &why) {
-            ended.push_back({url, why});
+        movie->setDelegate(&receiver, [this](MovieFileOutput *, const QUrl &url, const QString &why, MovieFault fault) {
+            ended.push_back({url, why, fault});
         });
         for (const auto &connection : movie->connections())
             movie->setCompressionOptions(
@@ -73,12 +73,16 @@ TEST_F(MovieOutput, FailuresEndWithAnErrorAndTheNextRecordingWorks)
     const QString early = start("early.mov"); // the session is still starting
     movie->recordToOutputFileURL(QUrl());
     ASSERT_TRUE(QFile::link(QStringLiteral("/dev/full"), dir.filePath(QStringLiteral("full.mov"))));
-    for (const QString &file : {early, dir.filePath(QStringLiteral("gone/movie.mov")),
-             QStringLiteral("/proc/quillora-test.mov"), dir.filePath(QStringLiteral("full.mov"))}) {
+    const std::pair<QString, MovieFault> failures[]
+        = {{early, MovieFault::NotStarted}, {dir.filePath(QStringLiteral("gone/movie.mov")), MovieFault::FolderMissing},
+            {QStringLiteral("/proc/quillora-test.mov"), MovieFault::FolderNotWritable},
+            {dir.filePath(QStringLiteral("full.mov")), MovieFault::DiskFull}};
+    for (const auto &[file, fault] : failures) {
         if (file != early)
             movie->recordToOutputFileURL(QUrl::fromLocalFile(file));
         ASSERT_TRUE(waitForEnd(15s)) << file.toStdString();
         EXPECT_FALSE(ended.front().error.isEmpty()) << file.toStdString();
+        EXPECT_EQ(ended.front().fault, fault) << file.toStdString() << ": " << ended.front().error.toStdString();
         EXPECT_FALSE(movie->isRecording());
         EXPECT_EQ(QFile::exists(file), file.endsWith(QStringLiteral("full.mov"))) << file.toStdString();
         ended.clear();
@@ -92,6 +96,7 @@ TEST_F(MovieOutput, FailuresEndWithAnErrorAndTheNextRecordingWorks)
     test::runEventsFor(500ms);
     EXPECT_EQ(ended.size(), 1u);
     EXPECT_EQ(ended.front().error, QString());
+    EXPECT_EQ(ended.front().fault, MovieFault::None);
     EXPECT_EQ(test::playProblem(fine, 10), QString());
 }
 
@@ -197,6 +202,7 @@ TEST_F(MovieOutput, AMicrophoneThatGoesAwayEndsTheMovieWithWhatItHas)
     ASSERT_TRUE(waitForEnd());
     if (endedByItself) {
         EXPECT_TRUE(ended.front().error.contains(QStringLiteral("sound input"))) << ended.front().error.toStdString();
+        EXPECT_EQ(ended.front().fault, MovieFault::SoundStopped);
     }
     EXPECT_FALSE(movie->isRecording());
     EXPECT_EQ(test::playProblem(file, 20), QString());

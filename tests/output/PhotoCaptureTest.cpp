@@ -72,9 +72,16 @@ TEST_F(PhotoCaptureTest, EveryFormatSizeAndRotationDecodesTheTurnedPage)
     missing.folderText = path("missing");
     empty.folderText.clear();
     slash.baseName = QStringLiteral("no/such/folder"); // never a path out of the chosen folder
-    for (const PhotoSettings &bad : {settings(-1), settings(4), settings(9), missing, empty, slash})
-        EXPECT_FALSE(writePhoto(frame, 0, bad).ok()) << bad.formatIndex;
-    EXPECT_FALSE(writePhoto(QImage(), 0, settings(0)).ok());
+    // Each refusal says why in a kind the window can put in words.
+    const std::pair<PhotoSettings, WriteFault> refused[] = {{settings(-1), WriteFault::BadSettings},
+        {settings(4), WriteFault::BadSettings}, {settings(9), WriteFault::BadSettings},
+        {missing, WriteFault::FolderMissing}, {empty, WriteFault::NoFolder}, {slash, WriteFault::FolderMissing}};
+    for (const auto &[bad, fault] : refused) {
+        const OutputResult r = writePhoto(frame, 0, bad);
+        EXPECT_FALSE(r.ok()) << bad.formatIndex;
+        EXPECT_EQ(r.fault, fault) << bad.formatIndex << " " << r.error.toStdString();
+    }
+    EXPECT_EQ(writePhoto(QImage(), 0, settings(0)).fault, WriteFault::BadSettings);
     EXPECT_EQ(entries(dir.path()).size(), 5); // the four names and Quillora1.png
 }
 
@@ -137,8 +144,11 @@ TEST_F(PhotoCaptureTest, AFullOrReadOnlyFolderLeavesNoPartialFileAndKeepsTheOldO
         for (QRgb &pixel : std::span(reinterpret_cast<QRgb *>(noisy.scanLine(y)), size_t(noisy.width())))
             pixel ^= ((seed = seed * 1664525u + 1013904223u) >> 24) & 0x1f1f1f;
     for (int format : {0, 1, 2, 3})
-        for (int row : {0, 1})
-            EXPECT_FALSE(writePhoto(noisy, 0, settings(format, 4, row)).ok()) << format << " " << row;
+        for (int row : {0, 1}) {
+            const OutputResult r = writePhoto(noisy, 0, settings(format, 4, row));
+            EXPECT_FALSE(r.ok()) << format << " " << row;
+            EXPECT_EQ(r.fault, WriteFault::DiskFull) << format << " " << row << " " << r.error.toStdString();
+        }
     EXPECT_EQ(entries(dir.path()), QStringList{QStringLiteral("Quillora.png")});
     EXPECT_EQ(contents(old.fileName()), "old photo");
     const OutputResult small = writePhoto(documentPage({320, 240}), 0, settings(0, 0));
@@ -146,7 +156,7 @@ TEST_F(PhotoCaptureTest, AFullOrReadOnlyFolderLeavesNoPartialFileAndKeepsTheOldO
     ASSERT_TRUE(QFile::remove(small.path));
 
     ASSERT_EQ(::mount(nullptr, folder.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
-    EXPECT_FALSE(writePhoto(frame, 0, settings(0, 1, 0)).ok());
+    EXPECT_EQ(writePhoto(frame, 0, settings(0, 1, 0)).fault, WriteFault::NotWritable);
     EXPECT_EQ(entries(dir.path()), QStringList{QStringLiteral("Quillora.png")});
 }
 

@@ -1,0 +1,93 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "RecordingIndicator.h"
+
+#include "WindowMessages.h"
+
+#include <QEvent>
+
+namespace quillora::app {
+
+RecordingIndicator::RecordingIndicator(QWidget *target)
+    : QPushButton(target->parentWidget())
+    , m_target(target)
+{
+    setObjectName(QStringLiteral("recordingIndicator"));
+    setAccessibleName(accessibleNameText());
+    setStyleSheet(QStringLiteral("QPushButton { color: white; background: #c0141c; font-weight: bold; "
+                                 "border-radius: 4px; padding: 2px 8px; }"));
+    m_tick.setInterval(250); // a quarter second keeps the shown second close to the real one
+    connect(&m_tick, &QTimer::timeout, this, &RecordingIndicator::showElapsed);
+    m_target->installEventFilter(this);
+    hide();
+}
+
+QString RecordingIndicator::accessibleNameText()
+{
+    return QStringLiteral("recording indicator");
+}
+
+void RecordingIndicator::start()
+{
+    m_clock.start();
+    showElapsed();
+    followTarget();
+    show();
+    raise();
+    m_tick.start();
+}
+
+void RecordingIndicator::stop()
+{
+    setAccessibleDescription(QString());
+    m_tick.stop();
+    m_clock.invalidate();
+    hide();
+}
+
+qint64 RecordingIndicator::elapsedSeconds() const
+{
+    return m_clock.isValid() ? m_clock.elapsed() / 1000 : 0;
+}
+
+void RecordingIndicator::showElapsed()
+{
+    const qint64 seconds = elapsedSeconds();
+    const QString time = QStringLiteral("%1:%2:%3")
+                             .arg(seconds / 3600)
+                             .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+                             .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    //: The recording indicator: a red dot, the time recorded so far, and what a click does.
+    setText(tr("\u25CF REC %1 \u2013 Stop").arg(time));
+    setToolTip(tr("A movie is being recorded; click to stop (Ctrl+Shift+R)"));
+    followTarget();
+    if (accessibleDescription() != time) {
+        setAccessibleDescription(time);
+        const QRect r = geometry();
+        WindowMessages::record("recording",
+            QStringLiteral("%1 at %2,%3 %4x%5")
+                .arg(time)
+                .arg(mapTo(window(), QPoint(0, 0)).x())
+                .arg(mapTo(window(), QPoint(0, 0)).y())
+                .arg(r.width())
+                .arg(r.height()));
+    }
+}
+
+bool RecordingIndicator::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_target && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
+        followTarget();
+    return QPushButton::eventFilter(watched, event);
+}
+
+void RecordingIndicator::followTarget()
+{
+    // Where the transparent button is, a little wider when the time needs the room, centred on it.
+    QRect area = m_target->geometry();
+    const int width = std::max(area.width(), sizeHint().width());
+    area.setLeft(area.center().x() - width / 2);
+    area.setWidth(width);
+    setGeometry(area);
+}
+
+} // namespace quillora::app

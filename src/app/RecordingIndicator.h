@@ -1,0 +1,38 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// While a movie is recorded the recording button is fully transparent; this indicator takes
+// its place, shows that a recording is running and for how long, and a click on it stops the
+// recording (it sends the recording button's own action). Main thread only.
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QTimer>
+
+namespace quillora::app {
+
+class RecordingIndicator : public QPushButton {
+    Q_OBJECT
+public:
+    // Laid over `target` (a sibling: the target's own transparency must not hide it).
+    explicit RecordingIndicator(QWidget *target);
+
+    void start();
+    void stop();
+    bool isRunning() const { return m_clock.isValid(); }
+    // Whole seconds since start(); 0 when not running.
+    qint64 elapsedSeconds() const;
+
+    static QString accessibleNameText();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void showElapsed();
+    void followTarget();
+
+    QWidget *m_target;
+    QElapsedTimer m_clock;
+    QTimer m_tick;
+};
+
+} // namespace quillora::app

@@ -1,0 +1,309 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE">
+<context>
+    <name>AboutWindow</name>
+    <message>
+        <source>About Quillora Camera</source>
+        <translation>Über Quillora Camera</translation>
+    </message>
+    <message>
+        <source>The live picture of your Quillora document camera: turn it, freeze it, save it as a photo or record a movie of it.</source>
+        <translation>Das Livebild Ihrer Quillora-Dokumentenkamera: drehen, einfrieren, als Foto speichern oder als Film aufnehmen.</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Quillora Camera</source>
+        <translation>Quillora Camera</translation>
+    </message>
+    <message>
+        <source>Take Photo</source>
+        <translation>Foto aufnehmen</translation>
+    </message>
+    <message>
+        <source>Take a photo (Ctrl+T)</source>
+        <translation>Ein Foto aufnehmen (Strg+T)</translation>
+    </message>
+    <message>
+        <source>Record</source>
+        <translation>Aufnehmen</translation>
+    </message>
+    <message>
+        <source>Start or stop recording a movie (Ctrl+Shift+R)</source>
+        <translation>Filmaufnahme starten oder beenden (Strg+Umschalt+R)</translation>
+    </message>
+    <message>
+        <source>Freeze</source>
+        <translation>Einfrieren</translation>
+    </message>
+    <message>
+        <source>Freeze or resume the picture (Ctrl+F)</source>
+        <translation>Bild einfrieren oder fortsetzen (Strg+F)</translation>
+    </message>
+    <message>
+        <source>Rotate</source>
+        <translation>Drehen</translation>
+    </message>
+    <message>
+        <source>Turn the picture a quarter turn clockwise (Ctrl+R)</source>
+        <translation>Bild um eine Vierteldrehung im Uhrzeigersinn drehen (Strg+R)</translation>
+    </message>
+    <message>
+        <source>Focus</source>
+        <translation>Fokus</translation>
+    </message>
+    <message>
+        <source>Let the camera focus (Ctrl+Shift+F)</source>
+        <translation>Die Kamera scharf stellen lassen (Strg+Umschalt+F)</translation>
+    </message>
+    <message>
+        <source>&amp;File</source>
+        <translation>&amp;Datei</translation>
+    </message>
+    <message>
+        <source>C&amp;amera</source>
+        <translation>&amp;Kamera</translation>
+    </message>
+    <message>
+        <source>&amp;Capture</source>
+        <translation>&amp;Aufnahme</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>&amp;Hilfe</translation>
+    </message>
+    <message>
+        <source>Preferences…</source>
+        <translation>Einstellungen …</translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation>Beenden</translation>
+    </message>
+    <message>
+        <source>Start Capture</source>
+        <translation>Aufnahme starten</translation>
+    </message>
+    <message>
+        <source>Quillora Camera Help</source>
+        <translation>Hilfe zu Quillora Camera</translation>
+    </message>
+    <message>
+        <source>About Quillora Camera</source>
+        <translation>Über Quillora Camera</translation>
+    </message>
+</context>
+<context>
+    <name>PreferencesPanel</name>
+    <message>
+        <source>Preferences</source>
+        <translation>Einstellungen</translation>
+    </message>
+    <message>
+        <source>Movies</source>
+        <translation>Filme</translation>
+    </message>
+    <message>
+        <source>Movie size:</source>
+        <translation>Filmgröße:</translation>
+    </message>
+    <message>
+        <source>1280 × 1024 (recorded at 640 × 480)</source>
+        <translation>1280 × 1024 (aufgenommen mit 640 × 480)</translation>
+    </message>
+    <message>
+        <source>Record sound</source>
+        <translation>Ton aufnehmen</translation>
+    </message>
+    <message>
+        <source>Folder:</source>
+        <translation>Ordner:</translation>
+    </message>
+    <message>
+        <source>File name:</source>
+        <translation>Dateiname:</translation>
+    </message>
+    <message>
+        <source>Existing file:</source>
+        <translation>Vorhandene Datei:</translation>
+    </message>
+    <message>
+        <source>Replace it</source>
+        <translation>Ersetzen</translation>
+    </message>
+    <message>
+        <source>Keep it and number the new movie</source>
+        <translation>Behalten und den neuen Film nummerieren</translation>
+    </message>
+    <message>
+        <source>Photos</source>
+        <translation>Fotos</translation>
+    </message>
+    <message>
+        <source>Photo size:</source>
+        <translation>Fotogröße:</translation>
+    </message>
+    <message>
+        <source>Format:</source>
+        <translation>Format:</translation>
+    </message>
+    <message>
+        <source>Keep it and number the new photo</source>
+        <translation>Behalten und das neue Foto nummerieren</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>quillora::app::CommandLine</name>
+    <message>
+        <source>Shows, photographs and records the picture of a Quillora document camera.</source>
+        <translation>Zeigt, fotografiert und nimmt das Bild einer Quillora-Dokumentenkamera auf.</translation>
+    </message>
+    <message>
+        <source>Unexpected argument &apos;%1&apos;.</source>
+        <translation>Unerwartetes Argument „%1“.</translation>
+    </message>
+    <message>
+        <source>Try &apos;%1 --help&apos; for more information.</source>
+        <translation>Mehr dazu mit „%1 --help“.</translation>
+    </message>
+</context>
+<context>
+    <name>quillora::app::RecordingIndicator</name>
+    <message>
+        <source>● REC %1 – Stop</source>
+        <extracomment>The recording indicator: a red dot, the time recorded so far, and what a click does.</extracomment>
+        <translation>● REC %1 – Stopp</translation>
+    </message>
+    <message>
+        <source>A movie is being recorded; click to stop (Ctrl+Shift+R)</source>
+        <translation>Ein Film wird aufgenommen; zum Beenden klicken (Strg+Umschalt+R)</translation>
+    </message>
+</context>
+<context>
+    <name>quillora::app::VemoViewController</name>
+    <message>
+        <source>Camera error: no picture comes from the camera</source>
+        <translation>Kamerafehler: Von der Kamera kommt kein Bild</translation>
+    </message>
+    <message>
+        <source>No camera connected</source>
+        <translation>Keine Kamera angeschlossen</translation>
+    </message>
+    <message>
+        <source>no folder is set in the preferences</source>
+        <translation>in den Einstellungen ist kein Ordner festgelegt</translation>
+    </message>
+    <message>
+        <source>the folder does not exist</source>
+        <translation>der Ordner existiert nicht</translation>
+    </message>
+    <message>
+        <source>the folder cannot be written to</source>
+        <translation>in den Ordner kann nicht geschrieben werden</translation>
+    </message>
+    <message>
+        <source>the disk is full</source>
+        <translation>der Datenträger ist voll</translation>
+    </message>
+    <message>
+        <source>no free file name is left</source>
+        <translation>es ist kein freier Dateiname mehr übrig</translation>
+    </message>
+    <message>
+        <source>the photo settings are not valid</source>
+        <translation>die Foto-Einstellungen sind ungültig</translation>
+    </message>
+    <message>
+        <source>the file could not be written</source>
+        <translation>die Datei konnte nicht geschrieben werden</translation>
+    </message>
+    <message>
+        <source>the camera stopped sending pictures</source>
+        <translation>die Kamera sendet keine Bilder mehr</translation>
+    </message>
+    <message>
+        <source>the sound input was lost</source>
+        <translation>der Toneingang ist weggefallen</translation>
+    </message>
+    <message>
+        <source>the camera had not started</source>
+        <translation>die Kamera war noch nicht gestartet</translation>
+    </message>
+    <message>
+        <source>the longest movie length was reached</source>
+        <translation>die größte Filmlänge wurde erreicht</translation>
+    </message>
+    <message>
+        <source>Movie not started: no camera connected</source>
+        <translation>Film nicht gestartet: keine Kamera angeschlossen</translation>
+    </message>
+    <message>
+        <source>Movie not started: %1</source>
+        <translation>Film nicht gestartet: %1</translation>
+    </message>
+    <message>
+        <source>Movie not started: the camera could not record</source>
+        <translation>Film nicht gestartet: Die Kamera konnte nicht aufnehmen</translation>
+    </message>
+    <message>
+        <source>Stop Capture</source>
+        <translation>Aufnahme beenden</translation>
+    </message>
+    <message>
+        <source>Movie saved: %1</source>
+        <translation>Film gespeichert: %1</translation>
+    </message>
+    <message>
+        <source>Movie saved: %1 (%2)</source>
+        <translation>Film gespeichert: %1 (%2)</translation>
+    </message>
+    <message>
+        <source>Movie ended early: %1; it is saved as %2</source>
+        <translation>Film vorzeitig beendet: %1; er ist als %2 gespeichert</translation>
+    </message>
+    <message>
+        <source>Movie not saved: %1</source>
+        <translation>Film nicht gespeichert: %1</translation>
+    </message>
+    <message>
+        <source>Start Capture</source>
+        <translation>Aufnahme starten</translation>
+    </message>
+    <message>
+        <source>No photo taken: there is no picture yet</source>
+        <translation>Kein Foto aufgenommen: Es gibt noch kein Bild</translation>
+    </message>
+    <message>
+        <source>Photo not saved: %1</source>
+        <translation>Foto nicht gespeichert: %1</translation>
+    </message>
+    <message>
+        <source>Photo saved: %1</source>
+        <translation>Foto gespeichert: %1</translation>
+    </message>
+</context>
+<context>
+    <name>quillora::app::WindowDefinition</name>
+    <message>
+        <source>Version %1</source>
+        <translation>Version %1</translation>
+    </message>
+</context>
+<context>
+    <name>quillora::prefs::PathControl</name>
+    <message>
+        <source>Choose…</source>
+        <translation>Auswählen …</translation>
+    </message>
+    <message>
+        <source>Choose a folder</source>
+        <translation>Einen Ordner auswählen</translation>
+    </message>
+</context>
+</TS>

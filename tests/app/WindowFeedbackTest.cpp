@@ -1,0 +1,312 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What the window tells the user, read as assistive tools read it (accessible names and
+// descriptions): failures in plain words that clear themselves, whether a camera is
+// connected, the recording indicator that counts and stops the movie, the freeze state, the
+// icon and the About window's Close button, and the German texts.
+#include "CaptureDevice.h"
+#include "DesktopSpy.h"
+#include "MatrixControl.h"
+#include "MovieFileOutput.h"
+#include "OutputFile.h"
+#include "PathControl.h"
+#include "RecordingIndicator.h"
+#include "TestSupport.h"
+#include "VemoViewController.h"
+#include "WindowDefinition.h"
+#include "WindowMessages.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QIcon>
+#include <QLabel>
+#include <QLocale>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTranslator>
+#include <QXmlStreamReader>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace quillora;
+using namespace std::chrono_literals;
+using app::VemoViewController;
+using test::waitUntil;
+
+namespace {
+
+class WindowFeedback : public ::testing::Test {
+protected:
+    void start(const QByteArray &cameras = "Desk|Model X|cam-1")
+    {
+        QDir(home.path()).mkpath(QStringLiteral("Desktop"));
+        test::ScopedEnv env("QUILLORA_VIRTUAL_CAMERAS", cameras);
+        def = std::make_unique<app::WindowDefinition>(qApp);
+        def->awake();
+        c = def->controller();
+        c->mMessages->setStatusDuration(1500);
+        if (!cameras.isEmpty()) {
+            ASSERT_TRUE(waitUntil([&] { return bool(c->currentFrame()); }));
+        }
+    }
+    // The two messages, found by their accessible names as a screen reader finds them.
+    QWidget *accessible(const QString &name) const
+    {
+        for (QWidget *w : def->mainWindow()->findChildren<QWidget *>())
+            if (w->accessibleName() == name)
+                return w;
+        return nullptr;
+    }
+    QString status() const
+    {
+        QWidget *w = accessible(app::WindowMessages::statusAccessibleName());
+        return w ? w->accessibleDescription() : QStringLiteral("<no status line>");
+    }
+    QString overPicture() const
+    {
+        QWidget *w = accessible(app::WindowMessages::persistentAccessibleName());
+        return w && w->isVisible() ? w->accessibleDescription() : QString();
+    }
+    app::RecordingIndicator *indicator() const { return def->mainWindow()->findChild<app::RecordingIndicator *>(); }
+
+    QTemporaryDir home;
+    test::ScopedEnv homeEnv{"HOME", home.path().toUtf8()};
+    test::ScopedEnv configHome{"XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8()};
+    test::ScopedEnv noMicrophone{"QUILLORA_VIRTUAL_MICROPHONE", ""};
+    test::DesktopSpy spy;
+    std::unique_ptr<app::WindowDefinition> def;
+    VemoViewController *c = nullptr;
+};
+
+// Installs the program's translators as for a user of `locale`; removes them again.
+class Language {
+public:
+    explicit Language(const QString &locale)
+    {
+        QLocale::setDefault(QLocale(locale));
+        app::installTranslators(qApp);
+    }
+    ~Language()
+    {
+        for (QTranslator *t : qApp->findChildren<QTranslator *>(Qt::FindDirectChildrenOnly)) {
+            QCoreApplication::removeTranslator(t);
+            delete t;
+        }
+        QLocale::setDefault(QLocale::c());
+    }
+};
+
+QStringList menuTitles(QMainWindow *window)
+{
+    QStringList titles;
+    for (QAction *a : window->menuBar()->actions())
+        titles << a->text();
+    return titles;
+}
+
+} // namespace
+
+// Without a camera the empty picture says so (and stays so); with one nothing covers it.
+TEST_F(WindowFeedback, NoCameraIsSaidOverThePicture)
+{
+    start("");
+    EXPECT_EQ(overPicture(), QStringLiteral("No camera connected"));
+    test::runEventsFor(1800ms);
+    EXPECT_EQ(overPicture(), QStringLiteral("No camera connected")) << "it is not a passing message";
+    c->photoClick(nullptr);
+    EXPECT_EQ(status(), QStringLiteral("No photo taken: there is no picture yet"));
+    c->recordingClick(c->mRecordingButton);
+    EXPECT_EQ(status(), QStringLiteral("Movie not started: no camera connected"));
+    start();
+    EXPECT_EQ(overPicture(), QString());
+}
+
+// A camera that fails while its session runs (here: one whose device node is gone) is said
+// in the status line.
+TEST_F(WindowFeedback, ACameraFailureIsSaid)
+{
+    start();
+    capture::DeviceDescription gone;
+    gone.kind = capture::DeviceKind::V4l2Camera;
+    gone.displayName = QStringLiteral("Unplugged");
+    gone.devicePath = QStringLiteral("/dev/video-does-not-exist");
+    c->stopStream();
+    c->device = std::make_shared<capture::CaptureDevice>(gone);
+    c->startStream();
+    EXPECT_TRUE(waitUntil([&] { return status() == QStringLiteral("Camera error: no picture comes from the camera"); }))
+        << status().toStdString();
+    c->stopStream();
+}
+
+// A photo into a missing folder says why in the status line, which clears itself; a written
+// photo is announced by its name; a button photo (another thread) reaches the window too.
+TEST_F(WindowFeedback, PhotoFailuresAndSuccessesAreSaidAndClearThemselves)
+{
+    start();
+    c->mPhotoPath->setURL(QUrl::fromLocalFile(home.filePath(QStringLiteral("gone/"))));
+    c->photoClick(nullptr);
+    EXPECT_EQ(status(), QStringLiteral("Photo not saved: the folder does not exist"));
+    EXPECT_TRUE(spy.logged(QStringLiteral("quillora.output: photo not written:"))) << "the log line stays";
+    EXPECT_TRUE(waitUntil([&] { return status().isEmpty(); }, 5s)) << "the message never cleared";
+
+    c->mPhotoPath->setURL(QUrl::fromLocalFile(home.filePath(QStringLiteral("Desktop/"))));
+    std::thread button([this] { c->photoClick(nullptr); });
+    EXPECT_TRUE(waitUntil([&] { return status() == QStringLiteral("Photo saved: Quillora.jpg"); }))
+        << status().toStdString();
+    button.join();
+}
+
+// The picture frozen or live shows on the Freeze button and menu item, whichever was used;
+// without a session a click leaves it unchecked.
+TEST_F(WindowFeedback, TheFreezeControlsShowWhetherThePictureIsFrozen)
+{
+    start();
+    c->mFreezeButton->click();
+    EXPECT_TRUE(c->mFreezeButton->isChecked());
+    EXPECT_TRUE(c->mFreezeItem->isChecked());
+    c->mFreezeItem->trigger();
+    EXPECT_FALSE(c->mFreezeButton->isChecked());
+    EXPECT_FALSE(c->mFreezeItem->isChecked());
+    c->mFreezeButton->click();
+    c->deviceMenuClick(c->mDevicesMenu->actions().at(0)); // a rebuild runs live again
+    EXPECT_FALSE(c->mFreezeButton->isChecked());
+    start("");
+    c->mFreezeButton->click();
+    EXPECT_FALSE(c->mFreezeButton->isChecked());
+}
+
+// While recording, the indicator stands where the transparent recording button is, counts
+// the seconds, and a click on it stops the recording: the movie is written and announced.
+// A movie into a missing folder says why.
+TEST_F(WindowFeedback, TheRecordingIndicatorCountsAndAClickStopsTheMovie)
+{
+    start();
+    def->mainWindow()->show();
+    app::RecordingIndicator *rec = indicator();
+    ASSERT_NE(rec, nullptr);
+    EXPECT_FALSE(rec->isVisible());
+    c->recordingClick(c->mRecordingButton);
+    ASSERT_TRUE(c->recording);
+    EXPECT_TRUE(rec->isVisible());
+    EXPECT_LE((rec->geometry().center() - c->mRecordingButton->geometry().center()).manhattanLength(), 1);
+    EXPECT_GE(rec->width(), c->mRecordingButton->width());
+    EXPECT_TRUE(rec->text().contains(QStringLiteral("0:00:00"))) << rec->text().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return rec->accessibleDescription() == QStringLiteral("0:00:01"); }, 3s))
+        << rec->accessibleDescription().toStdString();
+    EXPECT_TRUE(rec->text().contains(QStringLiteral("0:00:01")));
+    rec->click();
+    ASSERT_TRUE(waitUntil([&] { return !c->recording; }, 15s));
+    EXPECT_FALSE(rec->isVisible());
+    EXPECT_EQ(status(), QStringLiteral("Movie saved: Quillora.mov"));
+    EXPECT_TRUE(QFile::exists(home.filePath(QStringLiteral("Desktop/Quillora.mov"))));
+
+    c->mVideoPath->setURL(QUrl::fromLocalFile(home.filePath(QStringLiteral("gone/"))));
+    c->recordingClick(c->mRecordingButton);
+    ASSERT_TRUE(waitUntil([&] { return !c->recording; }, 15s));
+    EXPECT_EQ(status(), QStringLiteral("Movie not saved: the folder does not exist"));
+    EXPECT_FALSE(rec->isVisible());
+}
+
+// Every fault kind has its own words.
+TEST_F(WindowFeedback, EveryFaultHasPlainWords)
+{
+    using capture::MovieFault;
+    using output::WriteFault;
+    QSet<QString> photo, movie;
+    for (WriteFault f : {WriteFault::NoFolder, WriteFault::FolderMissing, WriteFault::NotWritable, WriteFault::DiskFull,
+             WriteFault::NoFreeName, WriteFault::BadSettings, WriteFault::Other})
+        photo << VemoViewController::describeWriteFault(f);
+    for (MovieFault f :
+        {MovieFault::FolderMissing, MovieFault::FolderNotWritable, MovieFault::DiskFull, MovieFault::WriteFailed,
+            MovieFault::CameraStopped, MovieFault::SoundStopped, MovieFault::NotStarted, MovieFault::TooLong})
+        movie << VemoViewController::describeMovieFault(f);
+    EXPECT_EQ(photo.size(), 7);
+    EXPECT_EQ(movie.size(), 8);
+    EXPECT_FALSE(photo.contains(QString()));
+    EXPECT_FALSE(movie.contains(QString()));
+}
+
+// The icon comes from the program's resources (with Qt's SVG plugin), in the window and the
+// About window, which a Close button hides again.
+TEST_F(WindowFeedback, TheIconLoadsAndTheAboutWindowCloses)
+{
+    const QIcon icon = app::applicationIcon();
+    ASSERT_FALSE(icon.isNull());
+    EXPECT_FALSE(icon.pixmap(64, 64).isNull()) << "Qt's SVG plugin (libqt6svg6) is missing";
+    start("");
+    EXPECT_FALSE(def->mainWindow()->windowIcon().isNull());
+    auto *iconLabel = def->aboutWindow()->findChild<QLabel *>(QStringLiteral("iconLabel"));
+    ASSERT_NE(iconLabel, nullptr);
+    EXPECT_FALSE(iconLabel->pixmap().isNull());
+    c->aboutClick(nullptr);
+    EXPECT_TRUE(def->aboutWindow()->isVisible());
+    auto *buttons = def->aboutWindow()->findChild<QDialogButtonBox *>();
+    ASSERT_NE(buttons, nullptr);
+    ASSERT_NE(buttons->button(QDialogButtonBox::Close), nullptr);
+    buttons->button(QDialogButtonBox::Close)->click();
+    EXPECT_FALSE(def->aboutWindow()->isVisible());
+    EXPECT_TRUE(def->mainWindow()->isVisible()) << "closing About must not close the main window";
+}
+
+// In German the menus, the recording item and the messages are German; in English and in a
+// language without a translation every text is exactly as written.
+TEST_F(WindowFeedback, TheTextsFollowTheUsersLanguage)
+{
+    {
+        Language german(QStringLiteral("de_DE"));
+        start("");
+        EXPECT_EQ(menuTitles(def->mainWindow()),
+            (QStringList{QStringLiteral("&Datei"), QStringLiteral("&Kamera"), QStringLiteral("&Aufnahme"),
+                QStringLiteral("&Hilfe")}));
+        EXPECT_EQ(c->mVideoMenu->text(), QStringLiteral("Aufnahme starten"));
+        EXPECT_EQ(overPicture(), QStringLiteral("Keine Kamera angeschlossen"));
+        auto *buttons = def->aboutWindow()->findChild<QDialogButtonBox *>();
+        EXPECT_EQ(buttons->button(QDialogButtonBox::Close)->text(), QStringLiteral("Schließen"));
+        def.reset();
+    }
+    for (const char *locale : {"en_US", "fi_FI"}) {
+        Language other(QString::fromLatin1(locale));
+        start("");
+        EXPECT_EQ(menuTitles(def->mainWindow()),
+            (QStringList{QStringLiteral("&File"), QStringLiteral("C&amera"), QStringLiteral("&Capture"),
+                QStringLiteral("&Help")}))
+            << locale;
+        EXPECT_EQ(c->mVideoMenu->text(), QStringLiteral("Start Capture")) << locale;
+        EXPECT_EQ(overPicture(), QStringLiteral("No camera connected")) << locale;
+        def.reset();
+    }
+}
+
+// The German translation is complete: no text is left unfinished or empty.
+TEST(Translation, TheGermanTranslationIsComplete)
+{
+    QFile ts(QStringLiteral(QUILLORA_SOURCE_DIR "/src/app/translations/quillora_de.ts"));
+    ASSERT_TRUE(ts.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&ts);
+    int messages = 0;
+    QStringList untranslated;
+    QString source;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("source")) {
+            source = xml.readElementText();
+            ++messages;
+        } else if (xml.name() == QLatin1String("translation")) {
+            const bool unfinished = xml.attributes().value(QLatin1String("type")) == QLatin1String("unfinished");
+            if (xml.readElementText().isEmpty() || unfinished)
+                untranslated << source;
+        }
+    }
+    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    EXPECT_GT(messages, 50);
+    EXPECT_EQ(untranslated, QStringList());
+}
