@@ -1,5 +1,6 @@
 #include "VemoViewController.h"
 
+#include "CameraWatcher.h"
 #include "CaptureLog.h"
 #include "ImageView.h"
 #include "MovieFileOutput.h"
@@ -41,6 +42,8 @@ void VemoViewController::awakeFromNib()
     if (device)
         startStream();
     showCameraPresence();
+    // From here on, cameras plugged in or pulled out change the menu and the picture.
+    watchCameras();
     startSnapshotListener();
 }
 

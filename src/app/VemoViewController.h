@@ -8,6 +8,7 @@
 #include "Frame.h"
 
 #include <QObject>
+#include <QStringList>
 #include <QUrl>
 
 #include <atomic>
@@ -32,6 +33,7 @@ class UserDefaults;
 } // namespace quillora::prefs
 namespace quillora::capture {
 class MovieFileOutput;
+class CameraWatcher;
 enum class MovieFault;
 } // namespace quillora::capture
 namespace quillora::output {
@@ -137,6 +139,14 @@ public:
     // The maker's web page, opened by the help actions.
     static const QUrl kMakerPage;
 
+    // ---- devices: public additions ----
+    // Cameras plugged in or pulled out while the application runs: the camera menu is filled
+    // again as at start-up; a camera arriving while none is in use is chosen as at start-up;
+    // the camera in use leaving stops its picture (a movie is finished) and the window says
+    // so; the same camera coming back resumes. Main thread.
+    void camerasChanged();
+    // Whether the camera in use was pulled out and has not come back.
+    bool cameraDisconnected() const { return !mDepartedCameraId.isEmpty(); }
     // ---- settings: public additions ----
     // ---- photos: public additions ----
     // Brings the live picture back to the front after a freeze (the still stays in its view).
@@ -180,6 +190,15 @@ private:
     void addMovieFileOutput();
 
     // ---- devices: private additions ----
+    // Shows the first `listed` cameras of `devices` in the camera menu, `marked` checked, and
+    // hides the items after them.
+    void showCameraMenu(
+        const std::vector<capture::CaptureDevicePtr> &devices, size_t listed, const capture::CaptureDevicePtr &marked);
+    // Starts hearing cameras come and go (after start-up has chosen).
+    void watchCameras();
+    std::unique_ptr<capture::CameraWatcher> mCameraWatcher;
+    QString mDepartedCameraId;   // the unique ID of the camera in use that was pulled out
+    QStringList mKnownCameraIds; // the cameras of the last list, to tell a newcomer
     // ---- settings: private additions ----
     // ---- photos: private additions ----
     // ---- movies: private additions ----

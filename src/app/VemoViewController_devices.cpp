@@ -1,5 +1,6 @@
 #include "VemoViewController.h"
 
+#include "CameraWatcher.h"
 #include "CaptureLog.h"
 
 #include <QAction>
@@ -62,58 +63,160 @@ QString menuTitle(const QString &name)
     return title.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
-} // namespace
+// What the start-up rules make of a list of cameras.
+struct CameraChoice {
+    size_t listed = 0; // how many the menu shows
+    capture::CaptureDevicePtr preferred;
+    capture::CaptureDevicePtr defaultCamera;
+    bool model890 = false; // an 890 camera is attached, listed or not
+    capture::CaptureDevicePtr chosen() const { return preferred ? preferred : defaultCamera; }
+};
 
-capture::CaptureDevicePtr VemoViewController::setupDevices()
+CameraChoice chooseCamera(const std::vector<capture::CaptureDevicePtr> &devices, qsizetype menuItems)
 {
-    const auto devices = capture::inputDevicesWithMediaType(capture::MediaType::Video);
+    CameraChoice choice;
     // The system's default camera is the first one listed; taken from this list rather than
     // a second reading of the cameras, which costs the same again and could differ from it.
     const auto platformDefault = devices.empty() ? nullptr : devices.front();
-    const auto items = mDevicesMenu->actions();
-    const size_t listed = std::min(devices.size(), size_t(std::min(items.size(), kCameraMenuItems)));
-    if (devices.size() > listed)
-        qCInfo(lcCapture) << "camera menu full:" << devices.size() - listed << "camera(s) after the tenth not listed";
-
-    capture::CaptureDevicePtr preferred;
-    capture::CaptureDevicePtr defaultCamera;
+    choice.listed = std::min(devices.size(), size_t(std::min(menuItems, kCameraMenuItems)));
+    if (devices.size() > choice.listed)
+        qCInfo(lcCapture) << "camera menu full:" << devices.size() - choice.listed
+                          << "camera(s) after the tenth not listed";
     for (size_t i = 0; i < devices.size(); ++i) {
         const QString model = devices[i]->modelUniqueID();
         // Any attached 890 camera decides the listener variant, listed or not.
         if (model == kModel890)
-            quilloraDevice = true;
+            choice.model890 = true;
         // A camera the menu cannot show is not chosen either: the user could not see it marked
         // nor choose it back.
-        if (i >= listed)
+        if (i >= choice.listed)
             continue;
         if (isKnownModel(model))
-            preferred = devices[i];
+            choice.preferred = devices[i];
         if (devices[i] == platformDefault)
-            defaultCamera = devices[i];
+            choice.defaultCamera = devices[i];
     }
     // The default is the first camera of the list; if a camera came or went between the two
     // look-ups, the first of the list we are showing still is.
-    if (!defaultCamera && listed > 0)
-        defaultCamera = devices.front();
+    if (!choice.defaultCamera && choice.listed > 0)
+        choice.defaultCamera = devices.front();
+    return choice;
+}
 
-    const capture::CaptureDevicePtr chosen = preferred ? preferred : defaultCamera;
-    for (size_t i = 0; i < listed; ++i) {
-        QAction *item = items.at(qsizetype(i));
-        item->setText(menuTitle(devices[i]->localizedDisplayName()));
-        item->setVisible(true);
-        if (devices[i] == chosen)
-            item->setChecked(true);
+QStringList uniqueIdsOf(const std::vector<capture::CaptureDevicePtr> &devices)
+{
+    QStringList ids;
+    for (const auto &d : devices)
+        ids << d->uniqueID();
+    return ids;
+}
+
+} // namespace
+
+void VemoViewController::showCameraMenu(
+    const std::vector<capture::CaptureDevicePtr> &devices, size_t listed, const capture::CaptureDevicePtr &marked)
+{
+    const auto items = mDevicesMenu->actions();
+    for (qsizetype i = 0; i < std::min(items.size(), kCameraMenuItems); ++i) {
+        QAction *item = items.at(i);
+        if (size_t(i) < listed) {
+            item->setText(menuTitle(devices[size_t(i)]->localizedDisplayName()));
+            item->setVisible(true);
+            item->setChecked(marked && devices[size_t(i)] == marked);
+        } else {
+            item->setVisible(false);
+            item->setChecked(false);
+        }
     }
+}
 
-    if (preferred) {
-        const std::uint32_t locationId = locationIdOf(preferred->uniqueID());
+capture::CaptureDevicePtr VemoViewController::setupDevices()
+{
+    const auto devices = capture::inputDevicesWithMediaType(capture::MediaType::Video);
+    const CameraChoice choice = chooseCamera(devices, mDevicesMenu->actions().size());
+    if (choice.model890)
+        quilloraDevice = true;
+    showCameraMenu(devices, choice.listed, choice.chosen());
+    mKnownCameraIds = uniqueIdsOf(devices);
+
+    if (choice.preferred) {
+        const std::uint32_t locationId = locationIdOf(choice.preferred->uniqueID());
         qCInfo(lcCapture).noquote() << QString::asprintf("USB location 0x%08x", unsigned(locationId));
         initCameraInterfaceWithLocationID(locationId);
-        logChosen(preferred);
-        return preferred;
+        logChosen(choice.preferred);
+        return choice.preferred;
     }
-    logChosen(defaultCamera);
-    return defaultCamera;
+    logChosen(choice.defaultCamera);
+    return choice.defaultCamera;
+}
+
+void VemoViewController::watchCameras()
+{
+    mCameraWatcher = std::make_unique<capture::CameraWatcher>();
+    connect(mCameraWatcher.get(), &capture::CameraWatcher::camerasChanged, this, [this] { camerasChanged(); });
+}
+
+void VemoViewController::camerasChanged()
+{
+    const auto devices = capture::inputDevicesWithMediaType(capture::MediaType::Video);
+    const CameraChoice choice = chooseCamera(devices, mDevicesMenu->actions().size());
+    if (choice.model890)
+        quilloraDevice = true;
+    const QStringList ids = uniqueIdsOf(devices);
+    const auto byId = [&](const QString &id) -> capture::CaptureDevicePtr {
+        const qsizetype at = ids.indexOf(id);
+        return at >= 0 && size_t(at) < choice.listed ? devices[size_t(at)] : nullptr;
+    };
+
+    if (device) {
+        const auto still = byId(device->uniqueID());
+        // Pulled out and put back within one interval: it is listed, but the picture it gave
+        // has stopped; it is treated as gone and back.
+        const bool bounced = still && mCameraWatcher && mCameraWatcher->wentAwayBeforeLastChange(*device);
+        if (!still || bounced) {
+            qCInfo(lcCapture).noquote() << QStringLiteral("camera disconnected: %1 (%2)")
+                                               .arg(device->localizedDisplayName(), device->uniqueID());
+            mDepartedCameraId = device->uniqueID();
+            // Finishes a movie being written; its finish opens it as a finished movie is.
+            stopStream();
+            device.reset();
+            // The window keeps the last picture under the message; a photo is not taken of it.
+            std::lock_guard lock(mLock);
+            mCurrentImageBuffer = capture::Frame();
+        } else {
+            device = still; // the list's own object for the same camera
+        }
+    }
+
+    bool lookUpInterface = false;
+    if (!device) {
+        capture::CaptureDevicePtr next = mDepartedCameraId.isEmpty() ? nullptr : byId(mDepartedCameraId);
+        if (next) {
+            qCInfo(lcCapture).noquote() << "camera back:" << next->localizedDisplayName();
+        } else {
+            // A camera that was not attached before is chosen as at start-up; a camera that
+            // was attached all along is not switched to on its own.
+            const bool newcomer = std::any_of(
+                ids.begin(), ids.end(), [this](const QString &id) { return !mKnownCameraIds.contains(id); });
+            if (newcomer)
+                next = choice.chosen();
+        }
+        if (next) {
+            device = next;
+            mDepartedCameraId.clear();
+            lookUpInterface = isKnownModel(device->modelUniqueID());
+            logChosen(device);
+            startStream();
+        }
+    }
+    mKnownCameraIds = ids;
+    showCameraMenu(devices, choice.listed, device);
+    if (lookUpInterface) {
+        const std::uint32_t locationId = locationIdOf(device->uniqueID());
+        qCInfo(lcCapture).noquote() << QString::asprintf("USB location 0x%08x", unsigned(locationId));
+        initCameraInterfaceWithLocationID(locationId);
+    }
+    showCameraPresence();
 }
 
 capture::CaptureDevicePtr VemoViewController::setupAudioDevices()
@@ -158,6 +261,9 @@ void VemoViewController::deviceMenuClick(QObject *sender)
     }
     for (qsizetype i = 0; i < count; ++i)
         items.at(i)->setChecked(i == marked);
+    // The user's choice replaces a camera that was pulled out.
+    mDepartedCameraId.clear();
+    mKnownCameraIds = uniqueIdsOf(devices);
     logChosen(device);
     startStream();
     showCameraPresence();

@@ -32,6 +32,8 @@ void VemoViewController::showCameraPresence()
         return;
     if (device)
         mMessages->clearPersistentMessage();
+    else if (cameraDisconnected())
+        mMessages->showPersistentMessage(tr("Camera disconnected")); // over its last picture
     else
         mMessages->showPersistentMessage(tr("No camera connected"));
 }

@@ -2,6 +2,7 @@
 // naming, writing) lives in the output layer.
 #include "VemoViewController.h"
 
+#include "CaptureLog.h"
 #include "ImageView.h"
 #include "MatrixControl.h"
 #include "OutputLog.h"
@@ -86,6 +87,7 @@ void VemoViewController::showLivePicture()
 void VemoViewController::previewClick(QObject *)
 {
     if (!mCaptureSession) {
+        qCInfo(lcCapture) << "freeze: no camera is running";
         showFreezeState(); // a checkable control toggled itself on the click
         return;
     }
@@ -124,6 +126,7 @@ void VemoViewController::photoClick(QObject *)
 {
     const capture::Frame frame = currentFrame(); // our own reference, kept until the photo is written
     if (!frame) {
+        qCInfo(lcOutput) << "no photo: no picture from a camera";
         showStatusMessage(tr("No photo taken: there is no picture yet"));
         return;
     }

@@ -1,5 +1,6 @@
 #include "Devices.h"
 
+#include "CameraWatcher.h"
 #include "CaptureLog.h"
 #include "SysfsCamera.h"
 #include "V4l2Modes.h"
@@ -51,8 +52,12 @@ std::vector<DeviceDescription> listCameras()
 {
     ensureGstreamer();
     const auto env = QProcessEnvironment::systemEnvironment();
-    if (env.contains(QStringLiteral("QUILLORA_VIRTUAL_CAMERAS")))
-        return parseVirtualCameras(env.value(QStringLiteral("QUILLORA_VIRTUAL_CAMERAS")));
+    if (env.contains(QStringLiteral("QUILLORA_VIRTUAL_CAMERAS"))) {
+        auto cameras = parseVirtualCameras(env.value(QStringLiteral("QUILLORA_VIRTUAL_CAMERAS")));
+        // A virtual camera pulled out is not attached, as a real one is not.
+        std::erase_if(cameras, [](const DeviceDescription &d) { return !isVirtualCameraAttached(d.uniqueID); });
+        return cameras;
+    }
 
     // Straight from sysfs rather than through the V4L2 device provider: the provider opens every
     // node and probes all its formats at each call (slow, and a camera that answers no format
@@ -61,7 +66,8 @@ std::vector<DeviceDescription> listCameras()
     // kernel itself tells picture nodes from metadata nodes.
     const QString sysfsRoot = env.value(QStringLiteral("QUILLORA_SYSFS_ROOT"), QStringLiteral("/sys"));
     const QString devRoot = env.value(QStringLiteral("QUILLORA_DEV_ROOT"), QStringLiteral("/dev"));
-    return listSysfsCameras(sysfsRoot, devRoot, queryNodeCapabilities);
+    const auto standIn = v4l2StandIn();
+    return listSysfsCameras(sysfsRoot, devRoot, standIn ? standIn->probe : CapabilityProbe(queryNodeCapabilities));
 }
 
 std::vector<DeviceDescription> listSoundSources()
@@ -158,6 +164,8 @@ std::vector<CameraMode> cameraModes(const DeviceDescription &device, QString *er
 {
     switch (device.kind) {
     case DeviceKind::V4l2Camera:
+        if (const auto standIn = v4l2StandIn())
+            return standIn->modes;
         return queryCameraModes(device.devicePath, error);
     case DeviceKind::VirtualCamera:
         return device.modes;
@@ -183,8 +191,23 @@ std::vector<CameraMode> virtualModesNow(const DeviceDescription &device)
 
 ElementPtr makeCamera(const DeviceDescription &device, QString *error)
 {
-    if (device.kind == DeviceKind::VirtualCamera)
-        return makeVirtualCameraSource(virtualModesNow(device), error);
+    if (device.kind == DeviceKind::VirtualCamera) {
+        // Pulled out: it cannot be opened, as a V4L2 node that is gone cannot.
+        if (!isVirtualCameraAttached(device.uniqueID)) {
+            if (error)
+                *error = QStringLiteral("the virtual camera %1 is not attached").arg(device.uniqueID);
+            return {};
+        }
+        return makeVirtualCameraSource(virtualModesNow(device), error, device.uniqueID);
+    }
+    if (const auto standIn = v4l2StandIn()) {
+        if (!QFile::exists(device.devicePath)) {
+            if (error)
+                *error = QStringLiteral("Cannot identify device '%1'.").arg(device.devicePath);
+            return {};
+        }
+        return makeVirtualCameraSource(standIn->modes, error, device.devicePath);
+    }
     GstElement *camera = gst_element_factory_make("v4l2src", "camera");
     if (!camera) {
         if (error)

@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <list>
 #include <mutex>
 
 namespace quillora::capture {
@@ -144,6 +145,8 @@ struct CameraState {
     int height = 1024;
     int framerate = 30;
     int damageEvery = 0; // every this many JPEG frames one arrives damaged; 0: none
+    // Set from any thread when the camera is pulled out; the streaming thread then fails.
+    std::atomic<bool> unplugged{false};
 };
 
 std::atomic<int> gDamageEvery{0};
@@ -474,6 +477,12 @@ JpegFrameCache::Bytes damaged(const std::vector<uint8_t> &whole, quint64 which)
 GstFlowReturn create(GstPushSrc *src, GstBuffer **out)
 {
     CameraState &st = stateOf(src);
+    if (st.unplugged.load()) {
+        // What v4l2src says when its device goes away under it.
+        GST_ELEMENT_ERROR(
+            src, RESOURCE, READ, ("Could not read from resource."), ("poll error 1: No such device (19)"));
+        return GST_FLOW_ERROR;
+    }
     if (st.mode.size.isEmpty())
         return GST_FLOW_NOT_NEGOTIATED;
     const quint64 number = st.frames++;
@@ -588,7 +597,52 @@ bool registerVirtualCamera(GstPlugin *plugin)
     return registerElementOnce<quillora_virtual_camera_get_type>(kVirtualCameraFactory);
 }
 
-ElementPtr makeVirtualCameraSource(const std::vector<CameraMode> &modes, QString *error)
+namespace {
+
+// A weak reference to a virtual camera element that stands for a device; it does not keep the
+// element alive.
+struct LiveSource {
+    explicit LiveSource(QString id, GstElement *element)
+        : identity(std::move(id))
+    {
+        g_weak_ref_init(&ref, element);
+    }
+    ~LiveSource() { g_weak_ref_clear(&ref); }
+    LiveSource(const LiveSource &) = delete;
+    LiveSource &operator=(const LiveSource &) = delete;
+    QString identity;
+    GWeakRef ref;
+};
+
+std::mutex gLiveMutex;              // guards gLiveSources
+std::list<LiveSource> gLiveSources; // a list: a GWeakRef must not move
+
+// Calls `f` with each live element standing for `identity`, and forgets the elements that are
+// gone. The caller holds gLiveMutex.
+template <typename F> void forEachLiveSource(const QString &identity, F f)
+{
+    for (auto it = gLiveSources.begin(); it != gLiveSources.end();) {
+        auto *element = static_cast<GstElement *>(g_weak_ref_get(&it->ref));
+        if (!element) {
+            it = gLiveSources.erase(it);
+            continue;
+        }
+        if (it->identity == identity)
+            f(element);
+        gst_object_unref(element);
+        ++it;
+    }
+}
+
+} // namespace
+
+void unplugVirtualCameraSources(const QString &identity)
+{
+    std::lock_guard lock(gLiveMutex);
+    forEachLiveSource(identity, [](GstElement *element) { stateOf(element).unplugged.store(true); });
+}
+
+ElementPtr makeVirtualCameraSource(const std::vector<CameraMode> &modes, QString *error, const QString &identity)
 {
     if (!registerVirtualCamera(nullptr)) {
         if (error)
@@ -604,6 +658,11 @@ ElementPtr makeVirtualCameraSource(const std::vector<CameraMode> &modes, QString
     ElementPtr camera(GST_ELEMENT(gst_object_ref_sink(element)));
     g_object_set(
         camera.get(), "modes", formatModeListing(modes).toUtf8().constData(), "damage", gDamageEvery.load(), nullptr);
+    if (!identity.isEmpty()) {
+        std::lock_guard lock(gLiveMutex);
+        forEachLiveSource(QString(), [](GstElement *) {}); // forget the ones that are gone
+        gLiveSources.emplace_back(identity, camera.get());
+    }
     return camera;
 }
 

@@ -22,7 +22,13 @@ bool registerVirtualCamera(GstPlugin *plugin);
 
 // A stand-in camera offering `modes`. Modes whose format it cannot produce (H.264, Bayer) are
 // left out, as a camera whose other node carries them.
-ElementPtr makeVirtualCameraSource(const std::vector<CameraMode> &modes, QString *error);
+// `identity` names the device it stands for, so that it can be pulled out (below).
+ElementPtr makeVirtualCameraSource(
+    const std::vector<CameraMode> &modes, QString *error, const QString &identity = QString());
+
+// Every running virtual camera made for `identity` stops: its next frame is an error, the one
+// v4l2src posts when its device is unplugged.
+void unplugVirtualCameraSources(const QString &identity);
 
 // Draws frame number `frameNumber` of the page into `image` (Format_RGB32, already filled
 // with the paper colour): dark text lines, a solid black square marker in the top-left

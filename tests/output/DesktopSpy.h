@@ -42,6 +42,18 @@ public:
         std::lock_guard lock(m_mutex);
         return std::any_of(m_lines.cbegin(), m_lines.cend(), [&](const QString &l) { return l.startsWith(start); });
     }
+    QStringList lines()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_lines;
+    }
+    // How many lines begin with `start`.
+    int count(const QString &start)
+    {
+        std::lock_guard lock(m_mutex);
+        return int(
+            std::count_if(m_lines.cbegin(), m_lines.cend(), [&](const QString &l) { return l.startsWith(start); }));
+    }
 public Q_SLOTS:
     void open(const QUrl &url)
     {

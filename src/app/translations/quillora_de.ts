@@ -196,6 +196,10 @@
         <translation>Keine Kamera angeschlossen</translation>
     </message>
     <message>
+        <source>Camera disconnected</source>
+        <translation>Kamera getrennt</translation>
+    </message>
+    <message>
         <source>no folder is set in the preferences</source>
         <translation>in den Einstellungen ist kein Ordner festgelegt</translation>
     </message>
