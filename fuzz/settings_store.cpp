@@ -88,8 +88,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // saved again would lose every later change.
     fuzz::check(store.synchronize().saved, "the settings cannot be saved over this file");
     prefs::UserDefaults reread;
-    for (std::size_t i = 0; i < prefs::kSettingsKeys.size(); ++i)
-        fuzz::check(reread.stringForKey(prefs::kSettingsKeys[i]) == written[i], "a saved text reads back changed");
+    for (std::size_t i = 0; i < prefs::kSettingsKeys.size(); ++i) {
+        const auto back = reread.stringForKey(prefs::kSettingsKeys[i]);
+        if (back != written[i]) {
+            std::fprintf(stderr, "%s: wrote \"%s\", read back %s%s%s\n", qPrintable(QString(prefs::kSettingsKeys[i])),
+                qPrintable(written[i]), back ? "\"" : "", back ? qPrintable(*back) : "nothing", back ? "\"" : "");
+            QFile file(path);
+            if (file.open(QIODevice::ReadOnly))
+                std::fprintf(stderr, "the file:\n%s\n", file.readAll().constData());
+            fuzz::fail("a saved text reads back changed");
+        }
+    }
     QDir(home).removeRecursively();
     return 0;
 }
