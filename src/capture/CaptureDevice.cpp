@@ -48,6 +48,11 @@ bool CaptureDevice::open(QString *error)
     return true;
 }
 
+namespace {
+// A camera's list runs to a few kilobytes; anything far larger is not one.
+constexpr qint64 kMaxModeListBytes = 1 << 20;
+} // namespace
+
 std::vector<DeviceDescription> parseVirtualCameras(const QString &text)
 {
     std::vector<DeviceDescription> out;
@@ -69,16 +74,28 @@ std::vector<DeviceDescription> parseVirtualCameras(const QString &text)
             = fields.size() > 1 && !fields.at(1).isEmpty() ? fields.at(1) : QStringLiteral("Virtual Camera");
         d.uniqueID
             = fields.size() > 2 && !fields.at(2).isEmpty() ? fields.at(2) : QStringLiteral("virtual-%1").arg(index);
+        d.modes = documentCameraModes();
         if (fields.size() > 3) {
+            const QString modes = fields.at(3).trimmed();
             static const QRegularExpression sizeRe(QStringLiteral("^(\\d{1,5})x(\\d{1,5})$"));
-            const auto m = sizeRe.match(fields.at(3).trimmed());
-            const int w = m.hasMatch() ? m.captured(1).toInt() : 0;
-            const int h = m.hasMatch() ? m.captured(2).toInt() : 0;
-            if (w < 16 || h < 16 || w > 8192 || h > 8192 || w % 2 || h % 2) {
-                qCWarning(lcCapture) << "virtual camera entry skipped (bad size):" << entry;
-                continue;
+            const auto m = sizeRe.match(modes);
+            if (m.hasMatch()) {
+                const int w = m.captured(1).toInt();
+                const int h = m.captured(2).toInt();
+                if (w < 16 || h < 16 || w > 8192 || h > 8192 || w % 2 || h % 2) {
+                    qCWarning(lcCapture) << "virtual camera entry skipped (bad size):" << entry;
+                    continue;
+                }
+                d.modes = {CameraMode{QStringLiteral("XR24"), QSize(w, h), {}, {}, {FrameRate{30, 1}}, {}, {}}};
+            } else {
+                QFile file(modes);
+                if (file.size() > kMaxModeListBytes || !file.open(QIODevice::ReadOnly)) {
+                    qCWarning(lcCapture) << "virtual camera entry skipped (mode list unreadable):" << entry;
+                    continue;
+                }
+                d.modes = parseModeListing(QString::fromUtf8(file.read(kMaxModeListBytes)));
+                d.modeListPath = modes;
             }
-            d.nativeSize = QSize(w, h);
         }
         out.push_back(std::move(d));
         ++index;

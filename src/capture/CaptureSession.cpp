@@ -168,6 +168,7 @@ QSize CaptureSession::displaySize()
 
 void CaptureSession::deliverToDisplay(const Frame &frame)
 {
+    m_sawPicture.store(true);
     std::lock_guard lock(m_displayMutex);
     if (m_display)
         m_display->presentFrame(frame);
@@ -197,24 +198,56 @@ void CaptureSession::build()
     if (!hint.isValid())
         hint = QSize(640, 480);
 
+    m_requestedSize = hint;
+    m_sawPicture.store(false);
+
+    if (!video) {
+        qCWarning(lcCapture) << "no picture: the session has no camera";
+        m_failed = true;
+        return;
+    }
+    const DeviceDescription &camera = video->device()->description();
     QString error;
-    ElementPtr source = video ? makeVideoSource(video->device()->description(), hint, &error) : ElementPtr();
+    if (!m_modesRead) {
+        m_modes = cameraModes(camera, &error);
+        m_modesRead = true;
+    }
+    m_mode = chooseCameraMode(m_modes, hint);
+    if (!m_mode) {
+        const QString why = m_modes.empty()
+            ? QStringLiteral("the camera lists no mode%1")
+                  .arg(error.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(error))
+            : QStringLiteral("the camera offers no format that can be shown (only compressed ones such as H.264)");
+        qCWarning(lcCapture).noquote() << "no picture:" << why;
+        m_failed = true;
+        reportLater(why);
+        return;
+    }
+    qCInfo(lcCapture).noquote() << "camera mode:" << describeMode(*m_mode);
+    ElementPtr source = makeVideoSource(camera, *m_mode, &error);
     if (!source) {
-        qCWarning(lcCapture) << "no picture:" << (video ? error : QStringLiteral("the session has no camera"));
+        qCWarning(lcCapture) << "no picture:" << error;
         m_failed = true;
         return;
     }
     GstElement *src = source.get();
     gst_bin_add(bin, src); // the bin takes a reference of its own; ours goes with `source`
+    g.m_source = src;
     GstElement *convert = gst_element_factory_make("videoconvert", "convert");
     GstElement *format = gst_element_factory_make("capsfilter", "rawformat");
     g.m_videoTee = gst_element_factory_make("tee", "videotee");
     CapsPtr bgrx(gst_caps_from_string("video/x-raw,format=BGRx"));
     g_object_set(format, "caps", bgrx.get(), nullptr);
     gst_bin_add_many(bin, convert, format, g.m_videoTee, nullptr);
-    if (!gst_element_link_many(src, convert, format, g.m_videoTee, nullptr)) {
+    // The camera's side is linked without a caps check, as inside its bin: a mode it refuses
+    // is found out when the stream starts.
+    const auto link = [](GstElement *from, GstElement *to) {
+        return gst_element_link_pads_full(from, "src", to, "sink", GST_PAD_LINK_CHECK_HIERARCHY);
+    };
+    if (!link(src, convert) || !link(convert, format) || !link(format, g.m_videoTee)) {
         qCWarning(lcCapture) << "cannot link the camera's source";
         m_failed = true;
+        reportLater(QStringLiteral("the camera's picture cannot be taken in"));
         return;
     }
 
@@ -280,6 +313,38 @@ void CaptureSession::stopRunning()
         gst_element_set_state(m_graph->m_pipeline.get(), GST_STATE_PAUSED);
 }
 
+void CaptureSession::reportLater(const QString &message)
+{
+    // Said after startRunning has returned, so a listener may rebuild the session at once.
+    QMetaObject::invokeMethod(
+        this, [this, message] { Q_EMIT runtimeError(message); }, Qt::QueuedConnection);
+}
+
+// A camera may refuse the mode it listed (a mode list that changed since it was read, a
+// firmware that lists more than it does). Before the first picture, the next best mode is
+// tried once; a second refusal is reported.
+bool CaptureSession::fallBackToNextMode()
+{
+    if (m_modeRetried || !m_mode || m_sawPicture.load())
+        return false;
+    m_modeRetried = true;
+    const ChosenMode refused = *m_mode;
+    const auto rest = withoutMode(m_modes, refused);
+    if (!chooseCameraMode(rest, m_requestedSize))
+        return false;
+    qCInfo(lcCapture).noquote() << "camera refused" << describeMode(refused) << "- trying the next best mode";
+    // The refusing camera ended its stream on the way out, and every branch saw that end: the
+    // session is built again around the next mode rather than patched.
+    const bool running = m_running;
+    teardown();
+    m_modes = rest;
+    build();
+    m_running = running;
+    if (running && !m_failed && m_graph && m_graph->m_pipeline)
+        gst_element_set_state(m_graph->m_pipeline.get(), GST_STATE_PLAYING);
+    return true;
+}
+
 void CaptureSession::handleBusMessage(void *raw)
 {
     auto *message = static_cast<GstMessage *>(raw);
@@ -290,6 +355,15 @@ void CaptureSession::handleBusMessage(void *raw)
             return;
     switch (GST_MESSAGE_TYPE(message)) {
     case GST_MESSAGE_ERROR: {
+        // A message from an element that has since left the pipeline (the camera's bin a
+        // fallback replaced) says nothing about the session now.
+        if (!gst_object_has_as_ancestor(GST_MESSAGE_SRC(message), GST_OBJECT(m_graph->m_pipeline.get())))
+            return;
+        if (m_graph->m_source
+            && (GST_MESSAGE_SRC(message) == GST_OBJECT(m_graph->m_source)
+                || gst_object_has_as_ancestor(GST_MESSAGE_SRC(message), GST_OBJECT(m_graph->m_source)))
+            && fallBackToNextMode())
+            return;
         GError *raw_error = nullptr;
         gchar *debug = nullptr;
         gst_message_parse_error(message, &raw_error, &debug);
@@ -305,7 +379,11 @@ void CaptureSession::handleBusMessage(void *raw)
         GError *raw_error = nullptr;
         gst_message_parse_warning(message, &raw_error, nullptr);
         GErrorPtr err(raw_error);
-        qCInfo(lcCapture) << "capture warning:" << (err ? err->message : "");
+        // A decoder passing over corrupt frames warns for each one.
+        int passedOver = 0;
+        if (m_warningLog.ready(&passedOver))
+            qCInfo(lcCapture) << "capture warning:" << (err ? err->message : "") << "(" << passedOver
+                              << "more since the last line)";
         break;
     }
     default:

@@ -2,13 +2,17 @@
 // A capture session: inputs (a camera, a sound input) feeding outputs (decoded frames, a
 // movie file) and the capture view. It is built, started, stopped and discarded, never
 // reconfigured in place. Stopping pauses it and keeps the devices open.
+#include "CameraMode.h"
 #include "CaptureDevice.h"
+#include "CaptureLog.h"
 
 #include <QObject>
 #include <QSize>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace quillora::capture {
@@ -82,6 +86,8 @@ public:
 
     // Delivers a frame to the display sink (streaming threads).
     void deliverToDisplay(const Frame &frame);
+    // The camera mode the session runs in; nothing before the first start or without a camera.
+    std::optional<ChosenMode> cameraMode() const { return m_mode; }
     // A message of the pipeline's bus (main thread; a GstMessage).
     void handleBusMessage(void *message);
 
@@ -92,12 +98,24 @@ Q_SIGNALS:
 private:
     void build();
     void teardown();
+    bool fallBackToNextMode();
+    void reportLater(const QString &message);
 
     std::vector<std::shared_ptr<CaptureDeviceInput>> m_inputs;
     std::vector<std::shared_ptr<CaptureOutput>> m_outputs;
     std::unique_ptr<SessionGraph> m_graph;
     bool m_running = false;
     bool m_failed = false;
+    // The camera's modes as read when the session was first built, less any it refused.
+    std::vector<CameraMode> m_modes;
+    bool m_modesRead = false;
+    QSize m_requestedSize;
+    std::optional<ChosenMode> m_mode;
+    bool m_modeRetried = false;
+    // Set by the view's streaming thread at the first picture: a camera that got that far has
+    // accepted its mode.
+    std::atomic<bool> m_sawPicture{false};
+    OncePerSecond m_warningLog;
     // Guards m_display and m_displaySize; held while a frame is handed to the display.
     std::mutex m_displayMutex;
     DisplaySink *m_display = nullptr;

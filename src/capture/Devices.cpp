@@ -1,9 +1,12 @@
 #include "Devices.h"
 
 #include "CaptureLog.h"
+#include "JpegFrameCheck.h"
 #include "SysfsCamera.h"
+#include "V4l2Modes.h"
 #include "VirtualCamera.h"
 
+#include <QFile>
 #include <QProcessEnvironment>
 
 #include <mutex>
@@ -152,23 +155,99 @@ QByteArray quoted(const QString &value)
 
 } // namespace
 
-ElementPtr makeVideoSource(const DeviceDescription &device, QSize hint, QString *error)
+std::vector<CameraMode> cameraModes(const DeviceDescription &device, QString *error)
 {
-    ensureGstreamer();
     switch (device.kind) {
-    case DeviceKind::VirtualCamera: {
-        const QSize size = device.nativeSize.isValid() ? device.nativeSize : hint;
-        return makeVirtualCameraSource(size, error);
-    }
     case DeviceKind::V4l2Camera:
-        // Cameras send MJPEG at their large sizes and raw YUV at small ones; decodebin takes
-        // whichever the negotiation settles on.
-        return parseBin("v4l2src name=camera device=" + quoted(device.devicePath) + " ! decodebin", error);
+        return queryCameraModes(device.devicePath, error);
+    case DeviceKind::VirtualCamera:
+        return device.modes;
     default:
         if (error)
             *error = QStringLiteral("not a camera");
         return {};
     }
+}
+
+namespace {
+
+// What the virtual camera offers when its picture starts: its mode list file as it is now.
+std::vector<CameraMode> virtualModesNow(const DeviceDescription &device)
+{
+    if (device.modeListPath.isEmpty())
+        return device.modes;
+    QFile file(device.modeListPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return parseModeListing(QString::fromUtf8(file.read(1 << 20)));
+}
+
+ElementPtr makeCamera(const DeviceDescription &device, QString *error)
+{
+    if (device.kind == DeviceKind::VirtualCamera)
+        return makeVirtualCameraSource(virtualModesNow(device), error);
+    GstElement *camera = gst_element_factory_make("v4l2src", "camera");
+    if (!camera) {
+        if (error)
+            *error = QStringLiteral("v4l2src is missing (gstreamer1.0-plugins-good)");
+        return {};
+    }
+    ElementPtr owned(GST_ELEMENT(gst_object_ref_sink(camera)));
+    g_object_set(camera, "device", QFile::encodeName(device.devicePath).constData(), nullptr);
+    return owned;
+}
+
+} // namespace
+
+ElementPtr makeVideoSource(const DeviceDescription &device, const ChosenMode &mode, QString *error)
+{
+    ensureGstreamer();
+    if (device.kind != DeviceKind::VirtualCamera && device.kind != DeviceKind::V4l2Camera) {
+        if (error)
+            *error = QStringLiteral("not a camera");
+        return {};
+    }
+    ElementPtr camera = makeCamera(device, error);
+    if (!camera)
+        return {};
+    ElementPtr bin(GST_ELEMENT(gst_object_ref_sink(gst_bin_new("camerasource"))));
+    // The mode goes on the source as caps: the camera delivers that, or refuses.
+    GstElement *modeFilter = gst_element_factory_make("capsfilter", "cameramode");
+    CapsPtr modeCaps(gst_caps_from_string(modeCapsString(mode).toUtf8().constData()));
+    if (!modeFilter || !modeCaps) {
+        if (modeFilter)
+            gst_object_unref(gst_object_ref_sink(modeFilter));
+        if (error)
+            *error = QStringLiteral("no caps for %1").arg(describeMode(mode));
+        return {};
+    }
+    g_object_set(modeFilter, "caps", modeCaps.get(), nullptr);
+    // The bin takes a reference of its own; ours goes with `camera`.
+    gst_bin_add_many(GST_BIN(bin.get()), camera.get(), modeFilter, nullptr);
+    GstElement *last = modeFilter;
+    // Linked without a caps check: a camera that no longer has the mode is to refuse it when
+    // the stream starts, where the session can fall back, not here.
+    bool linked = gst_element_link_pads_full(camera.get(), "src", modeFilter, "sink", GST_PAD_LINK_CHECK_HIERARCHY);
+    if (isMjpeg(mode.fourcc)) {
+        GstElement *decoder = gst_element_factory_make("jpegdec", "decoder");
+        if (!decoder) {
+            if (error)
+                *error = QStringLiteral("jpegdec is missing (gstreamer1.0-plugins-good)");
+            return {};
+        }
+        guardJpegDecoder(decoder);
+        gst_bin_add(GST_BIN(bin.get()), decoder);
+        linked = linked && gst_element_link_pads_full(modeFilter, "src", decoder, "sink", GST_PAD_LINK_CHECK_HIERARCHY);
+        last = decoder;
+    }
+    if (!linked) {
+        if (error)
+            *error = QStringLiteral("cannot link the camera's source");
+        return {};
+    }
+    PadPtr src(gst_element_get_static_pad(last, "src"));
+    gst_element_add_pad(bin.get(), gst_ghost_pad_new("src", src.get()));
+    return bin;
 }
 
 ElementPtr makeSoundSource(const DeviceDescription &device, QString *error)

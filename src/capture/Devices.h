@@ -15,9 +15,12 @@ std::vector<DeviceDescription> listCameras();
 std::vector<DeviceDescription> listSoundSources();
 int defaultSoundSourceIndex(const std::vector<DeviceDescription> &sources);
 
-// A bin with one "src" pad giving raw video of the camera. `hint` is the frame size the
-// session would like (the virtual camera produces exactly that size unless it has its own).
-ElementPtr makeVideoSource(const DeviceDescription &device, QSize hint, QString *error);
+// The modes the camera offers now: a V4L2 node is asked; a virtual camera has those it was
+// listed with. Empty, with the reason in `error` when there is one, when it offers none.
+std::vector<CameraMode> cameraModes(const DeviceDescription &device, QString *error);
+
+// A bin with one "src" pad giving the camera's picture in `mode`, as raw video (MJPEG decoded).
+ElementPtr makeVideoSource(const DeviceDescription &device, const ChosenMode &mode, QString *error);
 // A bin with one "src" pad giving raw audio of the sound input.
 ElementPtr makeSoundSource(const DeviceDescription &device, QString *error);
 

@@ -36,6 +36,7 @@ private:
     CaptureSession &m_session;
     ElementPtr m_pipeline;
     GstElement *m_videoTee = nullptr; // owned by the pipeline
+    GstElement *m_source = nullptr;   // the camera's bin, owned by the pipeline
     ViewScaler m_viewScaler;
     ElementPtr m_soundSource;
 };

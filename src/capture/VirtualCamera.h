@@ -1,6 +1,9 @@
 #pragma once
-// The stand-in camera: a live 30 fps picture of a document page, so that the application runs
-// and is tested where no camera is attached.
+// The stand-in camera: a live picture of a document page, so that the application runs and is
+// tested where no camera is attached. It behaves like a real camera: it offers a mode list,
+// refuses a mode it does not have, sends raw modes in their own pixel format and MJPEG modes
+// as JPEG frames, at the mode's frame rate.
+#include "CameraMode.h"
 #include "GstHandles.h"
 
 #include <QImage>
@@ -8,11 +11,18 @@
 
 namespace quillora::capture {
 
-// A bin with a "src" pad giving BGRx frames of `size` at 30 frames per second, live.
-ElementPtr makeVirtualCameraSource(QSize size, QString *error);
+// The camera as a GStreamer source element. Properties: "modes" (a mode list as
+// `v4l2-ctl --list-formats-ext` prints it; empty: the document camera's list), or "format"
+// (a V4L2 four-character code), "width", "height" and "framerate" for a camera of one mode.
+constexpr const char *kVirtualCameraFactory = "quilloravirtualcamera";
 
-// The camera's own caps: BGRx of `size`, 30 frames per second, square pixels.
-CapsPtr virtualCameraCaps(QSize size);
+// Registers the element: for this process when `plugin` is nullptr (once; later calls do
+// nothing), else as a feature of that plugin. False when it cannot.
+bool registerVirtualCamera(GstPlugin *plugin);
+
+// A stand-in camera offering `modes`. Modes whose format it cannot produce (H.264, Bayer) are
+// left out, as a camera whose other node carries them.
+ElementPtr makeVirtualCameraSource(const std::vector<CameraMode> &modes, QString *error);
 
 // Draws frame number `frameNumber` of the page into `image` (Format_RGB32, already filled
 // with the paper colour): dark text lines, a solid black square marker in the top-left
@@ -21,5 +31,12 @@ void paintVirtualPage(QImage &image, quint64 frameNumber);
 
 // The paper colour of the page, as 0xAARRGGBB.
 constexpr quint32 kVirtualPaper = 0xFFF4F1EA;
+
+// For tests: in virtual cameras made from now on, every `every`th JPEG frame arrives damaged,
+// as on a noisy USB link: cut short, or with its headers garbled, by turns. 0: none.
+void setVirtualCameraDamage(int every);
+
+// The moving block comes back to where it was every this many frames.
+constexpr quint64 kVirtualPagePeriod = 120;
 
 } // namespace quillora::capture

@@ -3,7 +3,7 @@
 #include <QIODevice>
 #include <QtEndian>
 
-#include <turbojpeg.h>
+#include "TurboJpegHandles.h"
 
 #include <cmath>
 #include <cstring>
@@ -12,16 +12,6 @@
 namespace quillora::output {
 
 namespace {
-
-// One owner each for TurboJPEG's compressor and the buffer it allocates.
-struct TjHandleDeleter {
-    void operator()(void *handle) const { tjDestroy(handle); }
-};
-struct TjBufferDeleter {
-    void operator()(unsigned char *buffer) const { tjFree(buffer); }
-};
-using TjHandlePtr = std::unique_ptr<void, TjHandleDeleter>;
-using TjBufferPtr = std::unique_ptr<unsigned char, TjBufferDeleter>;
 
 // libjpeg's own defaults, the ones Qt's writer would use: the same file, written without Qt's
 // row-by-row pixel conversion, which costs a third again of the encoding itself.

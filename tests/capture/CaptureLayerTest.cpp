@@ -16,6 +16,7 @@
 #include <gst/video/video.h>
 
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <mutex>
@@ -29,9 +30,13 @@ namespace {
 struct RecordingDelegate : DecompressedVideoOutputDelegate {
     void captureOutputDidOutputVideoFrame(DecompressedVideoOutput *, const Frame &frame) override
     {
+        // A frame decoded from a JPEG cut short comes out grey at the bottom.
+        const QImage image = frame.image();
+        const int corner = image.isNull() ? 0 : qGray(image.pixel(image.width() - 4, image.height() - 4));
         std::lock_guard lock(mutex);
         last = frame;
         ++count;
+        darkestCorner = std::min(darkestCorner, corner);
     }
     template <typename T> T read(T RecordingDelegate::*member)
     {
@@ -41,6 +46,7 @@ struct RecordingDelegate : DecompressedVideoOutputDelegate {
     std::mutex mutex; // guards last and count
     Frame last;
     int count = 0;
+    int darkestCorner = 255;
 };
 
 CaptureDevicePtr virtualCamera(QSize native = {})
@@ -50,7 +56,10 @@ CaptureDevicePtr virtualCamera(QSize native = {})
     d.displayName = QStringLiteral("Test Camera");
     d.modelUniqueID = QStringLiteral("Virtual Camera");
     d.uniqueID = QStringLiteral("virtual-test");
-    d.nativeSize = native;
+    // A camera of one raw size, or, without one, a document camera's modes.
+    d.modes = native.isValid()
+        ? std::vector<CameraMode>{CameraMode{QStringLiteral("XR24"), native, {}, {}, {FrameRate{30, 1}}, {}, {}}}
+        : documentCameraModes();
     return std::make_shared<CaptureDevice>(d);
 }
 
@@ -201,4 +210,74 @@ TEST(Session, ACameraThatFailsIsReportedAndTheNextSessionWorks)
     PreviewSession next(virtualCamera(), QSize(320, 240));
     next.session->startRunning();
     EXPECT_TRUE(waitUntil([&] { return next.delegate.read(&RecordingDelegate::count) >= 1; }));
+}
+
+// The camera runs in the mode chosen for the request; its JPEG frames arrive decoded, and the
+// damaged ones (cut short, garbled) are passed over without stopping or spoiling the picture.
+TEST(Session, RunsTheChosenModeAndPassesOverDamagedFrames)
+{
+    setVirtualCameraDamage(3);
+    PreviewSession s(virtualCamera(), QSize(2048, 1536));
+    QSignalSpy failures(s.session.get(), &CaptureSession::runtimeError);
+    s.session->startRunning(); // the camera is made here
+    setVirtualCameraDamage(0);
+    ASSERT_TRUE(s.session->cameraMode());
+    EXPECT_EQ(describeMode(*s.session->cameraMode()), QStringLiteral("MJPEG 2048x1536 @ 30 fps"));
+    ASSERT_TRUE(waitUntil([&] { return s.delegate.read(&RecordingDelegate::count) >= 20; }));
+    EXPECT_EQ(failures.count(), 0);
+    EXPECT_GT(s.delegate.read(&RecordingDelegate::darkestCorner), 200) << "a damaged frame was shown";
+    expectPage(s.delegate.read(&RecordingDelegate::last).image(), 40, 200);
+}
+
+// A camera that refuses the mode it listed: the next best mode once, then a report. And a
+// camera with nothing we can show says so instead of showing black.
+TEST(Session, RefusedModesFallBackOnceThenReport)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("modes.txt"));
+    auto writeModes = [&](const std::vector<CameraMode> &modes) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(formatModeListing(modes).toUtf8());
+    };
+    auto cameraListedWith = [&](const std::vector<CameraMode> &modes) {
+        writeModes(modes);
+        const auto listed = parseVirtualCameras(QStringLiteral("Desk|Model|desk-1|") + path);
+        EXPECT_EQ(listed.size(), 1u);
+        return std::make_shared<CaptureDevice>(listed.at(0));
+    };
+    const auto all = documentCameraModes();
+    const ChosenMode big{QStringLiteral("MJPG"), QSize(2048, 1536), FrameRate{30, 1}};
+    {
+        // Listed with every mode; by the start the 2048x1536 one is gone.
+        auto camera = cameraListedWith(all);
+        writeModes(withoutMode(all, big));
+        PreviewSession s(camera, QSize(2048, 1536));
+        QSignalSpy failures(s.session.get(), &CaptureSession::runtimeError);
+        s.session->startRunning();
+        ASSERT_TRUE(waitUntil([&] { return s.delegate.read(&RecordingDelegate::count) >= 2; }));
+        EXPECT_EQ(describeMode(*s.session->cameraMode()), QStringLiteral("MJPEG 2592x1944 @ 15 fps"));
+        const Frame frame = s.delegate.read(&RecordingDelegate::last);
+        EXPECT_EQ(QSize(frame.width(), frame.height()), QSize(2048, 1536));
+        EXPECT_EQ(failures.count(), 0);
+    }
+    {
+        // By the start it offers nothing at all: one fallback, then the failure is reported.
+        auto camera = cameraListedWith(all);
+        writeModes({});
+        PreviewSession s(camera, QSize(640, 480));
+        QSignalSpy failures(s.session.get(), &CaptureSession::runtimeError);
+        s.session->startRunning();
+        EXPECT_TRUE(waitUntil([&] { return failures.count() > 0; }));
+        EXPECT_EQ(s.delegate.read(&RecordingDelegate::count), 0);
+    }
+    for (const auto &modes : {std::vector<CameraMode>{},
+             std::vector<CameraMode>{
+                 CameraMode{QStringLiteral("H264"), QSize(1920, 1080), {}, {}, {{30, 1}}, {}, {}}}}) {
+        PreviewSession s(cameraListedWith(modes), QSize(640, 480));
+        QSignalSpy failures(s.session.get(), &CaptureSession::runtimeError);
+        s.session->startRunning();
+        EXPECT_TRUE(waitUntil([&] { return failures.count() > 0; }));
+        EXPECT_FALSE(s.session->cameraMode());
+    }
 }
