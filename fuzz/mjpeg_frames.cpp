@@ -6,6 +6,7 @@
 
 #include "Devices.h"
 #include "GstHandles.h"
+#include "JpegFrameCheck.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
@@ -27,7 +28,8 @@ struct Pipeline {
     capture::BusPtr bus;
 };
 
-// appsrc (the camera's MJPEG caps) -> the session's JPEG decoder -> appsink.
+// appsrc (the camera's MJPEG mode as caps) -> the decoder a camera source has in an MJPEG mode
+// (jpegdec behind the whole-frame guard) -> appsink.
 Pipeline makePipeline()
 {
     Pipeline p;
@@ -41,6 +43,9 @@ Pipeline makePipeline()
     capture::GErrorPtr error(raw);
     if (!p.pipeline || error)
         fuzz::fail("cannot build the decoding pipeline");
+    GstElement *decoder = gst_bin_get_by_name(GST_BIN(p.pipeline.get()), "decoder");
+    capture::guardJpegDecoder(decoder);
+    gst_object_unref(decoder);
     p.src = gst_bin_get_by_name(GST_BIN(p.pipeline.get()), "camera");
     p.sink = gst_bin_get_by_name(GST_BIN(p.pipeline.get()), "frames");
     gst_object_unref(p.src); // the pipeline holds them
