@@ -1,5 +1,7 @@
 // QUILLORA_VIRTUAL_CAMERAS, as whatever starts the program may set it: entries separated by ';',
-// each "name|model|identifier[|WIDTHxHEIGHT]". Input: the variable's value as UTF-8.
+// each "name|model|identifier[|WIDTHxHEIGHT or the path of a mode list]". Input: the variable's
+// value as UTF-8. (A path names a file to read: run with standard input from /dev/null, as
+// scripts/fuzz does, or a fuzzed "/dev/stdin" waits for it.)
 #include "FuzzSupport.h"
 
 #include "CaptureDevice.h"
@@ -23,11 +25,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         fuzz::check(!d.displayName.contains(QLatin1Char(';')) && !d.displayName.contains(QLatin1Char('|')),
             "a name that runs into the next field");
         fuzz::check(!d.modelUniqueID.isEmpty() && !d.uniqueID.isEmpty(), "a camera without a model or identifier");
-        // The picture size of a virtual camera feeds the source's caps: even, from 16 to 8192.
-        if (!d.nativeSize.isEmpty()) {
-            const int w = d.nativeSize.width();
-            const int h = d.nativeSize.height();
-            fuzz::check(w >= 16 && h >= 16 && w <= 8192 && h <= 8192 && w % 2 == 0 && h % 2 == 0, "a bad picture size");
+        // A size of its own is one raw mode: even, from 16 to 8192, so the source's caps hold.
+        if (d.modeListPath.isEmpty() && d.modes.size() == 1) {
+            const QSize picture = d.modes.front().size;
+            fuzz::check(picture.width() >= 16 && picture.height() >= 16 && picture.width() <= 8192
+                    && picture.height() <= 8192 && picture.width() % 2 == 0 && picture.height() % 2 == 0,
+                "a bad picture size");
         }
     }
     return 0;
