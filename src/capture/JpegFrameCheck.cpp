@@ -1,6 +1,7 @@
 #include "JpegFrameCheck.h"
 
 #include "CaptureLog.h"
+#include "TurboJpegHandles.h"
 
 namespace quillora::capture {
 
@@ -19,6 +20,36 @@ bool jpegFrameLooksWhole(const std::uint8_t *data, std::size_t size)
     return end >= 4 && data[end - 1] == 0xD9 && data[end - 2] == 0xFF;
 }
 
+bool jpegHeaderDecodable(const std::uint8_t *data, std::size_t size)
+{
+    // A decompressor of its own for every frame: after a header it could not read, TurboJPEG's
+    // decompressor refuses every later one (its state is left mid-header).
+    const TjHandlePtr decompressor(tjInitDecompress());
+    if (!decompressor || !data || size == 0)
+        return false;
+    int width = 0;
+    int height = 0;
+    int subsampling = -1;
+    int colorspace = -1;
+    // Fails when the header does not read whole or names no standard subsampling.
+    if (tjDecompressHeader3(
+            decompressor.get(), data, static_cast<unsigned long>(size), &width, &height, &subsampling, &colorspace)
+        != 0)
+        return false;
+    if (width < 1 || height < 1)
+        return false;
+    switch (colorspace) {
+    case TJCS_YCbCr:
+        return subsampling != TJSAMP_GRAY;
+    case TJCS_GRAY:
+        return subsampling == TJSAMP_GRAY;
+    case TJCS_RGB:
+        return subsampling == TJSAMP_444;
+    default:
+        return false; // CMYK, YCCK
+    }
+}
+
 namespace {
 
 struct GuardState {
@@ -34,14 +65,16 @@ GstPadProbeReturn checkFrame(GstPad *, GstPadProbeInfo *info, gpointer userData)
     if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
         return GST_PAD_PROBE_DROP;
     const bool whole = jpegFrameLooksWhole(map.data, map.size);
+    const bool decodable = whole && jpegHeaderDecodable(map.data, map.size);
     const std::size_t size = map.size;
     gst_buffer_unmap(buffer, &map);
-    if (whole)
+    if (decodable)
         return GST_PAD_PROBE_OK;
     int passedOver = 0;
     if (static_cast<GuardState *>(userData)->log.ready(&passedOver))
-        qCInfo(lcCapture) << "camera frame skipped: not a whole JPEG picture (" << size << "bytes;" << passedOver
-                          << "more since the last line)";
+        qCInfo(lcCapture) << (whole ? "camera frame skipped: a JPEG header the decoder cannot start on ("
+                                    : "camera frame skipped: not a whole JPEG picture (")
+                          << size << "bytes;" << passedOver << "more since the last line)";
     return GST_PAD_PROBE_DROP;
 }
 
