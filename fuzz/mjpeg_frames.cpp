@@ -6,7 +6,7 @@
 
 #include "Devices.h"
 #include "GstHandles.h"
-#include "JpegFrameCheck.h"
+#include "JpegDecoder.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
@@ -29,7 +29,7 @@ struct Pipeline {
 };
 
 // appsrc (the camera's MJPEG mode as caps) -> the decoder a camera source has in an MJPEG mode
-// (jpegdec behind the whole-frame guard) -> appsink.
+// -> appsink.
 Pipeline makePipeline()
 {
     Pipeline p;
@@ -37,15 +37,12 @@ Pipeline makePipeline()
     p.pipeline.reset(
         GST_ELEMENT(gst_object_ref_sink(gst_parse_launch("appsrc name=camera is-live=true format=time "
                                                          "caps=image/jpeg,width=640,height=480,framerate=30/1 ! "
-                                                         "jpegdec name=decoder ! "
+                                                         "quillorajpegdecoder name=decoder ! "
                                                          "appsink name=frames sync=false max-buffers=4",
             &raw))));
     capture::GErrorPtr error(raw);
     if (!p.pipeline || error)
         fuzz::fail("cannot build the decoding pipeline");
-    GstElement *decoder = gst_bin_get_by_name(GST_BIN(p.pipeline.get()), "decoder");
-    capture::guardJpegDecoder(decoder);
-    gst_object_unref(decoder);
     p.src = gst_bin_get_by_name(GST_BIN(p.pipeline.get()), "camera");
     p.sink = gst_bin_get_by_name(GST_BIN(p.pipeline.get()), "frames");
     gst_object_unref(p.src); // the pipeline holds them
@@ -102,6 +99,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     fuzz::quietQt();
     capture::ensureGstreamer();
+    if (!capture::registerJpegDecoder())
+        fuzz::fail("the camera JPEG decoder cannot be registered");
     QFile good(QStringLiteral(QUILLORA_FUZZ_GOOD_FRAME));
     if (!good.open(QIODevice::ReadOnly))
         fuzz::fail("the good frame is missing");

@@ -218,9 +218,8 @@ void CaptureSession::build()
             ? QStringLiteral("the camera lists no mode%1")
                   .arg(error.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(error))
             : QStringLiteral("the camera offers no format that can be shown (only compressed ones such as H.264)");
-        qCWarning(lcCapture).noquote() << "no picture:" << why;
         m_failed = true;
-        reportLater(why);
+        reportLater(QStringLiteral("no picture: ") + why);
         return;
     }
     qCInfo(lcCapture).noquote() << "camera mode:" << describeMode(*m_mode);
@@ -245,9 +244,8 @@ void CaptureSession::build()
         return gst_element_link_pads_full(from, "src", to, "sink", GST_PAD_LINK_CHECK_HIERARCHY);
     };
     if (!link(src, convert) || !link(convert, format) || !link(format, g.m_videoTee)) {
-        qCWarning(lcCapture) << "cannot link the camera's source";
         m_failed = true;
-        reportLater(QStringLiteral("the camera's picture cannot be taken in"));
+        reportLater(QStringLiteral("no picture: the camera's source cannot be linked"));
         return;
     }
 
@@ -315,6 +313,7 @@ void CaptureSession::stopRunning()
 
 void CaptureSession::reportLater(const QString &message)
 {
+    qCWarning(lcCapture).noquote() << "capture error:" << message;
     // Said after startRunning has returned, so a listener may rebuild the session at once.
     QMetaObject::invokeMethod(
         this, [this, message] { Q_EMIT runtimeError(message); }, Qt::QueuedConnection);

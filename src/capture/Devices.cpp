@@ -1,7 +1,7 @@
 #include "Devices.h"
 
 #include "CaptureLog.h"
-#include "JpegFrameCheck.h"
+#include "JpegDecoder.h"
 #include "SysfsCamera.h"
 #include "V4l2Modes.h"
 #include "VirtualCamera.h"
@@ -229,13 +229,13 @@ ElementPtr makeVideoSource(const DeviceDescription &device, const ChosenMode &mo
     // the stream starts, where the session can fall back, not here.
     bool linked = gst_element_link_pads_full(camera.get(), "src", modeFilter, "sink", GST_PAD_LINK_CHECK_HIERARCHY);
     if (isMjpeg(mode.fourcc)) {
-        GstElement *decoder = gst_element_factory_make("jpegdec", "decoder");
+        GstElement *decoder
+            = registerJpegDecoder() ? gst_element_factory_make(kJpegDecoderFactory, "decoder") : nullptr;
         if (!decoder) {
             if (error)
-                *error = QStringLiteral("jpegdec is missing (gstreamer1.0-plugins-good)");
+                *error = QStringLiteral("the JPEG decoder cannot be made");
             return {};
         }
-        guardJpegDecoder(decoder);
         gst_bin_add(GST_BIN(bin.get()), decoder);
         linked = linked && gst_element_link_pads_full(modeFilter, "src", decoder, "sink", GST_PAD_LINK_CHECK_HIERARCHY);
         last = decoder;

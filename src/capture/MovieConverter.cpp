@@ -1,12 +1,12 @@
 #include "MovieConverter.h"
 
+#include "ElementRegistry.h"
+
 #include "PixelScale.h"
 
 #include <gst/video/gstvideofilter.h>
 #include <gst/video/video.h>
 #include <libyuv/convert_from_argb.h>
-
-#include <mutex>
 
 using quillora::capture::HalvingScratch;
 
@@ -133,13 +133,7 @@ namespace quillora::capture {
 
 bool registerMovieConverter()
 {
-    static std::once_flag once;
-    static bool registered = false;
-    std::call_once(once, [] {
-        registered
-            = gst_element_register(nullptr, kMovieConverterFactory, GST_RANK_NONE, quillora_movie_converter_get_type());
-    });
-    return registered;
+    return registerElementOnce<quillora_movie_converter_get_type>(kMovieConverterFactory);
 }
 
 } // namespace quillora::capture

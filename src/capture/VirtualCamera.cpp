@@ -1,5 +1,6 @@
 #include "VirtualCamera.h"
 
+#include "ElementRegistry.h"
 #include "TurboJpegHandles.h"
 
 #include <QPainter>
@@ -584,13 +585,7 @@ bool registerVirtualCamera(GstPlugin *plugin)
 {
     if (plugin)
         return gst_element_register(plugin, kVirtualCameraFactory, GST_RANK_NONE, quillora_virtual_camera_get_type());
-    static std::once_flag once;
-    static bool registered = false;
-    std::call_once(once, [] {
-        registered
-            = gst_element_register(nullptr, kVirtualCameraFactory, GST_RANK_NONE, quillora_virtual_camera_get_type());
-    });
-    return registered;
+    return registerElementOnce<quillora_virtual_camera_get_type>(kVirtualCameraFactory);
 }
 
 ElementPtr makeVirtualCameraSource(const std::vector<CameraMode> &modes, QString *error)
