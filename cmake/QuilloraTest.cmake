@@ -1,3 +1,8 @@
+# What GStreamer's leak tracer says when objects are still alive as a test program shuts
+# GStreamer down (the test main does so under GST_TRACERS=leaks): the test fails on it. No
+# spaces: the value must pass through gtest_discover_tests unsplit.
+set(QUILLORA_GST_LEAKS_REPORTED "Leaks.detected.and.logged")
+
 # quillora_add_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>])
 # One GoogleTest executable per call; every case becomes its own CTest test.
 include(GoogleTest)
@@ -18,7 +23,7 @@ function(quillora_add_test name)
     set(label threaded)
   endif()
   gtest_discover_tests(${name}
-    PROPERTIES LABELS "${label}"
+    PROPERTIES LABELS "${label}" FAIL_REGULAR_EXPRESSION "${QUILLORA_GST_LEAKS_REPORTED}"
     DISCOVERY_TIMEOUT 60)
 endfunction()
 
@@ -39,3 +44,15 @@ function(quillora_add_e2e_test name script)
   add_test(NAME ${name} COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/${script} $<TARGET_FILE:quillora> ${ARG_ARGS})
   set_tests_properties(${name} PROPERTIES LABELS e2e TIMEOUT 120 RUN_SERIAL TRUE)
 endfunction()
+
+# How a test program runs inside umockdev's emulated machine: with its preload library. An
+# AddressSanitizer build needs its runtime to be the first library of the process, so the
+# runtime is preloaded ahead of umockdev's instead of going through umockdev-wrapper.
+find_program(UMOCKDEV_WRAPPER umockdev-wrapper REQUIRED)
+if(QUILLORA_SANITIZE STREQUAL "address")
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
+    OUTPUT_VARIABLE QUILLORA_ASAN_RUNTIME OUTPUT_STRIP_TRAILING_WHITESPACE)
+  set(QUILLORA_UMOCKDEV_RUN ${CMAKE_COMMAND} -E env LD_PRELOAD=${QUILLORA_ASAN_RUNTIME}:libumockdev-preload.so.0)
+else()
+  set(QUILLORA_UMOCKDEV_RUN ${UMOCKDEV_WRAPPER})
+endif()

@@ -2,6 +2,7 @@
 
 #include "CameraWatcher.h"
 #include "CaptureLog.h"
+#include "LocationId.h"
 
 #include <QAction>
 #include <QMenu>
@@ -37,23 +38,8 @@ void logChosen(const capture::CaptureDevicePtr &camera)
 // take a sign, blanks or a second "0x" and make a location out of them.
 std::uint32_t locationIdOf(const QString &uniqueId)
 {
-    if (!uniqueId.startsWith(QLatin1String("0x")))
-        return 0;
-    std::uint32_t value = 0;
-    for (qsizetype i = 2; i < uniqueId.size() && i < 10; ++i) {
-        const char16_t c = uniqueId.at(i).unicode();
-        std::uint32_t digit = 0;
-        if (c >= u'0' && c <= u'9')
-            digit = c - u'0';
-        else if (c >= u'a' && c <= u'f')
-            digit = c - u'a' + 10;
-        else if (c >= u'A' && c <= u'F')
-            digit = c - u'A' + 10;
-        else
-            break;
-        value = (value << 4) | digit;
-    }
-    return value;
+    return usb::locationIdFromUniqueId(
+        std::u16string_view(QStringView(uniqueId).utf16(), std::size_t(uniqueId.size())));
 }
 
 // A menu title shows '&' as a mnemonic marker unless it is doubled.

@@ -78,6 +78,10 @@ void VemoViewController::showLivePicture()
 {
     if (QStackedWidget *stack = pictureStack(mPreviewImage))
         stack->setCurrentWidget(mCaptureView);
+    // The hidden still would keep a whole camera frame (12 MB at the largest size), and with
+    // it the frame pool of the session it came from.
+    if (mPreviewImage)
+        mPreviewImage->setImage(QImage());
 }
 
 void VemoViewController::previewClick(QObject *)

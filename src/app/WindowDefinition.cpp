@@ -1,5 +1,7 @@
 #include "WindowDefinition.h"
 
+#include "FrameMemory.h"
+
 #include "AppDelegate.h"
 #include "RecordingIndicator.h"
 #include "VemoViewController.h"
@@ -256,6 +258,7 @@ int applicationMain(int argc, char **argv)
 {
     if (const std::optional<int> status = answerCommandLine(argc, argv))
         return *status;
+    keepLargeBlocksMapped();
     QApplication app(argc, argv);
     describeApplication();
     QApplication::setDesktopFileName(QStringLiteral("io.github.quillora.Camera"));

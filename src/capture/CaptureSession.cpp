@@ -3,6 +3,7 @@
 #include "CaptureLog.h"
 #include "Devices.h"
 #include "Frame.h"
+#include "JpegDecoder.h"
 #include "SessionGraph.h"
 
 #include <gst/app/gstappsink.h>
@@ -50,7 +51,7 @@ SessionGraph::~SessionGraph()
         gst_element_set_state(m_pipeline.get(), GST_STATE_NULL);
 }
 
-bool SessionGraph::linkVideoBranch(GstElement *first, const char *queueName)
+bool SessionGraph::linkTeeBranch(GstElement *first, const char *queueName)
 {
     GstElement *queue = gst_element_factory_make("queue", queueName);
     if (!queue)
@@ -60,6 +61,19 @@ bool SessionGraph::linkVideoBranch(GstElement *first, const char *queueName)
         guint64(0), nullptr);
     gst_bin_add(GST_BIN(m_pipeline.get()), queue);
     return gst_element_link(m_videoTee, queue) && gst_element_link(queue, first);
+}
+
+bool SessionGraph::linkVideoBranch(GstElement *first, const char *queueName, QSize cover)
+{
+    if (!m_compressed)
+        return linkTeeBranch(first, queueName);
+    GstElement *decoder = registerJpegDecoder() ? gst_element_factory_make(kJpegDecoderFactory, nullptr) : nullptr;
+    if (!decoder)
+        return false;
+    g_object_set(
+        decoder, "cover-width", std::max(0, cover.width()), "cover-height", std::max(0, cover.height()), nullptr);
+    gst_bin_add(GST_BIN(m_pipeline.get()), decoder);
+    return gst_element_link(decoder, first) && linkTeeBranch(decoder, queueName);
 }
 
 namespace {
@@ -73,7 +87,9 @@ GstFlowReturn viewSample(GstAppSink *sink, gpointer userData)
     CaptureSession &session = graph->session();
     // Scaled once, here, to the size the view shows the picture at, so the window only copies
     // it: a 2048x1536 camera is neither painted full size 30 times a second nor scaled twice.
-    const Frame frame = graph->viewScaler().fit(gst_app_sink_pull_sample(sink), session.displaySize());
+    GstSample *sample = gst_app_sink_pull_sample(sink);
+    const Frame frame = graph->compressedVideo() ? graph->viewScaler().fitJpeg(sample, session.displaySize())
+                                                 : graph->viewScaler().fit(sample, session.displaySize());
     if (frame)
         session.deliverToDisplay(frame);
     return GST_FLOW_OK;
@@ -81,19 +97,21 @@ GstFlowReturn viewSample(GstAppSink *sink, gpointer userData)
 
 GstBusSyncReply busSync(GstBus *, GstMessage *message, gpointer userData)
 {
+    // A sync handler that answers GST_BUS_DROP owns the message and must release it. Kept, it
+    // would keep the element that sent it, and through a message from the pipeline itself the
+    // whole session: its elements, pools, threads and the bus's descriptors.
+    std::shared_ptr<GstMessage> held(message, gst_message_unref);
     auto *session = static_cast<CaptureSession *>(userData);
     switch (GST_MESSAGE_TYPE(message)) {
     case GST_MESSAGE_ERROR:
     case GST_MESSAGE_WARNING:
     case GST_MESSAGE_EOS:
-    case GST_MESSAGE_ELEMENT: {
+    case GST_MESSAGE_ELEMENT:
         // Bus messages are handled on the main thread; the session may be gone by then, in
-        // which case Qt drops the call.
-        std::shared_ptr<GstMessage> held(gst_message_ref(message), gst_message_unref);
+        // which case Qt drops the call (and with it the message).
         QMetaObject::invokeMethod(
             session, [session, held] { session->handleBusMessage(held.get()); }, Qt::QueuedConnection);
         break;
-    }
     default:
         break;
     }
@@ -232,18 +250,28 @@ void CaptureSession::build()
     GstElement *src = source.get();
     gst_bin_add(bin, src); // the bin takes a reference of its own; ours goes with `source`
     g.m_source = src;
-    GstElement *convert = gst_element_factory_make("videoconvert", "convert");
-    GstElement *format = gst_element_factory_make("capsfilter", "rawformat");
     g.m_videoTee = gst_element_factory_make("tee", "videotee");
-    CapsPtr bgrx(gst_caps_from_string("video/x-raw,format=BGRx"));
-    g_object_set(format, "caps", bgrx.get(), nullptr);
-    gst_bin_add_many(bin, convert, format, g.m_videoTee, nullptr);
+    gst_bin_add(bin, g.m_videoTee);
     // The camera's side is linked without a caps check, as inside its bin: a mode it refuses
     // is found out when the stream starts.
     const auto link = [](GstElement *from, GstElement *to) {
         return gst_element_link_pads_full(from, "src", to, "sink", GST_PAD_LINK_CHECK_HIERARCHY);
     };
-    if (!link(src, convert) || !link(convert, format) || !link(format, g.m_videoTee)) {
+    // JPEG frames go to the branches as they came, each decoding at the size it needs; raw
+    // video is converted to BGRx once, here.
+    g.m_compressed = isMjpeg(m_mode->fourcc);
+    bool linked = true;
+    if (g.m_compressed) {
+        linked = link(src, g.m_videoTee);
+    } else {
+        GstElement *convert = gst_element_factory_make("videoconvert", "convert");
+        GstElement *format = gst_element_factory_make("capsfilter", "rawformat");
+        CapsPtr bgrx(gst_caps_from_string("video/x-raw,format=BGRx"));
+        g_object_set(format, "caps", bgrx.get(), nullptr);
+        gst_bin_add_many(bin, convert, format, nullptr);
+        linked = link(src, convert) && link(convert, format) && link(format, g.m_videoTee);
+    }
+    if (!linked) {
         m_failed = true;
         reportLater(QStringLiteral("no picture: the camera's source cannot be linked"));
         return;
@@ -256,7 +284,7 @@ void CaptureSession::build()
     callbacks.new_sample = viewSample;
     gst_app_sink_set_callbacks(GST_APP_SINK(viewSink), &callbacks, &g, nullptr);
     gst_bin_add(bin, viewSink);
-    if (!g.linkVideoBranch(viewSink, "viewqueue"))
+    if (!g.linkTeeBranch(viewSink, "viewqueue"))
         qCWarning(lcCapture) << "cannot link the capture view's branch";
 
     if (sound) {

@@ -56,8 +56,8 @@ private:
     Frame m_pending;
     std::atomic<bool> m_repaintQueued{false};
     std::atomic<quint64> m_framesShown{0};
-    Frame m_lastFrame;       // main thread only
-    bool m_turned = false;   // the delegate shows the frames turned by a quarter
+    Frame m_lastFrame;     // main thread only
+    bool m_turned = false; // the delegate shows the frames turned by a quarter
     QImage m_lastShown;
 };
 

@@ -2,6 +2,7 @@
 
 #include "CaptureLog.h"
 #include "Frame.h"
+#include "GstHandles.h"
 #include "SessionGraph.h"
 
 #include <gst/app/gstappsink.h>
@@ -15,6 +16,30 @@ GstFlowReturn frameSample(GstAppSink *sink, gpointer userData)
     auto *output = static_cast<DecompressedVideoOutput *>(userData);
     // The sample's reference goes straight into the frame: nothing is copied.
     const Frame frame = Frame::adopt(gst_app_sink_pull_sample(sink));
+    if (frame)
+        output->deliver(frame);
+    return GST_FLOW_OK;
+}
+
+// A camera's JPEG frame is kept as it came and decoded only when its pixels are asked for (a
+// photo, a freeze): decoding every frame at full size in case one is wanted would cost more
+// than the live picture itself.
+GstFlowReturn jpegFrameSample(GstAppSink *sink, gpointer userData)
+{
+    auto *output = static_cast<DecompressedVideoOutput *>(userData);
+    SamplePtr sample(gst_app_sink_pull_sample(sink));
+    GstBuffer *buffer = sample ? gst_sample_get_buffer(sample.get()) : nullptr;
+    GstMapInfo map;
+    if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_READ))
+        return GST_FLOW_OK;
+    QString why;
+    const auto size = output->jpegCheck().frameSize(map.data, map.size, &why);
+    gst_buffer_unmap(buffer, &map);
+    // A frame that did not arrive whole never becomes the newest frame.
+    if (!size)
+        return GST_FLOW_OK;
+    const QSize wanted = output->frameSize();
+    const Frame frame = Frame::adoptJpeg(sample.release(), *size, wanted.isValid() ? wanted : *size);
     if (frame)
         output->deliver(frame);
     return GST_FLOW_OK;
@@ -59,6 +84,25 @@ void DecompressedVideoOutput::deliver(const Frame &frame)
 bool DecompressedVideoOutput::attach(SessionGraph &graph, QString *error)
 {
     GstBin *bin = GST_BIN(graph.pipeline());
+    if (graph.compressedVideo()) {
+        GstElement *sink = gst_element_factory_make("appsink", "framesink");
+        if (!sink) {
+            if (error)
+                *error = QStringLiteral("appsink missing");
+            return false;
+        }
+        g_object_set(sink, "max-buffers", 1u, "drop", TRUE, "sync", FALSE, "enable-last-sample", FALSE, nullptr);
+        GstAppSinkCallbacks callbacks{};
+        callbacks.new_sample = jpegFrameSample;
+        gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
+        gst_bin_add(bin, sink);
+        if (!graph.linkTeeBranch(sink, "framequeue")) {
+            if (error)
+                *error = QStringLiteral("cannot link the decoded-frame branch");
+            return false;
+        }
+        return true;
+    }
     GstElement *scale = gst_element_factory_make("videoscale", "framescale");
     GstElement *filter = gst_element_factory_make("capsfilter", "framecaps");
     GstElement *sink = gst_element_factory_make("appsink", "framesink");

@@ -2,6 +2,7 @@
 // The decoded-frame output: every frame of the camera, scaled to the size its pixel buffer
 // attributes ask for, handed to its delegate on the streaming thread.
 #include "CaptureSession.h"
+#include "JpegPicture.h"
 
 #include <QVariantMap>
 
@@ -36,6 +37,8 @@ public:
 
     // Called by the streaming thread.
     void deliver(const Frame &frame);
+    // Reads the size of the camera's JPEG frames (the streaming thread's alone).
+    JpegPicture &jpegCheck() { return m_jpegCheck; }
 
 protected:
     bool attach(SessionGraph &graph, QString *error) override;
@@ -49,6 +52,7 @@ private:
     std::atomic<DecompressedVideoOutputDelegate *> m_delegate{nullptr};
     QVariantMap m_attributes;
     void *m_capsFilter = nullptr; // GstElement owned by the session's pipeline while attached
+    JpegPicture m_jpegCheck;
 };
 
 } // namespace quillora::capture

@@ -2,7 +2,6 @@
 
 #include "CameraWatcher.h"
 #include "CaptureLog.h"
-#include "JpegDecoder.h"
 #include "SysfsCamera.h"
 #include "V4l2Modes.h"
 #include "VirtualCamera.h"
@@ -251,18 +250,6 @@ ElementPtr makeVideoSource(const DeviceDescription &device, const ChosenMode &mo
     // Linked without a caps check: a camera that no longer has the mode is to refuse it when
     // the stream starts, where the session can fall back, not here.
     bool linked = gst_element_link_pads_full(camera.get(), "src", modeFilter, "sink", GST_PAD_LINK_CHECK_HIERARCHY);
-    if (isMjpeg(mode.fourcc)) {
-        GstElement *decoder
-            = registerJpegDecoder() ? gst_element_factory_make(kJpegDecoderFactory, "decoder") : nullptr;
-        if (!decoder) {
-            if (error)
-                *error = QStringLiteral("the JPEG decoder cannot be made");
-            return {};
-        }
-        gst_bin_add(GST_BIN(bin.get()), decoder);
-        linked = linked && gst_element_link_pads_full(modeFilter, "src", decoder, "sink", GST_PAD_LINK_CHECK_HIERARCHY);
-        last = decoder;
-    }
     if (!linked) {
         if (error)
             *error = QStringLiteral("cannot link the camera's source");

@@ -19,7 +19,8 @@ int defaultSoundSourceIndex(const std::vector<DeviceDescription> &sources);
 // listed with. Empty, with the reason in `error` when there is one, when it offers none.
 std::vector<CameraMode> cameraModes(const DeviceDescription &device, QString *error);
 
-// A bin with one "src" pad giving the camera's picture in `mode`, as raw video (MJPEG decoded).
+// A bin with one "src" pad giving the camera's picture in `mode`: raw video, or the camera's
+// JPEG frames in an MJPEG mode.
 ElementPtr makeVideoSource(const DeviceDescription &device, const ChosenMode &mode, QString *error);
 // A bin with one "src" pad giving raw audio of the sound input.
 ElementPtr makeSoundSource(const DeviceDescription &device, QString *error);

@@ -1,8 +1,13 @@
 #include "Frame.h"
 
+#include "CaptureLog.h"
 #include "GstHandles.h"
+#include "JpegPicture.h"
+#include "PixelScale.h"
 
 #include <gst/video/video.h>
+
+#include <mutex>
 
 namespace quillora::capture {
 
@@ -11,14 +16,21 @@ struct Frame::Data {
     GstVideoFrame video{};
     bool mapped = false;
     QImage owned; // only for frames made from an image
+    // A camera JPEG frame, decoded once, when first asked for.
+    bool jpeg = false;
+    QSize jpegSize;
+    QSize size;
+    mutable std::once_flag decodeOnce;
+    mutable QImage decoded;
+    void decode() const;
 
     ~Data()
     {
         if (mapped)
             gst_video_frame_unmap(&video);
     }
-    int width() const { return mapped ? GST_VIDEO_FRAME_WIDTH(&video) : owned.width(); }
-    int height() const { return mapped ? GST_VIDEO_FRAME_HEIGHT(&video) : owned.height(); }
+    int width() const { return jpeg ? size.width() : mapped ? GST_VIDEO_FRAME_WIDTH(&video) : owned.width(); }
+    int height() const { return jpeg ? size.height() : mapped ? GST_VIDEO_FRAME_HEIGHT(&video) : owned.height(); }
 };
 
 Frame Frame::adopt(GstSample *sample)
@@ -38,6 +50,50 @@ Frame Frame::adopt(GstSample *sample)
     if (!gst_video_frame_map(&data->video, &info, buffer, GST_MAP_READ))
         return {};
     data->mapped = true;
+    Frame frame;
+    frame.d = std::move(data);
+    return frame;
+}
+
+void Frame::Data::decode() const
+{
+    GstBuffer *buffer = gst_sample_get_buffer(sample.get());
+    GstMapInfo map;
+    if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_READ))
+        return;
+    // At the smallest DCT scale that covers the size, then to the size itself.
+    const QSize at = jpegScaledSize(jpegSize, size);
+    QImage picture(at, QImage::Format_RGB32);
+    JpegPicture decoder;
+    QString why;
+    const bool ok = !picture.isNull()
+        && decoder.decode(map.data, map.size, picture.bits(), int(picture.bytesPerLine()), at, &why);
+    gst_buffer_unmap(buffer, &map);
+    if (!ok) {
+        qCInfo(lcCapture).noquote() << "camera frame cannot be decoded:" << why;
+        return;
+    }
+    if (at == size) {
+        decoded = std::move(picture);
+        return;
+    }
+    QImage scaled(size, QImage::Format_RGB32);
+    HalvingScratch scratch;
+    if (!scaled.isNull()
+        && scaleBgrx(picture.constBits(), int(picture.bytesPerLine()), at, scaled.bits(), int(scaled.bytesPerLine()),
+            size, scratch))
+        decoded = std::move(scaled);
+}
+
+Frame Frame::adoptJpeg(GstSample *sample, QSize jpegSize, QSize size)
+{
+    auto data = std::make_shared<Data>();
+    data->sample.reset(sample);
+    if (!sample || jpegSize.isEmpty())
+        return {};
+    data->jpeg = true;
+    data->jpegSize = jpegSize;
+    data->size = size.isEmpty() ? jpegSize : size;
     Frame frame;
     frame.d = std::move(data);
     return frame;
@@ -68,6 +124,10 @@ QImage Frame::image() const
 {
     if (!d)
         return {};
+    if (d->jpeg) {
+        std::call_once(d->decodeOnce, [this] { d->decode(); });
+        return d->decoded;
+    }
     if (!d->mapped)
         return d->owned;
     // The cleanup function holds a reference on the frame, so the mapped memory outlives

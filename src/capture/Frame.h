@@ -3,6 +3,7 @@
 // it gives one up. The pixels stay in the GStreamer buffer they were decoded into and are
 // mapped once; image() gives a QImage over that memory without copying.
 #include <QImage>
+#include <QSize>
 
 #include <memory>
 
@@ -17,13 +18,18 @@ public:
     // Takes over the caller's reference on a sample of raw BGRx video. Gives an empty
     // frame when the sample has no mappable video buffer.
     static Frame adopt(GstSample *sample);
+    // Takes over the caller's reference on a sample holding one camera JPEG frame of
+    // `jpegSize`, which is decoded to `size` (stretched to it) the first time its pixels are
+    // asked for, on the thread that asks. A frame kept only in case a photo is taken is thus
+    // never decoded unless one is.
+    static Frame adoptJpeg(GstSample *sample, QSize jpegSize, QSize size);
 
     explicit operator bool() const { return static_cast<bool>(d); }
     int width() const;
     int height() const;
 
     // A view of the pixels (Format_RGB32) that keeps this frame alive for as long as the
-    // image or any of its shallow copies exist.
+    // image or any of its shallow copies exist. Null for a JPEG frame that cannot be decoded.
     QImage image() const;
 
     // Two handles on the same decoded frame.

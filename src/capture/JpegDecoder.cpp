@@ -1,25 +1,22 @@
 #include "JpegDecoder.h"
 
-#include "ElementRegistry.h"
-
 #include "CaptureLog.h"
-#include "JpegFrameCheck.h"
-#include "TurboJpegHandles.h"
+#include "ElementRegistry.h"
+#include "JpegPicture.h"
 
 #include <gst/base/gstbasetransform.h>
 #include <gst/video/video.h>
 
-#include <QByteArray>
-
-#include <utility>
-
+using quillora::capture::JpegPicture;
 using quillora::capture::OncePerSecond;
 
 struct QuilloraJpegDecoder {
     GstBaseTransform parent;
-    void *decompressor;   // tjhandle, the streaming thread's alone
+    JpegPicture *picture; // the streaming thread's alone
     GstVideoInfo *output; // the negotiated picture
     OncePerSecond *log;   // skipped frames
+    gint coverWidth;      // 0: full size
+    gint coverHeight;
 };
 
 struct QuilloraJpegDecoderClass {
@@ -30,23 +27,41 @@ G_DEFINE_TYPE(QuilloraJpegDecoder, quillora_jpeg_decoder, GST_TYPE_BASE_TRANSFOR
 
 namespace {
 
+enum { PropCoverWidth = 1, PropCoverHeight };
+
 QuilloraJpegDecoder *self(gpointer object)
 {
     return reinterpret_cast<QuilloraJpegDecoder *>(object);
 }
 
-// A JPEG frame of a size is a BGRx picture of that size, at the same rate and pixel shape.
-GstCaps *transformCaps(GstBaseTransform *, GstPadDirection direction, GstCaps *caps, GstCaps *filter)
+// A JPEG frame of a size is a BGRx picture of that size or of its scale that covers the cover
+// size, at the same rate and pixel shape; any JPEG size may give a picture.
+GstCaps *transformCaps(GstBaseTransform *transform, GstPadDirection direction, GstCaps *caps, GstCaps *filter)
 {
+    const QSize cover(self(transform)->coverWidth, self(transform)->coverHeight);
     GstCaps *result = gst_caps_new_empty();
     for (guint i = 0; i < gst_caps_get_size(caps); ++i) {
         const GstStructure *in = gst_caps_get_structure(caps, i);
         GstStructure *out = direction == GST_PAD_SINK
             ? gst_structure_new("video/x-raw", "format", G_TYPE_STRING, "BGRx", nullptr)
             : gst_structure_new_empty("image/jpeg");
-        for (const char *field : {"width", "height", "framerate", "pixel-aspect-ratio"})
+        for (const char *field : {"framerate", "pixel-aspect-ratio"})
             if (const GValue *v = gst_structure_get_value(in, field))
                 gst_structure_set_value(out, field, v);
+        int w = 0;
+        int h = 0;
+        if (direction == GST_PAD_SINK && gst_structure_get_int(in, "width", &w)
+            && gst_structure_get_int(in, "height", &h)) {
+            const QSize size = quillora::capture::jpegScaledSize(QSize(w, h), cover);
+            gst_structure_set(out, "width", G_TYPE_INT, size.width(), "height", G_TYPE_INT, size.height(), nullptr);
+        } else if (direction == GST_PAD_SINK && cover.isEmpty()) {
+            for (const char *field : {"width", "height"})
+                if (const GValue *v = gst_structure_get_value(in, field))
+                    gst_structure_set_value(out, field, v);
+        } else {
+            gst_structure_set(
+                out, "width", GST_TYPE_INT_RANGE, 1, G_MAXINT, "height", GST_TYPE_INT_RANGE, 1, G_MAXINT, nullptr);
+        }
         result = gst_caps_merge_structure(result, out);
     }
     if (filter) {
@@ -71,70 +86,67 @@ gboolean transformSize(
     return *othersize > 0;
 }
 
-// A frame that cannot be decoded whole is dropped; the picture goes on with the next. The
-// decoder is made anew after a failure: TurboJPEG leaves a handle that failed unusable for the
-// frames after.
-GstFlowReturn skip(QuilloraJpegDecoder *decoder, const char *why, gsize size)
-{
-    quillora::TjHandlePtr failed(std::exchange(decoder->decompressor, nullptr));
-    int passedOver = 0;
-    if (decoder->log->ready(&passedOver))
-        qCInfo(lcCapture) << "camera frame skipped:" << why << "(" << size << "bytes;" << passedOver
-                          << "more since the last line)";
-    return GST_BASE_TRANSFORM_FLOW_DROPPED;
-}
-
+// A frame that cannot be decoded whole is dropped; the picture goes on with the next.
 GstFlowReturn transform(GstBaseTransform *transform, GstBuffer *in, GstBuffer *out)
 {
     QuilloraJpegDecoder *decoder = self(transform);
     GstMapInfo jpeg;
     if (!gst_buffer_map(in, &jpeg, GST_MAP_READ))
-        return skip(decoder, "unreadable", 0);
-    struct Unmap {
-        GstBuffer *buffer;
-        GstMapInfo *map;
-        ~Unmap() { gst_buffer_unmap(buffer, map); }
-    } unmapIn{in, &jpeg};
-    if (!quillora::capture::jpegFrameLooksWhole(jpeg.data, jpeg.size))
-        return skip(decoder, "not a whole JPEG picture", jpeg.size);
-    if (!decoder->decompressor)
-        decoder->decompressor = tjInitDecompress();
-    if (!decoder->decompressor)
-        return skip(decoder, "no decoder", jpeg.size);
+        return GST_BASE_TRANSFORM_FLOW_DROPPED;
     const GstVideoInfo &info = *decoder->output;
-    int width = 0;
-    int height = 0;
-    int subsampling = 0;
-    int colorspace = 0;
-    if (tjDecompressHeader3(decoder->decompressor, jpeg.data, static_cast<unsigned long>(jpeg.size), &width, &height,
-            &subsampling, &colorspace)
-        != 0) {
-        const QByteArray why = QByteArray("unreadable JPEG headers: ") + tjGetErrorStr2(decoder->decompressor);
-        return skip(decoder, why.constData(), jpeg.size);
-    }
-    // A frame of another size than the mode's would not fit the picture it is decoded into.
-    if (width != GST_VIDEO_INFO_WIDTH(&info) || height != GST_VIDEO_INFO_HEIGHT(&info))
-        return skip(decoder, "JPEG picture of another size than the mode's", jpeg.size);
     GstVideoFrame frame;
-    if (!gst_video_frame_map(&frame, &info, out, GST_MAP_WRITE))
-        return skip(decoder, "no picture to decode into", jpeg.size);
-    // The fast integer IDCT, as GStreamer's jpegdec uses by default.
-    const int result = tjDecompress2(decoder->decompressor, jpeg.data, static_cast<unsigned long>(jpeg.size),
-        static_cast<unsigned char *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)), width,
-        GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), height, TJPF_BGRX, TJFLAG_FASTDCT | TJFLAG_FASTUPSAMPLE);
-    gst_video_frame_unmap(&frame);
-    // A warning (damaged data the decoder read past) still leaves a whole picture.
-    if (result != 0 && tjGetErrorCode(decoder->decompressor) != TJERR_WARNING) {
-        const QByteArray why = tjGetErrorStr2(decoder->decompressor);
-        return skip(decoder, why.constData(), jpeg.size);
+    QString why = QStringLiteral("no picture to decode into");
+    bool decoded = false;
+    if (gst_video_frame_map(&frame, decoder->output, out, GST_MAP_WRITE)) {
+        decoded = decoder->picture->decode(jpeg.data, jpeg.size,
+            static_cast<uint8_t *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)), GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0),
+            QSize(GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info)), &why);
+        gst_video_frame_unmap(&frame);
     }
-    return GST_FLOW_OK;
+    const gsize size = jpeg.size;
+    gst_buffer_unmap(in, &jpeg);
+    if (decoded)
+        return GST_FLOW_OK;
+    int passedOver = 0;
+    if (decoder->log->ready(&passedOver))
+        qCInfo(lcCapture).noquote()
+            << "camera frame skipped:" << why
+            << QStringLiteral("(%1 bytes; %2 more since the last line)").arg(size).arg(passedOver);
+    return GST_BASE_TRANSFORM_FLOW_DROPPED;
+}
+
+void setProperty(GObject *object, guint id, const GValue *value, GParamSpec *property)
+{
+    switch (id) {
+    case PropCoverWidth:
+        self(object)->coverWidth = g_value_get_int(value);
+        break;
+    case PropCoverHeight:
+        self(object)->coverHeight = g_value_get_int(value);
+        break;
+    default:
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, property);
+    }
+}
+
+void getProperty(GObject *object, guint id, GValue *value, GParamSpec *property)
+{
+    switch (id) {
+    case PropCoverWidth:
+        g_value_set_int(value, self(object)->coverWidth);
+        break;
+    case PropCoverHeight:
+        g_value_set_int(value, self(object)->coverHeight);
+        break;
+    default:
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, property);
+    }
 }
 
 void finalize(GObject *object)
 {
     QuilloraJpegDecoder *decoder = self(object);
-    quillora::TjHandlePtr owned(decoder->decompressor);
+    delete decoder->picture;
     delete decoder->output;
     delete decoder->log;
     G_OBJECT_CLASS(quillora_jpeg_decoder_parent_class)->finalize(object);
@@ -144,10 +156,20 @@ void finalize(GObject *object)
 
 static void quillora_jpeg_decoder_class_init(QuilloraJpegDecoderClass *klass)
 {
-    G_OBJECT_CLASS(klass)->finalize = finalize;
+    auto *objectClass = G_OBJECT_CLASS(klass);
+    objectClass->finalize = finalize;
+    objectClass->set_property = setProperty;
+    objectClass->get_property = getProperty;
+    const auto flags = GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS);
+    g_object_class_install_property(objectClass, PropCoverWidth,
+        g_param_spec_int("cover-width", "Cover width", "Decode at the smallest scale at least this wide (0: full size)",
+            0, G_MAXINT, 0, flags));
+    g_object_class_install_property(objectClass, PropCoverHeight,
+        g_param_spec_int("cover-height", "Cover height",
+            "Decode at the smallest scale at least this high (0: full size)", 0, G_MAXINT, 0, flags));
     auto *element = GST_ELEMENT_CLASS(klass);
     gst_element_class_set_static_metadata(element, "Quillora camera JPEG decoder", "Codec/Decoder/Image",
-        "Decodes a camera's JPEG frames to BGRx with libjpeg-turbo", "Quillora");
+        "Decodes a camera's JPEG frames to BGRx with libjpeg-turbo, scaled in the DCT where asked", "Quillora");
     static GstStaticPadTemplate sinkTemplate
         = GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS("image/jpeg"));
     static GstStaticPadTemplate srcTemplate
@@ -164,10 +186,12 @@ static void quillora_jpeg_decoder_class_init(QuilloraJpegDecoderClass *klass)
 
 static void quillora_jpeg_decoder_init(QuilloraJpegDecoder *decoder)
 {
-    decoder->decompressor = nullptr;
+    decoder->picture = new JpegPicture;
     decoder->output = new GstVideoInfo;
     gst_video_info_init(decoder->output);
     decoder->log = new OncePerSecond;
+    decoder->coverWidth = 0;
+    decoder->coverHeight = 0;
 }
 
 namespace quillora::capture {

@@ -1,8 +1,9 @@
 #pragma once
-// Inside the capture layer: the camera's JPEG frames decoded straight to the BGRx pictures the
-// session works in, one GStreamer element ("quillorajpegdecoder") on libjpeg-turbo's own API.
-// GStreamer's jpegdec gives I420 only for a camera's YUV JPEGs, which then costs a second full
-// pass to BGRx; libjpeg-turbo converts the colours while it decodes.
+// Inside the capture layer: the camera's JPEG frames decoded straight to BGRx pictures, one
+// GStreamer element ("quillorajpegdecoder") on libjpeg-turbo's own API. GStreamer's jpegdec
+// gives I420 only for a camera's YUV JPEGs, which then costs a second full pass to BGRx;
+// libjpeg-turbo converts the colours while it decodes. With its "cover-width" and
+// "cover-height" properties set, it decodes at the smallest DCT scale that still covers them.
 
 namespace quillora::capture {
 

@@ -1,6 +1,7 @@
 #include "MovieFileOutput.h"
 
 #include "CaptureLog.h"
+#include "JpegDecoder.h"
 #include "MovieConverter.h"
 #include "SessionGraph.h"
 
@@ -709,6 +710,13 @@ bool MovieFileOutput::Private::startRecording(QString *why)
     registerMovieConverter();
     GstElement *convert = make(kMovieConverterFactory, "movieconvert", missing);
     GstElement *sizeCaps = make("capsfilter", "moviecaps", missing);
+    // A camera's JPEG frames are decoded for the movie at the smallest scale that still
+    // covers its box, not at full size.
+    GstElement *decoder = graph->compressedVideo() && registerJpegDecoder()
+        ? make(kJpegDecoderFactory, "moviedecoder", missing)
+        : nullptr;
+    if (graph->compressedVideo() && !decoder)
+        missing << QString::fromLatin1(kJpegDecoderFactory);
     GstElement *encoder = make("x264enc", "movieencoder", missing);
     GstElement *muxer = make("qtmux", "moviemux", missing);
     GstElement *sink = make("filesink", "moviefile", missing);
@@ -724,8 +732,8 @@ bool MovieFileOutput::Private::startRecording(QString *why)
         soundCaps = make("capsfilter", "moviesoundcaps", missing);
         soundEncoder = make("avenc_aac", "moviesoundencoder", missing);
     }
-    for (GstElement *e : {queue, convert, sizeCaps, encoder, muxer, sink, soundQueue, soundConvert, soundResample,
-             soundCaps, soundEncoder})
+    for (GstElement *e : {queue, decoder, convert, sizeCaps, encoder, muxer, sink, soundQueue, soundConvert,
+             soundResample, soundCaps, soundEncoder})
         if (e)
             gst_bin_add(b, e);
     if (!missing.isEmpty()) {
@@ -750,7 +758,11 @@ bool MovieFileOutput::Private::startRecording(QString *why)
     const QByteArray location = QFile::encodeName(path);
     g_object_set(sink, "location", location.constData(), "async", FALSE, "sync", FALSE, nullptr);
 
-    bool linked = gst_element_link_many(queue, convert, sizeCaps, encoder, muxer, sink, nullptr);
+    if (decoder)
+        g_object_set(decoder, "cover-width", videoOptions->maximumSize().width(), "cover-height",
+            videoOptions->maximumSize().height(), nullptr);
+    bool linked = decoder ? gst_element_link_many(queue, decoder, convert, nullptr) : gst_element_link(queue, convert);
+    linked = linked && gst_element_link_many(convert, sizeCaps, encoder, muxer, sink, nullptr);
     if (withSound && linked) {
         CapsPtr rate(gst_caps_new_simple("audio/x-raw", "rate", G_TYPE_INT, soundOptions->sampleRate(), "channels",
             GST_TYPE_INT_RANGE, 1, 2, nullptr));

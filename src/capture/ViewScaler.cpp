@@ -96,4 +96,52 @@ Frame ViewScaler::fit(GstSample *raw, QSize box)
     return Frame::adopt(result);
 }
 
+Frame ViewScaler::fitJpeg(GstSample *raw, QSize box)
+{
+    SamplePtr sample(raw);
+    GstBuffer *buffer = sample ? gst_sample_get_buffer(sample.get()) : nullptr;
+    GstMapInfo jpeg;
+    if (!buffer || !gst_buffer_map(buffer, &jpeg, GST_MAP_READ))
+        return {};
+    struct Unmap {
+        GstBuffer *buffer;
+        GstMapInfo *map;
+        ~Unmap() { gst_buffer_unmap(buffer, map); }
+    } unmap{buffer, &jpeg};
+    QString why;
+    const auto full = m_jpeg.frameSize(jpeg.data, jpeg.size, &why);
+    const QSize target = !full                                                               ? QSize()
+        : !box.isValid() || (full->width() <= box.width() && full->height() <= box.height()) ? *full
+                                                                                             : fitInside(*full, box);
+    const QSize decoded = full ? jpegScaledSize(*full, target) : QSize();
+    GstBuffer *picture = nullptr;
+    bool ok = full && prepare(target) && gst_buffer_pool_acquire_buffer(m_pool.get(), &picture, nullptr) == GST_FLOW_OK
+        && picture;
+    if (ok) {
+        MappedFrame to(&m_info, picture, GST_MAP_WRITE);
+        if (!to.mapped) {
+            ok = false;
+        } else if (decoded == target) {
+            ok = m_jpeg.decode(jpeg.data, jpeg.size, to.data(), to.stride(), decoded, &why);
+        } else {
+            m_decoded.resize(size_t(decoded.width()) * size_t(decoded.height()) * 4);
+            ok = m_jpeg.decode(jpeg.data, jpeg.size, m_decoded.data(), decoded.width() * 4, decoded, &why)
+                && scaleBgrx(m_decoded.data(), decoded.width() * 4, decoded, to.data(), to.stride(), target, m_scratch);
+        }
+    }
+    if (!ok) {
+        if (picture)
+            gst_buffer_unref(picture);
+        int passedOver = 0;
+        if (m_skipLog.ready(&passedOver))
+            qCInfo(lcCapture).noquote() << "camera frame skipped:" << why
+                                        << QStringLiteral("(%1 more since the last line)").arg(passedOver);
+        return {};
+    }
+    gst_buffer_copy_into(picture, buffer, GST_BUFFER_COPY_TIMESTAMPS, 0, -1);
+    GstSample *result = gst_sample_new(picture, m_caps.get(), nullptr, nullptr);
+    gst_buffer_unref(picture); // the sample holds it
+    return Frame::adopt(result);
+}
+
 } // namespace quillora::capture

@@ -4,6 +4,7 @@
 #include "JpegEncoder.h"
 #include "OutputLog.h"
 
+#include <QBuffer>
 #include <QImageWriter>
 #include <QTransform>
 
@@ -98,11 +99,21 @@ bool encodeImage(QIODevice &device, const QImage &image, PhotoFormat format, QSt
     case PhotoFormat::Gif:
         return writeGif(device, image, error);
     }
-    QImageWriter writer(&device, qtFormat);
-    if (writer.write(image))
-        return true;
-    *error = writer.errorString();
-    return false;
+    // Encoded in memory first, then written: Qt's PNG handler loses its row buffer when a
+    // write fails half-way (a full disk), so every failed photo would cost that memory.
+    QBuffer encoded;
+    encoded.open(QIODevice::WriteOnly);
+    QImageWriter writer(&encoded, qtFormat);
+    if (!writer.write(image)) {
+        *error = writer.errorString();
+        return false;
+    }
+    const QByteArray &bytes = encoded.data();
+    if (device.write(bytes) != bytes.size()) {
+        *error = device.errorString();
+        return false;
+    }
+    return true;
 }
 
 namespace {

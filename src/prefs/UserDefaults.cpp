@@ -58,6 +58,24 @@ QString flushFolder(const QString &folder)
     return error;
 }
 
+// QSettings knows a file it has read by its size and time stamp (to the millisecond), and answers
+// from what it read for as long as both stay the same. A new file of the same size written within
+// the clock tick (a few milliseconds) of the one it replaces would go on being answered with the
+// old texts, in this process and in any other that had read it: the new file is dated after the
+// old one. Should that fail, the save still goes on: a stale answer is better than no save.
+void dateAfterReplaced(const QString &newFile, const QString &replaced)
+{
+    const QFileInfo old(replaced);
+    const QFileInfo made(newFile);
+    if (!old.exists() || old.size() != made.size() || made.lastModified() > old.lastModified())
+        return;
+    QFile file(newFile);
+    if (!file.open(QIODevice::ReadOnly)
+        || !file.setFileTime(old.lastModified().addMSecs(1), QFileDevice::FileModificationTime))
+        qCInfo(lcPrefs).noquote()
+            << QStringLiteral("the new settings file could not be dated after the old one: %1").arg(file.errorString());
+}
+
 } // namespace
 
 UserDefaults &UserDefaults::standardUserDefaults()
@@ -241,6 +259,7 @@ SaveResult UserDefaults::synchronize()
             return failed(QStringLiteral("the new contents did not reach the disk whole (is it full?)"));
         }
     }
+    dateAfterReplaced(checked, path);
     if (::rename(QFile::encodeName(checked).constData(), QFile::encodeName(path).constData()) != 0) {
         const QString why = errnoText();
         discard();

@@ -325,14 +325,32 @@ public:
         , m_class(descriptor.bInterfaceClass)
         , m_subClass(descriptor.bInterfaceSubClass)
         , m_protocol(descriptor.bInterfaceProtocol)
-        , m_entities(parseUvcEntities(std::span(descriptor.extra, std::size_t(std::max(descriptor.extra_length, 0)))))
+        , m_entities(parseUvcEntities(classSpecificBytes(descriptor)))
     {
         m_core->device = std::move(core);
         m_core->number = descriptor.bInterfaceNumber;
         m_core->alternate = descriptor.bAlternateSetting;
+        // Only a complete descriptor gets here (isComplete): the endpoint array is there.
         for (int i = 0; i < descriptor.bNumEndpoints; ++i)
             m_endpoints.push_back({descriptor.endpoint[i].bEndpointAddress,
                 std::uint8_t(descriptor.endpoint[i].bmAttributes & LIBUSB_TRANSFER_TYPE_MASK)});
+    }
+
+    // libusb hands back what it could parse of a broken configuration: an interface whose
+    // class-specific bytes ran past the configuration's end keeps its endpoint count but has
+    // no endpoint array. Such an interface is never used.
+    static bool isComplete(const libusb_interface_descriptor &descriptor)
+    {
+        return descriptor.bNumEndpoints == 0 || descriptor.endpoint;
+    }
+
+    // The bytes libusb did not parse (the class-specific descriptors), only when they are
+    // really there.
+    static std::span<const std::uint8_t> classSpecificBytes(const libusb_interface_descriptor &descriptor)
+    {
+        if (!descriptor.extra || descriptor.extra_length <= 0)
+            return {};
+        return std::span(descriptor.extra, std::size_t(descriptor.extra_length));
     }
 
     ~LibusbInterface() override { close(); }
@@ -524,15 +542,28 @@ public:
         ConfigDescriptorOwner config(raw);
         const auto matches
             = [](std::uint16_t wanted, std::uint8_t actual) { return wanted == kAnyValue || wanted == actual; };
-        for (int i = 0; i < config->bNumInterfaces; ++i) {
+        // Counts are believed only together with their arrays: a broken configuration can
+        // come back from libusb half-parsed.
+        const int interfaces = config->interface ? config->bNumInterfaces : 0;
+        for (int i = 0; i < interfaces; ++i) {
             const libusb_interface &interface = config->interface[i];
-            for (int a = 0; a < interface.num_altsetting; ++a) {
+            const int alternates = interface.altsetting ? std::max(interface.num_altsetting, 0) : 0;
+            for (int a = 0; a < alternates; ++a) {
                 const libusb_interface_descriptor &alt = interface.altsetting[a];
-                if (matches(request.bInterfaceClass, alt.bInterfaceClass)
-                    && matches(request.bInterfaceSubClass, alt.bInterfaceSubClass)
-                    && matches(request.bInterfaceProtocol, alt.bInterfaceProtocol)
-                    && matches(request.bAlternateSetting, alt.bAlternateSetting))
-                    out.push_back(std::make_shared<LibusbInterface>(shared_from_this(), m_core, alt));
+                if (!matches(request.bInterfaceClass, alt.bInterfaceClass)
+                    || !matches(request.bInterfaceSubClass, alt.bInterfaceSubClass)
+                    || !matches(request.bInterfaceProtocol, alt.bInterfaceProtocol)
+                    || !matches(request.bAlternateSetting, alt.bAlternateSetting))
+                    continue;
+                if (!LibusbInterface::isComplete(alt)) {
+                    qCInfo(lcUsb,
+                        "device %04x:%04x: interface %u alternate %u is incomplete (%u endpoints declared, none "
+                        "described); skipped",
+                        unsigned(vendorId()), unsigned(productId()), unsigned(alt.bInterfaceNumber),
+                        unsigned(alt.bAlternateSetting), unsigned(alt.bNumEndpoints));
+                    continue;
+                }
+                out.push_back(std::make_shared<LibusbInterface>(shared_from_this(), m_core, alt));
             }
         }
         return kUsbSuccess;

@@ -56,4 +56,28 @@ inline std::optional<std::uint32_t> locationIdFromDevpath(unsigned bus, std::str
     return encodeLocationId(bus, ports);
 }
 
+// The location ID a camera's unique identifier carries: up to eight hex digits after "0x"
+// ("0x01420000090c037a" gives 0x01420000), read up to the first character that is no hex digit.
+// 0, which is no location (there is no bus 0), for an identifier that does not start with "0x".
+inline std::uint32_t locationIdFromUniqueId(std::u16string_view uniqueId)
+{
+    if (uniqueId.substr(0, 2) != u"0x")
+        return 0;
+    std::uint32_t value = 0;
+    for (std::size_t i = 2; i < uniqueId.size() && i < 10; ++i) {
+        const char16_t c = uniqueId[i];
+        std::uint32_t digit = 0;
+        if (c >= u'0' && c <= u'9')
+            digit = c - u'0';
+        else if (c >= u'a' && c <= u'f')
+            digit = c - u'a' + 10;
+        else if (c >= u'A' && c <= u'F')
+            digit = c - u'A' + 10;
+        else
+            break;
+        value = (value << 4) | digit;
+    }
+    return value;
+}
+
 } // namespace quillora::usb

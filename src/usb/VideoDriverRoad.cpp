@@ -1,8 +1,8 @@
 #include "VideoDriverRoad.h"
 
-#include "UniqueFd.h"
 #include "LocationId.h"
 #include "Sysfs.h"
+#include "UniqueFd.h"
 #include "UsbLog.h"
 
 #include <dirent.h>
@@ -132,22 +132,22 @@ UvcEntities parseUvcEntities(std::span<const std::uint8_t> bytes)
         case UVC_VC_INPUT_TERMINAL:
             if (length >= 6) {
                 const std::uint16_t type = std::uint16_t(descriptor[4] | descriptor[5] << 8);
-                entities[id]
-                    = type == kCameraTerminalType ? UvcEntityKind::CameraTerminal : UvcEntityKind::OtherTerminal;
+                entities.emplace(
+                    id, type == kCameraTerminalType ? UvcEntityKind::CameraTerminal : UvcEntityKind::OtherTerminal);
             }
             break;
         case UVC_VC_OUTPUT_TERMINAL:
-            entities[id] = UvcEntityKind::OtherTerminal;
+            entities.emplace(id, UvcEntityKind::OtherTerminal);
             break;
         case UVC_VC_PROCESSING_UNIT:
-            entities[id] = UvcEntityKind::ProcessingUnit;
+            entities.emplace(id, UvcEntityKind::ProcessingUnit);
             break;
         case UVC_VC_EXTENSION_UNIT:
-            entities[id] = UvcEntityKind::ExtensionUnit;
+            entities.emplace(id, UvcEntityKind::ExtensionUnit);
             break;
         case UVC_VC_SELECTOR_UNIT:
         case kEncodingUnit:
-            entities[id] = UvcEntityKind::OtherUnit;
+            entities.emplace(id, UvcEntityKind::OtherUnit);
             break;
         default:
             break; // the header and anything newer name no entity we could reach
@@ -171,17 +171,15 @@ UsbResult sendThroughVideoDriver(VideoDriverControl &driver, const UvcEntities &
         return kUsbErrorInvalidParam;
     const std::uint8_t selector = std::uint8_t(request.wValue >> 8);
     const std::uint8_t entity = std::uint8_t(request.wIndex >> 8);
-    const auto kind = entities.find(entity);
-    if (kind == entities.end())
-        return kUsbErrorNotSupported;
+    const auto has = [&](UvcEntityKind kind) { return entities.contains({entity, kind}); };
     const std::span<const std::uint8_t> data(static_cast<const std::uint8_t *>(request.pData), request.wLength);
     UsbResult result = kUsbErrorNotSupported;
-    if (kind->second == UvcEntityKind::CameraTerminal && selector == kAutoFocusSelector) {
+    if (has(UvcEntityKind::CameraTerminal) && selector == kAutoFocusSelector) {
         // CT_FOCUS_AUTO_CONTROL carries one byte, 0 or 1.
         if (data.size() != 1)
             return kUsbErrorInvalidParam;
         result = driver.setAutoFocus(data[0] != 0);
-    } else if (kind->second == UvcEntityKind::ExtensionUnit) {
+    } else if (has(UvcEntityKind::ExtensionUnit)) {
         result = driver.setExtensionUnitControl(entity, selector, data);
     }
     if (result == kUsbSuccess)

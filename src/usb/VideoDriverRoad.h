@@ -8,17 +8,21 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
+#include <set>
 #include <span>
 #include <string>
+#include <utility>
 
 namespace quillora::usb {
 
-// The units and terminals of a video-control interface, by entity ID, as its class-specific
-// descriptors (the bytes behind the standard interface descriptor) declare them.
+// The units and terminals of a video-control interface, as its class-specific descriptors (the
+// bytes behind the standard interface descriptor) declare them: (entity ID, kind) pairs. A
+// camera may give two entities of different kinds the same ID (units and terminals are
+// numbered apart on some), so every pair is kept and a request looks an ID up among the
+// entities of the kind it addresses.
 enum class UvcEntityKind { CameraTerminal, OtherTerminal, ProcessingUnit, ExtensionUnit, OtherUnit };
-using UvcEntities = std::map<std::uint8_t, UvcEntityKind>;
+using UvcEntities = std::set<std::pair<std::uint8_t, UvcEntityKind>>;
 UvcEntities parseUvcEntities(std::span<const std::uint8_t> classSpecificDescriptors);
 
 // The driver's controls of one camera.

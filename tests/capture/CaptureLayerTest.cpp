@@ -8,6 +8,7 @@
 #include "Frame.h"
 #include "SessionGraph.h"
 #include "TestSupport.h"
+#include "TurboJpegHandles.h"
 #include "ViewScaler.h"
 #include "VirtualCamera.h"
 
@@ -98,6 +99,29 @@ GstSample *pageSample(QSize size, const char *format = "BGRx")
     return sample;
 }
 
+// The same page as one camera JPEG frame; `cut` keeps only that many bytes of it.
+GstSample *pageJpegSample(QSize size, size_t cut = 0)
+{
+    ensureGstreamer();
+    QImage page(size, QImage::Format_RGB32);
+    page.fill(kVirtualPaper);
+    paintVirtualPage(page, 0);
+    quillora::TjHandlePtr compressor(tjInitCompress());
+    unsigned char *raw = nullptr;
+    unsigned long length = 0;
+    EXPECT_EQ(tjCompress2(compressor.get(), page.constBits(), size.width(), int(page.bytesPerLine()), size.height(),
+                  TJPF_BGRX, &raw, &length, TJSAMP_422, 85, 0),
+        0);
+    quillora::TjBufferPtr bytes(raw);
+    const size_t kept = cut ? std::min<size_t>(cut, length) : length;
+    GstBuffer *buffer = gst_buffer_new_memdup(bytes.get(), kept);
+    CapsPtr caps(gst_caps_new_simple(
+        "image/jpeg", "width", G_TYPE_INT, size.width(), "height", G_TYPE_INT, size.height(), nullptr));
+    GstSample *sample = gst_sample_new(buffer, caps.get(), nullptr, nullptr);
+    gst_buffer_unref(buffer);
+    return sample;
+}
+
 // The page's marker (top left) is black and the far corner is paper, at any size; a camera's
 // frames are scaled on the way, so they get some leeway.
 void expectPage(const QImage &image, int ink = 20, int paper = 220)
@@ -145,6 +169,25 @@ TEST(ViewScaler, ShrinksWhatDoesNotFitPassesTheRestAndOutlivesItself)
         ASSERT_EQ(frame.width(), 600);
         expectPage(frame.image(), 40, 200);
     }
+}
+
+// A camera's JPEG frame for the view: decoded at the DCT scale that covers the view, then
+// brought to its exact size; still the page. A frame cut short is no picture.
+TEST(ViewScaler, DecodesJpegFramesAtTheScaleTheViewNeeds)
+{
+    ViewScaler scaler;
+    for (const QSize box : {QSize(769, 615), QSize(200, 200), QSize(4000, 4000)}) {
+        const Frame frame = scaler.fitJpeg(pageJpegSample({2048, 1536}), box);
+        ASSERT_TRUE(frame) << box.width();
+        const QSize expected = box.width() > 2048 ? QSize(2048, 1536) : fitInside({2048, 1536}, box);
+        EXPECT_EQ(QSize(frame.width(), frame.height()), expected);
+        expectPage(frame.image(), 40, 200);
+    }
+    EXPECT_FALSE(scaler.fitJpeg(pageJpegSample({2048, 1536}, 30000), {640, 480}));
+    EXPECT_TRUE(scaler.fitJpeg(pageJpegSample({640, 480}), {640, 480})) << "a decoder that failed is made anew";
+    EXPECT_EQ(jpegScaledSize({2048, 1536}, {769, 577}), QSize(1024, 768));
+    EXPECT_EQ(jpegScaledSize({2048, 1536}, {640, 480}), QSize(768, 576)); // 3/8: 1/4 would be too small
+    EXPECT_EQ(jpegScaledSize({2048, 1536}, {2048, 1536}), QSize(2048, 1536));
 }
 
 // Every photo size, from a camera of no stated size and from one of another size: frames come

@@ -210,3 +210,34 @@ TEST_F(MovieOutput, AMicrophoneThatGoesAwayEndsTheMovieWithWhatItHas)
     EXPECT_EQ(info.audioTracks, 1);
     EXPECT_GT(info.durationSeconds, 0.8);
 }
+
+// A camera that sends JPEG frames only (at 2048x1536): the movie's frames are decoded at the
+// scale that covers the movie's size and show the page: the marker, the paper's colour.
+TEST_F(MovieOutput, AnMjpegCameraRecordsItsPage)
+{
+    const QString modes = dir.filePath(QStringLiteral("mjpeg-only.txt"));
+    {
+        QFile file(modes);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(formatModeListing(
+            {CameraMode{QStringLiteral("MJPG"), QSize(2048, 1536), {}, {}, {{30, 1}}, {},
+                {}}}).toUtf8());
+    }
+    test::ScopedEnv mjpegCamera("QUILLORA_VIRTUAL_CAMERAS", ("Desk|Model X|cam-1|" + modes).toUtf8());
+    build();
+    ASSERT_TRUE(session->cameraMode());
+    EXPECT_EQ(describeMode(*session->cameraMode()), QStringLiteral("MJPEG 2048x1536 @ 30 fps"));
+    const QString file = start("mjpeg.mov");
+    EXPECT_TRUE(waitUntil([&] { return movie->statistics().framesWritten >= 15; }));
+    movie->recordToOutputFileURL(QUrl());
+    ASSERT_TRUE(waitForEnd());
+    EXPECT_EQ(ended.front().error, QString());
+    EXPECT_EQ(test::playProblem(file, 10), QString());
+    const QImage first = test::firstPicture(file);
+    ASSERT_EQ(first.size(), QSize(640, 480));
+    EXPECT_LT(qGray(first.pixel(55, 55)), 30);
+    const QRgb paper = first.pixel(635, 5);
+    EXPECT_NEAR(qRed(paper), qRed(kVirtualPaper), 10);
+    EXPECT_NEAR(qGreen(paper), qGreen(kVirtualPaper), 10);
+    EXPECT_NEAR(qBlue(paper), qBlue(kVirtualPaper), 10);
+}

@@ -88,6 +88,7 @@ TEST_F(PhotoController, RotationTurnsThePreviewAndPhotosFollowTheControls)
     EXPECT_EQ(c.mPreviewImage->image(), still);
     c.previewClick(nullptr);
     EXPECT_TRUE(c.mCaptureSession->isRunning());
+    EXPECT_TRUE(c.mPreviewImage->image().isNull()) << "the hidden still lets its frame go";
 
     c.mOverwrite->selectCellAtRow(0);
     c.mPhotoFormat->setCurrentIndex(3);

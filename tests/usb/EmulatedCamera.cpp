@@ -139,7 +139,8 @@ gboolean handleVideoNode(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpoin
 
 } // namespace
 
-EmulatedCameraBed::EmulatedCameraBed()
+EmulatedCameraBed::EmulatedCameraBed(std::string descriptors)
+    : m_descriptors(descriptors.empty() ? std::string(kCameraDescriptors) : std::move(descriptors))
 {
     // Without the preload nothing would be emulated and the real machine would be asked.
     if (const char *preload = std::getenv("LD_PRELOAD"); !preload || !std::strstr(preload, "libumockdev-preload")) {
@@ -232,7 +233,7 @@ bool EmulatedCameraBed::addUsbDevice(const std::string &path, const std::string 
         + "A: busnum=1\\n\nA: devnum=" + std::to_string(std::stoi(devnum)) + "\\n\nA: devpath=" + devpath
         + "\\n\nA: bConfigurationValue=1\\n\nA: speed=480\\n\nA: product="
         + (hub ? "USB Hub" : "Quillora Document Camera")
-        + "\\n\nH: descriptors=" + (hub ? kHubDescriptors : kCameraDescriptors) + "\n");
+        + "\\n\nH: descriptors=" + (hub ? std::string(kHubDescriptors) : m_descriptors) + "\n");
 }
 
 } // namespace quillora::test

@@ -39,7 +39,9 @@ struct EmulatedWire {
 
 class EmulatedCameraBed {
 public:
-    EmulatedCameraBed();
+    // `descriptors`: the camera's device and configuration descriptors as hex, as its sysfs
+    // `descriptors` file holds them; empty for the Quillora camera's own.
+    explicit EmulatedCameraBed(std::string descriptors = {});
     ~EmulatedCameraBed();
     EmulatedCameraBed(const EmulatedCameraBed &) = delete;
     EmulatedCameraBed &operator=(const EmulatedCameraBed &) = delete;
@@ -57,6 +59,7 @@ private:
 
     UMockdevTestbed *m_testbed = nullptr;
     UMockdevIoctlBase *m_usbfs = nullptr, *m_video = nullptr;
+    std::string m_descriptors;
     std::string m_error;
 };
 

@@ -1,0 +1,13 @@
+#include "FrameMemory.h"
+
+#include <malloc.h>
+
+namespace quillora::app {
+
+void keepLargeBlocksMapped()
+{
+    constexpr int kThreshold = 1024 * 1024;
+    mallopt(M_MMAP_THRESHOLD, kThreshold);
+}
+
+} // namespace quillora::app
