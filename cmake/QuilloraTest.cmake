@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What GStreamer's leak tracer says when objects are still alive as a test program shuts
 # GStreamer down (the test main does so under GST_TRACERS=leaks): the test fails on it. No
 # spaces: the value must pass through gtest_discover_tests unsplit.

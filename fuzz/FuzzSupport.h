@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What every fuzz target shares: Qt's messages silenced (parsers log every bad input they skip,
 // and printing them would slow the run a hundredfold), a Qt application object for the parsers

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A camera's mode list (formats, sizes, frame rates), as `v4l2-ctl --list-formats-ext` prints it
 // and as a virtual camera is given it: the numbers in it are whatever the camera reports. The
 // mode chosen from it must be one it offers and one GStreamer can take as caps, and the list

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the camera's input device sends while the video driver holds the camera: a stream of
 // input events, read by the listener's button interface, where a KEY_CAMERA press completes the
 // pending read. The input is that stream, written into a FIFO that stands in for the event node

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The texts a location ID is read from: a USB device's `busnum` and `devpath` in sysfs, and the
 // camera's unique identifier ("0x" + location + vendor + product) that the controller reads it
 // back from. Input: the bus number's text, a line feed, the devpath, a line feed, a unique

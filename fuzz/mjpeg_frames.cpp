@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // JPEG frames as a camera in an MJPEG mode sends them, into the decoder the session uses for
 // such a mode. A frame may be anything (a camera that glitches, a cable that drops bytes, a
 // device that only claims to be a camera): it must be skipped, and the frame after it must come

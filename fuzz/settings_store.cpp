@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings file, as a user or another program may have left it: the bytes of
 // $XDG_CONFIG_HOME/Quillora/quillora.conf. Every input goes through what start-up does with it
 // (every key read, every text mapped to its control's state), then through what confirming the

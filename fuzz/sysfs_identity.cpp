@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sysfs attributes a camera is known by: the V4L2 node's `name`, `uevent`, `dev` and `index`,
 // its USB device's `idVendor`, `idProduct`, `busnum`, `devpath` and `product`, its interface's
 // `bInterfaceNumber`, and the `phys` and `capabilities/key` of the button's input device. Each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The class-specific descriptors of a video-control interface, as any USB device may send them:
 // the entity walk must stay inside the bytes, and the entities it finds decide which requests go
 // through the video driver.

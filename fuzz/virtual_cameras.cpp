@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // QUILLORA_VIRTUAL_CAMERAS, as whatever starts the program may set it: entries separated by ';',
 // each "name|model|identifier[|WIDTHxHEIGHT or the path of a mode list]". Input: the variable's
 // value as UTF-8. (A path names a file to read: run with standard input from /dev/null, as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recording benchmark's driver. Two modes:
 //   movie_bench record <folder> <seconds> [preview-seconds]
 //       starts the application offscreen (the environment names the virtual camera and

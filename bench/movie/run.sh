@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Recording benchmark: the application records a movie at the 640x480 preset from a
 # 1280x1024 virtual camera at 30 fps with a virtual microphone while its preview runs; then
 # a reference gst-launch-1.0 pipeline records the same sources (the virtual camera as a

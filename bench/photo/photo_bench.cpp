@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Photo benchmark: the time from photoClick to the file on disk for each format, beside a
 // reference encode of the same pixels by the library called directly (TurboJPEG, libpng,
 // libtiff) and, for GIF, by ImageMagick's convert, with each GIF's PSNR against the frame.

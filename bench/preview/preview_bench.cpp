@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Preview benchmark: the capture layer with the real capture view showing a virtual camera,
 // for a fixed time. Prints frames shown per second and CPU time per frame of this process.
 // Usage: preview_bench [seconds] [width] [height] [format]   (see bench/README.md)

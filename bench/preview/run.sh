@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Preview benchmark: Quillora's capture layer and live view against a reference gst-launch-1.0
 # pipeline of the same source (the application's virtual camera, loaded as a GStreamer plugin),
 # decoding, conversion and scaling into fakesink, in one run. Two cases: a raw 2048x1536 camera,

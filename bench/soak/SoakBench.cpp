@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The soak benchmark: the application, offscreen, with two virtual cameras and a virtual
 // microphone, does a school day's work through the controller's own operations (recordings,
 // photos in every format and size, camera switches, preference changes that rebuild the

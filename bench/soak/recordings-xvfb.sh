@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Four recordings as a user makes them, the way the growth was first seen: the application
 # under Xvfb with the virtual camera and microphone at the largest photo size, Ctrl+Shift+R
 # twice per recording (6 s each), then a while of idle preview. Prints the resident size and

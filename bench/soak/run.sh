@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Soak benchmark: a school day's work through the application's own operations, with memory,
 # descriptors and threads sampled as it goes. Usage: bench/soak/run.sh [build-dir] [scale]
 # (scale 1: 50 recordings, 500 photos, 50 camera switches, 50 preference changes, 200

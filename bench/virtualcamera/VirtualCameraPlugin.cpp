@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application's stand-in camera as a GStreamer plugin, so that the benchmarks' reference
 // gst-launch-1.0 pipelines take the very picture the application takes (a page of text with a
 // moving block), in the same modes and encoding, not an easier one.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The application delegate carries no behaviour: everything the application does is done by
 // the main controller.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Shows one still image, scaled to fit with its aspect kept.
 #include <QImage>

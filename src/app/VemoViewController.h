@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main controller: it owns every outlet of the windows, the capture objects, the USB
 // control interface and the run-time flags, and implements every action of the application.

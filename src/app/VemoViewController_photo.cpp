@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Freeze, rotation and photos: the controller's side. The work itself (turning, encoding,
 // naming, writing) lives in the output layer.
 #include "VemoViewController.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings: the ten controls of the preferences panel hold them while the application
 // runs; the user-defaults store keeps them between runs. They are loaded once at start-up and
 // stored only when the user confirms the panel.

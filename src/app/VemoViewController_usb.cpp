@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Camera control over USB: finding the camera's video-control interface by location ID, and the
 // focus sequence (two vendor register writes, then SET_CUR of the camera terminal's auto-focus).
 #include "VemoViewController.h"

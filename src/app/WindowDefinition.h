@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Loads the window definition (main window with its menus, the preferences panel, the About
 // window), creates the application delegate and the main controller, connects the outlets

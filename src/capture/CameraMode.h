@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What a camera can deliver (pixel format, frame size, frame rates) and which of it we ask
 // for. A UVC camera on USB 2 offers raw YUYV only at small sizes at full speed and MJPEG up

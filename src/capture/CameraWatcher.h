@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Cameras that come and go while the program runs. The watcher hears the kernel's video node
 // events (through udev) and the virtual cameras a test plugs in or pulls out, and says, a

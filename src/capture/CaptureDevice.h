@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Capture devices as the controller sees them: a camera or a sound input with a display name,
 // a model string and a unique identifier. Whether a device is a V4L2 camera, a sound server

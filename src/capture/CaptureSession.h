@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A capture session: inputs (a camera, a sound input) feeding outputs (decoded frames, a
 // movie file) and the capture view. It is built, started, stopped and discarded, never

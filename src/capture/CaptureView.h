@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The live picture. Frames arrive from the session on a streaming thread; the view keeps the
 // newest, repaints on the main thread, and asks its delegate for the image to show.

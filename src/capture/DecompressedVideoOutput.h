@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The decoded-frame output: every frame of the camera, scaled to the size its pixel buffer
 // attributes ask for, handed to its delegate on the streaming thread.

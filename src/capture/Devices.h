@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Inside the capture layer: where device lists come from and how a device becomes the source
 // of a pipeline.

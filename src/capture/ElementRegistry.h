@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Inside the capture layer: the GStreamer elements of this program (picture conversion, JPEG
 // decoding, the stand-in camera) are registered for this process alone, once each, the first

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A decoded camera frame shared by reference: copying a Frame takes a reference, destroying
 // it gives one up. The pixels stay in the GStreamer buffer they were decoded into and are

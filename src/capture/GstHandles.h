@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The one place where GStreamer's reference-counted handles get an owner. Everything in the
 // capture layer holds GStreamer objects through these, never as bare pointers it must unref.

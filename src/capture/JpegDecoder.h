@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Inside the capture layer: the camera's JPEG frames decoded straight to BGRx pictures, one
 // GStreamer element ("quillorajpegdecoder") on libjpeg-turbo's own API. GStreamer's jpegdec

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Cameras on a noisy USB link send JPEG frames that are cut short or begin mid-stream. A
 // decoder would paint the missing part grey; such a frame is dropped before it gets there, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Inside the capture layer: a camera's JPEG frames decoded with libjpeg-turbo's own API, at full
 // size or at the smallest of its DCT scales (1/8 to 1) that still covers the size a picture is

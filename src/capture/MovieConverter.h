@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Inside the capture layer: the movie's picture step, one GStreamer element
 // ("quilloramovieconverter") that takes the camera's BGRx frames to the encoder's I420 at the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The movie file output: compresses the camera's picture (H.264) and, when the session has a
 // sound input, its sound (AAC) into a QuickTime movie. Adding it to a session prepares the

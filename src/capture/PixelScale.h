@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Inside the capture layer: resizing 4-byte BGRx pictures (libyuv), shared by the live view
 // and the movie.

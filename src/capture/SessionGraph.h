@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Inside the capture layer: the GStreamer pipeline of one session, as the outputs see it while
 // they add their branches.

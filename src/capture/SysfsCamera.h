@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Cameras as the Linux kernel shows them: the V4L2 nodes under <sysfs>/class/video4linux, and,
 // for a camera on USB, the identity the rest of the program recognises it by (model string,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The one place where libudev's reference-counted handles get an owner.
 #include <libudev.h>

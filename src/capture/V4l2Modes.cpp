@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "V4l2Modes.h"
 
 #include "UniqueFd.h"

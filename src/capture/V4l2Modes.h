@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A V4L2 camera's modes, asked of its node: VIDIOC_ENUM_FMT, ENUM_FRAMESIZES and
 // ENUM_FRAMEINTERVALS. Asked when a session is built, not when cameras are listed, so the

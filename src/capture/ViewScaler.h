@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Inside the capture layer: brings the capture view's frames down to the size the view shows
 // them at, on the view branch's streaming thread.

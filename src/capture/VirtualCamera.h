@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The stand-in camera: a live picture of a document page, so that the application runs and is
 // tested where no camera is attached. It behaves like a real camera: it offers a mode list,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The one owner of TurboJPEG's handles (compressor or decompressor) and of the buffers it
 // allocates.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The one owner of a POSIX file descriptor: closed exactly once, when the owner goes away,
 // unless it was closed explicitly (to see the result) or reset.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The camera's first USB interface as the listener uses it. While no kernel driver holds the
 // interface this is the interface itself: opened by claiming it, its button reports read from its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Where the Linux kernel shows a camera's snapshot button while its video driver (uvcvideo)
 // holds the camera: as an input device that reports KEY_CAMERA. The driver makes it a child of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The run loop of the listener thread: runs the thread's Qt event loop until it is stopped.
 // Unlike QEventLoop::quit(), a stop that comes while the loop is not running is kept and makes

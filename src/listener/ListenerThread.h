@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The thread the snapshot-button listener lives on. Its body is one of WebcamProcessor's
 // register functions; going away asks the listener to stop and waits for the thread, a bounded

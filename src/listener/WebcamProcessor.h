@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The snapshot-button listener. A thread of its own waits three seconds after start-up, then
 // looks for a camera of our vendor and the chosen product, opens the camera's first interface

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // GIF through giflib, with a palette chosen by libimagequant.
 #include <QImage>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Writing one output file safely: the content goes to a temporary file in the target folder,
 // which is then moved into place under the name the naming rule gives. A failed write leaves

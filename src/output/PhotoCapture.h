@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Turning a frame into a photo file: the rotation of the preview, the size and format tables
 // of the settings, the encoders, and the safe write.

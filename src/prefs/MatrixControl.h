@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A column of radio rows, as a settings control: selectedRow() is -1 when no row is selected.
 #include <QButtonGroup>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A folder setting: shows the folder, offers "Choose…" and holds the location as a QUrl. The
 // URL it is given is the URL it gives back, unchanged.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The ten settings as they are kept between runs: their keys, the registered defaults, and the
 // translation between a stored text and the state of the control that holds the setting.

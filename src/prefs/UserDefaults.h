@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The user-defaults store: short texts under keys, kept between runs in the INI file
 // $XDG_CONFIG_HOME/Quillora/quillora.conf, keys at top level. Defaults registered in a run

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The controller's USB failures go to the platform log (standard error, through Qt's logging)
 // as one line each: "CameraControl Error: " and the text, nothing added or taken away, so that

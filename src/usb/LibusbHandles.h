@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The owners of libusb's C handles, one kind each, so that no path of the host can leak or
 // double-free one. Private to the USB layer: nothing above src/usb includes this.

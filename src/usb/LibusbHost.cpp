@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The USB host on libusb.
 //
 // Ownership: everything that can outlive the call that made it (devices, opened device handles,

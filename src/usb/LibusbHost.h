@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The host on the machine's USB, through libusb. makeLibusbHost (UsbHost.h) gives the usual one;
 // this header lets tests choose how the video driver road is reached.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The USB location ID of a device: the bus number in the top byte, then one nibble per hub
 // port, outermost first, at most six ports (bus 1, ports 4.2 gives 0x01420000). The camera side

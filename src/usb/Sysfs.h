@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Small sysfs attributes, read with plain system calls (so that an emulated /sys, as in the
 // tests, is read the same way as the real one).

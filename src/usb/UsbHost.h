@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The USB host as the controller and the listener see it: the devices with their location IDs,
 // the interfaces of a device, exclusive open and close of an interface, control requests on the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // While the kernel's video driver (uvcvideo) is bound to a camera's video-control interface,
 // nobody else may claim it, and Linux refuses class requests to an unclaimed interface. The

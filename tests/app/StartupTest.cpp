@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application as a whole, offscreen with virtual cameras: start-up with no, one and two cameras,
 // the shortcuts, and quitting by closing the window.
 #include "TestSupport.h"

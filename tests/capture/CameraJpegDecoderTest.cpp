@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A frame the JPEG fuzzer found (whole from start to end of image, but its header does not read
 // to the picture data) once ended a camera's stream in an MJPEG mode: the camera's decoder passes
 // over it and the next frame comes out decoded.

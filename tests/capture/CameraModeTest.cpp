@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which mode a camera is asked for, against the mode lists of real cameras (tests/data/
 // camera-modes, each from a public source noted in the README there). The expected modes are
 // worked out by hand from each list.

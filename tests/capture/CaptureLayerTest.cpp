@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The capture layer on real GStreamer with virtual cameras: frames of the requested size, the
 // scaling for the live view, the view and its delegate, and a camera that fails.
 #include "CaptureDevice.h"

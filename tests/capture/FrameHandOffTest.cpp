@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The frame hand-off between the streaming thread and its readers: readers always get a whole,
 // live frame while the writer replaces it as fast as it can. Run under ThreadSanitizer too.
 #include "VemoViewController.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The camera list from sysfs (fixtures under tests/data/sysfs), choosing and marking the camera in
 // the running controller, and the sound input.
 #include "Devices.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Shared by the end-to-end scripts: source it, then call e2e_setup "<name>" "$@".
 # The program runs under an Xvfb of its own, with a temporary HOME (with a Desktop folder) and
 # XDG_CONFIG_HOME, and an xdg-open early in PATH that writes down what it was asked to open

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The live picture as a user sees it: the running program under Xvfb with a virtual camera shows
 # a light page that changes from one moment to the next, and Ctrl+Q ends it with status 0.
 # Usage: e2e.sh <quillora binary>

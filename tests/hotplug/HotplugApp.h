@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The whole application, offscreen, for the tests of cameras that come and go: a home folder
 // whose Desktop takes photos and movies, a virtual microphone, the desktop spy (opened files and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Video nodes added to and removed from an emulated machine (umockdev-wrapper), whose uevents
 // udev's monitor hears: they drive the camera menu and the picture. The nodes' identity comes from
 // the emulated sysfs as on a real machine; their picture comes from the mode-faithful virtual

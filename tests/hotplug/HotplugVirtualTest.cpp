@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Virtual cameras pulled out and put back while the application runs, through the capture layer's
 // test hook (the same path as the kernel's events): the camera in use stops and comes back, a
 // movie across the removal is finished and plays to its end, a camera plugged in with none at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Finding the input device the video driver makes for a camera's button, in a sysfs tree laid out as the kernel's.
 #include "CameraInputDevice.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The listener through a fake USB host whose reads complete when the test says so.
 #include "FakeUsbHost.h"
 #include "ListenerTestSupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The input-device road under umockdev-wrapper: the video driver holds the camera's interface, so the
 // listener reads KEY_CAMERA presses (replayed evemu events) from the driver's input device.
 #include "FakeUsbHost.h"

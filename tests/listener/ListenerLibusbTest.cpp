@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The listener on the real libusb host against the emulated camera (EmulatedCamera.h, under
 // umockdev-wrapper), whose interface no driver holds: a press completes the interrupt URB on the
 // listener thread; a kill discards it and releases the interface, an unkill claims it again.

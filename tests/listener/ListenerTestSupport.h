@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the listener tests share: a snapshot target that counts, the listener's lines on standard
 // output and standard error, and a listener thread run against a host of the test's choosing.

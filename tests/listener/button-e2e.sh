@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The camera's button in the running application, end to end. Usage: button-e2e.sh <quillora>
 # The program runs under Xvfb and under umockdev: a Quillora camera at bus 1, ports 4.2, whose
 # video-control interface the video driver holds, with the input device the driver makes for

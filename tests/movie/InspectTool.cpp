@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Prints what a movie holds, for the end-to-end check: movie_inspect <movie>
 #include "MovieInspect.h"
 

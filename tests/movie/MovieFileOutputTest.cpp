@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The movie file output on its own, in a session of a virtual camera and a virtual
 // microphone: the movie it writes, and every way a recording can end.
 #include "MovieFileOutput.h"

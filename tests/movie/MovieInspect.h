@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Reads a movie back with GStreamer as a player would: what its container holds (discoverer)
 // and whether every sample of it decodes to the end.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Recording in the whole application, offscreen, with a virtual camera and a virtual
 // microphone; every movie is read back with GStreamer.
 #include "DesktopSpy.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A recording to be killed: the application with its default settings (HOME chosen by the
 // test), a movie started, its path printed; then it records until killed.
 #include "MovieFileOutput.h"

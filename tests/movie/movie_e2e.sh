@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The running application records as a user does it: under Xvfb, Ctrl+Shift+R starts and
 # stops a movie, the next one is numbered, and Ctrl+Q in the middle of a third leaves a movie
 # that plays. Usage: movie_e2e.sh <quillora binary> <movie_inspect binary>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the application asks the desktop to open and the quillora.* lines it logs, kept
 // instead of acted on. Both may come from any thread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The naming rule, in real temporary folders.
 #include "OutputPath.h"
 

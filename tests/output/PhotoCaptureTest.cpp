@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Photos written and decoded again, and the ways a write can fail without leaving anything behind.
 #include "PhotoCapture.h"
 #include "PhotoTestSupport.h"

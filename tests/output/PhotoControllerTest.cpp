@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Freeze, rotation, photos and the camera button through the controller of a real window
 // definition. Frames come from a virtual camera or are handed in directly. Numbering, opening
 // and turning window photos are driven through the running program in photo_e2e.sh.

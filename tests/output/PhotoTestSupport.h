@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The virtual camera's page as a still, and where its corners land when it is turned.
 #include "VirtualCamera.h"

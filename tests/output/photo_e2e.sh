@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The photo as a user takes it: the running program under its own Xvfb with a virtual camera,
 # driven by its shortcuts. Ctrl+T twice gives Quillora.jpg and Quillora1.jpg, each handed to
 # xdg-open once; after Ctrl+R the next photo is 480 x 640 with the page's marker top right.

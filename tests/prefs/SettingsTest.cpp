@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings: the mapping of stored texts to control states and back (including texts a
 // hand-edited or foreign file may hold), the store and files we did not write, and the settings in
 // the running controller: first start, the panel and failed saves.

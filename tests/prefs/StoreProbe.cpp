@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Prints the store's text for each key named, joined by " | " ("<nothing>" for none), as a next start sees it.
 #include "UserDefaults.h"
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The settings in the running application: Ctrl+, opens the preferences panel, Return confirms
 # it, and what it stores comes back at the next start. Usage: e2e_settings.sh <quillora binary>
 # The home folder has a space and a non-ASCII letter in its name.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One QApplication for the whole test program, offscreen, so widgets, timers and queued calls
 // work in every test.
 #include <gtest/gtest.h>

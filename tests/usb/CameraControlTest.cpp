@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Camera control through the fake USB host: the interface the search binds and what focus puts on the wire.
 #include "FakeUsbHost.h"
 #include "UsbTestSupport.h"

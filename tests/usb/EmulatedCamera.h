@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An emulated Quillora camera at bus 1, ports 4.2, with its video node (umockdev; needs
 // umockdev-wrapper): usbfs and video node ioctls answered here, every URB and video control recorded.

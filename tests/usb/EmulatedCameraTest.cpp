@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The libusb host against an emulated camera (EmulatedCamera.h; fails at once without umockdev-wrapper).
 #include "EmulatedCamera.h"
 #include "LibusbHost.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole application started against the emulated camera with descriptors it must not trust:
 // seven real webcams' configurations (tests/data/usb) and broken ones made from the Quillora
 // camera's. Every start must end cleanly; focus either works or costs its one line.

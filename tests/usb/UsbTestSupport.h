@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The Qt messages logged while a test runs (kept off stderr), and the focus sequence's SETUP packets.
 #include <QLoggingCategory>

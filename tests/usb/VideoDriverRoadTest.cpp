@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which entities a camera's video-control descriptors declare (they decide what the video driver is asked).
 #include "VideoDriverRoad.h"
 

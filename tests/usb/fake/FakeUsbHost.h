@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A USB host for tests: made-up devices, control requests recorded as they reached the wire, reads
 // completed and devices unplugged when the test says. Completions run on the event source's thread.
