@@ -155,10 +155,12 @@ void VemoViewController::snapshotByKey()
     if (gSnapshotBusy)
         return;
     // The hold ends on this thread's own event loop, like every other event of the listener;
-    // the timer's object lives here and goes with the timeout.
-    if (!QAbstractEventDispatcher::instance())
+    // the timer's object lives here and goes with the timeout, or with the thread's event loop
+    // when the program ends within the hold (a press just before quitting).
+    QAbstractEventDispatcher *loop = QAbstractEventDispatcher::instance();
+    if (!loop)
         qCInfo(lcOutput) << "snapshotByKey: no event loop on this thread, the hold will not end";
-    auto *timer = new QTimer;
+    auto *timer = new QTimer(loop);
     timer->setSingleShot(true);
     timer->setTimerType(Qt::PreciseTimer);
     QObject::connect(timer, &QTimer::timeout, timer, [this, timer] {
