@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "CameraMode.h"
 
+#include <QFile>
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -378,6 +379,15 @@ std::vector<CameraMode> parseModeListing(const QString &text)
         }
     }
     return modes;
+}
+
+std::optional<std::vector<CameraMode>> readModeListing(const QString &path)
+{
+    constexpr qint64 kMaxBytes = 1 << 20;
+    QFile file(path);
+    if (file.size() > kMaxBytes || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return parseModeListing(QString::fromUtf8(file.read(kMaxBytes)));
 }
 
 QString formatModeListing(const std::vector<CameraMode> &modes)

@@ -74,6 +74,10 @@ QString modeCapsString(const ChosenMode &mode);
 // unknown rates.
 std::vector<CameraMode> parseModeListing(const QString &text);
 
+// Reads a mode list file (at most 1 MiB: a camera's list runs to a few kilobytes). Nothing when
+// it cannot be read.
+std::optional<std::vector<CameraMode>> readModeListing(const QString &path);
+
 // A mode list in the same layout, which parseModeListing reads back.
 QString formatModeListing(const std::vector<CameraMode> &modes);
 

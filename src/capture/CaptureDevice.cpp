@@ -49,11 +49,6 @@ bool CaptureDevice::open(QString *error)
     return true;
 }
 
-namespace {
-// A camera's list runs to a few kilobytes; anything far larger is not one.
-constexpr qint64 kMaxModeListBytes = 1 << 20;
-} // namespace
-
 std::vector<DeviceDescription> parseVirtualCameras(const QString &text)
 {
     std::vector<DeviceDescription> out;
@@ -89,12 +84,12 @@ std::vector<DeviceDescription> parseVirtualCameras(const QString &text)
                 }
                 d.modes = {CameraMode{QStringLiteral("XR24"), QSize(w, h), {}, {}, {FrameRate{30, 1}}, {}, {}}};
             } else {
-                QFile file(modes);
-                if (file.size() > kMaxModeListBytes || !file.open(QIODevice::ReadOnly)) {
+                auto listed = readModeListing(modes);
+                if (!listed) {
                     qCWarning(lcCapture) << "virtual camera entry skipped (mode list unreadable):" << entry;
                     continue;
                 }
-                d.modes = parseModeListing(QString::fromUtf8(file.read(kMaxModeListBytes)));
+                d.modes = std::move(*listed);
                 d.modeListPath = modes;
             }
         }

@@ -184,10 +184,7 @@ std::vector<CameraMode> virtualModesNow(const DeviceDescription &device)
 {
     if (device.modeListPath.isEmpty())
         return device.modes;
-    QFile file(device.modeListPath);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return parseModeListing(QString::fromUtf8(file.read(1 << 20)));
+    return readModeListing(device.modeListPath).value_or(std::vector<CameraMode>{});
 }
 
 ElementPtr makeCamera(const DeviceDescription &device, QString *error)

@@ -18,4 +18,15 @@ template <GType (*typeOf)()> bool registerElementOnce(const char *factory)
     return registered;
 }
 
+// What an element of ours answers a caps query with: `caps` (taken over) narrowed to the
+// asker's `filter`, when there is one.
+inline GstCaps *filteredCaps(GstCaps *caps, GstCaps *filter)
+{
+    if (!filter)
+        return caps;
+    GstCaps *both = gst_caps_intersect_full(filter, caps, GST_CAPS_INTERSECT_FIRST);
+    gst_caps_unref(caps);
+    return both;
+}
+
 } // namespace quillora::capture

@@ -65,12 +65,7 @@ GstCaps *transformCaps(GstBaseTransform *transform, GstPadDirection direction, G
         }
         result = gst_caps_merge_structure(result, out);
     }
-    if (filter) {
-        GstCaps *both = gst_caps_intersect_full(filter, result, GST_CAPS_INTERSECT_FIRST);
-        gst_caps_unref(result);
-        result = both;
-    }
-    return result;
+    return quillora::capture::filteredCaps(result, filter);
 }
 
 gboolean setCaps(GstBaseTransform *transform, GstCaps *, GstCaps *outcaps)

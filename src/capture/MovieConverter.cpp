@@ -38,12 +38,7 @@ GstCaps *transformCaps(GstBaseTransform *, GstPadDirection direction, GstCaps *c
         gst_structure_remove_fields(s, "colorimetry", "chroma-site", nullptr);
         result = gst_caps_merge_structure(result, s);
     }
-    if (filter) {
-        GstCaps *both = gst_caps_intersect_full(filter, result, GST_CAPS_INTERSECT_FIRST);
-        gst_caps_unref(result);
-        result = both;
-    }
-    return result;
+    return quillora::capture::filteredCaps(result, filter);
 }
 
 // Where the other side leaves a choice: the input's own size, square pixels. The I420 side

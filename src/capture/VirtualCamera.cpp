@@ -335,12 +335,7 @@ GstCaps *getCaps(GstBaseSrc *src, GstCaps *filter)
             if (producible(m.fourcc) && !m.size.isEmpty())
                 caps = gst_caps_merge_structure(caps, modeStructure(m));
     }
-    if (filter) {
-        GstCaps *both = gst_caps_intersect_full(filter, caps, GST_CAPS_INTERSECT_FIRST);
-        gst_caps_unref(caps);
-        caps = both;
-    }
-    return caps;
+    return quillora::capture::filteredCaps(caps, filter);
 }
 
 // A mode the camera does not have is refused, as a camera refuses it.
