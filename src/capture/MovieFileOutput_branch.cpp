@@ -8,6 +8,7 @@
 #include "MovieConverter.h"
 #include "MovieFileOutput_p.h"
 #include "MovieGate.h"
+#include "PixelScale.h"
 #include "SessionGraph.h"
 
 #include <QFile>

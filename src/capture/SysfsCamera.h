@@ -5,7 +5,7 @@
 // unique identifier, location ID), read from the USB device directory above the node.
 //
 // The sysfs root is a parameter so that fixture trees stand in for /sys in tests.
-#include "CaptureDevice.h"
+#include "DeviceDescription.h"
 
 #include <QString>
 
