@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The movie's compression presets: the picture's box and bit rate, the sound's sample rate, by
-// the identifiers the settings store.
+// The movie's compression presets, by identifier: the box the picture is fitted into and its
+// bit rate; the sound's sample rate and bit rate.
 #include <QSize>
 #include <QString>
 
