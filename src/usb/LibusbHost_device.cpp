@@ -85,7 +85,6 @@ void LIBUSB_CALL readDone(libusb_transfer *transfer)
     });
 }
 
-
 class LibusbInterface final : public UsbInterface {
 public:
     LibusbInterface(std::shared_ptr<LibusbDevice> device, std::shared_ptr<DeviceCore> core,

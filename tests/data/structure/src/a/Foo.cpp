@@ -29,9 +29,7 @@ int undeclared(int b)
 }
 
 struct Holder {
-    void member()
-    {
-    }
+    void member() { }
 };
 
 } // namespace fixture
