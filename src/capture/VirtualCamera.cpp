@@ -230,6 +230,8 @@ void followPage(CameraState &st, int page)
     st.page.fill(kVirtualPaper);
     if (st.page.width() >= 8 && st.page.height() >= 8)
         paintStaticPage(st.page, page);
+    if (isMjpeg(st.mode.fourcc))
+        addSensorNoise(st.page, quint32(page));
     st.pageShown = page;
 }
 

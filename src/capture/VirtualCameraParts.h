@@ -28,6 +28,9 @@ namespace quillora::capture {
 void paintStaticPage(QImage &image, int page);
 // The moving block along the bottom margin, where it is in frame `frameNumber`.
 void paintMovingBlock(QImage &image, quint64 frameNumber);
+// A sensor's noise over `image` (Format_RGB32), the same for the same seed.
+void addSensorNoise(QImage &image, quint32 seed);
+constexpr int kSensorNoise = 2;
 // The page setVirtualCameraPage last put under the cameras.
 int currentVirtualPage();
 

@@ -8,6 +8,7 @@
 
 #include <libyuv/convert_from_argb.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -58,6 +59,31 @@ void paintMovingBlock(QImage &image, quint64 frameNumber)
     const int step = int((frameNumber * quint64(travel)) / kVirtualPagePeriod % quint64(travel));
     QPainter p(&image);
     p.fillRect(margin + step, h - margin - block, block, block, QColor(0xc0, 0x30, 0x30));
+}
+
+void addSensorNoise(QImage &image, quint32 seed)
+{
+    // xorshift32: plenty for noise, and fast enough for a 5 MP page.
+    quint32 state = seed * 2654435761u + 1;
+    auto next = [&state] {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    };
+    for (int y = 0; y < image.height(); ++y) {
+        auto *pixel = reinterpret_cast<uchar *>(image.scanLine(y));
+        for (int x = 0; x < image.width() * 4; x += 4) {
+            const quint32 r = next();
+            for (int c = 0; c < 3; ++c) {
+                // Roughly Gaussian: the sum of three uniform draws from -kNoise..kNoise.
+                const quint32 bits = r >> (c * 10);
+                const int n = int(bits % (2 * kSensorNoise + 1)) + int((bits >> 4) % (2 * kSensorNoise + 1))
+                    + int((bits >> 7) % (2 * kSensorNoise + 1)) - 3 * kSensorNoise;
+                pixel[x + c] = uchar(std::clamp(int(pixel[x + c]) + n, 0, 255));
+            }
+        }
+    }
 }
 
 void paintVirtualPage(QImage &image, quint64 frameNumber, int page)
