@@ -4,7 +4,7 @@
 // libtiff) and, for GIF, by ImageMagick's convert, with each GIF's PSNR against the frame.
 // Then a JPEG photo from an MJPEG camera's frame against one from a raw camera's.
 //
-//   photo_bench [output folder] [runs]
+//   photo_bench [output folder] [runs] [camera frame.jpg]
 #include "Frame.h"
 #include "MatrixControl.h"
 #include "PathControl.h"
@@ -366,12 +366,25 @@ int main(int argc, char **argv)
 
     // A JPEG photo from an MJPEG camera against one from a raw camera, alternately: each click
     // gets a new frame, as from a running camera; the JPEG frame is decoded in full at the click.
-    const std::vector<unsigned char> jpeg = cameraJpeg(frame);
+    // A camera's own frame when one is given (as saved from its stream), else this frame as a
+    // camera would encode it.
+    std::vector<unsigned char> jpeg = cameraJpeg(frame);
+    QImage cameraPicture = frame;
+    if (argc > 3) {
+        QFile file(QString::fromLocal8Bit(argv[3]));
+        const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        cameraPicture = QImage::fromData(bytes, "JPEG").convertToFormat(QImage::Format_RGB32);
+        if (cameraPicture.size() != QSize(2048, 1536)) {
+            std::fprintf(stderr, "photo_bench: %s is not a 2048x1536 JPEG frame\n", argv[3]);
+            return 2;
+        }
+        jpeg.assign(bytes.begin(), bytes.end());
+    }
     if (jpeg.empty()) {
         std::fprintf(stderr, "photo_bench: the camera's JPEG frame cannot be made\n");
         return 1;
     }
-    const quillora::capture::Frame rawFrame = quillora::capture::Frame::fromImage(frame);
+    const quillora::capture::Frame rawFrame = quillora::capture::Frame::fromImage(cameraPicture);
     c.mPhotoFormat->setCurrentIndex(0);
     const QString ours = folder + QStringLiteral("/bench.jpg");
     const Timing camera = timePair(
