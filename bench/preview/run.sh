@@ -28,7 +28,7 @@ run_case() {
   local name=$1 format=$2 goal=$3 decode=$4
   echo "== $name: Quillora preview (capture layer + live view), ${w}x${h} ${format} at 30 fps, ${seconds} s"
   local ours
-  ours=$("$build/bench/preview/preview_bench" "$seconds" "$w" "$h" "$format" "$warmup" | tee /dev/stderr | sed -n 's/^RESULT //p')
+  ours=$("$build/bench/preview/preview_bench" "$seconds" "$w" "$h" "$format" "$warmup" | tee -a /dev/stderr | sed -n 's/^RESULT //p')
   eval "$ours"
   echo "== $name reference: gst-launch-1.0, the same virtual camera,${decode:+ jpegdec +} videoconvert + videoscale into fakesink"
   local ref_pid cpu0 cpu1 ref_cpu ref_ms ratio
