@@ -98,6 +98,7 @@ Q_SIGNALS:
 
 private:
     void build();
+    bool linkCamera(SessionGraph &g);
     void teardown();
     bool fallBackToNextMode();
     void reportLater(const QString &message);
