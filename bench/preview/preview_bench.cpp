@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Preview benchmark: the capture layer with the real capture view showing a virtual camera,
 // for a fixed time. Prints frames shown per second and CPU time per frame of this process.
-// Usage: preview_bench [seconds] [width] [height] [format]   (see bench/README.md)
+// Usage: preview_bench [seconds] [width] [height] [format] [warm-up seconds]   (see bench/README.md)
 #include "CaptureDevice.h"
 #include "CaptureSession.h"
 #include "CaptureView.h"
@@ -62,6 +62,9 @@ int main(int argc, char **argv)
     // A camera of one mode: raw BGRx by default, or the V4L2 format given (MJPG: JPEG frames
     // decoded on the way in, as from a real camera at this size).
     const QString format = argc > 4 ? QString::fromLatin1(argv[4]) : QStringLiteral("XR24");
+    // The virtual camera encodes each distinct JPEG frame of its page the first time it sends
+    // it (a camera does that in its own hardware): measured after one period of the page.
+    const int warmup = argc > 5 ? std::max(1, std::atoi(argv[5])) : 5;
     d.modes = {CameraMode{format, QSize(width, height), {}, {}, {FrameRate{30, 1}}, {}, {}}};
     auto camera = std::make_shared<CaptureDevice>(d);
 
@@ -79,12 +82,12 @@ int main(int argc, char **argv)
     view.setCaptureSession(session);
     session->startRunning();
 
-    // Warm up for a second, then measure.
+    // Warm up, then measure.
     double cpuStart = 0;
     quint64 shownStart = 0;
     long framesStart = 0;
     QElapsedTimer wall;
-    QTimer::singleShot(1000, [&] {
+    QTimer::singleShot(warmup * 1000, [&] {
         cpuStart = cpuSeconds();
         shownStart = view.framesShown();
         framesStart = keeper.frames.load();

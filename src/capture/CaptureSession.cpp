@@ -5,12 +5,15 @@
 #include "Devices.h"
 #include "Frame.h"
 #include "JpegDecoder.h"
+#include "MovieFileOutput.h"
 #include "SessionGraph.h"
 
 #include <gst/app/gstappsink.h>
 
 #include <QMetaObject>
 #include <QPointer>
+
+#include <algorithm>
 
 namespace quillora::capture {
 
@@ -68,6 +71,9 @@ bool SessionGraph::linkVideoBranch(GstElement *first, const char *queueName, QSi
 }
 
 namespace {
+
+// The largest box a movie is recorded in (the 640x480 preset).
+constexpr QSize kLargestMovieBox(640, 480);
 
 // Until the view says its size, its pictures are at most this.
 constexpr QSize kDefaultDisplaySize(1024, 768);
@@ -235,6 +241,38 @@ QSize CaptureSession::largestWantedSize() const
     return hint;
 }
 
+// Links the camera's source to the video tee, decoding or converting on the way as the
+// branches need.
+bool CaptureSession::linkCamera(SessionGraph &g)
+{
+    GstBin *bin = GST_BIN(g.m_pipeline.get());
+    GstElement *src = g.m_source;
+    // JPEG frames go to the branches as they came, each decoding at the size it needs; raw
+    // video is converted to BGRx once, here. While a movie is recorded, the view and the movie
+    // want the picture at about the same size, and reading a frame's entropy-coded data is most
+    // of what decoding it costs at any scale: one decode here, at the smallest scale covering
+    // both, instead of one in each branch.
+    const bool recording = std::any_of(m_outputs.begin(), m_outputs.end(),
+        [](const auto &output) { return dynamic_cast<const MovieFileOutput *>(output.get()) != nullptr; });
+    g.m_compressed = isMjpeg(m_mode->fourcc) && !recording;
+    bool linked = true;
+    if (isMjpeg(m_mode->fourcc) && recording) {
+        GstElement *decoder
+            = registerJpegDecoder() ? gst_element_factory_make(kJpegDecoderFactory, "decoder") : nullptr;
+        const QSize cover = displaySize().expandedTo(kLargestMovieBox);
+        if (decoder) {
+            g_object_set(decoder, "cover-width", cover.width(), "cover-height", cover.height(), nullptr);
+            gst_bin_add(bin, decoder);
+        }
+        linked = decoder && linkUnchecked(src, decoder) && linkUnchecked(decoder, g.m_videoTee);
+    } else if (g.m_compressed) {
+        linked = linkUnchecked(src, g.m_videoTee);
+    } else {
+        linked = linkAsBgrx(bin, src, g.m_videoTee);
+    }
+    return linked;
+}
+
 void CaptureSession::build()
 {
     m_graph = std::make_unique<SessionGraph>(*this);
@@ -283,10 +321,7 @@ void CaptureSession::build()
     g.m_source = src;
     g.m_videoTee = gst_element_factory_make("tee", "videotee");
     gst_bin_add(bin, g.m_videoTee);
-    // JPEG frames go to the branches as they came, each decoding at the size it needs; raw
-    // video is converted to BGRx once, here.
-    g.m_compressed = isMjpeg(m_mode->fourcc);
-    const bool linked = g.m_compressed ? linkUnchecked(src, g.m_videoTee) : linkAsBgrx(bin, src, g.m_videoTee);
+    const bool linked = linkCamera(g);
     if (!linked) {
         m_failed = true;
         reportLater(QStringLiteral("no picture: the camera's source cannot be linked"));

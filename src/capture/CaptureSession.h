@@ -100,6 +100,7 @@ private:
     void build();
     // The size the session asks the camera for: the largest its outputs want.
     QSize largestWantedSize() const;
+    bool linkCamera(SessionGraph &g);
     void teardown();
     bool fallBackToNextMode();
     void reportLater(const QString &message);

@@ -1,132 +1,22 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The stand-in camera as a GStreamer source element (GstPushSrc, live): its properties, caps
+// negotiation, pacing and frames; and the registry of elements standing for a device, so that
+// one can be pulled out.
 #include "VirtualCamera.h"
 
 #include "ElementRegistry.h"
-#include "TurboJpegHandles.h"
-
-#include <QPainter>
-#include <QRandomGenerator>
+#include "VirtualCameraParts.h"
 
 #include <gst/base/gstpushsrc.h>
 #include <gst/video/video.h>
-#include <libyuv/convert_from_argb.h>
 
-#include <array>
 #include <atomic>
-#include <cmath>
-#include <cstring>
-#include <functional>
 #include <list>
 #include <mutex>
 
 namespace quillora::capture {
 
 namespace {
-
-void paintStaticPage(QImage &image)
-{
-    const int w = image.width();
-    const int h = image.height();
-    QPainter p(&image);
-    const int marker = std::max(2, w / 8);
-    const int margin = std::max(1, w / 32);
-    p.fillRect(margin, margin, marker, marker, Qt::black);
-
-    // Text lines: word-sized dark blocks whose lengths come from a fixed seed, so every frame
-    // shows the same page.
-    const int lineHeight = std::max(2, h / 48);
-    const int lineGap = lineHeight;
-    const QColor ink(0x2b, 0x2b, 0x33);
-    QRandomGenerator words(0x5eed);
-    const int left = margin * 2 + marker;
-    for (int y = margin * 2 + marker; y + lineHeight < h - margin * 3; y += lineHeight + lineGap) {
-        int x = (y < margin + marker + lineGap) ? left : margin * 2;
-        const int right = w - margin * 2;
-        while (x < right) {
-            const int word = std::max(2, int(words.bounded(w / 40, w / 10 + 2)));
-            const int end = std::min(right, x + word);
-            p.fillRect(x, y, end - x, lineHeight, ink);
-            x = end + std::max(2, w / 80);
-        }
-    }
-}
-
-// The moving element along the bottom margin: one full sweep every four seconds at 30 fps.
-void paintMovingBlock(QImage &image, quint64 frameNumber)
-{
-    const int w = image.width();
-    const int h = image.height();
-    const int margin = std::max(1, w / 32);
-    const int block = std::max(2, h / 24);
-    const int travel = std::max(1, w - 2 * margin - block);
-    const int step = int((frameNumber * quint64(travel)) / kVirtualPagePeriod % quint64(travel));
-    QPainter p(&image);
-    p.fillRect(margin + step, h - margin - block, block, block, QColor(0xc0, 0x30, 0x30));
-}
-
-} // namespace
-
-void paintVirtualPage(QImage &image, quint64 frameNumber)
-{
-    if (image.width() < 8 || image.height() < 8)
-        return;
-    paintStaticPage(image);
-    paintMovingBlock(image, frameNumber);
-}
-
-namespace {
-
-// A camera encodes its JPEG frames in hardware; the host pays only for decoding them. So the
-// stand-in encodes each of the page's distinct frames once, the first time it is sent, and
-// sends the same bytes when the block comes round again: what the session decodes is a
-// camera's JPEG stream, at a camera's cost to the host. One frame size at a time.
-class JpegFrameCache {
-public:
-    using Bytes = std::shared_ptr<const std::vector<uint8_t>>;
-
-    // The bytes of frame `frameNumber`; `draw` gives its picture when it is not encoded yet.
-    Bytes frame(QSize size, quint64 frameNumber, const std::function<const QImage &()> &draw)
-    {
-        std::lock_guard lock(m_mutex);
-        if (size != m_size) {
-            m_size = size;
-            m_frames.fill(nullptr);
-        }
-        Bytes &slot = m_frames[frameNumber % kVirtualPagePeriod];
-        if (!slot)
-            slot = encode(draw());
-        return slot;
-    }
-
-private:
-    Bytes encode(const QImage &page)
-    {
-        if (!m_compressor)
-            m_compressor.reset(tjInitCompress());
-        if (!m_compressor)
-            return nullptr;
-        unsigned char *raw = nullptr;
-        unsigned long length = 0;
-        // 4:2:2, as UVC cameras encode what their sensor gives in YUYV.
-        const int failed = tjCompress2(m_compressor.get(), page.constBits(), page.width(), int(page.bytesPerLine()),
-            page.height(), TJPF_BGRX, &raw, &length, TJSAMP_422, 85, 0);
-        TjBufferPtr encoded(raw);
-        if (failed || !encoded)
-            return nullptr;
-        return std::make_shared<const std::vector<uint8_t>>(encoded.get(), encoded.get() + length);
-    }
-
-    std::mutex m_mutex; // guards everything below
-    QSize m_size;
-    std::array<Bytes, kVirtualPagePeriod> m_frames;
-    TjHandlePtr m_compressor;
-};
-
-JpegFrameCache &jpegFrames()
-{
-    static JpegFrameCache cache;
-    return cache;
-}
 
 // What the element does, apart from GObject's bookkeeping.
 struct CameraState {
@@ -139,6 +29,7 @@ struct CameraState {
     quint64 frames = 0;
     GstClockTime firstTime = GST_CLOCK_TIME_NONE; // the running time of the first frame
     QImage page;                                  // the page without the moving block, at the mode's size
+    int pageShown = -1;                           // which page `page` shows; -1: none drawn yet
     QImage scratch;                               // the frame being drawn
     // Single-mode properties.
     QString format = QStringLiteral("XR24");
@@ -151,81 +42,6 @@ struct CameraState {
 };
 
 std::atomic<int> gDamageEvery{0};
-
-// Formats the stand-in can send: MJPEG and the raw formats libyuv writes from BGRx.
-bool producible(const QString &fourcc)
-{
-    static const QStringList raw{QStringLiteral("YUYV"), QStringLiteral("UYVY"), QStringLiteral("NV12"),
-        QStringLiteral("NV21"), QStringLiteral("YU12"), QStringLiteral("YV12"), QStringLiteral("GREY"),
-        QStringLiteral("RGB3"), QStringLiteral("BGR3"), QStringLiteral("XR24"), QStringLiteral("BGR4")};
-    return isMjpeg(fourcc) || raw.contains(fourcc);
-}
-
-GstStructure *modeStructure(const CameraMode &m)
-{
-    GstStructure *s = isMjpeg(m.fourcc) ? gst_structure_new_empty("image/jpeg")
-                                        : gst_structure_new("video/x-raw", "format", G_TYPE_STRING,
-                                            rawFormatName(m.fourcc).toLatin1().constData(), nullptr);
-    if (m.isRange()) {
-        gst_structure_set(s, "width", GST_TYPE_INT_RANGE, m.minSize.width(), m.size.width(), "height",
-            GST_TYPE_INT_RANGE, m.minSize.height(), m.size.height(), nullptr);
-    } else {
-        gst_structure_set(s, "width", G_TYPE_INT, m.size.width(), "height", G_TYPE_INT, m.size.height(), nullptr);
-    }
-    if (!m.rates.empty()) {
-        GValue list = G_VALUE_INIT;
-        gst_value_list_init(&list, guint(m.rates.size()));
-        for (const FrameRate &r : m.rates) {
-            GValue v = G_VALUE_INIT;
-            g_value_init(&v, GST_TYPE_FRACTION);
-            gst_value_set_fraction(&v, r.num, r.den);
-            gst_value_list_append_and_take_value(&list, &v);
-        }
-        gst_structure_take_value(s, "framerate", &list);
-    } else if (m.minRate && m.maxRate) {
-        gst_structure_set(s, "framerate", GST_TYPE_FRACTION_RANGE, m.minRate->num, m.minRate->den, m.maxRate->num,
-            m.maxRate->den, nullptr);
-    } else {
-        gst_structure_set(s, "framerate", GST_TYPE_FRACTION, 30, 1, nullptr);
-    }
-    gst_structure_set(s, "pixel-aspect-ratio", GST_TYPE_FRACTION, 1, 1, nullptr);
-    return s;
-}
-
-// The mode of the list that fixed caps describe, if any.
-std::optional<ChosenMode> modeOfCaps(const std::vector<CameraMode> &modes, GstCaps *caps)
-{
-    const GstStructure *s = gst_caps_get_structure(caps, 0);
-    int w = 0;
-    int h = 0;
-    int num = 0;
-    int den = 1;
-    if (!s || !gst_structure_get_int(s, "width", &w) || !gst_structure_get_int(s, "height", &h)
-        || !gst_structure_get_fraction(s, "framerate", &num, &den) || num <= 0 || den <= 0)
-        return std::nullopt;
-    const bool jpeg = gst_structure_has_name(s, "image/jpeg");
-    const char *format = gst_structure_get_string(s, "format");
-    for (const CameraMode &m : modes) {
-        if (!producible(m.fourcc))
-            continue;
-        if (jpeg ? !isMjpeg(m.fourcc) : (!format || rawFormatName(m.fourcc) != QLatin1String(format)))
-            continue;
-        const QSize size(w, h);
-        if (m.isRange() ? (w < m.minSize.width() || h < m.minSize.height() || w > m.size.width() || h > m.size.height())
-                        : size != m.size)
-            continue;
-        const FrameRate rate{num, den};
-        const double fps = rate.fps();
-        bool rateOk = m.rates.empty() && !m.maxRate ? std::abs(fps - 30.0) < 0.01 : false;
-        for (const FrameRate &r : m.rates)
-            rateOk = rateOk || std::abs(r.fps() - fps) < 0.01;
-        if (m.minRate && m.maxRate)
-            rateOk = rateOk || (fps >= m.minRate->fps() - 0.01 && fps <= m.maxRate->fps() + 0.01);
-        if (rateOk)
-            return ChosenMode{m.fourcc, size, rate};
-    }
-    return std::nullopt;
-}
 
 } // namespace
 
@@ -352,11 +168,7 @@ gboolean setCaps(GstBaseSrc *src, GstCaps *caps)
     st.mode = *mode;
     if (!isMjpeg(mode->fourcc) && !gst_video_info_from_caps(&st.info, caps))
         return FALSE;
-    // The page underneath is drawn once; each frame adds the moving block to a copy.
-    st.page = QImage(mode->size, QImage::Format_RGB32);
-    st.page.fill(kVirtualPaper);
-    if (st.page.width() >= 8 && st.page.height() >= 8)
-        paintStaticPage(st.page);
+    st.pageShown = -1; // drawn at the new size with the first frame
     return TRUE;
 }
 
@@ -408,6 +220,25 @@ gboolean query(GstBaseSrc *src, GstQuery *q)
     return GST_BASE_SRC_CLASS(quillora_virtual_camera_parent_class)->query(src, q);
 }
 
+// The page underneath is drawn once per page turned under the camera; each frame adds the
+// moving block to a copy.
+void followPage(CameraState &st, int page)
+{
+    if (page == st.pageShown && st.page.size() == st.mode.size)
+        return;
+    st.page = QImage(st.mode.size, QImage::Format_RGB32);
+    st.page.fill(kVirtualPaper);
+    if (st.page.width() >= 8 && st.page.height() >= 8)
+        paintStaticPage(st.page, page);
+    // A sensor's noise is what makes a camera's JPEG frames as large as they are (about 215 KB
+    // at 2048x1536 this way, within what cameras send), and reading their entropy-coded data
+    // is most of what decoding them costs. Raw frames stay clean, as the raw benchmarks have
+    // always measured them.
+    if (isMjpeg(st.mode.fourcc))
+        addSensorNoise(st.page, quint32(page));
+    st.pageShown = page;
+}
+
 void drawFrame(CameraState &st, quint64 number)
 {
     if (st.scratch.size() != st.mode.size)
@@ -417,57 +248,45 @@ void drawFrame(CameraState &st, quint64 number)
         paintMovingBlock(st.scratch, number);
 }
 
-bool convertFrame(const CameraState &st, GstVideoFrame &frame)
+// Frame `number` as a camera sends it in an MJPEG mode; null (the error posted) when it cannot.
+GstBuffer *jpegBuffer(GstPushSrc *src, CameraState &st, quint64 number, int page)
 {
-    const uint8_t *src = st.scratch.constBits();
-    const int stride = int(st.scratch.bytesPerLine());
-    const int w = st.mode.size.width();
-    const int h = st.mode.size.height();
-    auto plane = [&frame](int i) { return static_cast<uint8_t *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, i)); };
-    auto pstride = [&frame](int i) { return GST_VIDEO_FRAME_PLANE_STRIDE(&frame, i); };
-    auto comp = [&frame](int c) { return static_cast<uint8_t *>(GST_VIDEO_FRAME_COMP_DATA(&frame, c)); };
-    auto cstride = [&frame](int c) { return GST_VIDEO_FRAME_COMP_STRIDE(&frame, c); };
-    switch (GST_VIDEO_FRAME_FORMAT(&frame)) {
-    case GST_VIDEO_FORMAT_BGRx:
-        for (int y = 0; y < h; ++y)
-            std::memcpy(plane(0) + y * pstride(0), src + y * stride, size_t(w) * 4);
-        return true;
-    case GST_VIDEO_FORMAT_YUY2:
-        return libyuv::ARGBToYUY2(src, stride, plane(0), pstride(0), w, h) == 0;
-    case GST_VIDEO_FORMAT_UYVY:
-        return libyuv::ARGBToUYVY(src, stride, plane(0), pstride(0), w, h) == 0;
-    case GST_VIDEO_FORMAT_NV12:
-        return libyuv::ARGBToNV12(src, stride, plane(0), pstride(0), plane(1), pstride(1), w, h) == 0;
-    case GST_VIDEO_FORMAT_NV21:
-        return libyuv::ARGBToNV21(src, stride, plane(0), pstride(0), plane(1), pstride(1), w, h) == 0;
-    case GST_VIDEO_FORMAT_I420:
-    case GST_VIDEO_FORMAT_YV12:
-        return libyuv::ARGBToI420(src, stride, comp(GST_VIDEO_COMP_Y), cstride(GST_VIDEO_COMP_Y),
-                   comp(GST_VIDEO_COMP_U), cstride(GST_VIDEO_COMP_U), comp(GST_VIDEO_COMP_V), cstride(GST_VIDEO_COMP_V),
-                   w, h)
-            == 0;
-    case GST_VIDEO_FORMAT_GRAY8:
-        return libyuv::ARGBToI400(src, stride, plane(0), pstride(0), w, h) == 0;
-    case GST_VIDEO_FORMAT_RGB:
-        return libyuv::ARGBToRAW(src, stride, plane(0), pstride(0), w, h) == 0;
-    case GST_VIDEO_FORMAT_BGR:
-        return libyuv::ARGBToRGB24(src, stride, plane(0), pstride(0), w, h) == 0;
-    default:
-        return false;
+    const quint64 slot = number % kVirtualPagePeriod;
+    JpegBytes bytes = virtualJpegFrames().frame(st.mode.size, page, slot, [&]() -> const QImage & {
+        drawFrame(st, slot);
+        return st.scratch;
+    });
+    if (!bytes) {
+        GST_ELEMENT_ERROR(src, RESOURCE, FAILED, ("the virtual camera could not encode its frame"), (nullptr));
+        return nullptr;
     }
+    if (st.damageEvery > 0 && number % quint64(st.damageEvery) == quint64(st.damageEvery - 1))
+        bytes = damagedJpeg(*bytes, number / quint64(st.damageEvery));
+    // The buffer shares the cached bytes; they outlive it however long downstream keeps it.
+    auto *holder = new JpegBytes(bytes);
+    return gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, const_cast<uint8_t *>(bytes->data()), bytes->size(), 0,
+        bytes->size(), holder, [](gpointer p) { delete static_cast<JpegBytes *>(p); });
 }
 
-// A frame as a noisy link delivers it: the first half only, or with its headers overwritten.
-JpegFrameCache::Bytes damaged(const std::vector<uint8_t> &whole, quint64 which)
+// Frame `number` in the raw mode's pixel format; null when it cannot be made.
+GstBuffer *rawBuffer(GstPushSrc *src, CameraState &st, quint64 number)
 {
-    std::vector<uint8_t> bytes = whole;
-    if (which % 2 == 0) {
-        bytes.resize(bytes.size() / 2);
-    } else {
-        for (size_t i = 2; i < std::min<size_t>(bytes.size(), 600); ++i)
-            bytes[i] = uint8_t(i * 37);
+    drawFrame(st, number);
+    GstBuffer *buffer = gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&st.info), nullptr);
+    GstVideoFrame frame;
+    if (!buffer || !gst_video_frame_map(&frame, &st.info, buffer, GST_MAP_WRITE)) {
+        if (buffer)
+            gst_buffer_unref(buffer);
+        return nullptr;
     }
-    return std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
+    const bool converted = convertPicture(st.scratch, frame);
+    gst_video_frame_unmap(&frame);
+    if (!converted) {
+        gst_buffer_unref(buffer);
+        GST_ELEMENT_ERROR(src, STREAM, FORMAT, ("the virtual camera cannot send this format"), (nullptr));
+        return nullptr;
+    }
+    return buffer;
 }
 
 GstFlowReturn create(GstPushSrc *src, GstBuffer **out)
@@ -481,42 +300,13 @@ GstFlowReturn create(GstPushSrc *src, GstBuffer **out)
     }
     if (st.mode.size.isEmpty())
         return GST_FLOW_NOT_NEGOTIATED;
+    // A page turned under the camera shows from the next frame on, as with a real camera.
+    const int page = currentVirtualPage();
+    followPage(st, page);
     const quint64 number = st.frames++;
-    GstBuffer *buffer = nullptr;
-    if (isMjpeg(st.mode.fourcc)) {
-        const quint64 slot = number % kVirtualPagePeriod;
-        auto bytes = jpegFrames().frame(st.mode.size, slot, [&]() -> const QImage & {
-            drawFrame(st, slot);
-            return st.scratch;
-        });
-        if (!bytes) {
-            GST_ELEMENT_ERROR(src, RESOURCE, FAILED, ("the virtual camera could not encode its frame"), (nullptr));
-            return GST_FLOW_ERROR;
-        }
-        if (st.damageEvery > 0 && number % quint64(st.damageEvery) == quint64(st.damageEvery - 1))
-            bytes = damaged(*bytes, number / quint64(st.damageEvery));
-        // The buffer shares the cached bytes; they outlive it however long downstream keeps it.
-        auto *holder = new JpegFrameCache::Bytes(bytes);
-        buffer
-            = gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, const_cast<uint8_t *>(bytes->data()), bytes->size(),
-                0, bytes->size(), holder, [](gpointer p) { delete static_cast<JpegFrameCache::Bytes *>(p); });
-    } else {
-        drawFrame(st, number);
-        buffer = gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&st.info), nullptr);
-        GstVideoFrame frame;
-        if (!buffer || !gst_video_frame_map(&frame, &st.info, buffer, GST_MAP_WRITE)) {
-            if (buffer)
-                gst_buffer_unref(buffer);
-            return GST_FLOW_ERROR;
-        }
-        const bool converted = convertFrame(st, frame);
-        gst_video_frame_unmap(&frame);
-        if (!converted) {
-            gst_buffer_unref(buffer);
-            GST_ELEMENT_ERROR(src, STREAM, FORMAT, ("the virtual camera cannot send this format"), (nullptr));
-            return GST_FLOW_ERROR;
-        }
-    }
+    GstBuffer *buffer = isMjpeg(st.mode.fourcc) ? jpegBuffer(src, st, number, page) : rawBuffer(src, st, number);
+    if (!buffer)
+        return GST_FLOW_ERROR;
     const GstClockTime duration = frameDuration(st);
     if (!GST_CLOCK_TIME_IS_VALID(st.firstTime))
         st.firstTime = runningTimeNow(GST_ELEMENT(src));

@@ -31,10 +31,11 @@ ElementPtr makeVirtualCameraSource(
 // v4l2src posts when its device is unplugged.
 void unplugVirtualCameraSources(const QString &identity);
 
-// Draws frame number `frameNumber` of the page into `image` (Format_RGB32, already filled
-// with the paper colour): dark text lines, a solid black square marker in the top-left
-// corner (an eighth of the width) and a small block that moves from frame to frame.
-void paintVirtualPage(QImage &image, quint64 frameNumber);
+// Draws frame number `frameNumber` of page `page` into `image` (Format_RGB32, already filled
+// with the paper colour): dark text lines, a solid black square marker (an eighth of the
+// width) in the top-left corner on even pages and the top-right one on odd pages, and a small
+// block that moves from frame to frame.
+void paintVirtualPage(QImage &image, quint64 frameNumber, int page = 0);
 
 // The paper colour of the page, as 0xAARRGGBB.
 constexpr quint32 kVirtualPaper = 0xFFF4F1EA;
@@ -42,6 +43,10 @@ constexpr quint32 kVirtualPaper = 0xFFF4F1EA;
 // For tests: in virtual cameras made from now on, every `every`th JPEG frame arrives damaged,
 // as on a noisy USB link: cut short, or with its headers garbled, by turns. 0: none.
 void setVirtualCameraDamage(int every);
+
+// For tests: turns the page under every virtual camera, running or made later, to page number
+// `page` (0, the first, at start). Each camera shows it from its next frame on.
+void setVirtualCameraPage(int page);
 
 // The moving block comes back to where it was every this many frames.
 constexpr quint64 kVirtualPagePeriod = 120;

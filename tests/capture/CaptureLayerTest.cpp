@@ -100,8 +100,8 @@ GstSample *pageSample(QSize size, const char *format = "BGRx")
     return sample;
 }
 
-// The same page as one camera JPEG frame; `cut` keeps only that many bytes of it.
-GstSample *pageJpegSample(QSize size, size_t cut = 0)
+// The same page as one camera JPEG frame (4:2:2 unless told); `cut` keeps only that many bytes of it.
+GstSample *pageJpegSample(QSize size, size_t cut = 0, int subsampling = TJSAMP_422)
 {
     ensureGstreamer();
     QImage page(size, QImage::Format_RGB32);
@@ -111,7 +111,7 @@ GstSample *pageJpegSample(QSize size, size_t cut = 0)
     unsigned char *raw = nullptr;
     unsigned long length = 0;
     EXPECT_EQ(tjCompress2(compressor.get(), page.constBits(), size.width(), int(page.bytesPerLine()), size.height(),
-                  TJPF_BGRX, &raw, &length, TJSAMP_422, 85, 0),
+                  TJPF_BGRX, &raw, &length, subsampling, 85, 0),
         0);
     quillora::TjBufferPtr bytes(raw);
     const size_t kept = cut ? std::min<size_t>(cut, length) : length;
@@ -130,6 +130,21 @@ void expectPage(const QImage &image, int ink = 20, int paper = 220)
     const int w = image.width();
     EXPECT_LT(qGray(image.pixel(w / 32 + w / 16, w / 32 + w / 16)), ink);
     EXPECT_GT(qGray(image.pixel(w - 2, 1)), paper);
+}
+
+// The paper's colour in the top margin near the right, averaged over a few pixels, within
+// `levels` of `colour` in each channel.
+void expectPaperColour(const QImage &image, QRgb colour, int levels)
+{
+    int sum[3] = {};
+    for (int y = 2; y < 6; ++y)
+        for (int x = image.width() - 12; x < image.width() - 8; ++x) {
+            const QRgb p = image.pixel(x, y);
+            sum[0] += qRed(p), sum[1] += qGreen(p), sum[2] += qBlue(p);
+        }
+    EXPECT_NEAR(sum[0] / 16, qRed(colour), levels);
+    EXPECT_NEAR(sum[1] / 16, qGreen(colour), levels);
+    EXPECT_NEAR(sum[2] / 16, qBlue(colour), levels);
 }
 
 } // namespace
@@ -183,6 +198,19 @@ TEST(ViewScaler, DecodesJpegFramesAtTheScaleTheViewNeeds)
         const QSize expected = box.width() > 2048 ? QSize(2048, 1536) : fitInside({2048, 1536}, box);
         EXPECT_EQ(QSize(frame.width(), frame.height()), expected);
         expectPage(frame.image(), 40, 200);
+        expectPaperColour(frame.image(), kVirtualPaper, 4);
+    }
+    // Every chroma layout a camera may send: the planes scaled, or (4:1:1) the picture after
+    // decoding; a grey camera gives the paper's grey.
+    const int paperGrey = (qRed(kVirtualPaper) * 299 + qGreen(kVirtualPaper) * 587 + qBlue(kVirtualPaper) * 114) / 1000;
+    for (const int subsampling : {TJSAMP_420, TJSAMP_444, TJSAMP_411, TJSAMP_GRAY}) {
+        SCOPED_TRACE(subsampling);
+        const Frame frame = scaler.fitJpeg(pageJpegSample({2048, 1536}, 0, subsampling), {769, 615});
+        ASSERT_TRUE(frame);
+        EXPECT_EQ(QSize(frame.width(), frame.height()), fitInside({2048, 1536}, {769, 615}));
+        expectPage(frame.image(), 40, 200);
+        expectPaperColour(
+            frame.image(), subsampling == TJSAMP_GRAY ? qRgb(paperGrey, paperGrey, paperGrey) : kVirtualPaper, 4);
     }
     EXPECT_FALSE(scaler.fitJpeg(pageJpegSample({2048, 1536}, 30000), {640, 480}));
     EXPECT_TRUE(scaler.fitJpeg(pageJpegSample({640, 480}), {640, 480})) << "a decoder that failed is made anew";

@@ -126,7 +126,7 @@ DecodedMovie decodeMovie(const QString &path, int timeoutSeconds)
     return d.result;
 }
 
-QImage firstPicture(const QString &path)
+std::vector<QImage> pictures(const QString &path, int most)
 {
     gst_init(nullptr, nullptr);
     const QByteArray uri = QUrl::fromLocalFile(path).toEncoded();
@@ -137,19 +137,27 @@ QImage firstPicture(const QString &path)
         return {};
     g_autoptr(GstElement) sink = gst_bin_get_by_name(GST_BIN(pipeline), "sink");
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    g_autoptr(GstSample) sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND);
-    QImage picture;
-    GstVideoInfo info;
-    GstMapInfo map;
-    if (sample && gst_video_info_from_caps(&info, gst_sample_get_caps(sample))
-        && gst_buffer_map(gst_sample_get_buffer(sample), &map, GST_MAP_READ)) {
-        picture = QImage(map.data, GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info),
+    std::vector<QImage> decoded;
+    while (int(decoded.size()) < most) {
+        g_autoptr(GstSample) sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND);
+        GstVideoInfo info;
+        GstMapInfo map;
+        if (!sample || !gst_video_info_from_caps(&info, gst_sample_get_caps(sample))
+            || !gst_buffer_map(gst_sample_get_buffer(sample), &map, GST_MAP_READ))
+            break;
+        decoded.push_back(QImage(map.data, GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info),
             GST_VIDEO_INFO_PLANE_STRIDE(&info, 0), QImage::Format_RGB32)
-                      .copy();
+                              .copy());
         gst_buffer_unmap(gst_sample_get_buffer(sample), &map);
     }
     gst_element_set_state(pipeline, GST_STATE_NULL);
-    return picture;
+    return decoded;
+}
+
+QImage firstPicture(const QString &path)
+{
+    const std::vector<QImage> first = pictures(path, 1);
+    return first.empty() ? QImage() : first.front();
 }
 
 QString playProblem(const QString &path, quint64 minFrames, bool sound)

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <ostream>
+#include <vector>
 
 // Readable QStrings in test failures.
 inline void PrintTo(const QString &text, std::ostream *os)
@@ -39,5 +40,7 @@ QString playProblem(const QString &path, quint64 minFrames, bool sound = true);
 
 // The movie's first picture as decoded (RGB32); null when it cannot be decoded.
 QImage firstPicture(const QString &path);
+// Its first `most` pictures as decoded (RGB32), fewer when it ends or stops decoding before.
+std::vector<QImage> pictures(const QString &path, int most);
 
 } // namespace quillora::test

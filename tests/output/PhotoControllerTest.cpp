@@ -2,6 +2,9 @@
 // Freeze, rotation, photos and the camera button through the controller of a real window
 // definition. Frames come from a virtual camera or are handed in directly. Numbering, opening
 // and turning window photos are driven through the running program in photo_e2e.sh.
+#include "CameraMode.h"
+#include "CaptureSession.h"
+#include "CaptureView.h"
 #include "DesktopSpy.h"
 #include "Frame.h"
 #include "ImageView.h"
@@ -35,7 +38,11 @@ namespace {
 
 class PhotoController : public ::testing::Test {
 protected:
-    void TearDown() override { VemoViewController::setSnapshotHoldIntervalForTesting(2000); }
+    void TearDown() override
+    {
+        VemoViewController::setSnapshotHoldIntervalForTesting(2000);
+        capture::setVirtualCameraPage(0);
+    }
 
     // The controller, set to numbered 640 x 480 JPEGs; with `cameras` it starts up as the
     // application does, without it there is no camera and no frame.
@@ -137,4 +144,62 @@ TEST_F(PhotoController, TheButtonIsHeldOffForTheIntervalButTheWindowIsNot)
     EXPECT_EQ(QSet<QString>(paths.begin(), paths.end()).size(), 4);
     for (const QString &p : paths)
         EXPECT_EQ(QImageReader(p).size(), QSize(640, 480)) << p.toStdString();
+}
+
+namespace {
+
+// Which page `image` shows: 0 with the marker top left and paper top right, 1 the other way
+// round, -1 neither (a picture in between, or none).
+int pageShown(const QImage &image)
+{
+    if (image.width() < 64)
+        return -1;
+    const int c = image.width() / 32 + image.width() / 16; // the middle of the marker
+    const bool left = qGray(image.pixel(c, c)) < 60, right = qGray(image.pixel(image.width() - 1 - c, c)) < 60;
+    return left == right ? -1 : right ? 1 : 0;
+}
+
+// The paper's colour, averaged over a patch of plain paper at the top left of an odd page.
+void expectPaper(const QImage &image)
+{
+    const int c = image.width() / 32 + image.width() / 16;
+    int sum[3] = {};
+    for (int y = c - 8; y < c + 8; ++y)
+        for (int x = c - 8; x < c + 8; ++x) {
+            const QRgb p = image.pixel(x, y);
+            sum[0] += qRed(p), sum[1] += qGreen(p), sum[2] += qBlue(p);
+        }
+    EXPECT_NEAR(sum[0] / 256, qRed(capture::kVirtualPaper), 4);
+    EXPECT_NEAR(sum[1] / 256, qGreen(capture::kVirtualPaper), 4);
+    EXPECT_NEAR(sum[2] / 256, qBlue(capture::kVirtualPaper), 4);
+}
+
+} // namespace
+
+// At 2048 x 1536 the camera sends JPEG frames; the view decodes them at a reduced scale, the
+// photo from the newest frame in full. A page turned under the camera: as soon as the view
+// shows it, a photo shows it too, never the page before, with the marker where it belongs and
+// the paper its colour.
+TEST_F(PhotoController, APhotoRightAfterThePageTurnsShowsTheNewPage)
+{
+    VemoViewController &c = make("Page|Virtual Camera|virtual-0");
+    c.mPhotoSize->setCurrentIndex(4);
+    c.mOverwrite->selectCellAtRow(0);
+    c.preferencesChange(c.mPhotoSize);
+    ASSERT_TRUE(c.mCaptureSession->cameraMode());
+    EXPECT_EQ(capture::describeMode(*c.mCaptureSession->cameraMode()), u"MJPEG 2048x1536 @ 30 fps"_s);
+    ASSERT_TRUE(waitUntil([&] { return pageShown(c.mCaptureView->lastShownImage()) == 0; }));
+    for (int page : {1, 0, 1}) {
+        SCOPED_TRACE(page);
+        capture::setVirtualCameraPage(page);
+        ASSERT_TRUE(waitUntil([&] { return pageShown(c.mCaptureView->lastShownImage()) == page; }));
+        c.photoClick(nullptr);
+        const QImage photo = QImage(out.filePath(u"Quillora.jpg"_s)).convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(photo.size(), QSize(2048, 1536));
+        EXPECT_EQ(pageShown(photo), page);
+        if (page == 1) {
+            expectPaper(photo);
+            expectPaper(c.mCaptureView->lastShownImage());
+        }
+    }
 }
