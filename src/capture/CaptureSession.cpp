@@ -5,7 +5,6 @@
 #include "Devices.h"
 #include "Frame.h"
 #include "JpegDecoder.h"
-#include "MovieFileOutput.h"
 #include "SessionGraph.h"
 
 #include <gst/app/gstappsink.h>
@@ -252,8 +251,8 @@ bool CaptureSession::linkCamera(SessionGraph &g)
     // want the picture at about the same size, and reading a frame's entropy-coded data is most
     // of what decoding it costs at any scale: one decode here, at the smallest scale covering
     // both, instead of one in each branch.
-    const bool recording = std::any_of(m_outputs.begin(), m_outputs.end(),
-        [](const auto &output) { return dynamic_cast<const MovieFileOutput *>(output.get()) != nullptr; });
+    const bool recording = std::any_of(
+        m_outputs.begin(), m_outputs.end(), [](const auto &output) { return output->takesViewSizedPicture(); });
     g.m_compressed = isMjpeg(m_mode->fourcc) && !recording;
     bool linked = true;
     if (isMjpeg(m_mode->fourcc) && recording) {

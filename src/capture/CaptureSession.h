@@ -50,6 +50,10 @@ protected:
     virtual bool busMessage(SessionGraph &graph, void *gstMessage);
     // The frame size this output would like the camera to deliver; empty: no preference.
     virtual QSize preferredSourceSize() const;
+    // True for an output that takes the picture at about the view's size (the movie). While
+    // one is attached, a camera's JPEG frames are decoded once, before the branches, at the
+    // smallest scale covering both, instead of once in each branch.
+    virtual bool takesViewSizedPicture() const { return false; }
     // For the "session started: ..." line.
     virtual QString describe() const = 0;
 };

@@ -113,6 +113,7 @@ protected:
     void detach(SessionGraph &graph) override;
     bool busMessage(SessionGraph &graph, void *gstMessage) override;
     QSize preferredSourceSize() const override;
+    bool takesViewSizedPicture() const override { return true; }
     QString describe() const override;
 
 private:

@@ -5,7 +5,7 @@
 #include "VirtualCamera.h"
 
 #include "ElementRegistry.h"
-#include "VirtualCameraParts.h"
+#include "VirtualCamera_p.h"
 
 #include <gst/base/gstpushsrc.h>
 #include <gst/video/video.h>

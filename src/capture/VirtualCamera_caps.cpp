@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The stand-in camera's modes as caps: what it offers, and which of its modes fixed caps ask for.
-#include "VirtualCameraParts.h"
+#include "VirtualCamera_p.h"
 
 #include <QStringList>
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The stand-in camera's picture: the page it films, the frames it sends as JPEG (encoded once
 // per distinct frame) or as raw pixels.
-#include "VirtualCameraParts.h"
+#include "VirtualCamera_p.h"
 
 #include <QPainter>
 #include <QRandomGenerator>
