@@ -86,5 +86,4 @@ inline std::uint32_t locationIdFromUniqueId(std::u16string_view uniqueId)
 // The USB host forms the location of each device it lists with the same rule.
 namespace quillora::usb {
 using devices::encodeLocationId;
-using devices::kMaxLocationPorts;
 } // namespace quillora::usb
