@@ -14,17 +14,26 @@ struct Published {
     std::map<std::uint32_t, CameraRecord> byLocation;
 };
 
-std::mutex gMutex;                 // guards gPublished
-std::vector<Published> gPublished; // the records last published or resolved, per pair of roots
+struct Registry {
+    std::mutex mutex;                 // guards published
+    std::vector<Published> published; // the records last published or resolved, per pair of roots
+};
 
-// The records kept for `roots`, made empty when there are none yet. gMutex held.
+// Never destroyed: the listener thread may still ask while the process ends.
+Registry &registry()
+{
+    static Registry *const kept = new Registry;
+    return *kept;
+}
+
+// The records kept for `roots`, made empty when there are none yet. The registry's lock held.
 std::map<std::uint32_t, CameraRecord> &recordsFor(const SysfsRoots &roots)
 {
-    for (Published &published : gPublished)
+    for (Published &published : registry().published)
         if (published.roots == roots)
             return published.byLocation;
-    gPublished.push_back({roots, {}});
-    return gPublished.back().byLocation;
+    registry().published.push_back({roots, {}});
+    return registry().published.back().byLocation;
 }
 
 } // namespace
@@ -37,14 +46,14 @@ void publishCameras(const SysfsRoots &roots, const std::vector<CameraRecord> &re
         if (record.locationId)
             byLocation.emplace(*record.locationId, record);
     }
-    std::lock_guard lock(gMutex);
+    std::lock_guard lock(registry().mutex);
     recordsFor(roots) = std::move(byLocation);
 }
 
 std::optional<CameraRecord> attachedCameraAt(const SysfsRoots &roots, std::uint32_t locationId)
 {
     {
-        std::lock_guard lock(gMutex);
+        std::lock_guard lock(registry().mutex);
         const auto &records = recordsFor(roots);
         const auto it = records.find(locationId);
         if (it != records.end() && recordStillCurrent(it->second))
@@ -57,7 +66,7 @@ std::optional<CameraRecord> refreshCameraAt(const SysfsRoots &roots, std::uint32
 {
     // Resolved outside the lock: sysfs is slow next to a lookup, and another thread may ask.
     auto record = resolveCameraAt(roots, locationId);
-    std::lock_guard lock(gMutex);
+    std::lock_guard lock(registry().mutex);
     auto &records = recordsFor(roots);
     if (record)
         records.insert_or_assign(locationId, *record);
