@@ -6,6 +6,7 @@
 #include "FuzzSupport.h"
 
 #include "CaptureDevice.h"
+#include "Devices.h"
 
 using namespace quillora;
 

@@ -159,7 +159,7 @@ void VemoViewController::camerasChanged()
         const auto still = byId(device->uniqueID());
         // Pulled out and put back within one interval: it is listed, but the picture it gave
         // has stopped; it is treated as gone and back.
-        const bool bounced = still && mCameraWatcher && mCameraWatcher->wentAwayBeforeLastChange(*device);
+        const bool bounced = still && mCameraWatcher && mCameraWatcher->wentAwayBeforeLastChange(device->description());
         if (!still || bounced) {
             qCInfo(lcCapture).noquote() << QStringLiteral("camera disconnected: %1 (%2)")
                                                .arg(device->localizedDisplayName(), device->uniqueID());

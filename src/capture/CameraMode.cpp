@@ -296,6 +296,18 @@ bool validSize(int w, int h)
     return w > 0 && h > 0 && w <= 16384 && h <= 16384;
 }
 
+// The mode of a "Size: Stepwise/Continuous" line; nothing for a range that makes no sense.
+std::optional<CameraMode> sizeRangeMode(const QRegularExpressionMatch &m, const QString &fourcc)
+{
+    const QSize low(m.captured(2).toInt(), m.captured(3).toInt());
+    const QSize high(m.captured(4).toInt(), m.captured(5).toInt());
+    const QSize step = m.captured(6).isEmpty() ? QSize(1, 1) : QSize(m.captured(6).toInt(), m.captured(7).toInt());
+    if (!validSize(low.width(), low.height()) || !validSize(high.width(), high.height()) || low.width() > high.width()
+        || low.height() > high.height() || step.width() <= 0 || step.height() <= 0)
+        return std::nullopt;
+    return CameraMode{fourcc, high, low, step, {}, {}, {}};
+}
+
 } // namespace
 
 std::vector<CameraMode> parseModeListing(const QString &text)
@@ -350,16 +362,10 @@ std::vector<CameraMode> parseModeListing(const QString &text)
         }
         if (auto m = rangeSize.match(line); m.hasMatch()) {
             current = nullptr;
-            const QSize low(m.captured(2).toInt(), m.captured(3).toInt());
-            const QSize high(m.captured(4).toInt(), m.captured(5).toInt());
-            const QSize step
-                = m.captured(6).isEmpty() ? QSize(1, 1) : QSize(m.captured(6).toInt(), m.captured(7).toInt());
-            if (!validSize(low.width(), low.height()) || !validSize(high.width(), high.height())
-                || low.width() > high.width() || low.height() > high.height() || step.width() <= 0
-                || step.height() <= 0)
-                continue;
-            modes.push_back(CameraMode{fourcc, high, low, step, {}, {}, {}});
-            current = &modes.back();
+            if (auto mode = sizeRangeMode(m, fourcc)) {
+                modes.push_back(*mode);
+                current = &modes.back();
+            }
             continue;
         }
         if (!current)

@@ -36,9 +36,8 @@ struct CameraWatcher::Private {
 namespace {
 
 // The name a device's removal event carries.
-QString eventNodeOf(const CaptureDevice &device)
+QString eventNodeOf(const DeviceDescription &d)
 {
-    const auto &d = device.description();
     return d.kind == DeviceKind::VirtualCamera ? QStringLiteral("virtual:") + d.uniqueID : d.devicePath;
 }
 
@@ -67,9 +66,9 @@ CameraWatcher::~CameraWatcher()
     gWatchers.erase(std::remove(gWatchers.begin(), gWatchers.end(), this), gWatchers.end());
 }
 
-bool CameraWatcher::wentAwayBeforeLastChange(const CaptureDevice &device) const
+bool CameraWatcher::wentAwayBeforeLastChange(const DeviceDescription &description) const
 {
-    return d->removed.contains(eventNodeOf(device));
+    return d->removed.contains(eventNodeOf(description));
 }
 
 bool CameraWatcher::watchingKernel() const

@@ -6,7 +6,7 @@
 // for the caller to see in a fresh list: an event may be for a node that is no camera, a node
 // never listed, or a tree that is only half there.
 #include "CameraMode.h"
-#include "CaptureDevice.h"
+#include "DeviceDescription.h"
 #include "SysfsCamera.h"
 
 #include <QObject>
@@ -33,9 +33,9 @@ public:
     // still heard then.
     bool watchingKernel() const;
 
-    // Whether `device` was removed in the interval that the last camerasChanged told, even
+    // Whether the device of `description` was removed in the interval that the last camerasChanged told, even
     // if it is back in the list by then: its picture has stopped all the same.
-    bool wentAwayBeforeLastChange(const CaptureDevice &device) const;
+    bool wentAwayBeforeLastChange(const DeviceDescription &description) const;
 
 Q_SIGNALS:
     // The list of cameras may differ from the last one. Main thread.

@@ -49,56 +49,6 @@ bool CaptureDevice::open(QString *error)
     return true;
 }
 
-std::vector<DeviceDescription> parseVirtualCameras(const QString &text)
-{
-    std::vector<DeviceDescription> out;
-    const QStringList entries = text.split(QLatin1Char(';'));
-    int index = 0;
-    for (const QString &raw : entries) {
-        const QString entry = raw.trimmed();
-        if (entry.isEmpty())
-            continue;
-        const QStringList fields = entry.split(QLatin1Char('|'));
-        if (fields.size() > 4 || fields.at(0).trimmed().isEmpty()) {
-            qCWarning(lcCapture) << "virtual camera entry skipped (want name|model|id[|WxH]):" << entry;
-            continue;
-        }
-        DeviceDescription d;
-        d.kind = DeviceKind::VirtualCamera;
-        d.displayName = fields.at(0).trimmed();
-        d.modelUniqueID
-            = fields.size() > 1 && !fields.at(1).isEmpty() ? fields.at(1) : QStringLiteral("Virtual Camera");
-        d.uniqueID
-            = fields.size() > 2 && !fields.at(2).isEmpty() ? fields.at(2) : QStringLiteral("virtual-%1").arg(index);
-        d.modes = documentCameraModes();
-        if (fields.size() > 3) {
-            const QString modes = fields.at(3).trimmed();
-            static const QRegularExpression sizeRe(QStringLiteral("^(\\d{1,5})x(\\d{1,5})$"));
-            const auto m = sizeRe.match(modes);
-            if (m.hasMatch()) {
-                const int w = m.captured(1).toInt();
-                const int h = m.captured(2).toInt();
-                if (w < 16 || h < 16 || w > 8192 || h > 8192 || w % 2 || h % 2) {
-                    qCWarning(lcCapture) << "virtual camera entry skipped (bad size):" << entry;
-                    continue;
-                }
-                d.modes = {CameraMode{QStringLiteral("XR24"), QSize(w, h), {}, {}, {FrameRate{30, 1}}, {}, {}}};
-            } else {
-                auto listed = readModeListing(modes);
-                if (!listed) {
-                    qCWarning(lcCapture) << "virtual camera entry skipped (mode list unreadable):" << entry;
-                    continue;
-                }
-                d.modes = std::move(*listed);
-                d.modeListPath = modes;
-            }
-        }
-        out.push_back(std::move(d));
-        ++index;
-    }
-    return out;
-}
-
 namespace {
 
 // Hands out the same CaptureDevice object for the same device while anyone holds it, so

@@ -31,16 +31,6 @@ QSize CaptureOutput::preferredSourceSize() const
     return {};
 }
 
-QSize fitInside(QSize source, QSize box)
-{
-    if (source.isEmpty())
-        return QSize(box.width() & ~1, box.height() & ~1);
-    QSize fitted = source.scaled(box, Qt::KeepAspectRatio);
-    fitted.setWidth(std::max(2, fitted.width() & ~1));
-    fitted.setHeight(std::max(2, fitted.height() & ~1));
-    return fitted;
-}
-
 SessionGraph::SessionGraph(CaptureSession &session)
     : m_session(session)
 {
@@ -119,6 +109,45 @@ GstBusSyncReply busSync(GstBus *, GstMessage *message, gpointer userData)
     return GST_BUS_DROP;
 }
 
+QString noModeReason(const std::vector<CameraMode> &modes, const QString &error)
+{
+    return modes.empty()
+        ? QStringLiteral("the camera lists no mode%1")
+              .arg(error.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(error))
+        : QStringLiteral("the camera offers no format that can be shown (only compressed ones such as H.264)");
+}
+
+// The camera's side is linked without a caps check, as inside its bin: a mode it refuses
+// is found out when the stream starts.
+bool linkUnchecked(GstElement *from, GstElement *to)
+{
+    return gst_element_link_pads_full(from, "src", to, "sink", GST_PAD_LINK_CHECK_HIERARCHY);
+}
+
+// Raw video from `src` to `tee`, converted to BGRx on the way.
+bool linkAsBgrx(GstBin *bin, GstElement *src, GstElement *tee)
+{
+    GstElement *convert = gst_element_factory_make("videoconvert", "convert");
+    GstElement *format = gst_element_factory_make("capsfilter", "rawformat");
+    CapsPtr bgrx(gst_caps_from_string("video/x-raw,format=BGRx"));
+    g_object_set(format, "caps", bgrx.get(), nullptr);
+    gst_bin_add_many(bin, convert, format, nullptr);
+    return linkUnchecked(src, convert) && linkUnchecked(convert, format) && linkUnchecked(format, tee);
+}
+
+// The capture view's branch: the camera's picture, scaled to the view as it arrives.
+void addViewBranch(SessionGraph &g)
+{
+    GstElement *viewSink = gst_element_factory_make("appsink", "viewsink");
+    g_object_set(viewSink, "max-buffers", 1u, "drop", TRUE, "sync", TRUE, "enable-last-sample", FALSE, nullptr);
+    GstAppSinkCallbacks callbacks{};
+    callbacks.new_sample = viewSample;
+    gst_app_sink_set_callbacks(GST_APP_SINK(viewSink), &callbacks, &g, nullptr);
+    gst_bin_add(GST_BIN(g.pipeline()), viewSink);
+    if (!g.linkTeeBranch(viewSink, "viewqueue"))
+        qCWarning(lcCapture) << "cannot link the capture view's branch";
+}
+
 } // namespace
 
 CaptureSession::CaptureSession(QObject *parent)
@@ -193,6 +222,19 @@ void CaptureSession::deliverToDisplay(const Frame &frame)
         m_display->presentFrame(frame);
 }
 
+QSize CaptureSession::largestWantedSize() const
+{
+    QSize hint;
+    for (const auto &output : m_outputs) {
+        const QSize wanted = output->preferredSourceSize();
+        if (wanted.isValid() && (!hint.isValid() || wanted.width() * wanted.height() > hint.width() * hint.height()))
+            hint = wanted;
+    }
+    if (!hint.isValid())
+        hint = QSize(640, 480);
+    return hint;
+}
+
 void CaptureSession::build()
 {
     m_graph = std::make_unique<SessionGraph>(*this);
@@ -208,15 +250,7 @@ void CaptureSession::build()
     for (const auto &input : m_inputs)
         (input->mediaType() == MediaType::Video ? video : sound) = input;
 
-    QSize hint;
-    for (const auto &output : m_outputs) {
-        const QSize wanted = output->preferredSourceSize();
-        if (wanted.isValid() && (!hint.isValid() || wanted.width() * wanted.height() > hint.width() * hint.height()))
-            hint = wanted;
-    }
-    if (!hint.isValid())
-        hint = QSize(640, 480);
-
+    const QSize hint = largestWantedSize();
     m_requestedSize = hint;
     m_sawPicture.store(false);
 
@@ -233,12 +267,8 @@ void CaptureSession::build()
     }
     m_mode = chooseCameraMode(m_modes, hint);
     if (!m_mode) {
-        const QString why = m_modes.empty()
-            ? QStringLiteral("the camera lists no mode%1")
-                  .arg(error.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(error))
-            : QStringLiteral("the camera offers no format that can be shown (only compressed ones such as H.264)");
         m_failed = true;
-        reportLater(QStringLiteral("no picture: ") + why);
+        reportLater(QStringLiteral("no picture: ") + noModeReason(m_modes, error));
         return;
     }
     qCInfo(lcCapture).noquote() << "camera mode:" << describeMode(*m_mode);
@@ -253,40 +283,17 @@ void CaptureSession::build()
     g.m_source = src;
     g.m_videoTee = gst_element_factory_make("tee", "videotee");
     gst_bin_add(bin, g.m_videoTee);
-    // The camera's side is linked without a caps check, as inside its bin: a mode it refuses
-    // is found out when the stream starts.
-    const auto link = [](GstElement *from, GstElement *to) {
-        return gst_element_link_pads_full(from, "src", to, "sink", GST_PAD_LINK_CHECK_HIERARCHY);
-    };
     // JPEG frames go to the branches as they came, each decoding at the size it needs; raw
     // video is converted to BGRx once, here.
     g.m_compressed = isMjpeg(m_mode->fourcc);
-    bool linked = true;
-    if (g.m_compressed) {
-        linked = link(src, g.m_videoTee);
-    } else {
-        GstElement *convert = gst_element_factory_make("videoconvert", "convert");
-        GstElement *format = gst_element_factory_make("capsfilter", "rawformat");
-        CapsPtr bgrx(gst_caps_from_string("video/x-raw,format=BGRx"));
-        g_object_set(format, "caps", bgrx.get(), nullptr);
-        gst_bin_add_many(bin, convert, format, nullptr);
-        linked = link(src, convert) && link(convert, format) && link(format, g.m_videoTee);
-    }
+    const bool linked = g.m_compressed ? linkUnchecked(src, g.m_videoTee) : linkAsBgrx(bin, src, g.m_videoTee);
     if (!linked) {
         m_failed = true;
         reportLater(QStringLiteral("no picture: the camera's source cannot be linked"));
         return;
     }
 
-    // The capture view's branch: the camera's picture, scaled to the view as it arrives.
-    GstElement *viewSink = gst_element_factory_make("appsink", "viewsink");
-    g_object_set(viewSink, "max-buffers", 1u, "drop", TRUE, "sync", TRUE, "enable-last-sample", FALSE, nullptr);
-    GstAppSinkCallbacks callbacks{};
-    callbacks.new_sample = viewSample;
-    gst_app_sink_set_callbacks(GST_APP_SINK(viewSink), &callbacks, &g, nullptr);
-    gst_bin_add(bin, viewSink);
-    if (!g.linkTeeBranch(viewSink, "viewqueue"))
-        qCWarning(lcCapture) << "cannot link the capture view's branch";
+    addViewBranch(g);
 
     if (sound) {
         g.m_soundSource = makeSoundSource(sound->device()->description(), &error);

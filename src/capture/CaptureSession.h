@@ -98,6 +98,8 @@ Q_SIGNALS:
 
 private:
     void build();
+    // The size the session asks the camera for: the largest its outputs want.
+    QSize largestWantedSize() const;
     void teardown();
     bool fallBackToNextMode();
     void reportLater(const QString &message);

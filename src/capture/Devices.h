@@ -2,7 +2,7 @@
 #pragma once
 // Inside the capture layer: where device lists come from and how a device becomes the source
 // of a pipeline.
-#include "CaptureDevice.h"
+#include "DeviceDescription.h"
 #include "GstHandles.h"
 
 #include <QSize>
@@ -13,6 +13,14 @@ namespace quillora::capture {
 void ensureGstreamer();
 
 std::vector<DeviceDescription> listCameras();
+
+// Parses QUILLORA_VIRTUAL_CAMERAS: entries separated by ';', each
+// "display name|model string|unique identifier[|modes]", where modes is WIDTHxHEIGHT (one raw
+// BGRx mode at 30 fps) or the path of a mode list as `v4l2-ctl --list-formats-ext` prints it;
+// without it the camera offers a 5 MP document camera's modes. Malformed entries, and entries
+// whose mode list cannot be read, are skipped with a warning.
+std::vector<DeviceDescription> parseVirtualCameras(const QString &text);
+
 std::vector<DeviceDescription> listSoundSources();
 int defaultSoundSourceIndex(const std::vector<DeviceDescription> &sources);
 

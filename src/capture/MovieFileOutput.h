@@ -6,6 +6,7 @@
 // The end of every recording, also one that failed, reaches the delegate once, on the main
 // thread, after the file is complete and closed.
 #include "CaptureSession.h"
+#include "CompressionOptions.h"
 
 #include <QUrl>
 
@@ -18,38 +19,6 @@
 class QObject;
 
 namespace quillora::capture {
-
-// Media types of connections, compared as strings.
-inline const QString kMediaTypeVideo = QStringLiteral("vide");
-inline const QString kMediaTypeSound = QStringLiteral("soun");
-
-// Compression presets by identifier.
-inline const QString kCompressionOptions240SizeH264Video = QStringLiteral("QTCompressionOptions240SizeH264Video");
-inline const QString kCompressionOptionsSD480SizeH264Video = QStringLiteral("QTCompressionOptionsSD480SizeH264Video");
-inline const QString kCompressionOptionsHighQualityAACAudio = QStringLiteral("QTCompressionOptionsHighQualityAACAudio");
-
-class CompressionOptions {
-public:
-    // The preset of that identifier; nullptr for an identifier this program does not know.
-    static std::shared_ptr<const CompressionOptions> compressionOptionsWithIdentifier(const QString &identifier);
-
-    QString identifier() const { return m_identifier; }
-    QString mediaType() const { return m_mediaType; }
-    // Video: the box the picture is fitted into, the camera's aspect kept.
-    QSize maximumSize() const { return m_box; }
-    // Bits per second of the compressed stream.
-    int bitRate() const { return m_bitRate; }
-    // Sound: samples per second.
-    int sampleRate() const { return m_sampleRate; }
-
-private:
-    QString m_identifier;
-    QString m_mediaType;
-    QSize m_box;
-    int m_bitRate = 0;
-    int m_sampleRate = 0;
-};
-using CompressionOptionsPtr = std::shared_ptr<const CompressionOptions>;
 
 // The way one input of the session reaches the movie: one connection per media type.
 class CaptureConnection {

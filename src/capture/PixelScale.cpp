@@ -3,6 +3,8 @@
 
 #include <libyuv/scale_argb.h>
 
+#include <algorithm>
+
 namespace quillora::capture {
 
 bool scaleBgrx(
@@ -30,6 +32,16 @@ bool scaleBgrx(
     return libyuv::ARGBScale(from, fromStride, source.width(), source.height(), to, toStride, target.width(),
                target.height(), libyuv::kFilterBilinear)
         == 0;
+}
+
+QSize fitInside(QSize source, QSize box)
+{
+    if (source.isEmpty())
+        return QSize(box.width() & ~1, box.height() & ~1);
+    QSize fitted = source.scaled(box, Qt::KeepAspectRatio);
+    fitted.setWidth(std::max(2, fitted.width() & ~1));
+    fitted.setHeight(std::max(2, fitted.height() & ~1));
+    return fitted;
 }
 
 } // namespace quillora::capture

@@ -20,4 +20,7 @@ struct HalvingScratch {
 bool scaleBgrx(const uint8_t *from, int fromStride, QSize source, uint8_t *to, int toStride, QSize target,
     HalvingScratch &scratch);
 
+// The size that fits inside `box` with the aspect of `source` kept, both sides even.
+QSize fitInside(QSize source, QSize box);
+
 } // namespace quillora::capture

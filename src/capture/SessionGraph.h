@@ -50,7 +50,4 @@ private:
     ElementPtr m_soundSource;
 };
 
-// The size that fits inside `box` with the aspect of `source` kept, both sides even.
-QSize fitInside(QSize source, QSize box);
-
 } // namespace quillora::capture

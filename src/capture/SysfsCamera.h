@@ -7,7 +7,7 @@
 //
 // The sysfs root is a parameter so that fixture trees stand in for /sys in tests.
 #include "CameraRecord.h"
-#include "CaptureDevice.h"
+#include "DeviceDescription.h"
 
 #include <QString>
 

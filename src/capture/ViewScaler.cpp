@@ -3,7 +3,6 @@
 
 #include "CaptureLog.h"
 #include "PixelScale.h"
-#include "SessionGraph.h"
 
 #include <gst/video/gstvideopool.h>
 #include <gst/video/video.h>

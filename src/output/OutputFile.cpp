@@ -118,6 +118,43 @@ Placed placeWithoutReplacing(const QString &tempPath, const QString &path, int *
     return Placed::Failed;
 }
 
+// Writes the content into the open temporary file and puts it on the disk; on failure says
+// why in `result`.
+bool writeAndSync(UniqueFd &fd, const ContentWriter &writeContent, OutputResult &result)
+{
+    {
+        QFile file;
+        if (!file.open(fd.get(), QIODevice::WriteOnly, QFileDevice::DontCloseHandle)) {
+            result.error = file.errorString();
+            result.fault = WriteFault::Other;
+            return false;
+        }
+        QString writeError;
+        const bool written = writeContent(file, &writeError);
+        const bool flushed = file.flush();
+        if (!written || !flushed || file.error() != QFileDevice::NoError) {
+            result.error = !writeError.isEmpty() ? writeError : file.errorString();
+            if (result.error.isEmpty())
+                result.error = QStringLiteral("write failed");
+            result.fault = failedWriteFault(file, fd.get());
+            return false;
+        }
+    }
+    // The content must be on the disk before the name points at it, or a crash right after
+    // the rename could leave an empty file where the old one was.
+    if (::fdatasync(fd.get()) != 0) {
+        result.fault = writeFaultForErrno(errno);
+        result.error = errnoText("cannot write the file", errno);
+        return false;
+    }
+    if (fd.close() != 0) {
+        result.fault = writeFaultForErrno(errno);
+        result.error = errnoText("cannot write the file", errno);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 WriteFault writeFaultForErrno(int error)
@@ -171,36 +208,8 @@ OutputResult writeOutputFile(const OutputTarget &target, const ContentWriter &wr
         }
     } guard{encoded(tempPath)};
 
-    {
-        QFile file;
-        if (!file.open(fd.get(), QIODevice::WriteOnly, QFileDevice::DontCloseHandle)) {
-            result.error = file.errorString();
-            result.fault = WriteFault::Other;
-            return result;
-        }
-        QString writeError;
-        const bool written = writeContent(file, &writeError);
-        const bool flushed = file.flush();
-        if (!written || !flushed || file.error() != QFileDevice::NoError) {
-            result.error = !writeError.isEmpty() ? writeError : file.errorString();
-            if (result.error.isEmpty())
-                result.error = QStringLiteral("write failed");
-            result.fault = failedWriteFault(file, fd.get());
-            return result;
-        }
-    }
-    // The content must be on the disk before the name points at it, or a crash right after
-    // the rename could leave an empty file where the old one was.
-    if (::fdatasync(fd.get()) != 0) {
-        result.fault = writeFaultForErrno(errno);
-        result.error = errnoText("cannot write the file", errno);
+    if (!writeAndSync(fd, writeContent, result))
         return result;
-    }
-    if (fd.close() != 0) {
-        result.fault = writeFaultForErrno(errno);
-        result.error = errnoText("cannot write the file", errno);
-        return result;
-    }
 
     if (target.collisionRow != 1) {
         const QString path = makeOutputPath(target.folderText, target.baseName, target.extension, target.collisionRow);

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 #include <utility>
 
@@ -181,6 +182,30 @@ bool isPlainKey(const QString &key)
     return plain.match(key).hasMatch();
 }
 
+// Everything the file holds now, with the new texts: no key is ever dropped. Nothing when the
+// file cannot be read.
+std::optional<QMap<QString, QVariant>> intendedContents(
+    const QString &path, const QList<QPair<QString, QString>> &pending)
+{
+    QMap<QString, QVariant> intended;
+    {
+        const auto current = openStore(path);
+        if (current->status() == QSettings::AccessError)
+            return std::nullopt;
+        const QStringList keys = current->allKeys();
+        for (const QString &key : keys) {
+            // Another program's keys are kept. Names that are no keys at all (what QSettings
+            // makes of a binary or garbled file) are dropped: they do not come back as written,
+            // so the check below could never pass and the settings could never be saved again.
+            if (isPlainKey(key))
+                intended.insert(key, current->value(key));
+        }
+    }
+    for (const auto &[key, text] : pending)
+        intended.insert(key, text);
+    return intended;
+}
+
 } // namespace
 
 SaveResult UserDefaults::synchronize()
@@ -207,23 +232,10 @@ SaveResult UserDefaults::synchronize()
         qCInfo(lcPrefs).noquote() << QStringLiteral("settings file too large to be ours, set aside as %1").arg(aside);
     }
 
-    // Everything the file holds now, with the new texts: no key is ever dropped.
-    QMap<QString, QVariant> intended;
-    {
-        const auto current = openStore(path);
-        if (current->status() == QSettings::AccessError)
-            return failed(QStringLiteral("it cannot be read"));
-        const QStringList keys = current->allKeys();
-        for (const QString &key : keys) {
-            // Another program's keys are kept. Names that are no keys at all (what QSettings
-            // makes of a binary or garbled file) are dropped: they do not come back as written,
-            // so the check below could never pass and the settings could never be saved again.
-            if (isPlainKey(key))
-                intended.insert(key, current->value(key));
-        }
-    }
-    for (const auto &[key, text] : pending)
-        intended.insert(key, text);
+    const auto read = intendedContents(path, pending);
+    if (!read)
+        return failed(QStringLiteral("it cannot be read"));
+    const QMap<QString, QVariant> &intended = *read;
 
     // QSettings writes through QSaveFile, which in Qt 6.4 does not notice when the last write of
     // its buffer fails (a full disk) and renames the truncated file into place all the same. So

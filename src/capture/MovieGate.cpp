@@ -1,0 +1,107 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "MovieGate.h"
+
+#include <gst/audio/audio.h>
+
+#include <algorithm>
+
+namespace quillora::capture {
+
+namespace {
+
+void endSound(GstPad *pad, StreamState &s)
+{
+    if (s.soundEnded.exchange(true))
+        return;
+    if (PadPtr peer{gst_pad_get_peer(pad)})
+        gst_pad_send_event(peer.get(), gst_event_new_eos());
+}
+
+GstPadProbeReturn dropProbe(GstPad *, GstPadProbeInfo *, gpointer)
+{
+    return GST_PAD_PROBE_DROP;
+}
+
+} // namespace
+
+// Running times where the movie's first picture starts and where its last picture so far
+// ends: the sound is started and ended at the same moments.
+void notePictureTimes(StreamState &s, GstBuffer *buffer)
+{
+    if (buffer && GST_BUFFER_PTS_IS_VALID(buffer)) {
+        gint64 unknown = -1;
+        s.videoStart.compare_exchange_strong(unknown, gint64(GST_BUFFER_PTS(buffer)));
+    }
+    if (buffer && GST_BUFFER_PTS_IS_VALID(buffer))
+        s.lastVideoEnd.store(gint64(GST_BUFFER_PTS(buffer))
+            + (GST_BUFFER_DURATION_IS_VALID(buffer) ? gint64(GST_BUFFER_DURATION(buffer)) : 0));
+}
+
+// The sound source's way into the movie. The muxer starts every track at zero, so sound from
+// before the first picture would play early against the picture: it is dropped. Once the
+// picture has been cut off, the sound ends at the first buffer that starts at or after the
+// cut, so both tracks end together. After its end the source runs on until the branch is shut
+// down; what it sends is dropped, since a live source that meets an ended pad stops with an
+// error.
+GstPadProbeReturn soundGateProbe(GstPad *pad, GstPadProbeInfo *info, gpointer userData)
+{
+    StreamState &s = stateOf(userData);
+    if (s.soundEnded.load())
+        return GST_PAD_PROBE_DROP;
+    GstBuffer *buffer = (info->type & GST_PAD_PROBE_TYPE_BUFFER) ? GST_PAD_PROBE_INFO_BUFFER(info) : nullptr;
+    if (!buffer || !GST_BUFFER_PTS_IS_VALID(buffer))
+        return GST_PAD_PROBE_OK;
+    const gint64 start = gint64(GST_BUFFER_PTS(buffer));
+    const gint64 end = start + (GST_BUFFER_DURATION_IS_VALID(buffer) ? gint64(GST_BUFFER_DURATION(buffer)) : 0);
+    const gint64 stop = s.videoStop.load();
+    if (stop >= 0 && start >= stop) {
+        endSound(pad, s);
+        return GST_PAD_PROBE_DROP;
+    }
+    const gint64 videoStart = s.videoStart.load();
+    const gint64 first = videoStart + s.soundLead;
+    if (videoStart < 0 || end <= first)
+        return GST_PAD_PROBE_DROP;
+    // A buffer across the picture's start or cut is cut there to the sample, so the tracks
+    // start and end together to within an AAC frame, not a whole sound buffer more.
+    if (start >= first && (stop < 0 || end <= stop))
+        return GST_PAD_PROBE_OK;
+    CapsPtr caps(gst_pad_get_current_caps(pad));
+    GstAudioInfo audio;
+    if (!caps || !gst_audio_info_from_caps(&audio, caps.get()))
+        return GST_PAD_PROBE_OK;
+    GstSegment segment;
+    gst_segment_init(&segment, GST_FORMAT_TIME);
+    segment.start = guint64(std::max(start, first));
+    segment.stop = stop >= 0 ? guint64(stop) : GST_CLOCK_TIME_NONE;
+    GstBuffer *clipped = gst_audio_buffer_clip(
+        gst_buffer_ref(buffer), &segment, GST_AUDIO_INFO_RATE(&audio), GST_AUDIO_INFO_BPF(&audio));
+    if (!clipped)
+        return GST_PAD_PROBE_DROP;
+    gst_buffer_unref(buffer);
+    GST_PAD_PROBE_INFO_DATA(info) = clipped;
+    return GST_PAD_PROBE_OK;
+}
+
+// Ends the picture's side of the movie at a moment when no frame is on its way. The tee's
+// later frames are dropped before they reach the ended pad, which would answer them with an
+// end of stream that the tee hands back to the camera.
+GstPadProbeReturn endVideoProbe(GstPad *pad, GstPadProbeInfo *, gpointer userData)
+{
+    StreamState &s = stateOf(userData);
+    s.videoStop.store(std::max<gint64>(0, s.lastVideoEnd.load()));
+    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_DATA_DOWNSTREAM, dropProbe, nullptr, nullptr);
+    if (PadPtr peer{gst_pad_get_peer(pad)})
+        gst_pad_send_event(peer.get(), gst_event_new_eos());
+    return GST_PAD_PROBE_REMOVE;
+}
+
+// Ends the sound's side between two buffers whatever their time: for a microphone that
+// sends nothing more (gone, or stalled), so the movie can still be finished.
+GstPadProbeReturn endSoundProbe(GstPad *pad, GstPadProbeInfo *, gpointer userData)
+{
+    endSound(pad, stateOf(userData));
+    return GST_PAD_PROBE_REMOVE;
+}
+
+} // namespace quillora::capture

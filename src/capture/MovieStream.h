@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// Inside the movie output: what the streaming threads of one recording share with the main
+// thread, and how a pad probe holds on to it.
+#include "GstHandles.h"
+
+#include <QSize>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class QObject;
+
+namespace quillora::capture {
+
+// What the streaming threads of one recording share with the main thread. Held by the
+// probes (through their own reference), so it outlives whichever side ends first.
+struct StreamState {
+    std::mutex mutex; // guards fileComplete; `changed` waits on it
+    std::condition_variable changed;
+    bool fileComplete = false;
+
+    std::atomic<quint64> framesOffered{0};
+    std::atomic<quint64> framesWritten{0};
+    std::atomic<quint64> soundBuffers{0};
+    std::atomic<int> width{0};
+    std::atomic<int> height{0};
+    std::atomic<bool> fitted{false};
+    std::atomic<bool> soundEnded{false};
+    // Running times where the movie's first picture starts, where its last picture so far
+    // ends, and where the picture was cut off (-1 until known): the sound is started and
+    // ended at the same moments, so the two tracks line up.
+    std::atomic<gint64> videoStart{-1};
+    // The AAC encoder puts one frame of silence (1024 samples) before the first sound; the
+    // sound is started that much after the picture, so what is heard lines up with what is
+    // seen. Set before the branch is linked.
+    gint64 soundLead = 0;
+    std::atomic<gint64> lastVideoEnd{-1};
+    std::atomic<gint64> videoStop{-1};
+
+    // Set before the branch is linked, read-only afterwards.
+    QSize box;
+    GstElement *videoCaps = nullptr; // the picture size filter, owned by the branch's bin
+    QObject *context = nullptr;      // main-thread receiver of the news below
+    std::function<void()> onFileComplete;
+};
+
+using StreamStatePtr = std::shared_ptr<StreamState>;
+
+// The state a probe added by addProbe was given.
+inline StreamState &stateOf(gpointer userData)
+{
+    return **static_cast<StreamStatePtr *>(userData);
+}
+
+// Adds a probe that holds its own reference to `state`, dropped when the probe goes.
+gulong addProbe(GstPad *pad, GstPadProbeType type, GstPadProbeCallback callback, const StreamStatePtr &state);
+
+} // namespace quillora::capture
