@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     unsigned bus = 0;
     const auto parsed = std::from_chars(busText.data(), busText.data() + busText.size(), bus);
     if (parsed.ec == std::errc()) {
-        if (const auto location = usb::locationIdFromDevpath(bus, devpath)) {
+        if (const auto location = devices::locationIdFromDevpath(bus, devpath)) {
             // The chain comes back out of the ID: the bus, then one nibble per port up to the
             // first empty one, and the same ports encode to the same ID again.
             fuzz::check((*location >> 24) == bus, "bus lost in the location ID");
@@ -55,23 +55,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             for (int shift = 20; shift >= 0 && ((*location >> shift) & 0xF); shift -= 4)
                 ports.push_back(std::uint8_t((*location >> shift) & 0xF));
             fuzz::check((*location & ((1u << (24 - 4 * ports.size())) - 1)) == 0, "a port after an empty one");
-            fuzz::check(usb::encodeLocationId(bus, ports) == location, "ports do not encode to the same ID");
+            fuzz::check(devices::encodeLocationId(bus, ports) == location, "ports do not encode to the same ID");
             std::string chain;
             for (std::size_t i = 0; i < ports.size(); ++i)
                 chain += (i ? "." : "") + std::to_string(ports[i]);
             if (chain.empty())
                 chain = "0";
-            fuzz::check(usb::locationIdFromDevpath(bus, chain) == location, "the plain devpath gives another ID");
+            fuzz::check(devices::locationIdFromDevpath(bus, chain) == location, "the plain devpath gives another ID");
 
             // The identifier the camera list makes of it gives the same location back.
             const QString made = QString::asprintf("0x%08x%04x%04x", *location, 0x090cu, 0x037au);
-            fuzz::check(usb::locationIdFromUniqueId(utf16(made)) == *location, "unique identifier loses the location");
+            fuzz::check(
+                devices::locationIdFromUniqueId(utf16(made)) == *location, "unique identifier loses the location");
         }
     }
 
     // Any identifier at all (a virtual camera's is whatever the environment says).
     const QString text = QString::fromUtf8(uniqueId.data(), qsizetype(uniqueId.size()));
-    const std::uint32_t location = usb::locationIdFromUniqueId(utf16(text));
+    const std::uint32_t location = devices::locationIdFromUniqueId(utf16(text));
     fuzz::check(location == 0 || text.startsWith(QLatin1String("0x")), "a location from an identifier without 0x");
     return 0;
 }

@@ -9,6 +9,7 @@
 // byte leaves the file out, and fields missing at the end are left out too.
 #include "FuzzSupport.h"
 
+#include "AttachedCameras.h"
 #include "CameraInputDevice.h"
 #include "LocationId.h"
 #include "SysfsCamera.h"
@@ -151,41 +152,60 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     fs::create_directory_symlink(
         fs::relative(usbDevice, root / "bus/usb/devices"), root / "bus/usb/devices" / usbName, ec);
     fs::create_directory_symlink(fs::relative(hub, root / "bus/usb/devices"), root / "bus/usb/devices/usb1", ec);
-    // The driver road opens the node it finds; a plain file stands in for the device.
-    writeFile(dev / "video0", std::string());
 
     // The camera list.
-    const QString sysRoot = QString::fromStdString(root.string());
-    const QString devRoot = QString::fromStdString(dev.string());
-    const auto nodes = capture::listV4l2Nodes(sysRoot, devRoot);
+    const devices::SysfsRoots roots{root.string(), dev.string()};
+    const auto nodes = devices::listVideoNodes(roots);
     fuzz::check(nodes.size() == 1, "the node is not listed");
-    const capture::V4l2Node &v = nodes.front();
+    const devices::VideoNode &v = nodes.front();
     // DEVNAME never takes the device path out of the device folder.
-    fuzz::check(v.devicePath.startsWith(devRoot + QLatin1Char('/')) && !v.devicePath.contains(QLatin1String("..")),
+    fuzz::check(v.devicePath.rfind(roots.dev + "/", 0) == 0 && v.devicePath.find("..") == std::string::npos,
         "device path outside the device folder");
-    const capture::CameraIdentity id = capture::identifyNode(sysRoot, v);
+    // The driver road opens the device file the record names (the node's DEVNAME, as the camera
+    // list does); a plain file stands in for the device.
+    fs::create_directories(fs::path(v.devicePath).parent_path(), ec);
+    writeFile(v.devicePath, std::string());
+    const bool deviceFileMade = fs::is_regular_file(v.devicePath, ec);
+    const devices::CameraRecord record = devices::resolveCamera(roots, v, nodes);
+    const capture::CameraIdentity id = capture::identifyCamera(record);
     fuzz::check(!id.displayName.isEmpty(), "a camera without a name");
     fuzz::check(!id.uniqueID.isEmpty() && !id.modelUniqueID.isEmpty(), "a camera without an identifier");
+    const QString sysRoot = QString::fromStdString(roots.sys);
+    const QString devRoot = QString::fromStdString(roots.dev);
     const auto cameras = capture::listSysfsCameras(sysRoot, devRoot,
-        [](const capture::V4l2Node &, QString *) { return std::optional<capture::NodeCapabilities>(); });
+        [](const devices::VideoNode &, QString *) { return std::optional<capture::NodeCapabilities>(); });
     fuzz::check(cameras.size() <= 1, "one node listed twice");
 
     // The location ID the controller reads back from the identifier is the one the camera has.
-    const std::uint32_t readBack = usb::locationIdFromUniqueId(
+    const std::uint32_t readBack = devices::locationIdFromUniqueId(
         std::u16string_view(QStringView(id.uniqueID).utf16(), std::size_t(id.uniqueID.size())));
     if (id.locationId)
         fuzz::check(readBack == *id.locationId, "the identifier carries another location");
     else
         fuzz::check(readBack == 0 || !id.usb, "a USB camera without a location whose identifier claims one");
 
-    // The USB side finds the camera's video node and button by the same location.
+    // Resolved from its USB location, the camera is the same record: same device, nodes, button.
     const std::uint32_t location = id.locationId.value_or(0);
-    std::unique_ptr<usb::VideoDriverControl> road;
-    const usb::UsbResult roadResult = usb::openVideoDriverControl(location, road, root.string(), dev.string());
-    const listener::CameraButtonLookup button
-        = listener::findCameraButton({location, id.vendor, id.product, 0}, root.string(), dev.string());
     if (id.locationId && kernelShaped(f)) {
-        fuzz::check(roadResult == usb::kUsbSuccess, "the video driver road misses the camera's node");
+        const auto byLocation = devices::resolveCameraAt(roots, location);
+        fuzz::check(byLocation.has_value(), "the camera is not found at its location");
+        if (byLocation) {
+            fuzz::check(byLocation->usbDeviceDir == record.usbDeviceDir, "another USB device at the location");
+            fuzz::check(byLocation->videoNodes.size() == record.videoNodes.size(), "other nodes at the location");
+            fuzz::check(byLocation->button.has_value() == record.button.has_value()
+                    && (!record.button || byLocation->button->eventNode == record.button->eventNode),
+                "another button at the location");
+        }
+    }
+
+    // The USB side takes the camera's video node and button from the record the list published.
+    std::unique_ptr<usb::VideoDriverControl> road;
+    const usb::UsbResult roadResult = usb::openVideoDriverControl(location, road, roots.sys, roots.dev);
+    const listener::CameraButtonLookup button
+        = listener::attachedCameraButton({location, id.vendor, id.product, 0}, roots);
+    if (id.locationId && kernelShaped(f)) {
+        fuzz::check(
+            roadResult == usb::kUsbSuccess || !deviceFileMade, "the video driver road misses the camera's node");
         fuzz::check(!button.usbDeviceDir.empty(), "the button lookup misses the camera's USB device");
     }
     if (!button.eventNode.empty())

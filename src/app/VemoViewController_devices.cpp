@@ -39,7 +39,7 @@ void logChosen(const capture::CaptureDevicePtr &camera)
 // take a sign, blanks or a second "0x" and make a location out of them.
 std::uint32_t locationIdOf(const QString &uniqueId)
 {
-    return usb::locationIdFromUniqueId(
+    return devices::locationIdFromUniqueId(
         std::u16string_view(QStringView(uniqueId).utf16(), std::size_t(uniqueId.size())));
 }
 

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// Cameras as the Linux kernel shows them: the V4L2 nodes under <sysfs>/class/video4linux, and,
-// for a camera on USB, the identity the rest of the program recognises it by (model string,
-// unique identifier, location ID), read from the USB device directory above the node.
+// Cameras as the Linux kernel shows them, as the capture layer lists them: the picture nodes
+// among the V4L2 nodes, each described by the camera record it belongs to (model string,
+// unique identifier, location ID for a camera on USB). The records the list is made of are
+// published for the USB host and the listener.
 //
 // The sysfs root is a parameter so that fixture trees stand in for /sys in tests.
+#include "CameraRecord.h"
 #include "DeviceDescription.h"
 
 #include <QString>
@@ -27,23 +29,13 @@ struct NodeCapabilities {
 // is not a camera.
 bool isVideoCaptureNode(const NodeCapabilities &caps);
 
-// One V4L2 node as sysfs lists it.
-struct V4l2Node {
-    QString name;       // "video0"
-    int number = -1;    // 0 for video0
-    QString sysfsDir;   // <sysfs>/class/video4linux/video0
-    QString devicePath; // /dev/video0
-    QString devNumbers; // the node's "major:minor" from its `dev` file; empty when unreadable
-    int index = -1;     // the node's `index` file: its position among its device's nodes; -1 unknown
-};
-
 // Asks the node's device file, after checking that it is the character device sysfs names
 // (a stale or foreign /dev entry is not asked). Nothing, with the reason in `error`, when the
 // node cannot be asked.
-std::optional<NodeCapabilities> queryNodeCapabilities(const V4l2Node &node, QString *error);
+std::optional<NodeCapabilities> queryNodeCapabilities(const devices::VideoNode &node, QString *error);
 
 // How each node of the list is asked for its capabilities; the real one is queryNodeCapabilities.
-using CapabilityProbe = std::function<std::optional<NodeCapabilities>(const V4l2Node &node, QString *error)>;
+using CapabilityProbe = std::function<std::optional<NodeCapabilities>(const devices::VideoNode &node, QString *error)>;
 
 struct CameraIdentity {
     QString displayName;   // the camera's own name
@@ -55,15 +47,13 @@ struct CameraIdentity {
     std::optional<std::uint32_t> locationId; // USB only, and only when the chain can be encoded
 };
 
-// The identity of `node`. Missing or unreadable files never fail the call: the camera is then
-// described by what could be read, and the reason is logged.
-CameraIdentity identifyNode(const QString &sysfsRoot, const V4l2Node &node);
+// The identity of the camera a record resolved from a node describes. What the record could not
+// read never fails the call: the camera is then described by what could be read, and the reason
+// is logged.
+CameraIdentity identifyCamera(const devices::CameraRecord &record);
 
-// The V4L2 nodes of `sysfsRoot` (normally "/sys") in node-number order; device files are
-// looked for under `devRoot` (normally "/dev").
-std::vector<V4l2Node> listV4l2Nodes(const QString &sysfsRoot, const QString &devRoot);
-
-// The cameras among those nodes, in the same order at every call.
+// The cameras among the V4L2 nodes of `sysfsRoot` (normally "/sys"), device files looked for
+// under `devRoot` (normally "/dev"), in node-number order, the same at every call.
 std::vector<DeviceDescription> listSysfsCameras(
     const QString &sysfsRoot, const QString &devRoot, const CapabilityProbe &probe);
 

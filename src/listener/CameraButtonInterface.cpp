@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "CameraButtonInterface.h"
 
-#include "CameraInputDevice.h"
 #include "ListenerLog.h"
 
 #include <QSocketNotifier>
@@ -46,14 +45,8 @@ usb::UsbResult CameraButtonInterface::open()
         return usb::kUsbSuccess;
     // The video driver keeps the interface whenever it is bound; claiming it would fail, and
     // a road through the driver opens only its controls, never the status pipe.
-    const auto device = m_inner->device();
-    std::uint32_t location = 0;
-    if (device && device->locationId(location) == usb::kUsbSuccess) {
-        const CameraButtonLookup lookup = findCameraButton(
-            {location, device->vendorId(), device->productId(), m_inner->interfaceNumber()}, m_roots.sys, m_roots.dev);
-        if (lookup.driverBound)
-            return openInputDevice(usb::kUsbErrorBusy);
-    }
+    if (lookUpButton(false).driverBound)
+        return openInputDevice(usb::kUsbErrorBusy);
     const usb::UsbResult result = m_inner->open();
     if (result == usb::kUsbErrorBusy)
         return openInputDevice(result);
@@ -99,14 +92,37 @@ usb::UsbResult CameraButtonInterface::readPipeAsync(
     return usb::kUsbSuccess;
 }
 
+CameraButtonLookup CameraButtonInterface::lookUpButton(bool afresh) const
+{
+    const auto device = m_inner->device();
+    std::uint32_t location = 0;
+    if (!device || device->locationId(location) != usb::kUsbSuccess)
+        return {};
+    const CameraUsbInterface camera{location, device->vendorId(), device->productId(), m_inner->interfaceNumber()};
+    return afresh ? findCameraButton(camera, m_roots.sys, m_roots.dev) : attachedCameraButton(camera, m_roots);
+}
+
 usb::UsbResult CameraButtonInterface::openInputDevice(usb::UsbResult held)
 {
     const auto device = m_inner->device();
     std::uint32_t location = 0;
     if (!device || device->locationId(location) != usb::kUsbSuccess)
         return held;
-    const CameraButtonLookup lookup = findCameraButton(
-        {location, device->vendorId(), device->productId(), m_inner->interfaceNumber()}, m_roots.sys, m_roots.dev);
+    int error = ENOENT;
+    const auto openEventNode = [&error](const std::string &path) {
+        UniqueFd fd(path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        error = path.empty() ? ENOENT : errno;
+        return fd;
+    };
+    CameraButtonLookup lookup = lookUpButton(false);
+    UniqueFd fd = openEventNode(lookup.eventNode);
+    // The kernel makes the button's input device after the camera's USB device, and numbers it
+    // anew when the camera comes back: a record without one, or with one that is gone, is
+    // resolved again.
+    if (!fd && error == ENOENT) {
+        lookup = lookUpButton(true);
+        fd = openEventNode(lookup.eventNode);
+    }
     if (lookup.eventNode.empty()) {
         if (!m_toldNoInputDevice) {
             m_toldNoInputDevice = true;
@@ -117,9 +133,7 @@ usb::UsbResult CameraButtonInterface::openInputDevice(usb::UsbResult held)
         }
         return held;
     }
-    UniqueFd fd(::open(lookup.eventNode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!fd) {
-        const int error = errno;
         qCInfo(lcListener, "cannot open the camera's input device %s: %s", lookup.eventNode.c_str(), strerror(error));
         return error == EACCES || error == EPERM ? usb::kUsbErrorAccess : held;
     }

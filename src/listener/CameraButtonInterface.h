@@ -9,6 +9,7 @@
 //
 // Used on one thread (the listener's): made, opened, closed and read there, and its completions
 // run there.
+#include "CameraInputDevice.h"
 #include "UsbHost.h"
 
 #include "UniqueFd.h"
@@ -22,10 +23,7 @@ class QSocketNotifier;
 namespace quillora::listener {
 
 // Where sysfs and the device nodes are.
-struct DeviceRoots {
-    std::string sys = "/sys";
-    std::string dev = "/dev";
-};
+using DeviceRoots = devices::SysfsRoots;
 
 class CameraButtonInterface final : public usb::UsbInterface {
 public:
@@ -50,6 +48,9 @@ public:
     bool readsInputDevice() const { return bool(m_input); }
 
 private:
+    // The button as the camera's record says: the attached camera's record, or one resolved
+    // now. Nothing found when the device has no location.
+    CameraButtonLookup lookUpButton(bool afresh) const;
     // Opens the camera's input device; `held` is why the interface itself cannot be used, and
     // what open() reports when there is no input device either.
     usb::UsbResult openInputDevice(usb::UsbResult held);
@@ -63,7 +64,7 @@ private:
 
     std::shared_ptr<usb::UsbInterface> m_inner;
     DeviceRoots m_roots;
-    UniqueFd m_input;                        // the input device, while open through it
+    UniqueFd m_input;                            // the input device, while open through it
     std::unique_ptr<QSocketNotifier> m_notifier; // watches m_input
     std::unique_ptr<QObject> m_context;          // runs queued completions; they die with it
     std::optional<PendingRead> m_pending;        // the read of pipe 1 the next press completes

@@ -1,12 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "VideoDriverRoad.h"
 
-#include "LocationId.h"
-#include "Sysfs.h"
+#include "AttachedCameras.h"
 #include "UniqueFd.h"
 #include "UsbLog.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -16,7 +14,6 @@
 #include <linux/uvcvideo.h>
 #include <linux/videodev2.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <vector>
@@ -191,43 +188,16 @@ UsbResult sendThroughVideoDriver(VideoDriverControl &driver, const UvcEntities &
 UsbResult openVideoDriverControl(std::uint32_t locationId, std::unique_ptr<VideoDriverControl> &out,
     const std::string &sysfsRoot, const std::string &devRoot)
 {
-    struct Candidate {
-        unsigned index;
-        std::string name;
-    };
-    std::vector<Candidate> candidates;
-    const std::string classDir = sysfsRoot + "/class/video4linux";
-    if (DIR *dir = ::opendir(classDir.c_str())) {
-        while (const dirent *entry = ::readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name.rfind("video", 0) != 0)
-                continue;
-            // The USB device is the directory above the node's device (its interface).
-            const std::string usbDevice = classDir + "/" + name + "/device/..";
-            const auto bus = readSysfsUnsigned(usbDevice + "/busnum");
-            const auto devpath = readSysfsAttribute(usbDevice + "/devpath");
-            if (!bus || !devpath)
-                continue;
-            const auto location = locationIdFromDevpath(*bus, *devpath);
-            if (!location || *location != locationId)
-                continue;
-            const auto index = readSysfsUnsigned(classDir + "/" + name + "/index");
-            candidates.push_back({index.value_or(~0u), name});
-        }
-        ::closedir(dir);
-    }
-    if (candidates.empty())
-        return kUsbErrorNotFound;
-    std::sort(candidates.begin(), candidates.end(), [](const Candidate &a, const Candidate &b) {
-        return a.index != b.index ? a.index < b.index : a.name < b.name;
-    });
+    const auto camera = devices::attachedCameraAt({sysfsRoot, devRoot}, locationId);
     UsbResult result = kUsbErrorNotFound;
-    for (const auto &candidate : candidates) {
-        const std::string node = devRoot + "/" + candidate.name;
-        UniqueFd fd(::open(node.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
+    if (!camera)
+        return result;
+    // The picture node comes first; the metadata node answers the same controls.
+    for (const devices::VideoNode &node : camera->videoNodes) {
+        UniqueFd fd(::open(node.devicePath.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
         if (!fd) {
             result = resultFromErrno(errno);
-            qCDebug(lcUsb, "cannot open %s: %s", node.c_str(), usbResultName(result));
+            qCDebug(lcUsb, "cannot open %s: %s", node.devicePath.c_str(), usbResultName(result));
             continue;
         }
         out = std::make_unique<V4l2VideoDriverControl>(std::move(fd));

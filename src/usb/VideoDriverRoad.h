@@ -50,10 +50,10 @@ bool isInterfaceClassRequest(const DevRequest &request);
 // How the host reaches the driver of the camera at a location ID.
 using VideoDriverOpener = std::function<UsbResult(std::uint32_t locationId, std::unique_ptr<VideoDriverControl> &out)>;
 
-// The machine's driver: the V4L2 node under <sysfsRoot>/class/video4linux whose USB device (the
-// directory above the node's `device`, with its `busnum` and `devpath`) has `locationId`,
-// opened from <devRoot>. kUsbErrorNotFound when no node has it; the first node of the device
-// (its `index` 0, the picture node rather than the metadata node) is preferred.
+// The machine's driver: a video node of the camera record at `locationId` (the one the camera
+// list published, or resolved now from <sysfsRoot> when none is current), opened from <devRoot>.
+// kUsbErrorNotFound when the camera has no node; its picture node (its `index` 0, rather than
+// the metadata node) is preferred.
 UsbResult openVideoDriverControl(std::uint32_t locationId, std::unique_ptr<VideoDriverControl> &out,
     const std::string &sysfsRoot = "/sys", const std::string &devRoot = "/dev");
 

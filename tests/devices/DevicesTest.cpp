@@ -23,6 +23,8 @@
 
 using namespace quillora::capture;
 using quillora::app::VemoViewController;
+using quillora::devices::resolveCamera;
+using quillora::devices::VideoNode;
 using quillora::test::ScopedEnv;
 
 namespace {
@@ -53,8 +55,8 @@ TEST(SysfsCameras, DeskTreeListsEachCameraOnceWithItsIdentityAndNoMetadataNodes)
         {"video1", {V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_DEVICE_CAPS, V4L2_CAP_META_CAPTURE}},
         {"video4", {V4L2_CAP_VIDEO_M2M_MPLANE | V4L2_CAP_DEVICE_CAPS, V4L2_CAP_VIDEO_M2M_MPLANE}},
         {"video11", {V4L2_CAP_VIDEO_CAPTURE_MPLANE | V4L2_CAP_DEVICE_CAPS, V4L2_CAP_VIDEO_CAPTURE_MPLANE}}};
-    const std::string cameras = list("desk", [&](const V4l2Node &node, QString *) -> std::optional<NodeCapabilities> {
-        const auto it = answers.find(node.name);
+    const std::string cameras = list("desk", [&](const VideoNode &node, QString *) -> std::optional<NodeCapabilities> {
+        const auto it = answers.find(QString::fromStdString(node.name));
         return it == answers.end() ? std::nullopt : std::optional(it->second); // video10: its index 0 keeps it
     });
     EXPECT_EQ(cameras,
@@ -96,10 +98,11 @@ TEST(SysfsCameras, LocationIdForHubChains)
             QFile f(dir + '/' + file);
             EXPECT_TRUE(f.open(QIODevice::WriteOnly) && f.write(text.toUtf8() + '\n') > 0);
         }
-        const V4l2Node node{"video0", 0, dir + "/3-" + ports + ":1.0/video4linux/video0", "/dev/video0", {}, -1};
-        QDir().mkpath(node.sysfsDir);
-        QFile::link("../../../3-" + ports + ":1.0", node.sysfsDir + "/device");
-        const CameraIdentity id = identifyNode(root.path(), node);
+        const QString nodeDir = dir + "/3-" + ports + ":1.0/video4linux/video0";
+        const VideoNode node{"video0", 0, nodeDir.toStdString(), "/dev/video0", {}, -1};
+        QDir().mkpath(nodeDir);
+        QFile::link("../../../3-" + ports + ":1.0", nodeDir + "/device");
+        const CameraIdentity id = identifyCamera(resolveCamera({root.path().toStdString(), "/dev"}, node, {node}));
         const QString location = id.locationId ? QString::asprintf("0x%08x", *id.locationId) : "none";
         EXPECT_EQ((id.uniqueID + " " + location).toStdString(), expected);
         EXPECT_TRUE(id.usb && id.modelUniqueID == "UVC Camera VendorID_2316 ProductID_890");

@@ -46,8 +46,8 @@ protected:
         QFile modes(test::testDataDir() + "/camera-modes/ipevo-ziggi-hd-plus.txt");
         ASSERT_TRUE(modes.open(QIODevice::ReadOnly));
         capture::setV4l2StandIn(capture::V4l2StandIn{
-            [this](const capture::V4l2Node &node, QString *) -> std::optional<capture::NodeCapabilities> {
-                const auto it = nodeCaps.find(node.name);
+            [this](const devices::VideoNode &node, QString *) -> std::optional<capture::NodeCapabilities> {
+                const auto it = nodeCaps.find(QString::fromStdString(node.name));
                 if (it == nodeCaps.end())
                     return capture::NodeCapabilities{V4L2_CAP_DEVICE_CAPS, node.index == 0 ? kPictureCaps : kMetaCaps};
                 return capture::NodeCapabilities{V4L2_CAP_DEVICE_CAPS, it->second};

@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The USB location ID of a device: the bus number in the top byte, then one nibble per hub
-// port, outermost first, at most six ports (bus 1, ports 4.2 gives 0x01420000). The camera side
-// (from sysfs) and the USB side (from libusb) both form it here, so the two always meet.
+// port, outermost first, at most six ports (bus 1, ports 4.2 gives 0x01420000). The camera record
+// (from sysfs) and the USB host (from libusb) both form it here, so the two always meet.
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
 
-namespace quillora::usb {
+namespace quillora::devices {
 
 constexpr std::size_t kMaxLocationPorts = 6;
 
@@ -81,4 +81,9 @@ inline std::uint32_t locationIdFromUniqueId(std::u16string_view uniqueId)
     return value;
 }
 
+} // namespace quillora::devices
+
+// The USB host forms the location of each device it lists with the same rule.
+namespace quillora::usb {
+using devices::encodeLocationId;
 } // namespace quillora::usb
