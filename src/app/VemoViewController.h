@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class QAction;
 class QApplication;
@@ -39,7 +40,8 @@ enum class MovieFault;
 } // namespace quillora::capture
 namespace quillora::output {
 enum class WriteFault;
-}
+struct PhotoSettings;
+} // namespace quillora::output
 namespace quillora::usb {
 class UsbHost;
 class UsbDevice;
@@ -64,39 +66,6 @@ class VemoViewController : public QObject,
 public:
     explicit VemoViewController(QObject *parent = nullptr);
     ~VemoViewController() override;
-
-    // ---- Fields, in declaration order --------------------------------------------------
-    capture::CaptureView *mCaptureView = nullptr;    // live picture
-    QApplication *mApp = nullptr;                    // quit when the main window closes
-    ImageView *mPreviewImage = nullptr;              // the still while frozen
-    prefs::PathControl *mPhotoPath = nullptr;        // photo folder
-    QLineEdit *mPhotoFilename = nullptr;             // photo base name
-    prefs::PathControl *mVideoPath = nullptr;        // movie folder
-    QLineEdit *mVideoFilename = nullptr;             // movie base name
-    QDialog *mPreferences = nullptr;                 // the preferences panel
-    prefs::MatrixControl *mOverwrite = nullptr;      // photo: replace (row 0) or number (row 1)
-    prefs::MatrixControl *mVideoOverwrite = nullptr; // movie: replace or number
-    QComboBox *mPhotoFormat = nullptr;               // JPEG, PNG, GIF, TIFF
-    QComboBox *mPhotoSize = nullptr;                 // photo and decoded-frame size
-    QPushButton *mRecordingButton = nullptr;         // transparent while recording
-    QComboBox *mVideoSize = nullptr;                 // movie compression preset
-    QDialog *mAbout = nullptr;                       // the About window
-    QAction *mVideoMenu = nullptr;                   // "Start Capture" / "Stop Capture"
-    QMenu *mDevicesMenu = nullptr;                   // ten prepared items, one per camera
-    QCheckBox *mVideoCaptureAudio = nullptr;         // record sound with movies
-    QAction *mHelpMenu = nullptr;                    // the help item
-    capture::CaptureDevicePtr device;                // the camera in use, or null
-    capture::CaptureDevicePtr audioDevice;           // the default sound input, or null
-    std::shared_ptr<capture::CaptureSession> mCaptureSession;
-    std::shared_ptr<capture::CaptureDeviceInput> mCaptureVideoDeviceInput;
-    std::shared_ptr<capture::CaptureDeviceInput> mCaptureAudioDeviceInput;
-    std::shared_ptr<capture::DecompressedVideoOutput> mCaptureDecompressedVideoOutput;
-    std::shared_ptr<capture::MovieFileOutput> mCaptureMovieFileOutput;
-    capture::Frame mCurrentImageBuffer; // newest decoded frame; guarded by mLock
-    bool recording = false;
-    std::shared_ptr<usb::UsbInterface> interface; // the camera's video-control interface, not kept open
-    std::atomic<std::int32_t> rotation{0};        // quarter turns; read by the photo on any thread
-    bool quilloraDevice = false;
 
     // ---- Operations ---------------------------------------------------------------------
     void awakeFromNib();
@@ -163,13 +132,6 @@ public:
     void setUsbHost(std::shared_ptr<usb::UsbHost> host);
     // ---- listener: public additions ----
     // ---- feedback: public additions ----
-    // What the window says in words: the message over the picture and the status line, the
-    // indicator of a running recording, and the freeze controls that show their state. Set
-    // by the window definition; a controller without them says nothing.
-    WindowMessages *mMessages = nullptr;
-    RecordingIndicator *mRecordingIndicator = nullptr;
-    QAbstractButton *mFreezeButton = nullptr;
-    QAction *mFreezeItem = nullptr;
     // A short message in the status line; from any thread (it is shown on the main thread).
     void showStatusMessage(const QString &text);
     // "No camera connected" over the picture while there is no camera, nothing otherwise.
@@ -181,6 +143,53 @@ public:
     static QString describeMovieFault(capture::MovieFault fault);
 
 private:
+    // The controller's state is written by its own operations and by the window definition,
+    // which creates the windows and hands their controls in; tests read it through
+    // VemoViewControllerTestAccess (tests/support), which alone may set the cameras in use.
+    friend class WindowDefinition;
+    friend class VemoViewControllerTestAccess;
+
+    // ---- Fields, in declaration order --------------------------------------------------
+    capture::CaptureView *mCaptureView = nullptr;    // live picture
+    QApplication *mApp = nullptr;                    // quit when the main window closes
+    ImageView *mPreviewImage = nullptr;              // the still while frozen
+    prefs::PathControl *mPhotoPath = nullptr;        // photo folder
+    QLineEdit *mPhotoFilename = nullptr;             // photo base name
+    prefs::PathControl *mVideoPath = nullptr;        // movie folder
+    QLineEdit *mVideoFilename = nullptr;             // movie base name
+    QDialog *mPreferences = nullptr;                 // the preferences panel
+    prefs::MatrixControl *mOverwrite = nullptr;      // photo: replace (row 0) or number (row 1)
+    prefs::MatrixControl *mVideoOverwrite = nullptr; // movie: replace or number
+    QComboBox *mPhotoFormat = nullptr;               // JPEG, PNG, GIF, TIFF
+    QComboBox *mPhotoSize = nullptr;                 // photo and decoded-frame size
+    QPushButton *mRecordingButton = nullptr;         // transparent while recording
+    QComboBox *mVideoSize = nullptr;                 // movie compression preset
+    QDialog *mAbout = nullptr;                       // the About window
+    QAction *mVideoMenu = nullptr;                   // "Start Capture" / "Stop Capture"
+    QMenu *mDevicesMenu = nullptr;                   // ten prepared items, one per camera
+    QCheckBox *mVideoCaptureAudio = nullptr;         // record sound with movies
+    QAction *mHelpMenu = nullptr;                    // the help item
+    capture::CaptureDevicePtr device;                // the camera in use, or null
+    capture::CaptureDevicePtr audioDevice;           // the default sound input, or null
+    std::shared_ptr<capture::CaptureSession> mCaptureSession;
+    std::shared_ptr<capture::CaptureDeviceInput> mCaptureVideoDeviceInput;
+    std::shared_ptr<capture::CaptureDeviceInput> mCaptureAudioDeviceInput;
+    std::shared_ptr<capture::DecompressedVideoOutput> mCaptureDecompressedVideoOutput;
+    std::shared_ptr<capture::MovieFileOutput> mCaptureMovieFileOutput;
+    capture::Frame mCurrentImageBuffer; // newest decoded frame; guarded by mLock
+    bool recording = false;
+    std::shared_ptr<usb::UsbInterface> interface; // the camera's video-control interface, not kept open
+    std::atomic<std::int32_t> rotation{0};        // quarter turns; read by the photo on any thread
+    bool quilloraDevice = false;
+
+    // What the window says in words: the message over the picture and the status line, the
+    // indicator of a running recording, and the freeze controls that show their state. Set
+    // by the window definition; a controller without them says nothing.
+    WindowMessages *mMessages = nullptr;
+    RecordingIndicator *mRecordingIndicator = nullptr;
+    QAbstractButton *mFreezeButton = nullptr;
+    QAction *mFreezeItem = nullptr;
+
     // Guards mCurrentImageBuffer. Recursive because the controller's own operations may
     // nest while holding it; it is held only for the exchange of one reference.
     std::recursive_mutex mLock;
@@ -189,6 +198,11 @@ private:
     void startSnapshotListener();
     // The recording configuration's output, with its compression per connection.
     void addMovieFileOutput();
+    // The photo settings as the controls hold them now. Widgets belong to the main thread.
+    output::PhotoSettings readPhotoSettings() const;
+    // The same from any thread: from another one (the camera's button) the main thread reads
+    // them while the caller waits; none when it does not answer.
+    std::optional<output::PhotoSettings> photoSettings();
 
     // ---- devices: private additions ----
     // Shows the first `listed` cameras of `devices` in the camera menu, `marked` checked, and

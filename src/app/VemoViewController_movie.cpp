@@ -8,6 +8,7 @@
 #include "OutputPath.h"
 #include "PathControl.h"
 #include "RecordingIndicator.h"
+#include "SizeTable.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -23,6 +24,17 @@ namespace quillora::app {
 namespace {
 
 const QString kMovieExtension = QStringLiteral(".mov");
+
+// The picture preset whose box is the size the movie size entry records at (no selection: the
+// last entry, 640 x 480).
+QString videoPresetForSizeIndex(int index)
+{
+    const QSize recorded = sizeEntryForIndex(kMovieSizes, index).recorded;
+    const auto small
+        = capture::CompressionOptions::compressionOptionsWithIdentifier(capture::kCompressionOptions240SizeH264Video);
+    return small && small->maximumSize() == recorded ? capture::kCompressionOptions240SizeH264Video
+                                                     : capture::kCompressionOptionsSD480SizeH264Video;
+}
 
 void setAlphaValue(QWidget *widget, qreal alpha)
 {
@@ -47,8 +59,7 @@ void VemoViewController::addMovieFileOutput()
         this, [this](capture::MovieFileOutput *output, const QUrl &url, const QString &why, capture::MovieFault fault) {
             captureOutputDidFinishRecordingToOutputFileAtURL(output, url, why, fault);
         });
-    const QString videoPreset = mVideoSize->currentIndex() == 0 ? capture::kCompressionOptions240SizeH264Video
-                                                                : capture::kCompressionOptionsSD480SizeH264Video;
+    const QString videoPreset = videoPresetForSizeIndex(mVideoSize->currentIndex());
     for (const auto &connection : mCaptureMovieFileOutput->connections()) {
         const QString mediaType = connection->mediaType();
         capture::CompressionOptionsPtr options;

@@ -32,15 +32,16 @@ namespace {
 constexpr int kSnapshotHoldMilliseconds = 2000;
 std::atomic<int> gSnapshotHoldMilliseconds{kSnapshotHoldMilliseconds};
 
-// The photo settings as the controls hold them now. Widgets belong to the main thread.
-output::PhotoSettings readPhotoSettings(const VemoViewController &c)
+} // namespace
+
+output::PhotoSettings VemoViewController::readPhotoSettings() const
 {
     output::PhotoSettings settings;
-    settings.sizeIndex = c.mPhotoSize ? c.mPhotoSize->currentIndex() : -1;
-    settings.formatIndex = c.mPhotoFormat ? c.mPhotoFormat->currentIndex() : -1;
-    settings.folderText = c.mPhotoPath ? c.mPhotoPath->URL().path(QUrl::FullyDecoded) : QString();
-    settings.baseName = c.mPhotoFilename ? c.mPhotoFilename->text() : QString();
-    settings.collisionRow = c.mOverwrite ? c.mOverwrite->selectedRow() : -1;
+    settings.sizeIndex = mPhotoSize ? mPhotoSize->currentIndex() : -1;
+    settings.formatIndex = mPhotoFormat ? mPhotoFormat->currentIndex() : -1;
+    settings.folderText = mPhotoPath ? mPhotoPath->URL().path(QUrl::FullyDecoded) : QString();
+    settings.baseName = mPhotoFilename ? mPhotoFilename->text() : QString();
+    settings.collisionRow = mOverwrite ? mOverwrite->selectedRow() : -1;
     return settings;
 }
 
@@ -48,20 +49,22 @@ output::PhotoSettings readPhotoSettings(const VemoViewController &c)
 // the caller waits for. Nothing is held while waiting, so a window photo in progress on the
 // main thread simply finishes first. Gives up when the main thread does not answer (it is
 // shutting down), and then no photo is taken.
-std::optional<output::PhotoSettings> photoSettings(VemoViewController &c)
+std::optional<output::PhotoSettings> VemoViewController::photoSettings()
 {
-    if (QThread::currentThread() == c.thread())
-        return readPhotoSettings(c);
+    if (QThread::currentThread() == thread())
+        return readPhotoSettings();
     auto promise = std::make_shared<std::promise<output::PhotoSettings>>();
     std::future<output::PhotoSettings> answer = promise->get_future();
     QMetaObject::invokeMethod(
-        &c, [&c, promise] { promise->set_value(readPhotoSettings(c)); }, Qt::QueuedConnection);
+        this, [this, promise] { promise->set_value(readPhotoSettings()); }, Qt::QueuedConnection);
     if (answer.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
         qCInfo(lcOutput) << "photo not taken: the main thread did not answer";
         return std::nullopt;
     }
     return answer.get();
 }
+
+namespace {
 
 QStackedWidget *pictureStack(ImageView *preview)
 {
@@ -132,7 +135,7 @@ void VemoViewController::photoClick(QObject *)
         return;
     }
     const std::int32_t turns = rotation.load();
-    const std::optional<output::PhotoSettings> settings = photoSettings(*this);
+    const std::optional<output::PhotoSettings> settings = photoSettings();
     if (!settings)
         return;
     const output::OutputResult written = output::writePhoto(frame.image(), turns, *settings);

@@ -4,6 +4,7 @@
 #include "GifEncoder.h"
 #include "JpegEncoder.h"
 #include "OutputLog.h"
+#include "SizeTable.h"
 
 #include <QBuffer>
 #include <QImageWriter>
@@ -48,24 +49,7 @@ QString photoExtension(std::optional<PhotoFormat> format)
 
 QSize photoSizeForIndex(int sizeIndex, int rotation)
 {
-    QSize size;
-    switch (sizeIndex) {
-    case 0:
-        size = {320, 240};
-        break;
-    case 1:
-        size = {640, 480};
-        break;
-    case 2:
-        size = {1280, 1024};
-        break;
-    case 3:
-        size = {1600, 1200};
-        break;
-    default:
-        size = {2048, 1536};
-        break;
-    }
+    const QSize size = sizeEntryForIndex(kPhotoSizes, sizeIndex).pixels;
     return (rotation == 1 || rotation == 3) ? size.transposed() : size;
 }
 

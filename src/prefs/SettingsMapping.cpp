@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "SettingsMapping.h"
 
+#include "SizeTable.h"
+
 #include <QDir>
 #include <QStandardPaths>
 
@@ -32,23 +34,12 @@ QHash<QString, QString> registeredDefaults()
 
 int videoSizeIndexForText(const std::optional<QString> &text)
 {
-    if (is(text, QLatin1StringView("240")))
-        return 0;
-    if (is(text, QLatin1StringView("1024")))
-        return 2;
-    return 1;
+    return text ? sizeIndexForWord(kMovieSizes, *text) : kDefaultSizeIndex;
 }
 
 QString textForVideoSizeIndex(int index)
 {
-    switch (index) {
-    case 0:
-        return QStringLiteral("240");
-    case 1:
-        return QStringLiteral("480");
-    default:
-        return QStringLiteral("1024");
-    }
+    return sizeEntryForIndex(kMovieSizes, index).word;
 }
 
 bool captureAudioForText(const std::optional<QString> &text)
@@ -73,31 +64,12 @@ QString textForOverwriteRow(int row)
 
 int photoSizeIndexForText(const std::optional<QString> &text)
 {
-    if (is(text, QLatin1StringView("240")))
-        return 0;
-    if (is(text, QLatin1StringView("1536")))
-        return 4;
-    if (is(text, QLatin1StringView("1024")))
-        return 2;
-    if (is(text, QLatin1StringView("1200")))
-        return 3;
-    return 1;
+    return text ? sizeIndexForWord(kPhotoSizes, *text) : kDefaultSizeIndex;
 }
 
 QString textForPhotoSizeIndex(int index)
 {
-    switch (index) {
-    case 0:
-        return QStringLiteral("240");
-    case 1:
-        return QStringLiteral("480");
-    case 2:
-        return QStringLiteral("1024");
-    case 3:
-        return QStringLiteral("1200");
-    default:
-        return QStringLiteral("1536");
-    }
+    return sizeEntryForIndex(kPhotoSizes, index).word;
 }
 
 int photoFormatIndexForText(const std::optional<QString> &text)

@@ -36,7 +36,7 @@ inline constexpr std::array<QLatin1StringView, 10> kSettingsKeys{kVideoSizeKey, 
 // Desktop location given to the path controls before loading.
 QHash<QString, QString> registeredDefaults();
 
-// Movie size popup: 0 "240", 1 "480", 2 "1024".
+// Movie size popup, by kMovieSizes (SizeTable.h): 0 "240", 1 "480", 2 "1024".
 int videoSizeIndexForText(const std::optional<QString> &text);
 QString textForVideoSizeIndex(int index);
 
@@ -48,7 +48,7 @@ QString textForCaptureAudio(bool on);
 int overwriteRowForText(const std::optional<QString> &text);
 QString textForOverwriteRow(int row);
 
-// Photo size popup: 0 "240", 1 "480", 2 "1024", 3 "1200", 4 "1536".
+// Photo size popup, by kPhotoSizes (SizeTable.h): 0 "240", 1 "480", 2 "1024", 3 "1200", 4 "1536".
 int photoSizeIndexForText(const std::optional<QString> &text);
 QString textForPhotoSizeIndex(int index);
 

@@ -3,6 +3,7 @@
 // the shortcuts, and quitting by closing the window.
 #include "TestSupport.h"
 #include "VemoViewController.h"
+#include "VemoViewControllerTestAccess.h"
 #include "WindowDefinition.h"
 
 #include <QAction>
@@ -34,16 +35,18 @@ protected:
     // The visible camera items ("*" marks the checked one), the camera in use and its stream.
     std::string state() const
     {
-        const VemoViewController &c = *def->controller();
+        VemoViewController &c = *def->controller();
         QStringList menu;
-        for (QAction *item : c.mDevicesMenu->actions())
+        for (QAction *item : testAccess(c).mDevicesMenu()->actions())
             if (item->isVisible())
                 menu << (item->isChecked() ? "*" : "") + item->text();
         return (menu.join(", ") + " | "
-            + (c.device ? c.device->localizedDisplayName() + " (" + c.device->uniqueID() + ")" : "no camera")
-            + (!c.mCaptureSession                    ? ""
-                    : c.mCaptureSession->isRunning() ? " | live"
-                                                     : " | stopped"))
+            + (testAccess(c).device()
+                    ? testAccess(c).device()->localizedDisplayName() + " (" + testAccess(c).device()->uniqueID() + ")"
+                    : "no camera")
+            + (!testAccess(c).mCaptureSession()                    ? ""
+                    : testAccess(c).mCaptureSession()->isRunning() ? " | live"
+                                                                   : " | stopped"))
             .toStdString();
     }
     static QSize frameSize(VemoViewController &c) { return {c.currentFrame().width(), c.currentFrame().height()}; }
@@ -58,8 +61,8 @@ TEST_F(Startup, WithoutACameraNoSessionIsBuiltAndClosingTheWindowQuits)
 {
     VemoViewController &c = start("");
     EXPECT_EQ(state(), " | no camera");
-    EXPECT_EQ(c.mDevicesMenu->actions().size(), 10);
-    EXPECT_FALSE(c.quilloraDevice);
+    EXPECT_EQ(testAccess(c).mDevicesMenu()->actions().size(), 10);
+    EXPECT_FALSE(testAccess(c).quilloraDevice());
     QTimer::singleShot(100, def->mainWindow(), [this] { def->mainWindow()->close(); });
     QTimer::singleShot(10000, def->mainWindow(), [] { QCoreApplication::exit(99); }); // a hung quit fails
     EXPECT_EQ(QApplication::exec(), 0);
@@ -74,15 +77,17 @@ TEST_F(Startup, OneOrTwoCamerasShowTheFirstLive)
              {"First|Model A|a;Second|Model B|b", "*First, Second | First (a) | live"}}) {
         VemoViewController &c = start(cameras);
         EXPECT_EQ(state(), expected);
-        EXPECT_TRUE(c.mCaptureDecompressedVideoOutput && !c.mCaptureMovieFileOutput && !c.mCaptureAudioDeviceInput);
-        EXPECT_TRUE(waitUntil([&] { return c.mCaptureView->framesShown() >= 3; })) << "no live picture";
+        EXPECT_TRUE(testAccess(c).mCaptureDecompressedVideoOutput() && !testAccess(c).mCaptureMovieFileOutput()
+            && !testAccess(c).mCaptureAudioDeviceInput());
+        EXPECT_TRUE(waitUntil([&] { return testAccess(c).mCaptureView()->framesShown() >= 3; })) << "no live picture";
         EXPECT_EQ(frameSize(c), QSize(640, 480));
         c.stopStream();
-        EXPECT_TRUE(!c.mCaptureSession && !c.mCaptureVideoDeviceInput && !c.mCaptureDecompressedVideoOutput);
+        EXPECT_TRUE(!testAccess(c).mCaptureSession() && !testAccess(c).mCaptureVideoDeviceInput()
+            && !testAccess(c).mCaptureDecompressedVideoOutput());
         EXPECT_EQ(frameSize(c), QSize(640, 480));
-        c.device.reset();
+        testAccess(c).setDevice(nullptr);
         c.startStream();
-        EXPECT_FALSE(c.mCaptureSession);
+        EXPECT_FALSE(testAccess(c).mCaptureSession());
     }
 }
 

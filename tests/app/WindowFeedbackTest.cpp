@@ -12,6 +12,7 @@
 #include "RecordingIndicator.h"
 #include "TestSupport.h"
 #include "VemoViewController.h"
+#include "VemoViewControllerTestAccess.h"
 #include "WindowDefinition.h"
 #include "WindowMessages.h"
 
@@ -52,7 +53,7 @@ protected:
         def = std::make_unique<app::WindowDefinition>(qApp);
         def->awake();
         c = def->controller();
-        c->mMessages->setStatusDuration(1500);
+        testAccess(*c).mMessages()->setStatusDuration(1500);
         if (!cameras.isEmpty()) {
             ASSERT_TRUE(waitUntil([&] { return bool(c->currentFrame()); }));
         }
@@ -123,7 +124,7 @@ TEST_F(WindowFeedback, NoCameraIsSaidOverThePicture)
     EXPECT_EQ(overPicture(), QStringLiteral("No camera connected")) << "it is not a passing message";
     c->photoClick(nullptr);
     EXPECT_EQ(status(), QStringLiteral("No photo taken: there is no picture yet"));
-    c->recordingClick(c->mRecordingButton);
+    c->recordingClick(testAccess(*c).mRecordingButton());
     EXPECT_EQ(status(), QStringLiteral("Movie not started: no camera connected"));
     start();
     EXPECT_EQ(overPicture(), QString());
@@ -139,7 +140,7 @@ TEST_F(WindowFeedback, ACameraFailureIsSaid)
     gone.displayName = QStringLiteral("Unplugged");
     gone.devicePath = QStringLiteral("/dev/video-does-not-exist");
     c->stopStream();
-    c->device = std::make_shared<capture::CaptureDevice>(gone);
+    testAccess(*c).setDevice(std::make_shared<capture::CaptureDevice>(gone));
     c->startStream();
     EXPECT_TRUE(waitUntil([&] { return status() == QStringLiteral("Camera error: no picture comes from the camera"); }))
         << status().toStdString();
@@ -151,13 +152,13 @@ TEST_F(WindowFeedback, ACameraFailureIsSaid)
 TEST_F(WindowFeedback, PhotoFailuresAndSuccessesAreSaidAndClearThemselves)
 {
     start();
-    c->mPhotoPath->setURL(QUrl::fromLocalFile(home.filePath(QStringLiteral("gone/"))));
+    testAccess(*c).mPhotoPath()->setURL(QUrl::fromLocalFile(home.filePath(QStringLiteral("gone/"))));
     c->photoClick(nullptr);
     EXPECT_EQ(status(), QStringLiteral("Photo not saved: the folder does not exist"));
     EXPECT_TRUE(spy.logged(QStringLiteral("quillora.output: photo not written:"))) << "the log line stays";
     EXPECT_TRUE(waitUntil([&] { return status().isEmpty(); }, 5s)) << "the message never cleared";
 
-    c->mPhotoPath->setURL(QUrl::fromLocalFile(home.filePath(QStringLiteral("Desktop/"))));
+    testAccess(*c).mPhotoPath()->setURL(QUrl::fromLocalFile(home.filePath(QStringLiteral("Desktop/"))));
     std::thread button([this] { c->photoClick(nullptr); });
     EXPECT_TRUE(waitUntil([&] { return status() == QStringLiteral("Photo saved: Quillora.jpg"); }))
         << status().toStdString();
@@ -169,18 +170,18 @@ TEST_F(WindowFeedback, PhotoFailuresAndSuccessesAreSaidAndClearThemselves)
 TEST_F(WindowFeedback, TheFreezeControlsShowWhetherThePictureIsFrozen)
 {
     start();
-    c->mFreezeButton->click();
-    EXPECT_TRUE(c->mFreezeButton->isChecked());
-    EXPECT_TRUE(c->mFreezeItem->isChecked());
-    c->mFreezeItem->trigger();
-    EXPECT_FALSE(c->mFreezeButton->isChecked());
-    EXPECT_FALSE(c->mFreezeItem->isChecked());
-    c->mFreezeButton->click();
-    c->deviceMenuClick(c->mDevicesMenu->actions().at(0)); // a rebuild runs live again
-    EXPECT_FALSE(c->mFreezeButton->isChecked());
+    testAccess(*c).mFreezeButton()->click();
+    EXPECT_TRUE(testAccess(*c).mFreezeButton()->isChecked());
+    EXPECT_TRUE(testAccess(*c).mFreezeItem()->isChecked());
+    testAccess(*c).mFreezeItem()->trigger();
+    EXPECT_FALSE(testAccess(*c).mFreezeButton()->isChecked());
+    EXPECT_FALSE(testAccess(*c).mFreezeItem()->isChecked());
+    testAccess(*c).mFreezeButton()->click();
+    c->deviceMenuClick(testAccess(*c).mDevicesMenu()->actions().at(0)); // a rebuild runs live again
+    EXPECT_FALSE(testAccess(*c).mFreezeButton()->isChecked());
     start("");
-    c->mFreezeButton->click();
-    EXPECT_FALSE(c->mFreezeButton->isChecked());
+    testAccess(*c).mFreezeButton()->click();
+    EXPECT_FALSE(testAccess(*c).mFreezeButton()->isChecked());
 }
 
 // While recording, the indicator stands where the transparent recording button is, counts
@@ -193,24 +194,24 @@ TEST_F(WindowFeedback, TheRecordingIndicatorCountsAndAClickStopsTheMovie)
     app::RecordingIndicator *rec = indicator();
     ASSERT_NE(rec, nullptr);
     EXPECT_FALSE(rec->isVisible());
-    c->recordingClick(c->mRecordingButton);
-    ASSERT_TRUE(c->recording);
+    c->recordingClick(testAccess(*c).mRecordingButton());
+    ASSERT_TRUE(testAccess(*c).recording());
     EXPECT_TRUE(rec->isVisible());
-    EXPECT_LE((rec->geometry().center() - c->mRecordingButton->geometry().center()).manhattanLength(), 1);
-    EXPECT_GE(rec->width(), c->mRecordingButton->width());
+    EXPECT_LE((rec->geometry().center() - testAccess(*c).mRecordingButton()->geometry().center()).manhattanLength(), 1);
+    EXPECT_GE(rec->width(), testAccess(*c).mRecordingButton()->width());
     EXPECT_TRUE(rec->text().contains(QStringLiteral("0:00:00"))) << rec->text().toStdString();
     ASSERT_TRUE(waitUntil([&] { return rec->accessibleDescription() == QStringLiteral("0:00:01"); }, 3s))
         << rec->accessibleDescription().toStdString();
     EXPECT_TRUE(rec->text().contains(QStringLiteral("0:00:01")));
     rec->click();
-    ASSERT_TRUE(waitUntil([&] { return !c->recording; }, 15s));
+    ASSERT_TRUE(waitUntil([&] { return !testAccess(*c).recording(); }, 15s));
     EXPECT_FALSE(rec->isVisible());
     EXPECT_EQ(status(), QStringLiteral("Movie saved: Quillora.mov"));
     EXPECT_TRUE(QFile::exists(home.filePath(QStringLiteral("Desktop/Quillora.mov"))));
 
-    c->mVideoPath->setURL(QUrl::fromLocalFile(home.filePath(QStringLiteral("gone/"))));
-    c->recordingClick(c->mRecordingButton);
-    ASSERT_TRUE(waitUntil([&] { return !c->recording; }, 15s));
+    testAccess(*c).mVideoPath()->setURL(QUrl::fromLocalFile(home.filePath(QStringLiteral("gone/"))));
+    c->recordingClick(testAccess(*c).mRecordingButton());
+    ASSERT_TRUE(waitUntil([&] { return !testAccess(*c).recording(); }, 15s));
     EXPECT_EQ(status(), QStringLiteral("Movie not saved: the folder does not exist"));
     EXPECT_FALSE(rec->isVisible());
 }
@@ -266,7 +267,7 @@ TEST_F(WindowFeedback, TheTextsFollowTheUsersLanguage)
         EXPECT_EQ(menuTitles(def->mainWindow()),
             (QStringList{QStringLiteral("&Datei"), QStringLiteral("&Kamera"), QStringLiteral("&Aufnahme"),
                 QStringLiteral("&Hilfe")}));
-        EXPECT_EQ(c->mVideoMenu->text(), QStringLiteral("Aufnahme starten"));
+        EXPECT_EQ(testAccess(*c).mVideoMenu()->text(), QStringLiteral("Aufnahme starten"));
         EXPECT_EQ(overPicture(), QStringLiteral("Keine Kamera angeschlossen"));
         auto *buttons = def->aboutWindow()->findChild<QDialogButtonBox *>();
         EXPECT_EQ(buttons->button(QDialogButtonBox::Close)->text(), QStringLiteral("Schließen"));
@@ -279,7 +280,7 @@ TEST_F(WindowFeedback, TheTextsFollowTheUsersLanguage)
             (QStringList{QStringLiteral("&File"), QStringLiteral("C&amera"), QStringLiteral("&Capture"),
                 QStringLiteral("&Help")}))
             << locale;
-        EXPECT_EQ(c->mVideoMenu->text(), QStringLiteral("Start Capture")) << locale;
+        EXPECT_EQ(testAccess(*c).mVideoMenu()->text(), QStringLiteral("Start Capture")) << locale;
         EXPECT_EQ(overPicture(), QStringLiteral("No camera connected")) << locale;
         def.reset();
     }

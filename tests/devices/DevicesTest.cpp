@@ -5,6 +5,7 @@
 #include "SysfsCamera.h"
 #include "TestSupport.h"
 #include "VemoViewController.h"
+#include "VemoViewControllerTestAccess.h"
 #include "WindowDefinition.h"
 
 #include <QAction>
@@ -143,18 +144,21 @@ protected:
         m_def->awake();
         return *m_def->controller();
     }
-    QAction *item(int i) const { return m_def->controller()->mDevicesMenu->actions().at(i); }
+    QAction *item(int i) const { return testAccess(*m_def->controller()).mDevicesMenu()->actions().at(i); }
     // The menu ("*" marks the checked item), the camera in use, quilloraDevice and the stream.
     std::string state() const
     {
-        const VemoViewController &c = *m_def->controller();
+        VemoViewController &c = *m_def->controller();
         QStringList menu;
-        for (QAction *action : c.mDevicesMenu->actions())
+        for (QAction *action : testAccess(c).mDevicesMenu()->actions())
             if (action->isVisible() || action->isChecked())
                 menu << (action->isChecked() ? "*" : "") + action->text() + (action->isVisible() ? "" : " (hidden)");
-        const QString stream = !c.mCaptureSession ? "" : c.mCaptureSession->isRunning() ? " | live" : " | stopped";
-        return (menu.join(", ") + " | " + (c.device ? c.device->localizedDisplayName() : "no camera")
-            + (c.quilloraDevice ? " | 890" : "") + stream)
+        const QString stream = !testAccess(c).mCaptureSession() ? ""
+            : testAccess(c).mCaptureSession()->isRunning()      ? " | live"
+                                                                : " | stopped";
+        return (menu.join(", ") + " | "
+            + (testAccess(c).device() ? testAccess(c).device()->localizedDisplayName() : "no camera")
+            + (testAccess(c).quilloraDevice() ? " | 890" : "") + stream)
             .toStdString();
     }
 
@@ -209,9 +213,9 @@ TEST_F(CameraMenu, KnownModelsAreChosenAndMarked)
 TEST_F(CameraMenu, ChoosingRestartsEvenTheCheckedItemAndSurvivesGoneCameras)
 {
     VemoViewController &c = start("A|Generic|virtual-a;B|Generic|virtual-b;C|Generic|virtual-c");
-    const auto firstSession = c.mCaptureSession;
+    const auto firstSession = testAccess(c).mCaptureSession();
     item(0)->trigger();
-    EXPECT_NE(c.mCaptureSession, firstSession);
+    EXPECT_NE(testAccess(c).mCaptureSession(), firstSession);
     EXPECT_EQ(state(), "*A, B, C | A | live");
     item(1)->trigger();
     EXPECT_EQ(state(), "A, *B, C | B | live");

@@ -7,6 +7,7 @@
 #include "MovieFileOutput.h"
 #include "TestSupport.h"
 #include "VemoViewController.h"
+#include "VemoViewControllerTestAccess.h"
 #include "WindowDefinition.h"
 #include "WindowMessages.h"
 
@@ -55,30 +56,33 @@ protected:
     std::string state() const
     {
         QStringList menu;
-        for (QAction *item : c->mDevicesMenu->actions())
+        for (QAction *item : testAccess(*c).mDevicesMenu()->actions())
             if (item->isVisible())
                 menu << (item->isChecked() ? "*" : "") + item->text();
-        const QString stream = !c->mCaptureSession ? "-" : c->mCaptureSession->isRunning() ? "live" : "stopped";
-        return (menu.join(", ") + " | " + (c->device ? c->device->localizedDisplayName() : "no camera") + " | " + stream
-            + " | " + c->mMessages->persistentMessage())
+        const QString stream = !testAccess(*c).mCaptureSession() ? "-"
+            : testAccess(*c).mCaptureSession()->isRunning()      ? "live"
+                                                                 : "stopped";
+        return (menu.join(", ") + " | "
+            + (testAccess(*c).device() ? testAccess(*c).device()->localizedDisplayName() : "no camera") + " | " + stream
+            + " | " + testAccess(*c).mMessages()->persistentMessage())
             .toStdString();
     }
     // Whether new frames reach the view within `timeout`.
     bool pictureMoves(std::chrono::milliseconds timeout = std::chrono::seconds(5)) const
     {
-        const quint64 shown = c->mCaptureView->framesShown();
-        return waitUntil([&] { return c->mCaptureView->framesShown() >= shown + 3; }, timeout);
+        const quint64 shown = testAccess(*c).mCaptureView()->framesShown();
+        return waitUntil([&] { return testAccess(*c).mCaptureView()->framesShown() >= shown + 3; }, timeout);
     }
     // Starts a movie and waits until `frames` pictures reached its file (a loaded machine takes
     // its time to start the encoder); false when they never did.
     bool recordPictures(quint64 frames)
     {
-        c->recordingClick(c->mRecordingButton);
-        return c->recording
+        c->recordingClick(testAccess(*c).mRecordingButton());
+        return testAccess(*c).recording()
             && waitUntil(
                 [&] {
-                    return c->mCaptureMovieFileOutput
-                        && c->mCaptureMovieFileOutput->statistics().framesWritten >= frames;
+                    return testAccess(*c).mCaptureMovieFileOutput()
+                        && testAccess(*c).mCaptureMovieFileOutput()->statistics().framesWritten >= frames;
                 },
                 std::chrono::seconds(20));
     }

@@ -122,12 +122,12 @@ TEST_F(UdevHotplug, TheNodesEventsDriveTheMenuAndThePicture)
     ASSERT_TRUE(pictureMoves(3s));
     EXPECT_LT(clock.elapsed(), 1000) << "the picture of a camera plugged in must start within a second";
     EXPECT_EQ(state(), live());
-    EXPECT_EQ(c->device->uniqueID(), QStringLiteral("0x01400000090cb371"));
+    EXPECT_EQ(testAccess(*c).device()->uniqueID(), QStringLiteral("0x01400000090cb371"));
     EXPECT_EQ(loggedCount("quillora.capture: USB location 0x01400000"), 1);
 
     ASSERT_TRUE(recordPictures(15));
     pullOut();
-    ASSERT_TRUE(waitUntil([&] { return !c->recording && c->cameraDisconnected(); }, 15s));
+    ASSERT_TRUE(waitUntil([&] { return !testAccess(*c).recording() && c->cameraDisconnected(); }, 15s));
     EXPECT_EQ(state(), " | no camera | - | Camera disconnected");
     const QString movie = desktopFile(QStringLiteral("Quillora.mov"));
     EXPECT_EQ(spy.opened(), QStringList{movie});
@@ -153,7 +153,7 @@ TEST_F(UdevHotplug, AFlakyCableEndsWithThePictureAsTheCableIsLeft)
         plugIn();
         test::runEventsFor(20ms);
     }
-    ASSERT_TRUE(waitUntil([&] { return !c->recording && c->device; }, 15s));
+    ASSERT_TRUE(waitUntil([&] { return !testAccess(*c).recording() && testAccess(*c).device(); }, 15s));
     EXPECT_TRUE(pictureMoves());
     EXPECT_EQ(state(), live());
     ASSERT_EQ(spy.opened().size(), 1);
@@ -178,7 +178,7 @@ TEST_F(UdevHotplug, BadEventsLeaveTheCameraInUseAlone)
     plugIn();
     startApp();
     ASSERT_TRUE(pictureMoves());
-    const auto session = c->mCaptureSession;
+    const auto session = testAccess(*c).mCaptureSession();
     const std::string other = std::string(kHub) + "/1-5/1-5:1.0";
     nodeCaps["video95"] = kMetaCaps;
     add(node(other, 95, 0, "Metadata Only"));
@@ -194,12 +194,12 @@ TEST_F(UdevHotplug, BadEventsLeaveTheCameraInUseAlone)
     nodeCaps["video97"] = kPictureCaps;
     add("P: " + half + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nA: busnum=1\n\nP: " + half
         + "/video4linux/video97\nN: video97\nE: SUBSYSTEM=video4linux\nE: DEVNAME=/dev/video97\n");
-    ASSERT_TRUE(waitUntil([&] { return c->mDevicesMenu->actions().at(1)->isVisible(); }, 2s));
+    ASSERT_TRUE(waitUntil([&] { return testAccess(*c).mDevicesMenu()->actions().at(1)->isVisible(); }, 2s));
     EXPECT_EQ(state(), "*Quillora Document Camera, video97 | Quillora Document Camera | live | ");
     remove(half + "/video4linux/video97");
-    ASSERT_TRUE(waitUntil([&] { return !c->mDevicesMenu->actions().at(1)->isVisible(); }, 2s));
+    ASSERT_TRUE(waitUntil([&] { return !testAccess(*c).mDevicesMenu()->actions().at(1)->isVisible(); }, 2s));
     EXPECT_EQ(state(), live());
-    EXPECT_EQ(c->mCaptureSession, session) << "the picture of the camera in use was restarted";
+    EXPECT_EQ(testAccess(*c).mCaptureSession(), session) << "the picture of the camera in use was restarted";
     EXPECT_TRUE(pictureMoves());
 }
 

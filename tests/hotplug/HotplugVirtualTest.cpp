@@ -57,23 +57,23 @@ TEST_F(VirtualHotplug, TheCameraInUseStopsWhenPulledOutAndResumesWhenPutBack)
     EXPECT_EQ(state(), "B | no camera | - | Camera disconnected");
     EXPECT_TRUE(spy.logged("quillora.capture: capture error: camera: Could not read from resource."));
     EXPECT_TRUE(spy.logged("quillora.capture: camera disconnected: A (cam-a)"));
-    const quint64 shown = c->mCaptureView->framesShown();
+    const quint64 shown = testAccess(*c).mCaptureView()->framesShown();
     test::runEventsFor(300ms);
-    EXPECT_EQ(c->mCaptureView->framesShown(), shown) << "no frame may come from a camera that is gone";
+    EXPECT_EQ(testAccess(*c).mCaptureView()->framesShown(), shown) << "no frame may come from a camera that is gone";
 
-    c->mPhotoPath->setURL(QUrl::fromLocalFile(home.path()));
+    testAccess(*c).mPhotoPath()->setURL(QUrl::fromLocalFile(home.path()));
     c->photoClick(nullptr);
     c->previewClick(nullptr);
     c->recordingClick(nullptr);
     EXPECT_TRUE(spy.opened().isEmpty()) << "a photo of the last picture was taken";
-    EXPECT_FALSE(c->recording);
+    EXPECT_FALSE(testAccess(*c).recording());
     EXPECT_EQ(loggedCount("quillora.output: no photo: no picture from a camera"), 1);
     EXPECT_EQ(loggedCount("quillora.capture: freeze: no camera is running"), 1);
     EXPECT_EQ(loggedCount("quillora.output: movie not started: no camera is open"), 1);
     EXPECT_EQ(state(), "B | no camera | - | Camera disconnected");
 
     attach("cam-a", true);
-    ASSERT_TRUE(waitUntil([&] { return c->device != nullptr; }, 1s));
+    ASSERT_TRUE(waitUntil([&] { return testAccess(*c).device() != nullptr; }, 1s));
     EXPECT_EQ(state(), "*A, B | A | live | ");
     EXPECT_TRUE(pictureMoves());
     EXPECT_TRUE(spy.logged("quillora.capture: camera back: A"));
@@ -87,12 +87,12 @@ TEST_F(VirtualHotplug, ARecordingAcrossARemovalIsAPlayableMovie)
     ASSERT_TRUE(pictureMoves());
     ASSERT_TRUE(recordPictures(15));
     attach("0x01420000090c3710", false);
-    ASSERT_TRUE(waitUntil([&] { return !c->recording && c->cameraDisconnected(); }, 15s));
+    ASSERT_TRUE(waitUntil([&] { return !testAccess(*c).recording() && c->cameraDisconnected(); }, 15s));
     const QString path = desktopFile(QStringLiteral("Quillora.mov"));
     EXPECT_EQ(spy.opened(), QStringList{path});
     EXPECT_EQ(test::playProblem(path, 10), QString());
     EXPECT_EQ(state(), " | no camera | - | Camera disconnected");
-    EXPECT_EQ(c->mVideoMenu->text(), QStringLiteral("Start Capture"));
+    EXPECT_EQ(testAccess(*c).mVideoMenu()->text(), QStringLiteral("Start Capture"));
 }
 
 // With no camera at start, cameras plugged in are chosen as at start-up (the known model over the
@@ -115,13 +115,13 @@ TEST_F(VirtualHotplug, CamerasPluggedInLaterAreChosenAsAtStartUp)
     EXPECT_TRUE(spy.logged("quillora.capture: USB location 0x01420000"));
 
     attach("cam-o", true);
-    ASSERT_TRUE(waitUntil([&] { return c->mDevicesMenu->actions().at(2)->isVisible(); }, 1s));
+    ASSERT_TRUE(waitUntil([&] { return testAccess(*c).mDevicesMenu()->actions().at(2)->isVisible(); }, 1s));
     EXPECT_EQ(state(), "Web, *Q, Other | Q | live | ");
 
     attach("0x01420000090c3710", false);
     ASSERT_TRUE(waitUntil([&] { return c->cameraDisconnected(); }, 1s));
     EXPECT_EQ(state(), "Web, Other | no camera | - | Camera disconnected");
-    c->mDevicesMenu->actions().at(1)->trigger(); // the user takes Other
+    testAccess(*c).mDevicesMenu()->actions().at(1)->trigger(); // the user takes Other
     EXPECT_EQ(state(), "Web, *Other | Other | live | ");
 }
 

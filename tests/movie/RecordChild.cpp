@@ -3,6 +3,7 @@
 // test), a movie started, its path printed; then it records until killed.
 #include "MovieFileOutput.h"
 #include "VemoViewController.h"
+#include "VemoViewControllerTestAccess.h"
 #include "WindowDefinition.h"
 
 #include <QApplication>
@@ -16,9 +17,9 @@ int main(int argc, char **argv)
     def.awake();
     auto *c = def.controller();
     c->recordingClick(nullptr);
-    if (!c->recording || !c->mCaptureMovieFileOutput)
+    if (!testAccess(*c).recording() || !testAccess(*c).mCaptureMovieFileOutput())
         return 3;
-    std::printf("recording %s\n", qPrintable(c->mCaptureMovieFileOutput->outputFileURL().toLocalFile()));
+    std::printf("recording %s\n", qPrintable(testAccess(*c).mCaptureMovieFileOutput()->outputFileURL().toLocalFile()));
     std::fflush(stdout);
     return QApplication::exec();
 }

@@ -38,11 +38,7 @@ public:
         return m_opened;
     }
     // Whether a line beginning with `start` ("category: text") was logged.
-    bool logged(const QString &start)
-    {
-        std::lock_guard lock(m_mutex);
-        return std::any_of(m_lines.cbegin(), m_lines.cend(), [&](const QString &l) { return l.startsWith(start); });
-    }
+    bool logged(const QString &start) { return count(start) > 0; }
     QStringList lines()
     {
         std::lock_guard lock(m_mutex);

@@ -13,6 +13,7 @@
 #include "PhotoTestSupport.h"
 #include "TestSupport.h"
 #include "VemoViewController.h"
+#include "VemoViewControllerTestAccess.h"
 #include "WindowDefinition.h"
 
 #include <gtest/gtest.h>
@@ -55,11 +56,11 @@ protected:
             def->awake();
             EXPECT_TRUE(waitUntil([&] { return bool(c.currentFrame()); }));
         }
-        c.mPhotoPath->setURL(QUrl::fromLocalFile(out.path() + u'/'));
-        c.mPhotoFilename->setText(u"Quillora"_s);
-        c.mOverwrite->selectCellAtRow(1);
-        c.mPhotoFormat->setCurrentIndex(0);
-        c.mPhotoSize->setCurrentIndex(1);
+        testAccess(c).mPhotoPath()->setURL(QUrl::fromLocalFile(out.path() + u'/'));
+        testAccess(c).mPhotoFilename()->setText(u"Quillora"_s);
+        testAccess(c).mOverwrite()->selectCellAtRow(1);
+        testAccess(c).mPhotoFormat()->setCurrentIndex(0);
+        testAccess(c).mPhotoSize()->setCurrentIndex(1);
         return c;
     }
     QStringList files() const { return QDir(out.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
@@ -83,26 +84,26 @@ TEST_F(PhotoController, RotationTurnsThePreviewAndPhotosFollowTheControls)
     const QImage page = documentPage({64, 48});
     for (int press = 1; press <= 4; ++press) {
         c.rotateClick(nullptr);
-        const QImage shown = c.viewWillDisplayImage(c.mCaptureView, page);
+        const QImage shown = c.viewWillDisplayImage(testAccess(c).mCaptureView(), page);
         EXPECT_EQ(shown.size(), press % 2 ? QSize(48, 64) : QSize(64, 48));
         expectCorners(shown, {64, 48}, press % 4);
     }
     c.rotateClick(nullptr);
     c.previewClick(nullptr); // frozen: the frame unturned, and turns ignored
-    EXPECT_FALSE(c.mCaptureSession->isRunning());
-    const QImage still = c.mPreviewImage->image();
+    EXPECT_FALSE(testAccess(c).mCaptureSession()->isRunning());
+    const QImage still = testAccess(c).mPreviewImage()->image();
     EXPECT_EQ(still, c.currentFrame().image());
     c.rotateClick(nullptr);
-    EXPECT_EQ(c.mPreviewImage->image(), still);
+    EXPECT_EQ(testAccess(c).mPreviewImage()->image(), still);
     c.previewClick(nullptr);
-    EXPECT_TRUE(c.mCaptureSession->isRunning());
-    EXPECT_TRUE(c.mPreviewImage->image().isNull()) << "the hidden still lets its frame go";
+    EXPECT_TRUE(testAccess(c).mCaptureSession()->isRunning());
+    EXPECT_TRUE(testAccess(c).mPreviewImage()->image().isNull()) << "the hidden still lets its frame go";
 
-    c.mOverwrite->selectCellAtRow(0);
-    c.mPhotoFormat->setCurrentIndex(3);
+    testAccess(c).mOverwrite()->selectCellAtRow(0);
+    testAccess(c).mPhotoFormat()->setCurrentIndex(3);
     c.photoClick(nullptr);
     c.photoClick(nullptr);
-    c.mPhotoFormat->setCurrentIndex(-1);
+    testAccess(c).mPhotoFormat()->setCurrentIndex(-1);
     c.photoClick(nullptr);
     EXPECT_EQ(files(), QStringList{u"Quillora.tiff"_s});
     EXPECT_EQ(QImageReader(out.filePath(u"Quillora.tiff"_s)).size(), QSize(640, 480));

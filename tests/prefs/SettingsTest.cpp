@@ -5,9 +5,11 @@
 #include "MatrixControl.h"
 #include "PathControl.h"
 #include "SettingsMapping.h"
+#include "SizeTable.h"
 #include "TestSupport.h"
 #include "UserDefaults.h"
 #include "VemoViewController.h"
+#include "VemoViewControllerTestAccess.h"
 #include "WindowDefinition.h"
 
 #include <QApplication>
@@ -248,12 +250,13 @@ public:
     std::string controls() const
     {
         const auto folder = [](const QUrl &url) { return (url.scheme().isEmpty() ? "" : "file:") + url.path(); };
-        const VemoViewController &v = c();
-        return QStringList{QString::number(v.mVideoSize->currentIndex()),
-            v.mVideoCaptureAudio->isChecked() ? "on" : "off", folder(v.mVideoPath->URL()), v.mVideoFilename->text(),
-            QString::number(v.mVideoOverwrite->selectedRow()), QString::number(v.mPhotoSize->currentIndex()),
-            QString::number(v.mPhotoFormat->currentIndex()), folder(v.mPhotoPath->URL()), v.mPhotoFilename->text(),
-            QString::number(v.mOverwrite->selectedRow())}
+        VemoViewController &v = c();
+        return QStringList{QString::number(testAccess(v).mVideoSize()->currentIndex()),
+            testAccess(v).mVideoCaptureAudio()->isChecked() ? "on" : "off", folder(testAccess(v).mVideoPath()->URL()),
+            testAccess(v).mVideoFilename()->text(), QString::number(testAccess(v).mVideoOverwrite()->selectedRow()),
+            QString::number(testAccess(v).mPhotoSize()->currentIndex()),
+            QString::number(testAccess(v).mPhotoFormat()->currentIndex()), folder(testAccess(v).mPhotoPath()->URL()),
+            testAccess(v).mPhotoFilename()->text(), QString::number(testAccess(v).mOverwrite()->selectedRow())}
             .join(" | ")
             .toStdString();
     }
@@ -305,20 +308,43 @@ TEST(Settings, FirstStartAndThePanel)
     const QByteArray first = home.readStore();
     VemoViewController &c = app.c();
     c.preferencesClick(nullptr);
-    c.mPhotoFilename->setText("Never stored");
+    testAccess(c).mPhotoFilename()->setText("Never stored");
     QTest::keyClick(&app.panel(), Qt::Key_Escape);
     EXPECT_FALSE(app.panel().isVisible());
     c.preferencesClick(nullptr);
     app.panel().close();
     EXPECT_TRUE(home.readStore() == first);
-    EXPECT_EQ(c.mPhotoFilename->text().toStdString(), "Never stored");
+    EXPECT_EQ(testAccess(c).mPhotoFilename()->text().toStdString(), "Never stored");
     c.preferencesClick(nullptr);
-    c.mPhotoFilename->setFocus();
-    c.mPhotoFilename->selectAll();
-    QTest::keyClicks(c.mPhotoFilename, "Typed");
-    QTest::keyClick(c.mPhotoFilename, Qt::Key_Return);
+    testAccess(c).mPhotoFilename()->setFocus();
+    testAccess(c).mPhotoFilename()->selectAll();
+    QTest::keyClicks(testAccess(c).mPhotoFilename(), "Typed");
+    QTest::keyClick(testAccess(c).mPhotoFilename(), Qt::Key_Return);
     EXPECT_FALSE(app.panel().isVisible());
     EXPECT_EQ(home.fresh({"pic_filename"}), "Typed");
+}
+
+// The size popups of the panel list the entries of the size tables, in their order: the popup's
+// index is what the settings store and the photo and movie sizes are read by.
+TEST(Settings, ThePanelListsTheSizeTables)
+{
+    SettingsHome home;
+    Application app;
+    const auto named = [](QSize size) { return QString("%1 × %2").arg(size.width()).arg(size.height()); };
+    const auto *photo = app.panel().findChild<QComboBox *>("mPhotoSize");
+    ASSERT_TRUE(photo);
+    ASSERT_EQ(photo->count(), int(quillora::kPhotoSizes.size()));
+    for (int i = 0; i < photo->count(); ++i)
+        EXPECT_EQ(photo->itemText(i), named(quillora::kPhotoSizes[size_t(i)].pixels));
+    const auto *movie = app.panel().findChild<QComboBox *>("mVideoSize");
+    ASSERT_TRUE(movie);
+    ASSERT_EQ(movie->count(), int(quillora::kMovieSizes.size()));
+    for (int i = 0; i < movie->count(); ++i) {
+        const auto &entry = quillora::kMovieSizes[size_t(i)];
+        const QString recordedAt
+            = entry.recorded == entry.offered ? QString() : " (recorded at " + named(entry.recorded) + ")";
+        EXPECT_EQ(movie->itemText(i), named(entry.offered) + recordedAt);
+    }
 }
 
 // A hand-written file loads by the mapping into every control, and confirming saves recognised words back.
@@ -346,7 +372,7 @@ TEST(Settings, FailedSavesAreLoggedAndKeepThePreviousFile)
     const QByteArray previous = home.readStore();
     qInstallMessageHandler(collect);
     app.c().preferencesClick(nullptr);
-    app.c().mPhotoFilename->setText(QString(20000, 'z'));
+    testAccess(app.c()).mPhotoFilename()->setText(QString(20000, 'z'));
     rlimit old{};
     getrlimit(RLIMIT_FSIZE, &old);
     const rlimit limit{8192, old.rlim_max}; // writes past this fail as on a full disk
@@ -360,7 +386,7 @@ TEST(Settings, FailedSavesAreLoggedAndKeepThePreviousFile)
         QDir(home.configHome() + "/Quillora").entryList(QDir::Files | QDir::Hidden), QStringList{"quillora.conf"});
     app.c().preferencesClick(nullptr);
     EXPECT_TRUE(app.panel().isVisible());
-    app.c().mPhotoFilename->setText("Scan");
+    testAccess(app.c()).mPhotoFilename()->setText("Scan");
     app.confirm();
     EXPECT_EQ(home.fresh({"pic_filename"}), "Scan");
     qInstallMessageHandler(nullptr);
@@ -374,30 +400,30 @@ TEST(PreferencesChange, OnlyUsersChangesRebuildTheStream)
     home.writeStore("[General]\npic_size=1024\nvid_size=240\nvid_captureaudio=no\n");
     Application app("Desk Camera|UVC Camera VendorID_2316 ProductID_45937|0x01420000090cb371");
     VemoViewController &c = app.c();
-    auto session = c.mCaptureSession;
+    auto session = testAccess(c).mCaptureSession();
     ASSERT_TRUE(app.waitForFrameOfSize(1280, 1024));
     QTest::qWait(100);
-    EXPECT_EQ(c.mCaptureSession, session);
+    EXPECT_EQ(testAccess(c).mCaptureSession(), session);
     c.preferencesClick(nullptr);
-    for (const auto &[control, key] : {std::pair<QWidget *, Qt::Key>{c.mPhotoSize, Qt::Key_Up},
-             {c.mVideoSize, Qt::Key_Down}, {c.mVideoCaptureAudio, Qt::Key_Space}}) {
-        session = c.mCaptureSession;
+    for (const auto &[control, key] : {std::pair<QWidget *, Qt::Key>{testAccess(c).mPhotoSize(), Qt::Key_Up},
+             {testAccess(c).mVideoSize(), Qt::Key_Down}, {testAccess(c).mVideoCaptureAudio(), Qt::Key_Space}}) {
+        session = testAccess(c).mCaptureSession();
         control->setFocus();
         QTest::keyClick(control, key);
-        EXPECT_NE(c.mCaptureSession, session) << control->objectName().toStdString();
+        EXPECT_NE(testAccess(c).mCaptureSession(), session) << control->objectName().toStdString();
     }
     EXPECT_EQ(app.controls().substr(0, 9), "1 | on | ");
-    EXPECT_FALSE(c.recording);
+    EXPECT_FALSE(testAccess(c).recording());
     EXPECT_TRUE(app.waitForFrameOfSize(640, 480));
-    session = c.mCaptureSession;
-    c.mPhotoSize->setCurrentIndex(0);
-    c.mVideoCaptureAudio->setCheckState(Qt::Unchecked);
-    EXPECT_EQ(c.mCaptureSession, session);
-    EXPECT_EQ(home.fresh({"pic_size"}), "1024"); // nothing stored until confirmed
-    c.mCaptureSession->stopRunning();            // frozen
-    c.mPhotoSize->setFocus();
-    QTest::keyClick(c.mPhotoSize, Qt::Key_Down); // 640 × 480 again
-    ASSERT_TRUE(c.mCaptureSession && c.mCaptureSession->isRunning());
+    session = testAccess(c).mCaptureSession();
+    testAccess(c).mPhotoSize()->setCurrentIndex(0);
+    testAccess(c).mVideoCaptureAudio()->setCheckState(Qt::Unchecked);
+    EXPECT_EQ(testAccess(c).mCaptureSession(), session);
+    EXPECT_EQ(home.fresh({"pic_size"}), "1024");    // nothing stored until confirmed
+    testAccess(c).mCaptureSession()->stopRunning(); // frozen
+    testAccess(c).mPhotoSize()->setFocus();
+    QTest::keyClick(testAccess(c).mPhotoSize(), Qt::Key_Down); // 640 × 480 again
+    ASSERT_TRUE(testAccess(c).mCaptureSession() && testAccess(c).mCaptureSession()->isRunning());
     EXPECT_TRUE(app.waitForFrameOfSize(640, 480));
     EXPECT_TRUE(app.waitForFrameOfSize(640, 480)); // frames keep coming
 }

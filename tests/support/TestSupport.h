@@ -12,10 +12,28 @@
 #include <memory>
 #include <optional>
 
+#ifndef QUILLORA_TEST_SLOWDOWN
+#define QUILLORA_TEST_SLOWDOWN 1
+#endif
+
 namespace quillora::test {
 
+// How many times slower this build runs than a normal one: a sanitizer build checks every memory
+// access, and its camera, encoder and window get through a fraction of the pictures in the same
+// second. Tests that count what a span of camera time gives (pictures in a movie, frames shown)
+// are given that span stretched by this factor, and every wait as much longer; what they count
+// stays the same. 1 in a normal build.
+inline constexpr int kSlowdown = QUILLORA_TEST_SLOWDOWN;
+
+// A span of time of a normal build, stretched for this build.
+constexpr std::chrono::milliseconds stretched(std::chrono::milliseconds time)
+{
+    return time * kSlowdown;
+}
+
 // Runs the event loop until `done` holds or `timeout` passes; true when it held.
-bool waitUntil(const std::function<bool()> &done, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+bool waitUntil(
+    const std::function<bool()> &done, std::chrono::milliseconds timeout = stretched(std::chrono::seconds(10)));
 
 // Lets the event loop run for `time` (timers, queued calls and frames keep coming).
 void runEventsFor(std::chrono::milliseconds time);

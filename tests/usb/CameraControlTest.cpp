@@ -3,6 +3,7 @@
 #include "FakeUsbHost.h"
 #include "UsbTestSupport.h"
 #include "VemoViewController.h"
+#include "VemoViewControllerTestAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +28,7 @@ TEST(CameraControl, FocusSendsTheThreeTransfersToTheCameraAtTheLocation)
     auto videoControl = camera->addInterface(1, kVideoInterfaceClass, kVideoControlSubClass);
     camera->addInterface(2, kVideoInterfaceClass, kVideoControlSubClass);
     controller.initCameraInterfaceWithLocationID(kCameraLocation);
-    ASSERT_EQ(controller.interface, videoControl);
+    ASSERT_EQ(testAccess(controller).interface(), videoControl);
     EXPECT_EQ(videoControl->openCount(), 0) << "the search must not open the interface";
 
     LogCapture log;
@@ -46,7 +47,7 @@ TEST(CameraControl, FocusSendsTheThreeTransfersToTheCameraAtTheLocation)
     EXPECT_TRUE(log.lines("*").isEmpty()) << log.lines("*").join('\n').toStdString();
 
     controller.initCameraInterfaceWithLocationID(0x01500000);
-    EXPECT_EQ(controller.interface, nullptr) << "a search that finds nothing forgets the previous camera";
+    EXPECT_EQ(testAccess(controller).interface(), nullptr) << "a search that finds nothing forgets the previous camera";
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "LibusbHost.h"
 #include "UsbTestSupport.h"
 #include "VemoViewController.h"
+#include "VemoViewControllerTestAccess.h"
 
 #include <gtest/gtest.h>
 
@@ -78,7 +79,7 @@ TEST_F(EmulatedCamera, APermissionFailureIsLoggedOnceWithTheFix)
     ASSERT_NE(::geteuid(), 0u) << "run as an ordinary user; ctest does so through setpriv";
     bed.denyCameraNode();
     controller.initCameraInterfaceWithLocationID(kCameraLocation);
-    ASSERT_TRUE(controller.interface) << "finding the camera needs no access to its node";
+    ASSERT_TRUE(testAccess(controller).interface()) << "finding the camera needs no access to its node";
     LogCapture log;
     controller.focusClick(nullptr);
     controller.focusClick(nullptr);

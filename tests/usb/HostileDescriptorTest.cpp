@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 #include "UsbTestSupport.h"
 #include "VemoViewController.h"
+#include "VemoViewControllerTestAccess.h"
 #include "WindowDefinition.h"
 
 #include <QApplication>
@@ -147,7 +148,7 @@ TEST_P(HostileDescriptors, TheApplicationStartsFocusesAndQuitsCleanly)
         app::WindowDefinition def(qApp);
         def.awake();
         app::VemoViewController &controller = *def.controller();
-        ASSERT_TRUE(controller.quilloraDevice);
+        ASSERT_TRUE(testAccess(controller).quilloraDevice());
         controller.focusClick(nullptr);
         QTimer::singleShot(500, def.mainWindow(), [&def] { def.mainWindow()->close(); });
         QTimer::singleShot(20000, def.mainWindow(), [] { QCoreApplication::exit(99); }); // a hung quit fails
