@@ -33,10 +33,7 @@ constexpr GstClockTime kIndexUpdatePeriod = GST_SECOND;
 constexpr guint64 kVideoQueueTime = GST_SECOND;
 constexpr std::chrono::milliseconds kLimitPollInterval{250};
 constexpr std::chrono::seconds kIndexEstimateSettles{5};
-// How far each AAC encoder delays the sound it is given, in samples (measured by decoding a
-// click: FFmpeg's puts one frame of silence first, VisualOn's a frame and a bit more).
-constexpr int kFfmpegAacDelay = 1024;
-constexpr int kVisualOnAacDelay = 1600;
+constexpr int kAacFrameSamples = 1024;
 // A recording asked for while the session is still starting waits for its first pictures.
 constexpr std::chrono::milliseconds kStartPollInterval{20};
 constexpr std::chrono::seconds kStartTimeout{10};
@@ -61,7 +58,7 @@ struct StreamState {
     // ends, and where the picture was cut off (-1 until known): the sound is started and
     // ended at the same moments, so the two tracks line up.
     std::atomic<gint64> videoStart{-1};
-    // The AAC encoder puts silence before the first sound (kFfmpegAacDelay and so on); the
+    // The AAC encoder puts one frame of silence (1024 samples) before the first sound; the
     // sound is started that much after the picture, so what is heard lines up with what is
     // seen. Set before the branch is linked.
     gint64 soundLead = 0;
@@ -729,20 +726,12 @@ bool MovieFileOutput::Private::startRecording(QString *why)
     GstElement *soundResample = nullptr;
     GstElement *soundCaps = nullptr;
     GstElement *soundEncoder = nullptr;
-    int soundDelay = kVisualOnAacDelay;
     if (withSound) {
         soundQueue = make("queue", "moviesoundqueue", missing);
         soundConvert = make("audioconvert", "moviesoundconvert", missing);
         soundResample = make("audioresample", "moviesoundresample", missing);
         soundCaps = make("capsfilter", "moviesoundcaps", missing);
-        // VisualOn's encoder first: FFmpeg's comes with the whole of FFmpeg (GStreamer's libav
-        // plugin loads every codec, filter and their libraries: about 35 MB resident and half a
-        // second at the first recording, kept until the program ends, for one AAC encoder).
-        soundEncoder = gst_element_factory_make("voaacenc", "moviesoundencoder");
-        if (!soundEncoder) {
-            soundEncoder = make("avenc_aac", "moviesoundencoder", missing);
-            soundDelay = kFfmpegAacDelay;
-        }
+        soundEncoder = make("avenc_aac", "moviesoundencoder", missing);
     }
     for (GstElement *e : {queue, decoder, convert, sizeCaps, encoder, muxer, sink, soundQueue, soundConvert,
              soundResample, soundCaps, soundEncoder})
@@ -792,7 +781,7 @@ bool MovieFileOutput::Private::startRecording(QString *why)
 
     auto shared = std::make_shared<StreamState>();
     shared->box = videoOptions->maximumSize();
-    shared->soundLead = gint64(gst_util_uint64_scale_int(soundDelay, GST_SECOND, soundOptions->sampleRate()));
+    shared->soundLead = gint64(gst_util_uint64_scale_int(kAacFrameSamples, GST_SECOND, soundOptions->sampleRate()));
     shared->videoCaps = sizeCaps;
     shared->context = &context;
     shared->onFileComplete = [this] { fileCompleted(); };
