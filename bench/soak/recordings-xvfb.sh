@@ -15,14 +15,20 @@ QUILLORA_VIRTUAL_MICROPHONE="Virtual Microphone" e2e_setup "recordings" "$@"
 mkdir -p "$XDG_CONFIG_HOME/Quillora"
 printf '[General]\npic_size=1536\nvid_path=%s\n' "$work" > "$XDG_CONFIG_HOME/Quillora/quillora.conf"
 
-state() { # a label; the process's resident size and open descriptors
-  printf '%-22s RSS %6d kB   fds %3d   threads %3d\n' "$1" \
-    "$(awk '/^VmRSS/ { print $2 }' "/proc/$app/status")" "$(ls "/proc/$app/fd" | wc -l)" \
-    "$(awk '/^Threads/ { print $2 }' "/proc/$app/status")"
+# A label; the process's resident size (and its parts: anonymous memory, and mapped files,
+# which are mostly the code of the libraries loaded so far), open descriptors and threads.
+state() {
+  field() { awk -v key="$1:" '$1 == key { print $2 }' "/proc/$app/status"; }
+  printf '%-22s RSS %6d kB (anon %6d, files %6d)   fds %3d   threads %3d\n' "$1" "$(field VmRSS)" \
+    "$(field RssAnon)" "$(field RssFile)" "$(ls "/proc/$app/fd" | wc -l)" "$(field Threads)"
 }
 
+# The virtual camera encodes each of the page's 120 distinct frames the first time it sends it
+# (a camera encodes in hardware; the stand-in does it once per process) and the session that
+# does so keeps a full-size drawing of the page for it (12 MB at this size). The first preview
+# gets twelve seconds to send them all, so that no later session is charged with that drawing.
 start_app
-sleep 3
+sleep 12
 state "started"
 for n in 1 2 3 4; do
   focus "$win"

@@ -11,4 +11,9 @@ void keepLargeBlocksMapped()
     mallopt(M_MMAP_THRESHOLD, kThreshold);
 }
 
+void returnFreedMemory()
+{
+    malloc_trim(0);
+}
+
 } // namespace quillora::app

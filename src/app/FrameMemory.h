@@ -11,4 +11,11 @@ namespace quillora::app {
 // or more in its own mapping, returned to the system when it is freed. Call once, first thing.
 void keepLargeBlocksMapped();
 
+// What a session's streaming threads freed (the encoder's and the branches' working memory)
+// stays resident in glibc's per-thread arenas, kept for reuse by threads that have ended with
+// the session; the next session's threads fall on other arenas in another order, so it piles
+// up by a few megabytes per session. Handed back to the system once a session is gone. Main
+// thread; takes a few milliseconds.
+void returnFreedMemory();
+
 } // namespace quillora::app

@@ -3,6 +3,7 @@
 
 #include "CameraWatcher.h"
 #include "CaptureLog.h"
+#include "FrameMemory.h"
 #include "ImageView.h"
 #include "MovieFileOutput.h"
 #include "PhotoCapture.h"
@@ -105,6 +106,7 @@ void VemoViewController::stopStream()
     // movie opens, `recording` is cleared), and the caller's startStream builds the preview.
     if (mCaptureMovieFileOutput && mCaptureMovieFileOutput->isRecording())
         finishMovieBeforeTeardown(!mQuitting);
+    const bool hadSession = bool(mCaptureSession);
     if (mCaptureSession)
         mCaptureSession->stopRunning();
     // Released in this order: the session (which ends its pipeline), then its inputs and
@@ -114,6 +116,8 @@ void VemoViewController::stopStream()
     mCaptureAudioDeviceInput.reset();
     mCaptureDecompressedVideoOutput.reset();
     mCaptureMovieFileOutput.reset();
+    if (hadSession)
+        returnFreedMemory();
     showFreezeState();
 }
 
