@@ -12,6 +12,7 @@
 #include "PathControl.h"
 #include "TestSupport.h"
 #include "VemoViewController.h"
+#include "VemoViewControllerTestAccess.h"
 #include "WindowDefinition.h"
 
 #include <QApplication>
@@ -84,15 +85,15 @@ int main(int argc, char **argv)
     quillora::app::WindowDefinition def(&app);
     def.awake();
     auto *c = def.controller();
-    if (!c->device) {
+    if (!testAccess(*c).device()) {
         std::fprintf(stderr, "no camera: set QUILLORA_VIRTUAL_CAMERAS\n");
         return 3;
     }
-    c->mVideoPath->setURL(QUrl::fromLocalFile(args.at(2)));
-    c->mVideoFilename->setText(QStringLiteral("Bench"));
-    c->mVideoOverwrite->selectCellAtRow(0);
-    c->mVideoSize->setCurrentIndex(1);
-    c->mVideoCaptureAudio->setCheckState(Qt::Checked);
+    testAccess(*c).mVideoPath()->setURL(QUrl::fromLocalFile(args.at(2)));
+    testAccess(*c).mVideoFilename()->setText(QStringLiteral("Bench"));
+    testAccess(*c).mVideoOverwrite()->selectCellAtRow(0);
+    testAccess(*c).mVideoSize()->setCurrentIndex(1);
+    testAccess(*c).mVideoCaptureAudio()->setCheckState(Qt::Checked);
 
     using quillora::test::waitUntil;
     auto pause = [](int ms) { quillora::test::runEventsFor(std::chrono::milliseconds(ms)); };
@@ -100,28 +101,28 @@ int main(int argc, char **argv)
     // The preview alone, as the baseline.
     pause(1000);
     double cpu0 = cpuSeconds();
-    quint64 shown0 = c->mCaptureView->framesShown();
+    quint64 shown0 = testAccess(*c).mCaptureView()->framesShown();
     QElapsedTimer clock;
     clock.start();
     pause(previewSeconds * 1000);
     const double previewWall = clock.elapsed() / 1000.0;
     const double previewCpu = cpuSeconds() - cpu0;
-    const quint64 previewShown = c->mCaptureView->framesShown() - shown0;
+    const quint64 previewShown = testAccess(*c).mCaptureView()->framesShown() - shown0;
 
     // The recording, with the preview running.
     cpu0 = cpuSeconds();
     clock.restart();
     c->recordingClick(nullptr);
-    const auto output = c->mCaptureMovieFileOutput;
-    if (!c->recording || !output) {
+    const auto output = testAccess(*c).mCaptureMovieFileOutput();
+    if (!testAccess(*c).recording() || !output) {
         std::fprintf(stderr, "recording did not start\n");
         return 4;
     }
-    shown0 = c->mCaptureView->framesShown();
+    shown0 = testAccess(*c).mCaptureView()->framesShown();
     pause(seconds * 1000);
-    const quint64 recordShown = c->mCaptureView->framesShown() - shown0;
+    const quint64 recordShown = testAccess(*c).mCaptureView()->framesShown() - shown0;
     c->recordingClick(nullptr);
-    if (!waitUntil([&] { return !c->recording; }, std::chrono::seconds(30))) {
+    if (!waitUntil([&] { return !testAccess(*c).recording(); }, std::chrono::seconds(30))) {
         std::fprintf(stderr, "the finish never came\n");
         return 5;
     }

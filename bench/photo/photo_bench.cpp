@@ -9,6 +9,7 @@
 #include "MatrixControl.h"
 #include "PathControl.h"
 #include "VemoViewController.h"
+#include "VemoViewControllerTestAccess.h"
 #include "WindowDefinition.h"
 
 #include <QApplication>
@@ -310,10 +311,10 @@ int main(int argc, char **argv)
     quillora::app::WindowDefinition def(&app);
     VemoViewController &c = *def.controller();
     c.captureOutputDidOutputVideoFrame(nullptr, quillora::capture::Frame::fromImage(frame));
-    c.mPhotoPath->setURL(QUrl::fromLocalFile(folder + QLatin1Char('/')));
-    c.mPhotoFilename->setText(QStringLiteral("bench"));
-    c.mOverwrite->selectCellAtRow(0); // replace: the same file every run
-    c.mPhotoSize->setCurrentIndex(4); // 2048 x 1536, the frame's size
+    testAccess(c).mPhotoPath()->setURL(QUrl::fromLocalFile(folder + QLatin1Char('/')));
+    testAccess(c).mPhotoFilename()->setText(QStringLiteral("bench"));
+    testAccess(c).mOverwrite()->selectCellAtRow(0); // replace: the same file every run
+    testAccess(c).mPhotoSize()->setCurrentIndex(4); // 2048 x 1536, the frame's size
 
     std::printf("2048x1536 document frame, %d runs each, median ms, folder %s\n", runs, qPrintable(folder));
     std::printf("%-5s %11s %11s %6s | %9s %9s %6s | %8s %8s | %7s %7s | %9s\n", "fmt", "photoClick", "reference",
@@ -337,7 +338,7 @@ int main(int argc, char **argv)
             }},
     };
     for (const Row &row : rows) {
-        c.mPhotoFormat->setCurrentIndex(row.index);
+        testAccess(c).mPhotoFormat()->setCurrentIndex(row.index);
         const QString ours = folder + QStringLiteral("/bench") + QLatin1String(row.ext);
         const QString ref = folder + QStringLiteral("/reference") + QLatin1String(row.ext);
         QFile::remove(ours);
@@ -385,7 +386,7 @@ int main(int argc, char **argv)
         return 1;
     }
     const quillora::capture::Frame rawFrame = quillora::capture::Frame::fromImage(cameraPicture);
-    c.mPhotoFormat->setCurrentIndex(0);
+    testAccess(c).mPhotoFormat()->setCurrentIndex(0);
     const QString ours = folder + QStringLiteral("/bench.jpg");
     const Timing camera = timePair(
         runs,

@@ -12,6 +12,7 @@
 #include "PhotoCapture.h"
 #include "TestSupport.h"
 #include "VemoViewController.h"
+#include "VemoViewControllerTestAccess.h"
 #include "WindowDefinition.h"
 
 #include <QAction>
@@ -111,29 +112,29 @@ int main(int argc, char **argv)
     quillora::app::WindowDefinition def(&app);
     def.awake();
     auto *c = def.controller();
-    if (!c->device) {
+    if (!testAccess(*c).device()) {
         std::fprintf(stderr, "no camera: set QUILLORA_VIRTUAL_CAMERAS\n");
         return 3;
     }
     const QUrl where = QUrl::fromLocalFile(folder);
-    c->mPhotoPath->setURL(where);
-    c->mVideoPath->setURL(where);
-    c->mPhotoFilename->setText(QStringLiteral("Soak"));
-    c->mVideoFilename->setText(QStringLiteral("Soak"));
-    c->mOverwrite->selectCellAtRow(0); // replace: the folder does not fill up
-    c->mVideoOverwrite->selectCellAtRow(0);
-    c->mVideoCaptureAudio->setCheckState(Qt::Checked);
-    c->mVideoSize->setCurrentIndex(1);
+    testAccess(*c).mPhotoPath()->setURL(where);
+    testAccess(*c).mVideoPath()->setURL(where);
+    testAccess(*c).mPhotoFilename()->setText(QStringLiteral("Soak"));
+    testAccess(*c).mVideoFilename()->setText(QStringLiteral("Soak"));
+    testAccess(*c).mOverwrite()->selectCellAtRow(0); // replace: the folder does not fill up
+    testAccess(*c).mVideoOverwrite()->selectCellAtRow(0);
+    testAccess(*c).mVideoCaptureAudio()->setCheckState(Qt::Checked);
+    testAccess(*c).mVideoSize()->setCurrentIndex(1);
 
     auto pause = [](int ms) { quillora::test::runEventsFor(std::chrono::milliseconds(ms)); };
     using quillora::test::waitUntil;
     int failures = 0;
     pause(1000);
 
-    const int formats = c->mPhotoFormat->count();
-    const int sizes = c->mPhotoSize->count();
+    const int formats = testAccess(*c).mPhotoFormat()->count();
+    const int sizes = testAccess(*c).mPhotoSize()->count();
     QList<QAction *> cameras;
-    for (QAction *item : c->mDevicesMenu->actions())
+    for (QAction *item : testAccess(*c).mDevicesMenu()->actions())
         if (item->isVisible())
             cameras << item;
 
@@ -147,12 +148,12 @@ int main(int argc, char **argv)
             : 1,
         1, sizes - 1);
     const auto choosePhotoSize = [&](int size) {
-        if (c->mPhotoSize->currentIndex() == size)
+        if (testAccess(*c).mPhotoSize()->currentIndex() == size)
             return;
         // As a user's choice in the preferences: the session is rebuilt at the new size, and
         // the first frame of that size is awaited.
-        c->mPhotoSize->setCurrentIndex(size);
-        c->preferencesChange(c->mPhotoSize);
+        testAccess(*c).mPhotoSize()->setCurrentIndex(size);
+        c->preferencesChange(testAccess(*c).mPhotoSize());
         const QSize wanted = quillora::output::photoSizeForIndex(size, 0);
         if (!waitUntil([&] { return c->currentFrame().width() == wanted.width(); }, std::chrono::seconds(10)))
             ++failures;
@@ -163,13 +164,13 @@ int main(int argc, char **argv)
         {"recording", 50,
             [&](int) {
                 c->recordingClick(nullptr);
-                if (!c->recording) {
+                if (!testAccess(*c).recording()) {
                     ++failures;
                     return;
                 }
                 pause(1000);
                 c->recordingClick(nullptr);
-                if (!waitUntil([&] { return !c->recording; }, std::chrono::seconds(30)))
+                if (!waitUntil([&] { return !testAccess(*c).recording(); }, std::chrono::seconds(30)))
                     ++failures;
                 pause(300); // the preview is back
             }},
@@ -178,7 +179,7 @@ int main(int argc, char **argv)
                 // Every format at every size, four formats in a row at each size.
                 const int combination = i % (formats * sizes);
                 choosePhotoSize(sizes - 1 - combination / formats);
-                c->mPhotoFormat->setCurrentIndex(combination % formats);
+                testAccess(*c).mPhotoFormat()->setCurrentIndex(combination % formats);
                 c->photoClick(nullptr);
                 pause(20);
             }},
@@ -191,8 +192,8 @@ int main(int argc, char **argv)
             }},
         {"preference change", 50,
             [&](int i) {
-                c->mPhotoSize->setCurrentIndex(i % 2 ? daySize : (daySize + 1) % sizes);
-                c->preferencesChange(c->mPhotoSize);
+                testAccess(*c).mPhotoSize()->setCurrentIndex(i % 2 ? daySize : (daySize + 1) % sizes);
+                c->preferencesChange(testAccess(*c).mPhotoSize());
                 pause(300);
             }},
         {"freeze/rotation", 200,
@@ -229,7 +230,7 @@ int main(int argc, char **argv)
         Sample idle;
     };
     const auto sample = [&] {
-        if (c->mCaptureSession && !c->mCaptureSession->isRunning())
+        if (testAccess(*c).mCaptureSession() && !testAccess(*c).mCaptureSession()->isRunning())
             c->previewClick(nullptr);
         if (!cameras.isEmpty() && !cameras.first()->isChecked())
             c->deviceMenuClick(cameras.first());
@@ -239,7 +240,7 @@ int main(int argc, char **argv)
         };
         Both both;
         for (int i = 0; i < 3; ++i) {
-            c->preferencesChange(c->mPhotoSize);
+            c->preferencesChange(testAccess(*c).mPhotoSize());
             // The virtual camera encodes each of its page's 120 distinct frames once, at one
             // frame size at a time, as a session first reaches it (4 s of picture); a session
             // that ran that long fills what the day's other sizes emptied. Every sample is

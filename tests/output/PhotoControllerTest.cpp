@@ -184,23 +184,23 @@ void expectPaper(const QImage &image)
 TEST_F(PhotoController, APhotoRightAfterThePageTurnsShowsTheNewPage)
 {
     VemoViewController &c = make("Page|Virtual Camera|virtual-0");
-    c.mPhotoSize->setCurrentIndex(4);
-    c.mOverwrite->selectCellAtRow(0);
-    c.preferencesChange(c.mPhotoSize);
-    ASSERT_TRUE(c.mCaptureSession->cameraMode());
-    EXPECT_EQ(capture::describeMode(*c.mCaptureSession->cameraMode()), u"MJPEG 2048x1536 @ 30 fps"_s);
-    ASSERT_TRUE(waitUntil([&] { return pageShown(c.mCaptureView->lastShownImage()) == 0; }));
+    testAccess(c).mPhotoSize()->setCurrentIndex(4);
+    testAccess(c).mOverwrite()->selectCellAtRow(0);
+    c.preferencesChange(testAccess(c).mPhotoSize());
+    ASSERT_TRUE(testAccess(c).mCaptureSession()->cameraMode());
+    EXPECT_EQ(capture::describeMode(*testAccess(c).mCaptureSession()->cameraMode()), u"MJPEG 2048x1536 @ 30 fps"_s);
+    ASSERT_TRUE(waitUntil([&] { return pageShown(testAccess(c).mCaptureView()->lastShownImage()) == 0; }));
     for (int page : {1, 0, 1}) {
         SCOPED_TRACE(page);
         capture::setVirtualCameraPage(page);
-        ASSERT_TRUE(waitUntil([&] { return pageShown(c.mCaptureView->lastShownImage()) == page; }));
+        ASSERT_TRUE(waitUntil([&] { return pageShown(testAccess(c).mCaptureView()->lastShownImage()) == page; }));
         c.photoClick(nullptr);
         const QImage photo = QImage(out.filePath(u"Quillora.jpg"_s)).convertToFormat(QImage::Format_RGB32);
         ASSERT_EQ(photo.size(), QSize(2048, 1536));
         EXPECT_EQ(pageShown(photo), page);
         if (page == 1) {
             expectPaper(photo);
-            expectPaper(c.mCaptureView->lastShownImage());
+            expectPaper(testAccess(c).mCaptureView()->lastShownImage());
         }
     }
 }
