@@ -86,12 +86,22 @@ void MovieFileOutput::Private::beginEnding(const QString &why, MovieFault whyFau
     watchdog.start(finishTimeout);
 }
 
-void MovieFileOutput::Private::forceSoundEnd()
+bool MovieFileOutput::Private::forceSoundEnd()
 {
     if (state != State::Finishing || !soundSource || !stream)
-        return;
+        return true;
+    // A sound input that still sends is only late (a loaded machine): its buffers reach the
+    // picture's cut and end the sound there. Cutting it now would end the sound track early.
+    const gint64 last = stream->lastSoundArrival.load();
+    const auto quiet
+        = std::chrono::milliseconds(last < 0 ? kSoundEndFallback.count() : (g_get_monotonic_time() - last) / 1000);
+    if (quiet < kSoundEndFallback) {
+        soundFallback.start(kSoundEndFallback - quiet);
+        return false;
+    }
     if (PadPtr src{gst_element_get_static_pad(soundSource, "src")})
         addProbe(src.get(), GST_PAD_PROBE_TYPE_IDLE, endSoundProbe, stream);
+    return true;
 }
 
 void MovieFileOutput::Private::fileCompleted()
@@ -201,14 +211,23 @@ std::optional<MovieFileOutput::Finish> MovieFileOutput::finishNow(std::chrono::m
         StreamStatePtr s = d->stream;
         const auto complete = [&] { return s->fileComplete; };
         std::unique_lock lock(s->mutex);
-        // The main thread waits here, so the sound's fallback cannot come from its timer.
-        const auto first = std::min<std::chrono::milliseconds>(timeout, kSoundEndFallback);
-        bool done = s->changed.wait_for(lock, first, complete);
-        if (!done) {
-            lock.unlock();
-            d->forceSoundEnd();
-            lock.lock();
-            done = s->changed.wait_for(lock, timeout - first, complete);
+        // The main thread waits here, so the sound's fallback cannot come from its timer: it
+        // is checked between slices of the wait.
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        bool done = false;
+        bool soundEnded = !d->soundSource;
+        while (!done) {
+            const auto left = deadline - std::chrono::steady_clock::now();
+            if (left <= left.zero())
+                break;
+            const auto slice
+                = soundEnded ? left : std::min<std::chrono::steady_clock::duration>(left, kSoundEndFallback / 4);
+            done = s->changed.wait_for(lock, slice, complete);
+            if (!done && !soundEnded) {
+                lock.unlock();
+                soundEnded = d->forceSoundEnd();
+                lock.lock();
+            }
         }
         if (!done && d->error.isEmpty()) {
             d->error = QStringLiteral("the movie could not be finished in time; the file was closed as it was");

@@ -102,7 +102,9 @@ struct MovieFileOutput::Private {
     void shutdownBranch();
     // The finish (MovieFileOutput_finish.cpp).
     void beginEnding(const QString &why, MovieFault whyFault = MovieFault::None);
-    void forceSoundEnd();
+    // Ends the sound once its input has sent nothing for kSoundEndFallback; checks again
+    // later while it still sends. True when it was ended.
+    bool forceSoundEnd();
     void fileCompleted();
     void finishTimedOut();
     void checkLimit();

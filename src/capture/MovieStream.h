@@ -30,6 +30,8 @@ struct StreamState {
     std::atomic<int> height{0};
     std::atomic<bool> fitted{false};
     std::atomic<bool> soundEnded{false};
+    // When the sound input last sent a buffer (g_get_monotonic_time, µs; -1: never).
+    std::atomic<gint64> lastSoundArrival{-1};
     // Running times where the movie's first picture starts, where its last picture so far
     // ends, and where the picture was cut off (-1 until known): the sound is started and
     // ended at the same moments, so the two tracks line up.

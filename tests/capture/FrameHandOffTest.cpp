@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -42,7 +43,13 @@ TEST(FrameHandOff, ConcurrentReadersAlwaysSeeAWholeFrame)
             }
         });
     std::thread([&] {
-        for (quint32 n = 1; n <= kFrames; ++n)
+        // The readers are running before the rest is written (a loaded machine may start them
+        // late), so the writes race the reads.
+        controller.captureOutputDidOutputVideoFrame(nullptr, taggedFrame(1));
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (reads.load() == 0 && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::yield();
+        for (quint32 n = 2; n <= kFrames; ++n)
             controller.captureOutputDidOutputVideoFrame(nullptr, taggedFrame(n));
         done.store(true);
     }).join();
