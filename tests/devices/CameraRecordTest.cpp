@@ -9,6 +9,8 @@
 
 #include <QTemporaryDir>
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -46,16 +48,9 @@ protected:
     }
     static void write(const fs::path &path, std::initializer_list<std::pair<const char *, const char *>> files)
     {
-        for (const auto &[name, value] : files) {
-            fs::create_directories((path / name).parent_path());
-            std::ofstream(path / name) << value << "\n";
-        }
+        quillora::test::writeSysfsFiles(path, files);
     }
-    static void link(const fs::path &from, const fs::path &to)
-    {
-        fs::create_directories(from.parent_path());
-        fs::create_symlink(to, from);
-    }
+    static void link(const fs::path &from, const fs::path &to) { quillora::test::linkSysfs(from, to); }
     // The driver's nodes video<first> (picture) and video<first + 1> (metadata), and its input
     // device input<input> with event node event<input>.
     void plug(int first, int input)

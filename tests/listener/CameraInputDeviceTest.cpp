@@ -2,6 +2,8 @@
 // Finding the input device the video driver makes for a camera's button, in a sysfs tree laid out as the kernel's.
 #include "CameraInputDevice.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
@@ -35,16 +37,9 @@ protected:
     }
     static void write(const fs::path &path, std::initializer_list<std::pair<const char *, const char *>> files)
     {
-        for (const auto &[name, value] : files) {
-            fs::create_directories((path / name).parent_path());
-            std::ofstream(path / name) << value << "\n";
-        }
+        quillora::test::writeSysfsFiles(path, files);
     }
-    static void link(const fs::path &from, const fs::path &to)
-    {
-        fs::create_directories(from.parent_path());
-        fs::create_symlink(to, from);
-    }
+    static void link(const fs::path &from, const fs::path &to) { quillora::test::linkSysfs(from, to); }
     // An input device at `path` with an event node, listed in class/input.
     void input(const fs::path &path, const char *phys, const char *keys, const char *event)
     {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "TestSupport.h"
 
+#include <fstream>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -83,6 +85,21 @@ bool SoundServer::pactl(const QStringList &args, QString *output) const
 QString testDataDir()
 {
     return qEnvironmentVariable("QUILLORA_TEST_DATA", QStringLiteral(QUILLORA_SOURCE_DIR "/tests/data"));
+}
+
+void writeSysfsFiles(
+    const std::filesystem::path &dir, std::initializer_list<std::pair<const char *, const char *>> files)
+{
+    for (const auto &[name, value] : files) {
+        std::filesystem::create_directories((dir / name).parent_path());
+        std::ofstream(dir / name) << value << "\n";
+    }
+}
+
+void linkSysfs(const std::filesystem::path &from, const std::filesystem::path &to)
+{
+    std::filesystem::create_directories(from.parent_path());
+    std::filesystem::create_symlink(to, from);
 }
 
 } // namespace quillora::test

@@ -8,9 +8,12 @@
 #include <QTemporaryDir>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #ifndef QUILLORA_TEST_SLOWDOWN
 #define QUILLORA_TEST_SLOWDOWN 1
@@ -73,5 +76,11 @@ private:
 
 // The folder of the fixtures (tests/data).
 QString testDataDir();
+
+// Fixture sysfs trees: files under `dir` (name, one line of content; folders made on the way),
+// and a symbolic link `from` -> `to`.
+void writeSysfsFiles(
+    const std::filesystem::path &dir, std::initializer_list<std::pair<const char *, const char *>> files);
+void linkSysfs(const std::filesystem::path &from, const std::filesystem::path &to);
 
 } // namespace quillora::test
