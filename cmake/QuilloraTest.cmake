@@ -23,8 +23,14 @@ function(quillora_add_test name)
   if("threaded" IN_LIST ARG_LABELS)
     set(label threaded)
   endif()
+  # The movie tests count the pictures a span of camera time gives: each runs alone, so that
+  # a test beside it decoding or encoding 5 MP frames does not starve its camera or encoder.
+  set(serial FALSE)
+  if("movie" IN_LIST ARG_LABELS)
+    set(serial TRUE)
+  endif()
   gtest_discover_tests(${name}
-    PROPERTIES LABELS "${label}" FAIL_REGULAR_EXPRESSION "${QUILLORA_GST_LEAKS_REPORTED}"
+    PROPERTIES LABELS "${label}" FAIL_REGULAR_EXPRESSION "${QUILLORA_GST_LEAKS_REPORTED}" RUN_SERIAL ${serial}
     DISCOVERY_TIMEOUT 60)
 endfunction()
 
