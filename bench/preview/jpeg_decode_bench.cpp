@@ -29,7 +29,8 @@ double threadCpuMs()
     return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
 }
 
-// The virtual camera's frame 0, encoded as the camera encodes it.
+// The virtual camera's page at frame 0, JPEG-encoded without the camera's sensor noise; pass a
+// frame the camera sent (a file) to time its real frames.
 std::vector<unsigned char> cameraFrame(QSize size)
 {
     QImage page(size, QImage::Format_RGB32);

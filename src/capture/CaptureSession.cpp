@@ -71,9 +71,6 @@ bool SessionGraph::linkVideoBranch(GstElement *first, const char *queueName, QSi
 
 namespace {
 
-// The largest box a movie is recorded in (the 640x480 preset).
-constexpr QSize kLargestMovieBox(640, 480);
-
 // Until the view says its size, its pictures are at most this.
 constexpr QSize kDefaultDisplaySize(1024, 768);
 
@@ -258,7 +255,8 @@ bool CaptureSession::linkCamera(SessionGraph &g)
     if (isMjpeg(m_mode->fourcc) && recording) {
         GstElement *decoder
             = registerJpegDecoder() ? gst_element_factory_make(kJpegDecoderFactory, "decoder") : nullptr;
-        const QSize cover = displaySize().expandedTo(kLargestMovieBox);
+        // m_requestedSize is the movie's box: while recording the movie is the only output.
+        const QSize cover = displaySize().expandedTo(m_requestedSize);
         if (decoder) {
             g_object_set(decoder, "cover-width", cover.width(), "cover-height", cover.height(), nullptr);
             gst_bin_add(bin, decoder);
