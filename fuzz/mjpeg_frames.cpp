@@ -8,17 +8,18 @@
 #include "Devices.h"
 #include "GstHandles.h"
 #include "JpegDecoder.h"
+#include "TurboJpegHandles.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
 
-#include <QFile>
+#include <vector>
 
 using namespace quillora;
 
 namespace {
 
-// A small real frame that must always decode; it follows every fuzzed one.
+// A whole frame that must always decode; it follows every fuzzed one.
 QByteArray gGoodFrame;
 GstClockTime gPts = 0;
 
@@ -52,6 +53,27 @@ Pipeline makePipeline()
     if (gst_element_set_state(p.pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE)
         fuzz::fail("the decoding pipeline does not play");
     return p;
+}
+
+// A 640x480 frame as a camera sends it in an MJPEG mode (4:2:2): a page with lines of "text".
+QByteArray makeGoodFrame()
+{
+    const int width = 640, height = 480;
+    std::vector<unsigned char> pixels(std::size_t(width * height * 3), 235);
+    for (int y = 40; y < height - 40; y += 24)
+        for (int x = 40; x < width - 40; ++x)
+            if ((x / 7 + y) % 5 != 0)
+                for (int row = y; row < y + 10; ++row)
+                    std::fill_n(&pixels[std::size_t((row * width + x) * 3)], 3, 30);
+    TjHandlePtr compressor(tjInitCompress());
+    unsigned char *raw = nullptr;
+    unsigned long size = 0;
+    if (!compressor
+        || tjCompress2(compressor.get(), pixels.data(), width, 0, height, TJPF_RGB, &raw, &size, TJSAMP_422, 85, 0)
+            != 0)
+        fuzz::fail("the good frame cannot be made");
+    const TjBufferPtr jpeg(raw);
+    return QByteArray(reinterpret_cast<const char *>(jpeg.get()), qsizetype(size));
 }
 
 void push(GstElement *src, const char *data, std::size_t size, GstClockTime pts)
@@ -102,10 +124,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     capture::ensureGstreamer();
     if (!capture::registerJpegDecoder())
         fuzz::fail("the camera JPEG decoder cannot be registered");
-    QFile good(QStringLiteral(QUILLORA_FUZZ_GOOD_FRAME));
-    if (!good.open(QIODevice::ReadOnly))
-        fuzz::fail("the good frame is missing");
-    gGoodFrame = good.readAll();
+    gGoodFrame = makeGoodFrame();
     // The pipeline starts (threads, decoder state) before any input, so that what it keeps for
     // its whole life is not taken for a leak of the first input.
     decodeThenGoodFrame(pipeline(), nullptr, 0);

@@ -2,7 +2,7 @@
 // Video nodes added to and removed from an emulated machine (umockdev-wrapper), whose uevents
 // udev's monitor hears: they drive the camera menu and the picture. The nodes' identity comes from
 // the emulated sysfs as on a real machine; their picture comes from the mode-faithful virtual
-// camera (a document camera's real mode list), since an emulated node cannot stream.
+// camera (the built-in document camera's mode list), since an emulated node cannot stream.
 #include "CameraWatcher.h"
 #include "HotplugApp.h"
 #include "MovieInspect.h"
@@ -43,8 +43,6 @@ protected:
     {
         ASSERT_TRUE(umockdev_in_mock_environment()) << "run under umockdev-wrapper";
         qunsetenv("QUILLORA_VIRTUAL_CAMERAS");
-        QFile modes(test::testDataDir() + "/camera-modes/ipevo-ziggi-hd-plus.txt");
-        ASSERT_TRUE(modes.open(QIODevice::ReadOnly));
         capture::setV4l2StandIn(capture::V4l2StandIn{
             [this](const devices::VideoNode &node, QString *) -> std::optional<capture::NodeCapabilities> {
                 const auto it = nodeCaps.find(QString::fromStdString(node.name));
@@ -52,7 +50,7 @@ protected:
                     return capture::NodeCapabilities{V4L2_CAP_DEVICE_CAPS, node.index == 0 ? kPictureCaps : kMetaCaps};
                 return capture::NodeCapabilities{V4L2_CAP_DEVICE_CAPS, it->second};
             },
-            capture::parseModeListing(QString::fromUtf8(modes.readAll()))});
+            capture::documentCameraModes()});
         add(std::string("P: ") + kHub + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nA: busnum=1\nA: devpath=0\n");
     }
     void TearDown() override

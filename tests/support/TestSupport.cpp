@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QThread>
 #include <QTimer>
 
@@ -85,6 +86,19 @@ bool SoundServer::pactl(const QStringList &args, QString *output) const
 QString testDataDir()
 {
     return qEnvironmentVariable("QUILLORA_TEST_DATA", QStringLiteral(QUILLORA_SOURCE_DIR "/tests/data"));
+}
+
+QString realDataDir()
+{
+    return qEnvironmentVariable("QUILLORA_REALDATA", QStringLiteral(QUILLORA_REALDATA_DIR));
+}
+
+std::optional<QString> realData(const QString &relative)
+{
+    const QString path = realDataDir() + QLatin1Char('/') + relative;
+    if (!QFileInfo::exists(path))
+        return std::nullopt;
+    return path;
 }
 
 void writeSysfsFiles(

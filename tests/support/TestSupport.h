@@ -74,8 +74,23 @@ private:
     bool m_ready = false;
 };
 
-// The folder of the fixtures (tests/data).
+// The folder of the fixtures written for these tests (tests/data).
 QString testDataDir();
+
+// The folder of real devices' data kept outside the repository (QUILLORA_REALDATA at configure
+// time, or the environment variable of that name).
+QString realDataDir();
+
+// The path of `relative` inside the real devices' data, or nothing when it is not there.
+std::optional<QString> realData(const QString &relative);
+
+// Skips the running test when the real devices' data has no `relative`; otherwise sets `path`.
+#define QUILLORA_REAL_DATA_OR_SKIP(path, relative)                                                                     \
+    const auto path##_found = ::quillora::test::realData(relative);                                                    \
+    if (!path##_found)                                                                                                 \
+        GTEST_SKIP() << "skipped: no real devices' data at "                                                           \
+                     << (::quillora::test::realDataDir() + '/' + (relative)).toStdString();                            \
+    const QString path = *path##_found
 
 // Fixture sysfs trees: files under `dir` (name, one line of content; folders made on the way),
 // and a symbolic link `from` -> `to`.

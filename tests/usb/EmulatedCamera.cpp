@@ -7,6 +7,9 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <filesystem>
 
 namespace quillora::test {
@@ -213,6 +216,15 @@ void EmulatedCameraBed::denyCameraNode()
     std::error_code error;
     std::filesystem::permissions(std::string(root) + "/dev/bus/usb/001/003", std::filesystem::perms::none, error);
     g_free(root);
+}
+
+bool EmulatedCameraBed::cameraNodeOpens() const
+{
+    gchar *root = umockdev_testbed_get_root_dir(m_testbed);
+    const std::string node = std::string(root) + "/dev/bus/usb/001/003";
+    g_free(root);
+    // With the effective user and capabilities, as open() would decide.
+    return ::faccessat(AT_FDCWD, node.c_str(), R_OK | W_OK, AT_EACCESS) == 0;
 }
 
 bool EmulatedCameraBed::add(const std::string &description)

@@ -50,6 +50,7 @@ public:
     const std::string &error() const { return m_error; } // empty when the camera is in place
     void removeVideoNode();                              // the video driver lets go of the camera
     void denyCameraNode();                               // mode 000 on the camera's usbfs node (no effect for root)
+    bool cameraNodeOpens() const;                        // this process may read and write the usbfs node
 
     EmulatedWire wire;
 

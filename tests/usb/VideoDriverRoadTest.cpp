@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Which entities a camera's video-control descriptors declare (they decide what the video driver is asked).
 #include "VideoDriverRoad.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -12,10 +13,10 @@ using namespace quillora::usb;
 namespace {
 
 // The class-specific bytes behind the video-control interface (class 14, subclass 1) of a
-// recorded camera's configuration (tests/data/usb, device descriptor first).
-std::vector<std::uint8_t> videoControlBytes(const std::string &fixture)
+// recorded camera's configuration (a hex dump, device descriptor first).
+std::vector<std::uint8_t> videoControlBytes(const QString &path)
 {
-    std::ifstream in(std::string(QUILLORA_SOURCE_DIR) + "/tests/data/usb/" + fixture + ".hex");
+    std::ifstream in(path.toStdString());
     std::string hex;
     in >> hex;
     std::vector<std::uint8_t> bytes;
@@ -51,7 +52,8 @@ struct RecordingDriver : VideoDriverControl {
 // are kept, and a request to extension unit 4 still reaches the driver as one.
 TEST(VideoDriverRoad, AnEntityIdSharedAcrossKindsKeepsBoth)
 {
-    const UvcEntities entities = parseUvcEntities(videoControlBytes("elp_h265"));
+    QUILLORA_REAL_DATA_OR_SKIP(elp, QStringLiteral("usb-descriptors/elp_h265.hex"));
+    const UvcEntities entities = parseUvcEntities(videoControlBytes(elp));
     EXPECT_EQ(entities,
         (UvcEntities{{1, UvcEntityKind::CameraTerminal}, {2, UvcEntityKind::ProcessingUnit},
             {3, UvcEntityKind::ExtensionUnit}, {4, UvcEntityKind::ExtensionUnit}, {4, UvcEntityKind::OtherTerminal}}));
