@@ -7,6 +7,7 @@
 #include "CaptureView.h"
 #include "DecompressedVideoOutput.h"
 #include "Frame.h"
+#include "ProgramClock.h"
 
 #include <QObject>
 #include <QStringList>
@@ -121,8 +122,6 @@ public:
     // ---- photos: public additions ----
     // Brings the live picture back to the front after a freeze (the still stays in its view).
     void showLivePicture();
-    // Shortens the camera button's two-second hold, for tests only; production never calls it.
-    static void setSnapshotHoldIntervalForTesting(int milliseconds);
     // ---- movies: public additions ----
     // How long quitting or a rebuild waits for a movie being written to be completed.
     static constexpr int kMovieFinishTimeoutMs = 5000;
@@ -216,6 +215,7 @@ private:
     QStringList mKnownCameraIds; // the cameras of the last list, to tell a newcomer
     // ---- settings: private additions ----
     // ---- photos: private additions ----
+    Clock &mClock = programClock(); // times the camera button's hold
     // ---- movies: private additions ----
     // A movie still being written is finished before its session is torn down (a rebuild
     // for another reason, quitting): the finish callback's steps run, but for the rebuild,

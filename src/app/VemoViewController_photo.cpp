@@ -9,6 +9,7 @@
 #include "OutputLog.h"
 #include "PathControl.h"
 #include "PhotoCapture.h"
+#include "ProgramClock.h"
 
 #include <QAbstractEventDispatcher>
 #include <QComboBox>
@@ -17,9 +18,7 @@
 #include <QLineEdit>
 #include <QStackedWidget>
 #include <QThread>
-#include <QTimer>
 
-#include <atomic>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -29,8 +28,7 @@ namespace quillora::app {
 
 namespace {
 
-constexpr int kSnapshotHoldMilliseconds = 2000;
-std::atomic<int> gSnapshotHoldMilliseconds{kSnapshotHoldMilliseconds};
+constexpr std::chrono::milliseconds kSnapshotHold{2000};
 
 } // namespace
 
@@ -72,11 +70,6 @@ QStackedWidget *pictureStack(ImageView *preview)
 }
 
 } // namespace
-
-void VemoViewController::setSnapshotHoldIntervalForTesting(int milliseconds)
-{
-    gSnapshotHoldMilliseconds = milliseconds;
-}
 
 void VemoViewController::showLivePicture()
 {
@@ -155,22 +148,17 @@ void VemoViewController::photoClick(QObject *)
 
 void VemoViewController::snapshotByKey()
 {
-    if (gSnapshotBusy)
+    if (gSnapshotBusy) {
+        qCInfo(lcOutput) << "camera button: held off, a photo was taken less than two seconds ago";
         return;
-    // The hold ends on this thread's own event loop, like every other event of the listener;
-    // the timer's object lives here and goes with the timeout, or with the thread's event loop
-    // when the program ends within the hold (a press just before quitting).
+    }
+    // The hold ends on this thread's own event loop, like every other event of the listener; it
+    // goes with the thread's event loop when the program ends within the hold (a press just
+    // before quitting).
     QAbstractEventDispatcher *loop = QAbstractEventDispatcher::instance();
     if (!loop)
         qCInfo(lcOutput) << "snapshotByKey: no event loop on this thread, the hold will not end";
-    auto *timer = new QTimer(loop);
-    timer->setSingleShot(true);
-    timer->setTimerType(Qt::PreciseTimer);
-    QObject::connect(timer, &QTimer::timeout, timer, [this, timer] {
-        onTimer();
-        timer->deleteLater();
-    });
-    timer->start(gSnapshotHoldMilliseconds.load());
+    mClock.singleShot(kSnapshotHold, loop, [this] { onTimer(); });
     photoClick(nullptr);
     gSnapshotBusy = true;
 }

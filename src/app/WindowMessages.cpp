@@ -30,6 +30,8 @@ WindowMessages::WindowMessages(QWidget *picture, QStatusBar *statusBar)
     connect(m_statusBar, &QStatusBar::messageChanged, m_statusBar,
         [bar = m_statusBar](const QString &text) { bar->setAccessibleDescription(text); });
     m_picture->installEventFilter(this);
+    m_statusClear = programClock().makeTimer(
+        this, [bar = m_statusBar] { bar->clearMessage(); }, Clock::Repeat::Once);
 }
 
 WindowMessages::~WindowMessages() = default;
@@ -70,7 +72,8 @@ QString WindowMessages::persistentMessage() const
 
 void WindowMessages::showStatusMessage(const QString &text)
 {
-    m_statusBar->showMessage(text, m_statusMilliseconds);
+    m_statusBar->showMessage(text);
+    m_statusClear->start(kStatusTime);
     record("status", text);
 }
 

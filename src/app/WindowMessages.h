@@ -3,8 +3,12 @@
 // What the window tells the user in words: a message that stays over the picture until it is
 // cleared (no camera, a camera gone), and a short status message under it that clears itself
 // (a photo or movie that could not be written, a camera error, a file saved). Main thread only.
+#include "ProgramClock.h"
+
 #include <QObject>
 #include <QString>
+
+#include <memory>
 
 class QLabel;
 class QStatusBar;
@@ -20,8 +24,7 @@ public:
     ~WindowMessages() override;
 
     // How long a status message stays: long enough to read a sentence twice.
-    static constexpr int kStatusMilliseconds = 6000;
-    void setStatusDuration(int milliseconds) { m_statusMilliseconds = milliseconds; }
+    static constexpr std::chrono::milliseconds kStatusTime{6000};
 
     void showPersistentMessage(const QString &text);
     void clearPersistentMessage();
@@ -48,7 +51,8 @@ private:
     QWidget *m_picture;
     QStatusBar *m_statusBar;
     QLabel *m_overlay; // a child of m_picture, which owns it
-    int m_statusMilliseconds = kStatusMilliseconds;
+    // Clears the status message kStatusTime after it was shown, on the program's clock.
+    std::unique_ptr<ClockTimer> m_statusClear;
 };
 
 } // namespace quillora::app

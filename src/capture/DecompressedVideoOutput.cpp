@@ -78,6 +78,9 @@ void DecompressedVideoOutput::applyCaps()
 
 void DecompressedVideoOutput::deliver(const Frame &frame)
 {
+    // Once per session: what scripts and a reader of the log wait for before using the picture.
+    if (!m_delivered.exchange(true))
+        qCInfo(lcCapture, "first frame: %dx%d", frame.width(), frame.height());
     if (auto *d = m_delegate.load())
         d->captureOutputDidOutputVideoFrame(this, frame);
 }

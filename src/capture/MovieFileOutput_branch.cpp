@@ -204,7 +204,7 @@ BranchElements makeBranchElements(GstBin *b, bool compressedVideo, bool withSoun
 // The picture's side: the queue, the size filter (fixed at the first caps), the encoder, the
 // muxer's index and the file.
 void configureVideo(const BranchElements &e, const CompressionOptions &videoOptions,
-    std::chrono::seconds maximumDuration, const QString &path)
+    std::chrono::seconds maximumDuration, unsigned indexBytesPerSecond, const QString &path)
 {
     // A leaky queue: an encoder that cannot keep up loses frames of the movie rather than
     // stalling the camera and the live picture.
@@ -220,6 +220,8 @@ void configureVideo(const BranchElements &e, const CompressionOptions &videoOpti
     // is sized for the longest movie; a recording that reaches it is ended (checkLimit).
     g_object_set(e.muxer, "reserved-max-duration", guint64(maximumDuration.count()) * GST_SECOND,
         "reserved-moov-update-period", kIndexUpdatePeriod, nullptr);
+    if (indexBytesPerSecond)
+        g_object_set(e.muxer, "reserved-bytes-per-sec", indexBytesPerSecond, nullptr);
     const QByteArray location = QFile::encodeName(path);
     g_object_set(e.sink, "location", location.constData(), "async", FALSE, "sync", FALSE, nullptr);
 
@@ -288,7 +290,7 @@ bool MovieFileOutput::Private::startRecording(QString *why)
         *why = QStringLiteral("GStreamer elements missing: %1").arg(missing.join(QStringLiteral(", ")));
         return false;
     }
-    configureVideo(e, *videoOptions, maximumDuration, path);
+    configureVideo(e, *videoOptions, maximumDuration, indexBytesPerSecond, path);
     bool linked = linkVideo(e);
     if (withSound && linked)
         linked = configureAndLinkSound(e, *soundOptions);
@@ -302,6 +304,7 @@ bool MovieFileOutput::Private::startRecording(QString *why)
     shared->soundLead = gint64(gst_util_uint64_scale_int(kAacFrameSamples, GST_SECOND, soundOptions->sampleRate()));
     shared->videoCaps = e.sizeCaps;
     shared->context = &context;
+    shared->clock = &clock;
     shared->onFileComplete = [this] { fileCompleted(); };
     addBranchProbes(branch.get(), e, withSound, shared);
     if (withSound && !takeSoundSource(b, e.soundQueue, shared, why))
@@ -309,7 +312,7 @@ bool MovieFileOutput::Private::startRecording(QString *why)
     if (!plugBranchIn(std::move(branch), e.muxer, shared, path, why))
         return false;
     state = State::Recording;
-    recordingClock.start();
+    recordingStarted = clock.now();
     limitPoll.start();
     qCInfo(lcCapture).noquote() << "movie: recording to" << path << (withSound ? "with sound" : "without sound");
     return true;
@@ -361,9 +364,9 @@ bool MovieFileOutput::Private::plugBranchIn(
 
 void MovieFileOutput::Private::shutdownBranch()
 {
-    watchdog.stop();
+    watchdog->stop();
     limitPoll.stop();
-    soundFallback.stop();
+    soundFallback->stop();
     if (stream) {
         lastStatistics = currentStatistics();
         stream.reset();

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "MovieGate.h"
 
+#include "ProgramClock.h"
+
 #include <gst/audio/audio.h>
 
 #include <algorithm>
@@ -51,7 +53,7 @@ GstPadProbeReturn soundGateProbe(GstPad *pad, GstPadProbeInfo *info, gpointer us
     GstBuffer *buffer = (info->type & GST_PAD_PROBE_TYPE_BUFFER) ? GST_PAD_PROBE_INFO_BUFFER(info) : nullptr;
     if (!buffer || !GST_BUFFER_PTS_IS_VALID(buffer))
         return GST_PAD_PROBE_OK;
-    s.lastSoundArrival.store(g_get_monotonic_time());
+    s.lastSoundArrival.store(s.clock ? s.clock->now().count() : -1);
     const gint64 start = gint64(GST_BUFFER_PTS(buffer));
     const gint64 end = start + (GST_BUFFER_DURATION_IS_VALID(buffer) ? gint64(GST_BUFFER_DURATION(buffer)) : 0);
     const gint64 stop = s.videoStop.load();

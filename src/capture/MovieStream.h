@@ -14,6 +14,10 @@
 
 class QObject;
 
+namespace quillora {
+class Clock;
+} // namespace quillora
+
 namespace quillora::capture {
 
 // What the streaming threads of one recording share with the main thread. Held by the
@@ -30,7 +34,7 @@ struct StreamState {
     std::atomic<int> height{0};
     std::atomic<bool> fitted{false};
     std::atomic<bool> soundEnded{false};
-    // When the sound input last sent a buffer (g_get_monotonic_time, µs; -1: never).
+    // When the sound input last sent a buffer (µs on `clock`; -1: never).
     std::atomic<gint64> lastSoundArrival{-1};
     // Running times where the movie's first picture starts, where its last picture so far
     // ends, and where the picture was cut off (-1 until known): the sound is started and
@@ -47,6 +51,7 @@ struct StreamState {
     QSize box;
     GstElement *videoCaps = nullptr; // the picture size filter, owned by the branch's bin
     QObject *context = nullptr;      // main-thread receiver of the news below
+    const Clock *clock = nullptr;    // the recording's clock, read from any thread
     std::function<void()> onFileComplete;
 };
 

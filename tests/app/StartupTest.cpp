@@ -1,93 +1,58 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The application as a whole, offscreen with virtual cameras: start-up with no, one and two cameras,
-// the shortcuts, and quitting by closing the window.
-#include "TestSupport.h"
-#include "VemoViewController.h"
-#include "VemoViewControllerTestAccess.h"
-#include "WindowDefinition.h"
+// The application as a whole, offscreen with virtual cameras: start-up with no, one and two
+// cameras, the camera chosen and marked in the camera menu, the shortcuts, and quitting by
+// closing the window.
+#include "AppTest.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QMainWindow>
 #include <QMenu>
-#include <QTemporaryDir>
 #include <QTimer>
 
-#include <gtest/gtest.h>
-
 using namespace quillora;
-using app::VemoViewController;
 using test::ScopedEnv;
-using test::waitUntil;
 
 namespace {
 
-class Startup : public ::testing::Test {
-protected:
-    VemoViewController &start(const QByteArray &cameras)
-    {
-        def.reset();
-        ScopedEnv env("QUILLORA_VIRTUAL_CAMERAS", cameras);
-        def = std::make_unique<app::WindowDefinition>(qApp);
-        def->awake();
-        return *def->controller();
-    }
-    // The visible camera items ("*" marks the checked one), the camera in use and its stream.
-    std::string state() const
-    {
-        VemoViewController &c = *def->controller();
-        QStringList menu;
-        for (QAction *item : testAccess(c).mDevicesMenu()->actions())
-            if (item->isVisible())
-                menu << (item->isChecked() ? "*" : "") + item->text();
-        return (menu.join(", ") + " | "
-            + (testAccess(c).device()
-                    ? testAccess(c).device()->localizedDisplayName() + " (" + testAccess(c).device()->uniqueID() + ")"
-                    : "no camera")
-            + (!testAccess(c).mCaptureSession()                    ? ""
-                    : testAccess(c).mCaptureSession()->isRunning() ? " | live"
-                                                                   : " | stopped"))
-            .toStdString();
-    }
-    static QSize frameSize(VemoViewController &c) { return {c.currentFrame().width(), c.currentFrame().height()}; }
+using Startup = test::AppTest;
 
-    QTemporaryDir config;
-    ScopedEnv configHome{"XDG_CONFIG_HOME", config.path().toUtf8()};
-    ScopedEnv noMicrophone{"QUILLORA_VIRTUAL_MICROPHONE", ""};
-    std::unique_ptr<app::WindowDefinition> def;
-};
+const QByteArray k45937 = "UVC Camera VendorID_2316 ProductID_45937", k890 = "UVC Camera VendorID_2316 ProductID_890";
 
-TEST_F(Startup, WithoutACameraNoSessionIsBuiltAndClosingTheWindowQuits)
+TEST_F(Startup, ClosingTheWindowWithoutACameraQuitsWithoutBuildingASession)
 {
-    VemoViewController &c = start("");
-    EXPECT_EQ(state(), " | no camera");
-    EXPECT_EQ(testAccess(c).mDevicesMenu()->actions().size(), 10);
-    EXPECT_FALSE(testAccess(c).quilloraDevice());
-    QTimer::singleShot(100, def->mainWindow(), [this] { def->mainWindow()->close(); });
-    QTimer::singleShot(10000, def->mainWindow(), [] { QCoreApplication::exit(99); }); // a hung quit fails
+    start("");
+    EXPECT_EQ(state(), " | no camera | - | No camera connected");
+    EXPECT_EQ(testAccess(*c).mDevicesMenu()->actions().size(), 10);
+    EXPECT_FALSE(testAccess(*c).quilloraDevice());
+    QTimer::singleShot(0, def->mainWindow(), [this] { def->mainWindow()->close(); });
+    QTimer::singleShot(test::stretched(std::chrono::seconds(10)), def->mainWindow(), [] {
+        QCoreApplication::exit(99); // a hung quit fails
+    });
     EXPECT_EQ(QApplication::exec(), 0);
 }
 
-// Unknown cameras: the first is used, every one is listed, and the view shows its live picture at
-// the first start's size, without movie or sound parts. A stop keeps the last picture for the view;
-// a start without a camera builds nothing.
-TEST_F(Startup, OneOrTwoCamerasShowTheFirstLive)
+// Unknown cameras: the first is used, every one is listed, and the view shows its live picture
+// at the first start's size, without movie or sound parts. A stop keeps the last picture for the
+// view; a start without a camera builds nothing.
+TEST_F(Startup, TheFirstOfUnknownCamerasIsShownLiveAndAStopKeepsItsPicture)
 {
-    for (const auto &[cameras, expected] : {std::pair{"Desk|Model X|cam-1", "*Desk | Desk (cam-1) | live"},
-             {"First|Model A|a;Second|Model B|b", "*First, Second | First (a) | live"}}) {
-        VemoViewController &c = start(cameras);
+    for (const auto &[cameras, expected] : {std::pair{"Desk|Model X|cam-1", "*Desk | Desk | live | "},
+             {"First|Model A|a;Second|Model B|b", "*First, Second | First | live | "}}) {
+        start(cameras);
         EXPECT_EQ(state(), expected);
-        EXPECT_TRUE(testAccess(c).mCaptureDecompressedVideoOutput() && !testAccess(c).mCaptureMovieFileOutput()
-            && !testAccess(c).mCaptureAudioDeviceInput());
-        EXPECT_TRUE(waitUntil([&] { return testAccess(c).mCaptureView()->framesShown() >= 3; })) << "no live picture";
-        EXPECT_EQ(frameSize(c), QSize(640, 480));
-        c.stopStream();
-        EXPECT_TRUE(!testAccess(c).mCaptureSession() && !testAccess(c).mCaptureVideoDeviceInput()
-            && !testAccess(c).mCaptureDecompressedVideoOutput());
-        EXPECT_EQ(frameSize(c), QSize(640, 480));
-        testAccess(c).setDevice(nullptr);
-        c.startStream();
-        EXPECT_FALSE(testAccess(c).mCaptureSession());
+        EXPECT_TRUE(testAccess(*c).mCaptureDecompressedVideoOutput() && !testAccess(*c).mCaptureMovieFileOutput()
+            && !testAccess(*c).mCaptureAudioDeviceInput());
+        EXPECT_TRUE(pictureMoves()) << "no live picture";
+        EXPECT_EQ(c->currentFrame().width(), 640);
+        EXPECT_EQ(c->currentFrame().height(), 480);
+        c->stopStream();
+        EXPECT_TRUE(!testAccess(*c).mCaptureSession() && !testAccess(*c).mCaptureVideoDeviceInput()
+            && !testAccess(*c).mCaptureDecompressedVideoOutput());
+        EXPECT_EQ(c->currentFrame().width(), 640);
+        testAccess(*c).setDevice(nullptr);
+        c->startStream();
+        EXPECT_FALSE(testAccess(*c).mCaptureSession());
     }
 }
 
@@ -102,6 +67,74 @@ TEST_F(Startup, EveryActionHasItsShortcut)
         if (expected.contains(action->text()))
             found[action->text()] = action->shortcut().toString();
     EXPECT_EQ(found, expected);
+}
+
+// A known model is preferred over the default camera and the last one wins; an 890 anywhere sets
+// quilloraDevice for good; the choice is logged and its location looked up, by start-up only.
+TEST_F(Startup, AKnownModelIsChosenOverTheFirstCameraAndMarked)
+{
+    withMicrophone();
+    start("Desk Webcam|Generic UVC|0x01100000aaaabbbb;"
+          "Document Camera|UVC Camera VendorID_2316 ProductID_14096|0x01420000090c3710");
+    EXPECT_EQ(state(), "Desk Webcam, *Document Camera | Document Camera | live | ");
+    EXPECT_EQ(log.matching("quillora.capture", "camera chosen:"),
+        "camera chosen: Document Camera (UVC Camera VendorID_2316 ProductID_14096, 0x01420000090c3710)");
+    EXPECT_EQ(log.matching("quillora.capture", "USB location"), "USB location 0x01420000");
+    EXPECT_FALSE(testAccess(*c).quilloraDevice());
+
+    def.reset();
+    log.clear();
+    start("Q890|" + k890 + "|0x01100000090c037a;Q45937|" + k45937 + "|0x01200000090cb371");
+    EXPECT_EQ(state(), "Q890, *Q45937 | Q45937 | live | ");
+    EXPECT_TRUE(testAccess(*c).quilloraDevice());
+    testAccess(*c).mDevicesMenu()->actions().at(0)->trigger();
+    EXPECT_EQ(state(), "*Q890, Q45937 | Q890 | live | ");
+    EXPECT_EQ(log.matching("quillora.capture", "USB location"), "USB location 0x01200000");
+}
+
+// Choosing the checked item still restarts the stream; a menu position whose camera is gone
+// never crashes and keeps a picture while any camera is left.
+TEST_F(Startup, AMenuItemWhoseCameraIsGoneNeverCrashesOrLosesThePicture)
+{
+    withMicrophone();
+    start("A|Generic|virtual-a;B|Generic|virtual-b;C|Generic|virtual-c");
+    const auto item = [this](int i) { return testAccess(*c).mDevicesMenu()->actions().at(i); };
+    const auto firstSession = testAccess(*c).mCaptureSession();
+    item(0)->trigger();
+    EXPECT_NE(testAccess(*c).mCaptureSession(), firstSession);
+    EXPECT_EQ(state(), "*A, B, C | A | live | ");
+    item(1)->trigger();
+    EXPECT_EQ(state(), "A, *B, C | B | live | ");
+    EXPECT_TRUE(hasFrame());
+    setCameras("A|Generic|virtual-a;B|Generic|virtual-b"); // C unplugged: B stays in use
+    item(2)->trigger();
+    EXPECT_EQ(state(), "A, *B, C | B | live | ");
+    EXPECT_EQ(log.matching("quillora.capture", "no camera any more"),
+        "camera menu item 3 has no camera any more; the list has 2");
+    setCameras("C|Generic|virtual-c"); // the camera in use is gone: the one left takes over, marked where it is now
+    item(1)->trigger();
+    EXPECT_EQ(state(), "*A, B, C | C | live | "); // the titles stay until the next start
+    setCameras("");
+    item(0)->trigger();
+    EXPECT_EQ(state(), "A, B, C | no camera | - | No camera connected");
+}
+
+// Sysfs cameras whose device files are gone when opened are listed, chosen, and their failure
+// logged; the application runs on.
+TEST_F(Startup, SysfsCamerasWhoseDeviceFilesAreGoneDoNotStopTheApplication)
+{
+    qunsetenv("QUILLORA_VIRTUAL_CAMERAS");
+    const ScopedEnv sysfs("QUILLORA_SYSFS_ROOT", (test::testDataDir() + "/sysfs/desk").toUtf8());
+    const ScopedEnv dev("QUILLORA_DEV_ROOT", "/nonexistent-quillora-dev");
+    def = std::make_unique<app::WindowDefinition>(qApp);
+    def->awake();
+    c = def->controller();
+    EXPECT_EQ(state(),
+        "*Quillora Document Camera, vivid-000-vid-cap, UVC Camera (046d:0825) | Quillora Document Camera | live | ");
+    EXPECT_EQ(log.matching("quillora.capture", "USB location"), "USB location 0x01400000");
+    EXPECT_NE(log.matching("quillora.capture", "cannot be opened"), "")
+        << log.lines("quillora.capture").join('\n').toStdString();
+    EXPECT_TRUE(log.waitFor("quillora.capture: capture error"));
 }
 
 } // namespace

@@ -5,7 +5,7 @@
 #include "Devices.h"
 #include "GstHandles.h"
 #include "JpegDecoder.h"
-#include "TurboJpegHandles.h"
+#include "TestPage.h"
 
 #include <gtest/gtest.h>
 
@@ -14,30 +14,10 @@
 
 #include <QFile>
 
-#include <vector>
-
 using namespace quillora;
 using namespace quillora::capture;
 
 namespace {
-
-// A 640x480 picture compressed by libjpeg-turbo in 4:2:0.
-QByteArray goodFrame()
-{
-    const int width = 640, height = 480;
-    std::vector<unsigned char> pixels(std::size_t(width * height * 3));
-    for (std::size_t i = 0; i < pixels.size(); ++i)
-        pixels[i] = static_cast<unsigned char>(i * 7);
-    TjHandlePtr compressor(tjInitCompress());
-    unsigned char *raw = nullptr;
-    unsigned long size = 0;
-    if (!compressor
-        || tjCompress2(compressor.get(), pixels.data(), width, 0, height, TJPF_RGB, &raw, &size, TJSAMP_420, 90, 0)
-            != 0)
-        return {};
-    const TjBufferPtr jpeg(raw);
-    return QByteArray(reinterpret_cast<const char *>(jpeg.get()), qsizetype(size));
-}
 
 TEST(CameraJpegDecoder, TheFrameAfterOneWithAnUnreadableHeaderComesOutDecoded)
 {
@@ -45,7 +25,7 @@ TEST(CameraJpegDecoder, TheFrameAfterOneWithAnUnreadableHeaderComesOutDecoded)
     ASSERT_TRUE(registerJpegDecoder());
     QFile found(QStringLiteral(QUILLORA_SOURCE_DIR "/tests/data/fuzz/mjpeg_frames/finding-unreadable-header.jpg"));
     ASSERT_TRUE(found.open(QIODevice::ReadOnly));
-    const QByteArray frames[] = {found.readAll(), goodFrame()};
+    const QByteArray frames[] = {found.readAll(), quillora::test::documentPageJpeg({640, 480}, TJSAMP_420)};
     ASSERT_FALSE(frames[1].isEmpty());
 
     GError *raw = nullptr;

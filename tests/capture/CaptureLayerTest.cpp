@@ -8,8 +8,8 @@
 #include "Devices.h"
 #include "Frame.h"
 #include "SessionGraph.h"
+#include "TestPage.h"
 #include "TestSupport.h"
-#include "TurboJpegHandles.h"
 #include "ViewScaler.h"
 #include "VirtualCamera.h"
 
@@ -19,11 +19,12 @@
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include <mutex>
 
 using namespace quillora::capture;
+using quillora::test::pageJpegSample;
+using quillora::test::pageSample;
 using quillora::test::waitUntil;
 
 namespace {
@@ -82,69 +83,11 @@ struct PreviewSession {
     ~PreviewSession() { session.reset(); }
 };
 
-// A sample holding frame 0 of the virtual page at `size`, as the camera's branch delivers it.
-GstSample *pageSample(QSize size, const char *format = "BGRx")
-{
-    ensureGstreamer();
-    GstBuffer *buffer = gst_buffer_new_allocate(nullptr, gsize(size.width()) * size.height() * 4, nullptr);
-    GstMapInfo map;
-    gst_buffer_map(buffer, &map, GST_MAP_WRITE);
-    QImage page(map.data, size.width(), size.height(), size.width() * 4, QImage::Format_RGB32);
-    page.fill(kVirtualPaper);
-    paintVirtualPage(page, 0);
-    gst_buffer_unmap(buffer, &map);
-    CapsPtr caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, format, "width", G_TYPE_INT, size.width(),
-        "height", G_TYPE_INT, size.height(), nullptr));
-    GstSample *sample = gst_sample_new(buffer, caps.get(), nullptr, nullptr);
-    gst_buffer_unref(buffer);
-    return sample;
-}
-
-// The same page as one camera JPEG frame (4:2:2 unless told); `cut` keeps only that many bytes of it.
-GstSample *pageJpegSample(QSize size, size_t cut = 0, int subsampling = TJSAMP_422)
-{
-    ensureGstreamer();
-    QImage page(size, QImage::Format_RGB32);
-    page.fill(kVirtualPaper);
-    paintVirtualPage(page, 0);
-    quillora::TjHandlePtr compressor(tjInitCompress());
-    unsigned char *raw = nullptr;
-    unsigned long length = 0;
-    EXPECT_EQ(tjCompress2(compressor.get(), page.constBits(), size.width(), int(page.bytesPerLine()), size.height(),
-                  TJPF_BGRX, &raw, &length, subsampling, 85, 0),
-        0);
-    quillora::TjBufferPtr bytes(raw);
-    const size_t kept = cut ? std::min<size_t>(cut, length) : length;
-    GstBuffer *buffer = gst_buffer_new_memdup(bytes.get(), kept);
-    CapsPtr caps(gst_caps_new_simple(
-        "image/jpeg", "width", G_TYPE_INT, size.width(), "height", G_TYPE_INT, size.height(), nullptr));
-    GstSample *sample = gst_sample_new(buffer, caps.get(), nullptr, nullptr);
-    gst_buffer_unref(buffer);
-    return sample;
-}
-
-// The page's marker (top left) is black and the far corner is paper, at any size; a camera's
+// The page's marker (top left) is black and the far corner paper, at any size; a camera's
 // frames are scaled on the way, so they get some leeway.
-void expectPage(const QImage &image, int ink = 20, int paper = 220)
+void expectPage(const QImage &image)
 {
-    const int w = image.width();
-    EXPECT_LT(qGray(image.pixel(w / 32 + w / 16, w / 32 + w / 16)), ink);
-    EXPECT_GT(qGray(image.pixel(w - 2, 1)), paper);
-}
-
-// The paper's colour in the top margin near the right, averaged over a few pixels, within
-// `levels` of `colour` in each channel.
-void expectPaperColour(const QImage &image, QRgb colour, int levels)
-{
-    int sum[3] = {};
-    for (int y = 2; y < 6; ++y)
-        for (int x = image.width() - 12; x < image.width() - 8; ++x) {
-            const QRgb p = image.pixel(x, y);
-            sum[0] += qRed(p), sum[1] += qGreen(p), sum[2] += qBlue(p);
-        }
-    EXPECT_NEAR(sum[0] / 16, qRed(colour), levels);
-    EXPECT_NEAR(sum[1] / 16, qGreen(colour), levels);
-    EXPECT_NEAR(sum[2] / 16, qBlue(colour), levels);
+    EXPECT_EQ(quillora::test::pageShown(image, 0, 40, 200), 0);
 }
 
 } // namespace
@@ -183,7 +126,7 @@ TEST(ViewScaler, ShrinksWhatDoesNotFitPassesTheRestAndOutlivesItself)
     // The view may hold the last frames after the session (and its scaler) went away.
     for (const Frame &frame : held) {
         ASSERT_EQ(frame.width(), 600);
-        expectPage(frame.image(), 40, 200);
+        expectPage(frame.image());
     }
 }
 
@@ -197,8 +140,8 @@ TEST(ViewScaler, DecodesJpegFramesAtTheScaleTheViewNeeds)
         ASSERT_TRUE(frame) << box.width();
         const QSize expected = box.width() > 2048 ? QSize(2048, 1536) : fitInside({2048, 1536}, box);
         EXPECT_EQ(QSize(frame.width(), frame.height()), expected);
-        expectPage(frame.image(), 40, 200);
-        expectPaperColour(frame.image(), kVirtualPaper, 4);
+        expectPage(frame.image());
+        quillora::test::expectPaperColour(frame.image(), 4);
     }
     // Every chroma layout a camera may send: the planes scaled, or (4:1:1) the picture after
     // decoding; a grey camera gives the paper's grey.
@@ -208,9 +151,9 @@ TEST(ViewScaler, DecodesJpegFramesAtTheScaleTheViewNeeds)
         const Frame frame = scaler.fitJpeg(pageJpegSample({2048, 1536}, 0, subsampling), {769, 615});
         ASSERT_TRUE(frame);
         EXPECT_EQ(QSize(frame.width(), frame.height()), fitInside({2048, 1536}, {769, 615}));
-        expectPage(frame.image(), 40, 200);
-        expectPaperColour(
-            frame.image(), subsampling == TJSAMP_GRAY ? qRgb(paperGrey, paperGrey, paperGrey) : kVirtualPaper, 4);
+        expectPage(frame.image());
+        quillora::test::expectPaperColour(
+            frame.image(), 4, subsampling == TJSAMP_GRAY ? qRgb(paperGrey, paperGrey, paperGrey) : kVirtualPaper);
     }
     EXPECT_FALSE(scaler.fitJpeg(pageJpegSample({2048, 1536}, 30000), {640, 480}));
     EXPECT_TRUE(scaler.fitJpeg(pageJpegSample({640, 480}), {640, 480})) << "a decoder that failed is made anew";
@@ -234,7 +177,7 @@ TEST(Session, FramesArriveAtTheRequestedSize)
         ASSERT_TRUE(waitUntil([&] { return s.delegate.read(&RecordingDelegate::count) >= 2; })) << "no frames";
         const Frame frame = s.delegate.read(&RecordingDelegate::last);
         EXPECT_EQ(QSize(frame.width(), frame.height()), k.requested);
-        expectPage(frame.image(), 40, 200);
+        expectPage(frame.image());
     }
 }
 
@@ -258,8 +201,8 @@ TEST(Session, ViewShowsFramesAndAsksItsDelegate)
     EXPECT_LT(qGray(shown.pixel(shown.width() - shown.width() / 8, shown.width() / 16)), 40) << "marker not mirrored";
     s.session.reset();
     const auto shownBefore = view.framesShown();
-    QTest::qWait(200);
-    EXPECT_EQ(view.framesShown(), shownBefore);
+    quillora::test::flushEvents();
+    EXPECT_EQ(view.framesShown(), shownBefore) << "a frame came from a session that is gone";
 }
 
 TEST(Session, ACameraThatFailsIsReportedAndTheNextSessionWorks)
@@ -298,7 +241,7 @@ TEST(Session, RunsTheChosenModeAndPassesOverDamagedFrames)
     ASSERT_TRUE(waitUntil([&] { return s.delegate.read(&RecordingDelegate::count) >= 20; }));
     EXPECT_EQ(failures.count(), 0);
     EXPECT_GT(s.delegate.read(&RecordingDelegate::darkestCorner), 200) << "a damaged frame was shown";
-    expectPage(s.delegate.read(&RecordingDelegate::last).image(), 40, 200);
+    expectPage(s.delegate.read(&RecordingDelegate::last).image());
 }
 
 // A camera that refuses the mode it listed: the next best mode once, then a report. And a

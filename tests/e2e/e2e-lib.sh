@@ -25,6 +25,7 @@ EOS
   export QT_LOGGING_RULES="${QT_LOGGING_RULES:-quillora.*.info=true}"
   export QUILLORA_VIRTUAL_CAMERAS="${QUILLORA_VIRTUAL_CAMERAS-Virtual Document Camera|Virtual Camera|virtual-0}"
   export QUILLORA_VIRTUAL_MICROPHONE="${QUILLORA_VIRTUAL_MICROPHONE-}"
+  export QUILLORA_MESSAGE_LOG="$work/messages"
 }
 
 fail() {
@@ -34,9 +35,25 @@ fail() {
   exit 1
 }
 
-wait_for() { # a shell condition, tried for up to twenty seconds (a loaded machine is slow)
-  for _ in $(seq 1 200); do
+wait_for() { # a shell condition, tried for up to thirty seconds (a loaded machine is slow)
+  for _ in $(seq 1 300); do
     eval "$1" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+logged() { # a pattern (grep -E) of the program's log, and how many such lines to wait for (1)
+  for _ in $(seq 1 300); do
+    [ "$(grep -cE -- "$1" "$work/log" 2>/dev/null || true)" -ge "${2:-1}" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+said() { # a line the window showed (QUILLORA_MESSAGE_LOG), waited for like logged
+  for _ in $(seq 1 300); do
+    grep -qE -- "$1" "$work/messages" 2>/dev/null && return 0
     sleep 0.1
   done
   return 1

@@ -1,79 +1,55 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Finding the input device the video driver makes for a camera's button, in a sysfs tree laid out as the kernel's.
+// Finding the input device the video driver makes for a camera's button, in an emulated machine's
+// sysfs.
 #include "CameraInputDevice.h"
-
-#include "TestSupport.h"
+#include "CameraOnPort42.h"
+#include "EmulatedMachine.h"
 
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
-
 #include <filesystem>
-#include <fstream>
 
-using namespace quillora::listener;
-namespace fs = std::filesystem;
+using namespace quillora;
+using listener::CameraButtonLookup;
+using test::CameraOnPort42;
 
 namespace {
 
-constexpr const char *kCameraKey = "100000 0 0 0"; // KEY_CAMERA (212): bit 20 of the fourth word from the end
-
-// A camera at bus 1, ports 4.2, behind host controller 0000:00:14.0.
-class SysfsTree : public ::testing::Test {
-protected:
-    QTemporaryDir dir;
-    fs::path sys = fs::path(dir.path().toStdString()) / "sys";
-    fs::path camera = sys / "devices/pci0000:00/0000:00:14.0/usb1/1-4/1-4.2", interface = camera / "1-4.2:1.0";
-
-    void SetUp() override
-    {
-        write(camera / "../..", {{"busnum", "1"}, {"devpath", "0"}}); // the root hub
-        link(sys / "bus/usb/devices/usb1", camera.parent_path().parent_path());
-        write(camera, {{"busnum", "1"}, {"devpath", "4.2"}, {"idVendor", "090c"}, {"idProduct", "037a"}});
-        write(interface, {{"bInterfaceNumber", "00"}});
-        write(camera / "1-4.2:1.1", {{"bInterfaceNumber", "01"}});
-        link(sys / "bus/usb/devices/1-4.2", camera);
-        link(sys / "bus/usb/devices/1-4.2:1.0", interface);
-    }
-    static void write(const fs::path &path, std::initializer_list<std::pair<const char *, const char *>> files)
-    {
-        quillora::test::writeSysfsFiles(path, files);
-    }
-    static void link(const fs::path &from, const fs::path &to) { quillora::test::linkSysfs(from, to); }
-    // An input device at `path` with an event node, listed in class/input.
-    void input(const fs::path &path, const char *phys, const char *keys, const char *event)
-    {
-        write(path, {{"phys", phys}, {"capabilities/key", keys}, {"name", "UVC Camera (090c:037a)"}});
-        write(path / event, {{"dev", "13:71"}});
-        link(sys / "class/input" / path.filename(), path);
-    }
-    CameraButtonLookup lookup(std::uint32_t location = 0x01420000, std::uint16_t product = 0x037a)
-    {
-        return findCameraButton({location, 0x090c, product, 0}, sys.string(), "/dev");
-    }
-};
-
 // Found below the camera's interface (driver-bound) or elsewhere by its phys; nothing without KEY_CAMERA,
 // under another interface, with another camera's phys, at another location, or for another product.
-TEST_F(SysfsTree, TheButtonIsFoundOnlyForTheCameraAtTheLocation)
+TEST(CameraButtonLookup, TheButtonIsFoundOnlyForTheCameraAtTheLocation)
 {
-    input(sys / "devices/virtual/input/input9", "usb-0000:00:14.0-4.2/button", kCameraKey, "event12");
-    auto found = lookup();
-    EXPECT_EQ(found.eventNode, "/dev/input/event12");
+    test::EmulatedMachine machine;
+    const CameraOnPort42 camera{0x037a, "Quillora 890", {}, false, {}, -1};
+    ASSERT_TRUE(machine.add(camera.describe()));
+    ASSERT_TRUE(machine.add(std::string("P: ") + CameraOnPort42::kDevice
+        + "/1-4.2:1.1\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nA: bInterfaceNumber=01\\n\n"));
+    const std::string interface = CameraOnPort42::kInterface, phys = "usb-0000:00:14.0-4.2/button";
+    const auto input = [&](const std::string &path, int number, const std::string &itsPhys, const char *keys) {
+        ASSERT_TRUE(machine.add(CameraOnPort42::inputDevice(path, number, itsPhys, keys)));
+    };
+    const auto lookup = [&](std::uint32_t location = test::kCameraLocation, std::uint16_t product = 0x037a) {
+        return listener::findCameraButton({location, 0x090c, product, 0}, machine.sysRoot(), "/dev");
+    };
+
+    input("/devices/virtual/input/input9", 9, phys, CameraOnPort42::kCameraKey);
+    CameraButtonLookup found = lookup();
+    EXPECT_EQ(found.eventNode, "/dev/input/event9");
     EXPECT_FALSE(found.driverBound);
 
-    fs::remove_all(sys / "class/input");
-    input(interface / "input/input6", "usb-0000:00:14.0-4.2/button", "0 0 0 0", "event6");
-    input(camera / "1-4.2:1.1/input/input8", "x", kCameraKey, "event8");
-    input(sys / "devices/virtual/input/input10", "usb-0000:00:14.0-4.3/button", kCameraKey, "event10");
+    machine.remove("/devices/virtual/input/input9");
+    input(interface + "/input/input6", 6, phys, "0 0 0 0");
+    input(std::string(CameraOnPort42::kDevice) + "/1-4.2:1.1/input/input8", 8, "x", CameraOnPort42::kCameraKey);
+    input("/devices/virtual/input/input10", 10, "usb-0000:00:14.0-4.3/button", CameraOnPort42::kCameraKey);
     found = lookup();
     EXPECT_TRUE(found.eventNode.empty());
     EXPECT_NE(found.why.find("no input device"), std::string::npos);
     EXPECT_TRUE(lookup(0x01430000).usbDeviceDir.empty());
-    EXPECT_TRUE(lookup(0x01420000, 0xb371).usbDeviceDir.empty());
+    EXPECT_TRUE(lookup(test::kCameraLocation, 0xb371).usbDeviceDir.empty());
 
-    link(interface / "driver", sys / "bus/usb/drivers/uvcvideo");
-    input(interface / "input/input7", "something-else", kCameraKey, "event7");
+    std::filesystem::create_symlink(
+        "../../../../../../../bus/usb/drivers/uvcvideo", machine.sysRoot() + interface + "/driver");
+    input(interface + "/input/input7", 7, "something-else", CameraOnPort42::kCameraKey);
     found = lookup();
     EXPECT_EQ(found.eventNode, "/dev/input/event7");
     EXPECT_TRUE(found.driverBound);

@@ -33,6 +33,14 @@ void runEventsFor(std::chrono::milliseconds time)
     loop.exec();
 }
 
+void flushEvents()
+{
+    for (int round = 0; round < 8; ++round) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+}
+
 ScopedEnv::ScopedEnv(const char *name, const QByteArray &value)
     : m_name(name)
 {
@@ -108,12 +116,6 @@ void writeSysfsFiles(
         std::filesystem::create_directories((dir / name).parent_path());
         std::ofstream(dir / name) << value << "\n";
     }
-}
-
-void linkSysfs(const std::filesystem::path &from, const std::filesystem::path &to)
-{
-    std::filesystem::create_directories(from.parent_path());
-    std::filesystem::create_symlink(to, from);
 }
 
 } // namespace quillora::test

@@ -1,0 +1,145 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Freeze, rotation, photos and the camera button through the controller of a real window
+// definition. Frames come from a virtual camera or are handed in directly. Numbering, opening
+// and turning window photos are driven through the running program in photo_e2e.sh.
+#include "AppTest.h"
+#include "CameraMode.h"
+#include "Frame.h"
+#include "ImageView.h"
+#include "MatrixControl.h"
+#include "TestPage.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QImageReader>
+#include <QSet>
+#include <QThread>
+
+using namespace quillora;
+using namespace std::chrono_literals;
+using namespace Qt::StringLiterals;
+using test::waitUntil;
+
+namespace {
+
+// Photos are numbered 640 x 480 JPEGs on the Desktop, as a first start has them.
+class Photos : public test::AppTest {
+protected:
+    void TearDown() override
+    {
+        AppTest::TearDown();
+        capture::setVirtualCameraPage(0);
+    }
+    QStringList files() const { return QDir(home.desktopFile({})).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
+};
+
+// Each press turns the shown picture a quarter clockwise, four come back; a freeze shows the
+// frame unturned until resumed. The photo format and the replace rule follow their controls, and
+// a bad format writes and opens nothing.
+TEST_F(Photos, RotationTurnsThePreviewAndPhotosFollowTheControls)
+{
+    start("Page|Virtual Camera|virtual-0");
+    ASSERT_TRUE(hasFrame());
+    const QImage page = test::documentPage({64, 48});
+    for (int press = 1; press <= 4; ++press) {
+        c->rotateClick(nullptr);
+        const QImage shown = c->viewWillDisplayImage(testAccess(*c).mCaptureView(), page);
+        EXPECT_EQ(shown.size(), press % 2 ? QSize(48, 64) : QSize(64, 48));
+        EXPECT_EQ(test::pageShown(shown, press % 4), 0) << "press " << press;
+    }
+    c->rotateClick(nullptr);
+    c->previewClick(nullptr); // frozen: the frame unturned, and turns ignored
+    EXPECT_FALSE(testAccess(*c).mCaptureSession()->isRunning());
+    const QImage still = testAccess(*c).mPreviewImage()->image();
+    EXPECT_EQ(still, c->currentFrame().image());
+    c->rotateClick(nullptr);
+    EXPECT_EQ(testAccess(*c).mPreviewImage()->image(), still);
+    c->previewClick(nullptr);
+    EXPECT_TRUE(testAccess(*c).mCaptureSession()->isRunning());
+    EXPECT_TRUE(testAccess(*c).mPreviewImage()->image().isNull()) << "the hidden still lets its frame go";
+
+    testAccess(*c).mOverwrite()->selectCellAtRow(0);
+    testAccess(*c).mPhotoFormat()->setCurrentIndex(3);
+    c->photoClick(nullptr);
+    c->photoClick(nullptr);
+    testAccess(*c).mPhotoFormat()->setCurrentIndex(-1);
+    c->photoClick(nullptr);
+    EXPECT_EQ(files(), QStringList{u"Quillora.tiff"_s});
+    EXPECT_EQ(QImageReader(home.desktopFile(u"Quillora.tiff"_s)).size(), QSize(640, 480));
+    EXPECT_EQ(desktop.opened().size(), 2);
+}
+
+// With no frame nothing is written. The camera button is held off for two seconds of the
+// program's clock after a button photo: a press on the listener's thread (its own event loop)
+// within them takes none, one at their end does; a window photo within them is taken.
+TEST_F(Photos, AButtonPressWithinTwoSecondsOfAButtonPhotoIsIgnoredButAWindowPhotoIsNot)
+{
+    clock.emplace();
+    start("");
+    c->photoClick(nullptr);
+    EXPECT_TRUE(files().isEmpty());
+    c->captureOutputDidOutputVideoFrame(nullptr, capture::Frame::fromImage(test::documentPage({640, 480})));
+    QThread listener;
+    QObject context;
+    listener.start();
+    context.moveToThread(&listener);
+    // Runs `call` on the listener thread, after everything posted there before; true once it ran.
+    const auto onListener = [&](std::function<void()> call) {
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        QMetaObject::invokeMethod(
+            &context, [call, done] { call(), done->store(true); }, Qt::QueuedConnection);
+        return waitUntil([&] { return done->load(); });
+    };
+    const auto press = [&] { return onListener([this] { c->snapshotByKey(); }); };
+    const auto advance = [&](std::chrono::milliseconds time) {
+        clock->advance(time);
+        return onListener([] {}); // the hold ends on the listener thread
+    };
+    ASSERT_TRUE(press());
+    EXPECT_EQ(files(), QStringList{u"Quillora.jpg"_s});
+    ASSERT_TRUE(advance(1999ms));
+    ASSERT_TRUE(press());
+    EXPECT_EQ(files().size(), 1) << "a press within the hold took a photo";
+    c->photoClick(nullptr);
+    EXPECT_EQ(files().size(), 2) << "the window's photo was held off";
+    ASSERT_TRUE(advance(1ms));
+    ASSERT_TRUE(press());
+    EXPECT_EQ(files().size(), 3) << "the press after the hold took no photo";
+    listener.quit();
+    listener.wait();
+    test::flushEvents(); // a button photo is handed to the desktop by the main thread
+    const QStringList paths = desktop.opened();
+    EXPECT_EQ(QSet<QString>(paths.begin(), paths.end()).size(), 3);
+    for (const QString &p : paths)
+        EXPECT_EQ(QImageReader(p).size(), QSize(640, 480)) << p.toStdString();
+}
+
+// At 2048 x 1536 the camera sends JPEG frames; the view decodes them at a reduced scale, the
+// photo from the newest frame in full. A page turned under the camera: as soon as the view
+// shows it, a photo shows it too, never the page before, with the marker where it belongs and
+// the paper its colour.
+TEST_F(Photos, APhotoRightAfterThePageTurnsShowsTheNewPage)
+{
+    start("Page|Virtual Camera|virtual-0");
+    ASSERT_TRUE(hasFrame());
+    testAccess(*c).mPhotoSize()->setCurrentIndex(4);
+    testAccess(*c).mOverwrite()->selectCellAtRow(0);
+    c->preferencesChange(testAccess(*c).mPhotoSize());
+    ASSERT_TRUE(testAccess(*c).mCaptureSession()->cameraMode());
+    EXPECT_EQ(capture::describeMode(*testAccess(*c).mCaptureSession()->cameraMode()), u"MJPEG 2048x1536 @ 30 fps"_s);
+    const auto shownPage = [&] { return test::pageShown(testAccess(*c).mCaptureView()->lastShownImage()); };
+    ASSERT_TRUE(waitUntil([&] { return shownPage() == 0; }));
+    for (int page : {1, 0, 1}) {
+        SCOPED_TRACE(page);
+        capture::setVirtualCameraPage(page);
+        ASSERT_TRUE(waitUntil([&] { return shownPage() == page; }));
+        c->photoClick(nullptr);
+        const QImage photo = QImage(home.desktopFile(u"Quillora.jpg"_s)).convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(photo.size(), QSize(2048, 1536));
+        EXPECT_EQ(test::pageShown(photo), page);
+        test::expectPaperColour(photo, 4);
+        test::expectPaperColour(testAccess(*c).mCaptureView()->lastShownImage(), 4);
+    }
+}
+
+} // namespace

@@ -1,0 +1,148 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ManualClock.h"
+
+#include <QMetaObject>
+#include <QPointer>
+#include <QThread>
+
+#include <list>
+#include <mutex>
+
+namespace quillora::test {
+
+using std::chrono::microseconds;
+
+struct ManualClock::Timers {
+    struct Entry {
+        QPointer<QObject> context;
+        std::function<void()> fire;
+        microseconds due{};
+        microseconds interval{};
+        bool repeating = false;
+        bool active = false;
+        bool owned = true; // by a ClockTimer; a single shot is dropped once it has fired
+    };
+    mutable std::mutex mutex; // guards every field: timers are made and read from any thread
+    microseconds now{0};
+    std::list<Entry> entries;
+};
+
+namespace {
+
+class ManualTimer final : public ClockTimer {
+public:
+    ManualTimer(std::shared_ptr<ManualClock::Timers> timers, std::list<ManualClock::Timers::Entry>::iterator entry)
+        : m_timers(std::move(timers))
+        , m_entry(entry)
+    {
+    }
+    ~ManualTimer() override
+    {
+        std::lock_guard lock(m_timers->mutex);
+        m_timers->entries.erase(m_entry);
+    }
+    ManualTimer(const ManualTimer &) = delete;
+    ManualTimer &operator=(const ManualTimer &) = delete;
+
+    void start(std::chrono::milliseconds interval) override
+    {
+        std::lock_guard lock(m_timers->mutex);
+        // A zero interval repeats at every pass of a real event loop; here it would never let
+        // the clock move on.
+        m_entry->interval = std::max<microseconds>(interval, std::chrono::milliseconds(1));
+        m_entry->due = m_timers->now + m_entry->interval;
+        m_entry->active = true;
+    }
+    void stop() override
+    {
+        std::lock_guard lock(m_timers->mutex);
+        m_entry->active = false;
+    }
+    bool isActive() const override
+    {
+        std::lock_guard lock(m_timers->mutex);
+        return m_entry->active;
+    }
+
+private:
+    std::shared_ptr<ManualClock::Timers> m_timers;
+    std::list<ManualClock::Timers::Entry>::iterator m_entry;
+};
+
+} // namespace
+
+ManualClock::ManualClock()
+    : m_timers(std::make_shared<Timers>())
+{
+    setProgramClock(this);
+}
+
+ManualClock::~ManualClock()
+{
+    setProgramClock(nullptr);
+}
+
+microseconds ManualClock::now() const
+{
+    std::lock_guard lock(m_timers->mutex);
+    return m_timers->now;
+}
+
+std::unique_ptr<ClockTimer> ManualClock::makeTimer(QObject *context, std::function<void()> fire, Repeat repeat)
+{
+    std::lock_guard lock(m_timers->mutex);
+    Timers::Entry entry;
+    entry.context = context;
+    entry.fire = std::move(fire);
+    entry.repeating = repeat == Repeat::Every;
+    m_timers->entries.push_back(std::move(entry));
+    return std::make_unique<ManualTimer>(m_timers, std::prev(m_timers->entries.end()));
+}
+
+void ManualClock::singleShot(std::chrono::milliseconds delay, QObject *context, std::function<void()> fire)
+{
+    std::lock_guard lock(m_timers->mutex);
+    Timers::Entry entry;
+    entry.context = context;
+    entry.fire = std::move(fire);
+    entry.due = m_timers->now + delay;
+    entry.active = context != nullptr;
+    entry.owned = false;
+    m_timers->entries.push_back(std::move(entry));
+}
+
+void ManualClock::advance(microseconds time)
+{
+    std::unique_lock lock(m_timers->mutex);
+    const microseconds end = m_timers->now + time;
+    for (;;) {
+        // The earliest due timer; of two due at once, the one made first.
+        auto next = m_timers->entries.end();
+        for (auto it = m_timers->entries.begin(); it != m_timers->entries.end(); ++it)
+            if (it->active && it->due <= end && (next == m_timers->entries.end() || it->due < next->due))
+                next = it;
+        if (next == m_timers->entries.end())
+            break;
+        m_timers->now = next->due;
+        QPointer<QObject> context = next->context;
+        std::function<void()> fire = next->fire;
+        if (next->repeating)
+            next->due += next->interval;
+        else
+            next->active = false;
+        if (!next->owned)
+            m_timers->entries.erase(next);
+        if (!context)
+            continue;
+        // Unlocked while it runs: what it calls may start, stop or make timers.
+        lock.unlock();
+        if (context->thread() == QThread::currentThread())
+            fire();
+        else
+            QMetaObject::invokeMethod(context.data(), std::move(fire), Qt::QueuedConnection);
+        lock.lock();
+    }
+    m_timers->now = end;
+}
+
+} // namespace quillora::test
