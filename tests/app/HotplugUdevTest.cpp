@@ -11,7 +11,6 @@
 #include "MovieInspect.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QMenu>
 #include <QPushButton>
 
@@ -46,7 +45,6 @@ protected:
         ASSERT_TRUE(umockdev_in_mock_environment()) << "run under umockdev-wrapper";
         clock.emplace();
         withMicrophone();
-        qunsetenv("QUILLORA_VIRTUAL_CAMERAS");
         capture::setV4l2StandIn(capture::V4l2StandIn{
             [this](const devices::VideoNode &node, QString *) -> std::optional<capture::NodeCapabilities> {
                 const auto it = nodeCaps.find(QString::fromStdString(node.name));
@@ -61,12 +59,6 @@ protected:
     {
         AppTest::TearDown();
         capture::setV4l2StandIn(std::nullopt);
-    }
-    void startApp()
-    {
-        def = std::make_unique<app::WindowDefinition>(qApp);
-        def->awake();
-        c = def->controller();
     }
     // Waits until the watcher has heard `events` more lines of `action` events.
     bool heard(const char *action, int events)
@@ -98,7 +90,7 @@ protected:
 // picture resumes, marked, and the USB interface is looked up again.
 TEST_F(UdevHotplug, TheNodesEventsDriveTheMenuAndThePicture)
 {
-    startApp();
+    start(std::nullopt);
     EXPECT_EQ(state(), " | no camera | - | No camera connected");
     plugIn();
     ASSERT_TRUE(heard("add", 2));
@@ -134,7 +126,7 @@ TEST_F(UdevHotplug, TheNodesEventsDriveTheMenuAndThePicture)
 TEST_F(UdevHotplug, AFlakyCableEndsWithThePictureAsTheCableIsLeft)
 {
     plugIn();
-    startApp();
+    start(std::nullopt);
     ASSERT_TRUE(pictureMoves());
     ASSERT_TRUE(recordPictures(15));
     int adds = 0, removes = 0;
@@ -173,7 +165,7 @@ TEST_F(UdevHotplug, AFlakyCableEndsWithThePictureAsTheCableIsLeft)
 TEST_F(UdevHotplug, EventsOfOtherNodesLeaveTheCameraInUseAlone)
 {
     plugIn();
-    startApp();
+    start(std::nullopt);
     ASSERT_TRUE(pictureMoves());
     const auto session = testAccess(*c).mCaptureSession();
     const std::string other = std::string(CameraOnPort42::kRootHub) + "/1-5/1-5:1.0";

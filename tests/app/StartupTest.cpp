@@ -123,12 +123,9 @@ TEST_F(Startup, AMenuItemWhoseCameraIsGoneNeverCrashesOrLosesThePicture)
 // logged; the application runs on.
 TEST_F(Startup, SysfsCamerasWhoseDeviceFilesAreGoneDoNotStopTheApplication)
 {
-    qunsetenv("QUILLORA_VIRTUAL_CAMERAS");
     const ScopedEnv sysfs("QUILLORA_SYSFS_ROOT", (test::testDataDir() + "/sysfs/desk").toUtf8());
     const ScopedEnv dev("QUILLORA_DEV_ROOT", "/nonexistent-quillora-dev");
-    def = std::make_unique<app::WindowDefinition>(qApp);
-    def->awake();
-    c = def->controller();
+    start(std::nullopt);
     EXPECT_EQ(state(),
         "*Quillora Document Camera, vivid-000-vid-cap, UVC Camera (046d:0825) | Quillora Document Camera | live | ");
     EXPECT_EQ(log.matching("quillora.capture", "USB location"), "USB location 0x01400000");

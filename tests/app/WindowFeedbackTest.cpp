@@ -7,7 +7,6 @@
 #include "CaptureDevice.h"
 #include "MatrixControl.h"
 #include "MovieFileOutput.h"
-#include "OutputFile.h"
 #include "PathControl.h"
 #include "RecordingIndicator.h"
 #include "WindowMessages.h"
@@ -211,25 +210,6 @@ TEST_F(WindowFeedback, TheRecordingIndicatorCountsAndAClickStopsTheMovie)
     ASSERT_TRUE(waitUntil([&] { return !testAccess(*c).recording(); }));
     EXPECT_EQ(status(), QStringLiteral("Movie not saved: the folder does not exist"));
     EXPECT_FALSE(rec->isVisible());
-}
-
-// Every fault kind has its own words.
-TEST_F(WindowFeedback, EveryFaultHasPlainWords)
-{
-    using capture::MovieFault;
-    using output::WriteFault;
-    QSet<QString> photo, movie;
-    for (WriteFault f : {WriteFault::NoFolder, WriteFault::FolderMissing, WriteFault::NotWritable, WriteFault::DiskFull,
-             WriteFault::NoFreeName, WriteFault::BadSettings, WriteFault::Other})
-        photo << VemoViewController::describeWriteFault(f);
-    for (MovieFault f :
-        {MovieFault::FolderMissing, MovieFault::FolderNotWritable, MovieFault::DiskFull, MovieFault::WriteFailed,
-            MovieFault::CameraStopped, MovieFault::SoundStopped, MovieFault::NotStarted, MovieFault::TooLong})
-        movie << VemoViewController::describeMovieFault(f);
-    EXPECT_EQ(photo.size(), 7);
-    EXPECT_EQ(movie.size(), 8);
-    EXPECT_FALSE(photo.contains(QString()));
-    EXPECT_FALSE(movie.contains(QString()));
 }
 
 // The icon comes from the program's resources (with Qt's SVG plugin), in the window and the

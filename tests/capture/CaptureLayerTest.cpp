@@ -52,18 +52,12 @@ struct RecordingDelegate : DecompressedVideoOutputDelegate {
     int darkestCorner = 255;
 };
 
+// A camera of one raw size at 30 fps, or, without one, a document camera's modes.
 CaptureDevicePtr virtualCamera(QSize native = {})
 {
-    DeviceDescription d;
-    d.kind = DeviceKind::VirtualCamera;
-    d.displayName = QStringLiteral("Test Camera");
-    d.modelUniqueID = QStringLiteral("Virtual Camera");
-    d.uniqueID = QStringLiteral("virtual-test");
-    // A camera of one raw size, or, without one, a document camera's modes.
-    d.modes = native.isValid()
-        ? std::vector<CameraMode>{CameraMode{QStringLiteral("XR24"), native, {}, {}, {FrameRate{30, 1}}, {}, {}}}
-        : documentCameraModes();
-    return std::make_shared<CaptureDevice>(d);
+    const QString modes = native.isValid() ? QStringLiteral("|%1x%2").arg(native.width()).arg(native.height()) : "";
+    return std::make_shared<CaptureDevice>(
+        parseVirtualCameras("Test Camera|Virtual Camera|virtual-test" + modes).at(0));
 }
 
 struct PreviewSession {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // One record per camera: the camera list resolves it, and the USB host's video driver road and
-// the listener take the node and the button's input device from that record, in a sysfs tree
-// laid out as the kernel's.
+// the listener take the node and the button's input device from that record; and the button's
+// input device found afresh. In an emulated machine's sysfs, laid out as the kernel's.
 #include "AttachedCameras.h"
 #include "CameraInputDevice.h"
 #include "SysfsCamera.h"
@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 using namespace quillora;
 namespace fs = std::filesystem;
@@ -83,7 +84,7 @@ TEST_F(CameraTree, TheListedRecordServesTheVideoDriverRoadAndTheButton)
         EXPECT_EQ(record->productName, "Quillora 890");
     }
 
-    test::writeSysfsFiles(device, {{"product", "Renamed"}});
+    std::ofstream(device / "product") << "Renamed\n";
     const auto attached = devices::attachedCameraAt(roots, kLocation);
     ASSERT_TRUE(attached);
     EXPECT_EQ(attached->productName, "Quillora 890");
@@ -132,6 +133,47 @@ TEST_F(CameraTree, AnInputDeviceMadeAfterTheListingIsFoundByAFreshLook)
         roots.dev + "/input/event9");
     EXPECT_EQ(
         listener::attachedCameraButton({kLocation, 0x090c, 0x037a, 0}, roots).eventNode, roots.dev + "/input/event9");
+}
+
+// Found below the camera's interface (driver-bound) or elsewhere by its phys; nothing without KEY_CAMERA,
+// under another interface, with another camera's phys, at another location, or for another product.
+TEST(CameraButtonLookup, TheButtonIsFoundOnlyForTheCameraAtTheLocation)
+{
+    test::EmulatedMachine machine;
+    const test::CameraOnPort42 camera{0x037a, "Quillora 890", {}, false, {}, -1};
+    ASSERT_TRUE(machine.add(camera.describe()));
+    ASSERT_TRUE(machine.add(std::string("P: ") + test::CameraOnPort42::kDevice
+        + "/1-4.2:1.1\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nA: bInterfaceNumber=01\\n\n"));
+    const std::string interface = test::CameraOnPort42::kInterface, phys = "usb-0000:00:14.0-4.2/button";
+    const auto input = [&](const std::string &path, int number, const std::string &itsPhys, const char *keys) {
+        ASSERT_TRUE(machine.add(test::CameraOnPort42::inputDevice(path, number, itsPhys, keys)));
+    };
+    const auto lookup = [&](std::uint32_t location = test::kCameraLocation, std::uint16_t product = 0x037a) {
+        return listener::findCameraButton({location, 0x090c, product, 0}, machine.sysRoot(), "/dev");
+    };
+
+    input("/devices/virtual/input/input9", 9, phys, test::CameraOnPort42::kCameraKey);
+    listener::CameraButtonLookup found = lookup();
+    EXPECT_EQ(found.eventNode, "/dev/input/event9");
+    EXPECT_FALSE(found.driverBound);
+
+    machine.remove("/devices/virtual/input/input9");
+    input(interface + "/input/input6", 6, phys, "0 0 0 0");
+    input(std::string(test::CameraOnPort42::kDevice) + "/1-4.2:1.1/input/input8", 8, "x",
+        test::CameraOnPort42::kCameraKey);
+    input("/devices/virtual/input/input10", 10, "usb-0000:00:14.0-4.3/button", test::CameraOnPort42::kCameraKey);
+    found = lookup();
+    EXPECT_TRUE(found.eventNode.empty());
+    EXPECT_NE(found.why.find("no input device"), std::string::npos);
+    EXPECT_TRUE(lookup(0x01430000).usbDeviceDir.empty());
+    EXPECT_TRUE(lookup(test::kCameraLocation, 0xb371).usbDeviceDir.empty());
+
+    std::filesystem::create_symlink(
+        "../../../../../../../bus/usb/drivers/uvcvideo", machine.sysRoot() + interface + "/driver");
+    input(interface + "/input/input7", 7, "something-else", test::CameraOnPort42::kCameraKey);
+    found = lookup();
+    EXPECT_EQ(found.eventNode, "/dev/input/event7");
+    EXPECT_TRUE(found.driverBound);
 }
 
 } // namespace

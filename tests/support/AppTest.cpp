@@ -81,10 +81,13 @@ void AppTest::TearDown()
     c = nullptr;
 }
 
-app::VemoViewController &AppTest::start(const QByteArray &cameras)
+app::VemoViewController &AppTest::start(const std::optional<QByteArray> &cameras)
 {
     def.reset();
-    setCameras(cameras);
+    if (cameras)
+        setCameras(*cameras);
+    else
+        m_cameras.reset(), qunsetenv("QUILLORA_VIRTUAL_CAMERAS");
     def = std::make_unique<app::WindowDefinition>(qApp);
     def->awake();
     c = def->controller();

@@ -72,8 +72,9 @@ protected:
 
     void TearDown() override;
     // The application started, and started up, with `cameras` as QUILLORA_VIRTUAL_CAMERAS (entries
-    // "name|model|id[|modes]" separated by ";"); an application started before goes first.
-    app::VemoViewController &start(const QByteArray &cameras);
+    // "name|model|id[|modes]" separated by ";"), or without (the machine's cameras); an
+    // application started before goes first.
+    app::VemoViewController &start(const std::optional<QByteArray> &cameras);
     // The cameras listed from now on (for the next start, or a camera menu click).
     void setCameras(const QByteArray &cameras) { m_cameras.emplace("QUILLORA_VIRTUAL_CAMERAS", cameras); }
     // A virtual microphone (a test tone) as the sound input of applications started from now on.

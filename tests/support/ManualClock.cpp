@@ -16,13 +16,10 @@ struct ManualClock::Timers {
     struct Entry {
         QPointer<QObject> context;
         std::function<void()> fire;
-        microseconds due{};
-        microseconds interval{};
-        bool repeating = false;
-        bool active = false;
-        bool owned = true; // by a ClockTimer; a single shot is dropped once it has fired
+        microseconds due{}, interval{};
+        bool repeating = false, active = false, owned = true; // a single shot is no one's: dropped once fired
     };
-    mutable std::mutex mutex; // guards every field: timers are made and read from any thread
+    std::mutex mutex; // guards every field: timers are made and the time read from any thread
     microseconds now{0};
     std::list<Entry> entries;
 };
@@ -31,7 +28,8 @@ namespace {
 
 class ManualTimer final : public ClockTimer {
 public:
-    ManualTimer(std::shared_ptr<ManualClock::Timers> timers, std::list<ManualClock::Timers::Entry>::iterator entry)
+    using Entry = std::list<ManualClock::Timers::Entry>::iterator;
+    ManualTimer(std::shared_ptr<ManualClock::Timers> timers, Entry entry)
         : m_timers(std::move(timers))
         , m_entry(entry)
     {
@@ -41,14 +39,10 @@ public:
         std::lock_guard lock(m_timers->mutex);
         m_timers->entries.erase(m_entry);
     }
-    ManualTimer(const ManualTimer &) = delete;
-    ManualTimer &operator=(const ManualTimer &) = delete;
-
     void start(std::chrono::milliseconds interval) override
     {
         std::lock_guard lock(m_timers->mutex);
-        // A zero interval repeats at every pass of a real event loop; here it would never let
-        // the clock move on.
+        // A zero interval repeats at every pass of a real event loop; here it would hold the clock.
         m_entry->interval = std::max<microseconds>(interval, std::chrono::milliseconds(1));
         m_entry->due = m_timers->now + m_entry->interval;
         m_entry->active = true;
@@ -66,7 +60,7 @@ public:
 
 private:
     std::shared_ptr<ManualClock::Timers> m_timers;
-    std::list<ManualClock::Timers::Entry>::iterator m_entry;
+    Entry m_entry;
 };
 
 } // namespace
@@ -91,24 +85,15 @@ microseconds ManualClock::now() const
 std::unique_ptr<ClockTimer> ManualClock::makeTimer(QObject *context, std::function<void()> fire, Repeat repeat)
 {
     std::lock_guard lock(m_timers->mutex);
-    Timers::Entry entry;
-    entry.context = context;
-    entry.fire = std::move(fire);
-    entry.repeating = repeat == Repeat::Every;
-    m_timers->entries.push_back(std::move(entry));
+    m_timers->entries.push_back({context, std::move(fire), {}, {}, repeat == Repeat::Every});
     return std::make_unique<ManualTimer>(m_timers, std::prev(m_timers->entries.end()));
 }
 
 void ManualClock::singleShot(std::chrono::milliseconds delay, QObject *context, std::function<void()> fire)
 {
     std::lock_guard lock(m_timers->mutex);
-    Timers::Entry entry;
-    entry.context = context;
-    entry.fire = std::move(fire);
-    entry.due = m_timers->now + delay;
-    entry.active = context != nullptr;
-    entry.owned = false;
-    m_timers->entries.push_back(std::move(entry));
+    m_timers->entries.push_back(
+        {context, std::move(fire), m_timers->now + delay, {}, false, context != nullptr, false});
 }
 
 void ManualClock::advance(microseconds time)
@@ -124,18 +109,15 @@ void ManualClock::advance(microseconds time)
         if (next == m_timers->entries.end())
             break;
         m_timers->now = next->due;
-        QPointer<QObject> context = next->context;
+        const QPointer<QObject> context = next->context;
         std::function<void()> fire = next->fire;
-        if (next->repeating)
-            next->due += next->interval;
-        else
-            next->active = false;
+        next->active = next->repeating;
+        next->due += next->interval;
         if (!next->owned)
             m_timers->entries.erase(next);
         if (!context)
             continue;
-        // Unlocked while it runs: what it calls may start, stop or make timers.
-        lock.unlock();
+        lock.unlock(); // what it calls may start, stop or make timers
         if (context->thread() == QThread::currentThread())
             fire();
         else

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "TestSupport.h"
 
-#include <fstream>
-
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -107,15 +105,6 @@ std::optional<QString> realData(const QString &relative)
     if (!QFileInfo::exists(path))
         return std::nullopt;
     return path;
-}
-
-void writeSysfsFiles(
-    const std::filesystem::path &dir, std::initializer_list<std::pair<const char *, const char *>> files)
-{
-    for (const auto &[name, value] : files) {
-        std::filesystem::create_directories((dir / name).parent_path());
-        std::ofstream(dir / name) << value << "\n";
-    }
 }
 
 } // namespace quillora::test

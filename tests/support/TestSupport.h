@@ -8,12 +8,9 @@
 #include <QTemporaryDir>
 
 #include <chrono>
-#include <filesystem>
 #include <functional>
-#include <initializer_list>
 #include <memory>
 #include <optional>
-#include <utility>
 
 #ifndef QUILLORA_TEST_SLOWDOWN
 #define QUILLORA_TEST_SLOWDOWN 1
@@ -97,9 +94,5 @@ std::optional<QString> realData(const QString &relative);
         GTEST_SKIP() << "skipped: no real devices' data at "                                                           \
                      << (::quillora::test::realDataDir() + '/' + (relative)).toStdString();                            \
     const QString path = *path##_found
-
-// Sysfs attributes: files under `dir` (name, one line of content; folders made on the way).
-void writeSysfsFiles(
-    const std::filesystem::path &dir, std::initializer_list<std::pair<const char *, const char *>> files);
 
 } // namespace quillora::test

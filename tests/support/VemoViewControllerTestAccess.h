@@ -19,24 +19,20 @@ public:
     }
 
     capture::CaptureView *mCaptureView() const { return m_c.mCaptureView; }
-    QApplication *mApp() const { return m_c.mApp; }
     ImageView *mPreviewImage() const { return m_c.mPreviewImage; }
     prefs::PathControl *mPhotoPath() const { return m_c.mPhotoPath; }
     QLineEdit *mPhotoFilename() const { return m_c.mPhotoFilename; }
     prefs::PathControl *mVideoPath() const { return m_c.mVideoPath; }
     QLineEdit *mVideoFilename() const { return m_c.mVideoFilename; }
-    QDialog *mPreferences() const { return m_c.mPreferences; }
     prefs::MatrixControl *mOverwrite() const { return m_c.mOverwrite; }
     prefs::MatrixControl *mVideoOverwrite() const { return m_c.mVideoOverwrite; }
     QComboBox *mPhotoFormat() const { return m_c.mPhotoFormat; }
     QComboBox *mPhotoSize() const { return m_c.mPhotoSize; }
     QPushButton *mRecordingButton() const { return m_c.mRecordingButton; }
     QComboBox *mVideoSize() const { return m_c.mVideoSize; }
-    QDialog *mAbout() const { return m_c.mAbout; }
     QAction *mVideoMenu() const { return m_c.mVideoMenu; }
     QMenu *mDevicesMenu() const { return m_c.mDevicesMenu; }
     QCheckBox *mVideoCaptureAudio() const { return m_c.mVideoCaptureAudio; }
-    QAction *mHelpMenu() const { return m_c.mHelpMenu; }
     const capture::CaptureDevicePtr &device() const { return m_c.device; }
     const capture::CaptureDevicePtr &audioDevice() const { return m_c.audioDevice; }
     const std::shared_ptr<capture::CaptureSession> &mCaptureSession() const { return m_c.mCaptureSession; }
@@ -61,7 +57,6 @@ public:
     std::int32_t rotation() const { return m_c.rotation.load(); }
     bool quilloraDevice() const { return m_c.quilloraDevice; }
     WindowMessages *mMessages() const { return m_c.mMessages; }
-    RecordingIndicator *mRecordingIndicator() const { return m_c.mRecordingIndicator; }
     QAbstractButton *mFreezeButton() const { return m_c.mFreezeButton; }
     QAction *mFreezeItem() const { return m_c.mFreezeItem; }
 
