@@ -7,6 +7,7 @@
 #include "CaptureView.h"
 #include "DecompressedVideoOutput.h"
 #include "Frame.h"
+#include "HandOff.h"
 #include "ProgramClock.h"
 
 #include <QObject>
@@ -216,6 +217,8 @@ private:
     // ---- settings: private additions ----
     // ---- photos: private additions ----
     Clock &mClock = programClock(); // times the camera button's hold
+    // Work for the main thread from the others (a button photo's settings, file and message).
+    Mailbox *mMailbox = new Mailbox(this);
     // ---- movies: private additions ----
     // A movie still being written is finished before its session is torn down (a rebuild
     // for another reason, quitting): the finish callback's steps run, but for the rebuild,

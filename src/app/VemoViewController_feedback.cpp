@@ -4,6 +4,7 @@
 // as before.
 #include "VemoViewController.h"
 
+#include "HandOff.h"
 #include "MovieFileOutput.h"
 #include "OutputFile.h"
 #include "WindowMessages.h"
@@ -18,8 +19,7 @@ void VemoViewController::showStatusMessage(const QString &text)
 {
     if (QThread::currentThread() != thread()) {
         // A button photo runs on the listener thread; widgets belong to the main thread.
-        QMetaObject::invokeMethod(
-            this, [this, text] { showStatusMessage(text); }, Qt::QueuedConnection);
+        mMailbox->post([this, text] { showStatusMessage(text); });
         return;
     }
     if (mMessages)

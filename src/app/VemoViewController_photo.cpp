@@ -4,6 +4,7 @@
 #include "VemoViewController.h"
 
 #include "CaptureLog.h"
+#include "HandOff.h"
 #include "ImageView.h"
 #include "MatrixControl.h"
 #include "OutputLog.h"
@@ -51,15 +52,24 @@ std::optional<output::PhotoSettings> VemoViewController::photoSettings()
 {
     if (QThread::currentThread() == thread())
         return readPhotoSettings();
-    auto promise = std::make_shared<std::promise<output::PhotoSettings>>();
-    std::future<output::PhotoSettings> answer = promise->get_future();
-    QMetaObject::invokeMethod(
-        this, [this, promise] { promise->set_value(readPhotoSettings()); }, Qt::QueuedConnection);
-    if (answer.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+    struct Answer {
+        std::mutex mutex; // guards settings
+        std::condition_variable given;
+        std::optional<output::PhotoSettings> settings;
+    };
+    auto answer = std::make_shared<Answer>();
+    mMailbox->post([this, answer] {
+        const output::PhotoSettings settings = readPhotoSettings();
+        std::lock_guard lock(answer->mutex);
+        answer->settings = settings;
+        answer->given.notify_all();
+    });
+    std::unique_lock lock(answer->mutex);
+    if (!answer->given.wait_for(lock, std::chrono::seconds(5), [&] { return answer->settings.has_value(); })) {
         qCInfo(lcOutput) << "photo not taken: the main thread did not answer";
         return std::nullopt;
     }
-    return answer.get();
+    return answer->settings;
 }
 
 namespace {
@@ -142,8 +152,7 @@ void VemoViewController::photoClick(QObject *)
     if (QThread::currentThread() == thread())
         QDesktopServices::openUrl(url);
     else
-        QMetaObject::invokeMethod(
-            this, [url] { QDesktopServices::openUrl(url); }, Qt::QueuedConnection);
+        mMailbox->post([url] { QDesktopServices::openUrl(url); });
 }
 
 void VemoViewController::snapshotByKey()

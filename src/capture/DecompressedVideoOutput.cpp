@@ -4,6 +4,7 @@
 #include "CaptureLog.h"
 #include "Frame.h"
 #include "GstHandles.h"
+#include "HandOff.h"
 #include "SessionGraph.h"
 
 #include <gst/app/gstappsink.h>
@@ -36,6 +37,7 @@ GstFlowReturn jpegFrameSample(GstAppSink *sink, gpointer userData)
     QString why;
     const auto size = output->jpegCheck().frameSize(map.data, map.size, &why);
     gst_buffer_unmap(buffer, &map);
+    handOff(map.data); // to whoever frees it
     // A frame that did not arrive whole never becomes the newest frame.
     if (!size)
         return GST_FLOW_OK;

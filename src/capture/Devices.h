@@ -41,7 +41,7 @@ ElementPtr makeVirtualMicrophone(QString *error);
 // For tests: how virtual microphones behave, as real ones do on a bad day.
 enum class VirtualMicrophone {
     Sending, // sound as it is made
-    Late,    // sound that arrives a second and a half after it was made (a loaded machine);
+    Late,    // sound that arrives three seconds after it was made (a loaded machine);
              // for microphones made from now on
     Silent,  // nothing more, and no word of why (a stalled sound server)
     Gone,    // an error, as a sound input gives when its device goes away, then nothing more

@@ -12,7 +12,7 @@ std::atomic<VirtualMicrophone> gBehaviour{VirtualMicrophone::Sending};
 
 // How far behind a late microphone's sound arrives: more than the movie's wait for a quiet
 // sound input, so that a finishing movie meets sound that is late but still coming.
-constexpr GstClockTime kLateBy = 1500 * GST_MSECOND;
+constexpr GstClockTime kLateBy = 3 * GST_SECOND;
 
 GstPadProbeReturn behave(GstPad *pad, GstPadProbeInfo *, gpointer)
 {

@@ -3,6 +3,7 @@
 
 #include "CaptureLog.h"
 #include "ElementRegistry.h"
+#include "HandOff.h"
 #include "JpegPicture.h"
 
 #include <gst/base/gstbasetransform.h>
@@ -101,6 +102,7 @@ GstFlowReturn transform(GstBaseTransform *transform, GstBuffer *in, GstBuffer *o
     }
     const gsize size = jpeg.size;
     gst_buffer_unmap(in, &jpeg);
+    quillora::handOff(jpeg.data); // to whoever frees it
     if (decoded)
         return GST_FLOW_OK;
     int passedOver = 0;

@@ -9,6 +9,7 @@
 #include "MovieFileOutput_p.h"
 #include "MovieGate.h"
 #include "PixelScale.h"
+#include "SanitizerHandOff.h"
 #include "SessionGraph.h"
 
 #include <QFile>
@@ -89,7 +90,7 @@ GstPadProbeReturn fileEndProbe(GstPad *, GstPadProbeInfo *info, gpointer userDat
     }
     s.changed.notify_all();
     if (s.context)
-        QMetaObject::invokeMethod(s.context, s.onFileComplete, Qt::QueuedConnection);
+        s.context->post(s.onFileComplete);
     return GST_PAD_PROBE_OK;
 }
 
@@ -198,6 +199,9 @@ BranchElements makeBranchElements(GstBin *b, bool compressedVideo, bool withSoun
              e.soundConvert, e.soundResample, e.soundCaps, e.soundEncoder})
         if (x)
             gst_bin_add(b, x);
+    for (GstElement *queue : {e.queue, e.soundQueue})
+        if (queue)
+            orderBuffersThrough(queue);
     return e;
 }
 

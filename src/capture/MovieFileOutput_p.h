@@ -4,6 +4,7 @@
 // (MovieFileOutput.cpp), building and unlinking its branch (MovieFileOutput_branch.cpp) and
 // finishing the file (MovieFileOutput_finish.cpp).
 #include "GstHandles.h"
+#include "HandOff.h"
 #include "MovieFileOutput.h"
 #include "MovieStream.h"
 #include "ProgramClock.h"
@@ -38,7 +39,7 @@ struct MovieFileOutput::Private {
 
     MovieFileOutput *q;
     Clock &clock = programClock(); // every time of a recording: its timers, its length, the sound's silence
-    QObject context;               // queued news from the streaming threads land here, on the main thread
+    Mailbox context;               // news from the streaming threads land here, on the main thread
     // The times a recording keeps: how long a finish may take, how long the sound may be quiet.
     std::unique_ptr<ClockTimer> watchdog;
     std::unique_ptr<ClockTimer> soundFallback;

@@ -3,6 +3,7 @@
 // Inside the movie output: what the streaming threads of one recording share with the main
 // thread, and how a pad probe holds on to it.
 #include "GstHandles.h"
+#include "HandOff.h"
 
 #include <QSize>
 
@@ -11,8 +12,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-
-class QObject;
 
 namespace quillora {
 class Clock;
@@ -50,7 +49,7 @@ struct StreamState {
     // Set before the branch is linked, read-only afterwards.
     QSize box;
     GstElement *videoCaps = nullptr; // the picture size filter, owned by the branch's bin
-    QObject *context = nullptr;      // main-thread receiver of the news below
+    Mailbox *context = nullptr;      // main-thread receiver of the news below
     const Clock *clock = nullptr;    // the recording's clock, read from any thread
     std::function<void()> onFileComplete;
 };
@@ -60,7 +59,12 @@ using StreamStatePtr = std::shared_ptr<StreamState>;
 // The state a probe added by addProbe was given.
 inline StreamState &stateOf(gpointer userData)
 {
-    return **static_cast<StreamStatePtr *>(userData);
+    // As addProbe handed it over; and handed back for deleteStreamRef, which a pad calls on
+    // another thread once its probe has run for the last time.
+    takeOver(userData);
+    StreamState &state = **static_cast<StreamStatePtr *>(userData);
+    handOff(userData);
+    return state;
 }
 
 // Adds a probe that holds its own reference to `state`, dropped when the probe goes.

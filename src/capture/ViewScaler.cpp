@@ -2,6 +2,7 @@
 #include "ViewScaler.h"
 
 #include "CaptureLog.h"
+#include "HandOff.h"
 #include "PixelScale.h"
 
 #include <gst/video/gstvideopool.h>
@@ -106,7 +107,11 @@ Frame ViewScaler::fitJpeg(GstSample *raw, QSize box)
     struct Unmap {
         GstBuffer *buffer;
         GstMapInfo *map;
-        ~Unmap() { gst_buffer_unmap(buffer, map); }
+        ~Unmap()
+        {
+            gst_buffer_unmap(buffer, map);
+            handOff(map->data); // to whoever frees it
+        }
     } unmap{buffer, &jpeg};
     QString why;
     const auto full = m_jpeg.frameSize(jpeg.data, jpeg.size, &why);

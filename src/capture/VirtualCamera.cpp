@@ -5,6 +5,7 @@
 #include "VirtualCamera.h"
 
 #include "ElementRegistry.h"
+#include "HandOff.h"
 #include "VirtualCamera_p.h"
 
 #include <gst/base/gstpushsrc.h>
@@ -20,11 +21,13 @@ namespace {
 
 // What the element does, apart from GObject's bookkeeping.
 struct CameraState {
-    std::mutex mutex; // guards modes (set from the application's thread, read in negotiation)
+    // Guards modes (set from the application's thread, read in negotiation) and mode (set in
+    // negotiation, read by queries from any thread).
+    std::mutex mutex;
     std::vector<CameraMode> modes = documentCameraModes();
+    ChosenMode mode; // the streaming thread reads it without the lock: it alone writes it
 
     // The streaming thread's alone once caps are set.
-    ChosenMode mode;
     GstVideoInfo info{};
     quint64 frames = 0;
     GstClockTime firstTime = GST_CLOCK_TIME_NONE; // the running time of the first frame
@@ -165,7 +168,10 @@ gboolean setCaps(GstBaseSrc *src, GstCaps *caps)
     }
     if (!mode)
         return FALSE;
-    st.mode = *mode;
+    {
+        std::lock_guard lock(st.mutex);
+        st.mode = *mode;
+    }
     if (!isMjpeg(mode->fourcc) && !gst_video_info_from_caps(&st.info, caps))
         return FALSE;
     st.pageShown = -1; // drawn at the new size with the first frame
@@ -209,12 +215,21 @@ void getTimes(GstBaseSrc *, GstBuffer *buffer, GstClockTime *start, GstClockTime
         *end = pts + GST_BUFFER_DURATION(buffer);
 }
 
+// Asked from any thread (the pipeline's latency from a thread of GLib's pool): what it reads and
+// what it leaves is handed over with the element (HandOff.h).
 gboolean query(GstBaseSrc *src, GstQuery *q)
 {
+    quillora::takeOver(src);
     CameraState &st = stateOf(src);
-    if (GST_QUERY_TYPE(q) == GST_QUERY_LATENCY && st.mode.rate.num > 0) {
-        // A frame is a frame's time old when it is sent.
-        gst_query_set_latency(q, TRUE, frameDuration(st), frameDuration(st));
+    std::optional<GstClockTime> latency;
+    if (GST_QUERY_TYPE(q) == GST_QUERY_LATENCY) {
+        std::lock_guard lock(st.mutex);
+        if (st.mode.rate.num > 0)
+            latency = frameDuration(st); // a frame is a frame's time old when it is sent
+    }
+    quillora::handOff(src);
+    if (latency) {
+        gst_query_set_latency(q, TRUE, *latency, *latency);
         return TRUE;
     }
     return GST_BASE_SRC_CLASS(quillora_virtual_camera_parent_class)->query(src, q);
@@ -263,9 +278,14 @@ GstBuffer *jpegBuffer(GstPushSrc *src, CameraState &st, quint64 number, int page
     if (st.damageEvery > 0 && number % quint64(st.damageEvery) == quint64(st.damageEvery - 1))
         bytes = damagedJpeg(*bytes, number / quint64(st.damageEvery));
     // The buffer shares the cached bytes; they outlive it however long downstream keeps it.
+    // The buffer's last owner lets go of the bytes on whichever thread it is (HandOff.h).
     auto *holder = new JpegBytes(bytes);
+    quillora::handOff(holder);
     return gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, const_cast<uint8_t *>(bytes->data()), bytes->size(), 0,
-        bytes->size(), holder, [](gpointer p) { delete static_cast<JpegBytes *>(p); });
+        bytes->size(), holder, [](gpointer p) {
+            quillora::takeOver(p);
+            delete static_cast<JpegBytes *>(p);
+        });
 }
 
 // Frame `number` in the raw mode's pixel format; null when it cannot be made.
@@ -303,13 +323,19 @@ GstFlowReturn create(GstPushSrc *src, GstBuffer **out)
     // A page turned under the camera shows from the next frame on, as with a real camera.
     const int page = currentVirtualPage();
     followPage(st, page);
+    const GstClockTime duration = frameDuration(st);
+    const GstClockTime now = runningTimeNow(GST_ELEMENT(src));
+    if (!GST_CLOCK_TIME_IS_VALID(st.firstTime))
+        st.firstTime = now;
+    // A camera that is not read in time loses the frames its sensor made meanwhile (its driver
+    // keeps the newest): one that falls behind the clock (a machine too busy to draw) skips to
+    // the frame due now, so that its pictures keep the clock's time, as the sound does.
+    if (now > st.firstTime + (st.frames + 1) * duration)
+        st.frames = (now - st.firstTime) / duration;
     const quint64 number = st.frames++;
     GstBuffer *buffer = isMjpeg(st.mode.fourcc) ? jpegBuffer(src, st, number, page) : rawBuffer(src, st, number);
     if (!buffer)
         return GST_FLOW_ERROR;
-    const GstClockTime duration = frameDuration(st);
-    if (!GST_CLOCK_TIME_IS_VALID(st.firstTime))
-        st.firstTime = runningTimeNow(GST_ELEMENT(src));
     GST_BUFFER_PTS(buffer) = st.firstTime + number * duration;
     GST_BUFFER_DURATION(buffer) = duration;
     GST_BUFFER_OFFSET(buffer) = number;
@@ -320,6 +346,7 @@ GstFlowReturn create(GstPushSrc *src, GstBuffer **out)
 
 void finalize(GObject *object)
 {
+    quillora::takeOver(object); // after the last query, which another thread may have made
     delete reinterpret_cast<QuilloraVirtualCamera *>(object)->state;
     G_OBJECT_CLASS(quillora_virtual_camera_parent_class)->finalize(object);
 }
@@ -365,6 +392,7 @@ static void quillora_virtual_camera_class_init(QuilloraVirtualCameraClass *klass
 static void quillora_virtual_camera_init(QuilloraVirtualCamera *self)
 {
     self->state = new CameraState;
+    quillora::handOff(self); // queries come from any thread
     gst_base_src_set_live(GST_BASE_SRC(self), TRUE);
     gst_base_src_set_format(GST_BASE_SRC(self), GST_FORMAT_TIME);
 }

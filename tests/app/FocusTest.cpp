@@ -18,7 +18,7 @@ constexpr std::uint32_t kCameraLocation = 0x01420000;
 
 // Among several cameras, focus goes to the one at the location asked for: three transfers in order, each
 // once, the interface opened for them and given back.
-TEST(CameraControl, FocusSendsTheThreeTransfersToTheCameraAtTheLocation)
+TEST(Focus, SendsTheThreeTransfersToTheCameraAtTheLocationOnly)
 {
     auto host = std::make_shared<FakeUsbHost>();
     quillora::app::VemoViewController controller;

@@ -80,21 +80,18 @@ TEST_F(Photos, AButtonPressWithinTwoSecondsOfAButtonPhotoIsIgnoredButAWindowPhot
     EXPECT_TRUE(files().isEmpty());
     c->captureOutputDidOutputVideoFrame(nullptr, capture::Frame::fromImage(test::documentPage({640, 480})));
     QThread listener;
-    QObject context;
+    Mailbox onListenerThread;
     listener.start();
-    context.moveToThread(&listener);
+    onListenerThread.moveToThread(&listener);
     // Runs `call` on the listener thread, after everything posted there before; true once it ran.
     const auto onListener = [&](std::function<void()> call) {
         auto done = std::make_shared<std::atomic<bool>>(false);
-        QMetaObject::invokeMethod(
-            &context, [call, done] { call(), done->store(true); }, Qt::QueuedConnection);
+        onListenerThread.post([call, done] { call(), done->store(true); });
         return waitUntil([&] { return done->load(); });
     };
     const auto press = [&] { return onListener([this] { c->snapshotByKey(); }); };
-    const auto advance = [&](std::chrono::milliseconds time) {
-        clock->advance(time);
-        return onListener([] {}); // the hold ends on the listener thread
-    };
+    // The hold ends on the listener thread, whose timer it is.
+    const auto advance = [&](std::chrono::milliseconds time) { return onListener([&] { clock->advance(time); }); };
     ASSERT_TRUE(press());
     EXPECT_EQ(files(), QStringList{u"Quillora.jpg"_s});
     ASSERT_TRUE(advance(1999ms));

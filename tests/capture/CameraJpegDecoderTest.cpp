@@ -5,6 +5,7 @@
 #include "Devices.h"
 #include "GstHandles.h"
 #include "JpegDecoder.h"
+#include "SanitizerHandOff.h"
 #include "TestPage.h"
 
 #include <gtest/gtest.h>
@@ -37,6 +38,7 @@ TEST(CameraJpegDecoder, TheFrameAfterOneWithAnUnreadableHeaderComesOutDecoded)
     ASSERT_TRUE(pipeline && !error);
     const ElementPtr src(gst_bin_get_by_name(GST_BIN(pipeline.get()), "camera"));
     const ElementPtr sink(gst_bin_get_by_name(GST_BIN(pipeline.get()), "frames"));
+    runTasksOnTheirOwnThreads(pipeline.get());
     ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
     for (int i = 0; i < 2; ++i) {
         GstBuffer *buffer = gst_buffer_new_memdup(frames[i].constData(), std::size_t(frames[i].size()));

@@ -75,7 +75,7 @@ TEST(SysfsCameras, IncompleteTreeStillListsWhatItCan)
 
 // One nibble per port, outermost first, up to six; deeper chains or ports above 15 get no location
 // and an identifier that is never read as one.
-TEST(SysfsCameras, LocationIdForHubChains)
+TEST(SysfsCameras, HubChainsTooDeepOrPortsTooHighGetNoLocation)
 {
     const std::pair<QString, std::string> cases[] = {{"4", "0x03400000090c037a 0x03400000"},
         {"4.2.7.1.15", "0x034271f0090c037a 0x034271f0"}, {"4.2.7.1.15.3", "0x034271f3090c037a 0x034271f3"},

@@ -1,18 +1,25 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Shared by the end-to-end scripts: source it, then call e2e_setup "<name>" "$@".
-# The program runs under an Xvfb of its own, with a temporary HOME (with a Desktop folder) and
+# The program runs under an X server (Xvfb) of its own, with a temporary HOME (with a Desktop folder) and
 # XDG_CONFIG_HOME, and an xdg-open early in PATH that writes down what it was asked to open
 # (one line each in $work/opened) instead of opening it.
 
 e2e_setup() { # name, then the script's own arguments
   e2e_name=$1
   shift
-  if [ -z "${QUILLORA_E2E_INSIDE_XVFB:-}" ]; then
-    export QUILLORA_E2E_INSIDE_XVFB=1
-    exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
-  fi
   work=$(mktemp -d)
-  trap 'kill -9 "${app:-0}" 2>/dev/null || true; rm -rf "$work"' EXIT
+  trap 'kill -9 "${app:-0}" 2>/dev/null || true; kill "${xvfb:-0}" 2>/dev/null || true; rm -rf "$work"' EXIT
+  # The X server picks a free display itself and says which (-displayfd): scripts started at
+  # the same moment, by another job too, never take the same one. It stays up between the
+  # program's starts (-noreset).
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
+  xvfb=$!
+  for _ in $(seq 1 300); do
+    [ -s "$work/display" ] && break
+    sleep 0.1
+  done
+  [ -s "$work/display" ] || { echo "$e2e_name: FAIL: the X server did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+  export DISPLAY=":$(cat "$work/display")"
   export HOME="$work/${E2E_HOME_NAME:-home}" XDG_CONFIG_HOME="$work/config"
   mkdir -p "$HOME/Desktop" "$XDG_CONFIG_HOME" "$work/bin"
   cat >"$work/bin/xdg-open" <<EOS

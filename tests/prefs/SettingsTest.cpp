@@ -140,6 +140,11 @@ struct BadFile {
     std::string answers; // for pic_size (registered "480") and pic_filename (registered "Quillora")
 };
 
+void PrintTo(const BadFile &file, std::ostream *os)
+{
+    *os << file.name;
+}
+
 class BadStoreFile : public ::testing::TestWithParam<BadFile> { };
 
 // A file we did not write answers what can be read and defaults for the rest, and the next save

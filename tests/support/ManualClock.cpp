@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ManualClock.h"
 
-#include <QMetaObject>
 #include <QPointer>
 #include <QThread>
 
@@ -100,28 +99,24 @@ void ManualClock::advance(microseconds time)
 {
     std::unique_lock lock(m_timers->mutex);
     const microseconds end = m_timers->now + time;
+    const auto here
+        = [](const Timers::Entry &e) { return e.context && e.context->thread() == QThread::currentThread(); };
     for (;;) {
-        // The earliest due timer; of two due at once, the one made first.
+        // The earliest due timer of this thread; of two due at once, the one made first.
         auto next = m_timers->entries.end();
         for (auto it = m_timers->entries.begin(); it != m_timers->entries.end(); ++it)
-            if (it->active && it->due <= end && (next == m_timers->entries.end() || it->due < next->due))
+            if (it->active && it->due <= end && here(*it) && (next == m_timers->entries.end() || it->due < next->due))
                 next = it;
         if (next == m_timers->entries.end())
             break;
-        m_timers->now = next->due;
-        const QPointer<QObject> context = next->context;
+        m_timers->now = std::max(m_timers->now, next->due);
         std::function<void()> fire = next->fire;
         next->active = next->repeating;
         next->due += next->interval;
         if (!next->owned)
             m_timers->entries.erase(next);
-        if (!context)
-            continue;
         lock.unlock(); // what it calls may start, stop or make timers
-        if (context->thread() == QThread::currentThread())
-            fire();
-        else
-            QMetaObject::invokeMethod(context.data(), std::move(fire), Qt::QueuedConnection);
+        fire();
         lock.lock();
     }
     m_timers->now = end;

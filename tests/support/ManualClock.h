@@ -22,9 +22,9 @@ public:
     std::unique_ptr<ClockTimer> makeTimer(QObject *context, std::function<void()> fire, Repeat repeat) override;
     void singleShot(std::chrono::milliseconds delay, QObject *context, std::function<void()> fire) override;
 
-    // Moves the clock on by `time`, stopping at each timer that falls due on the way, in order.
-    // A timer whose context lives on this thread has run when this returns; one of another
-    // thread is posted to that thread's event loop.
+    // Moves the clock on by `time`, stopping at each timer of this thread that falls due on the
+    // way, in order: each has run when this returns. A timer whose context lives on another
+    // thread fires when that thread moves the clock.
     void advance(std::chrono::microseconds time);
 
     struct Timers; // the timers, shared with each timer made here

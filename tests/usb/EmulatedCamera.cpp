@@ -140,11 +140,12 @@ gboolean handleVideoNode(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpoin
 EmulatedCameraBed::EmulatedCameraBed(std::string descriptors)
 {
     // Without the preload nothing would be emulated and the real machine would be asked.
-    if (const char *preload = std::getenv("LD_PRELOAD"); !preload || !std::strstr(preload, "libumockdev-preload")) {
+    m_machine.emplace();
+    if (!umockdev_in_mock_environment()) {
+        m_machine.reset();
         m_error = "run under umockdev-wrapper (LD_PRELOAD=libumockdev-preload.so.0), as ctest does";
         return;
     }
-    m_machine.emplace();
     m_usbfs = umockdev_ioctl_base_new();
     m_video = umockdev_ioctl_base_new();
     g_signal_connect(m_usbfs, "handle-ioctl", G_CALLBACK(handleUsbfs), &wire);
