@@ -6,6 +6,7 @@
 
 #include "ElementRegistry.h"
 #include "VirtualCamera_p.h"
+#include "VirtualControls.h"
 
 #include <gst/base/gstpushsrc.h>
 #include <gst/video/video.h>
@@ -30,6 +31,8 @@ struct CameraState {
     GstClockTime firstTime = GST_CLOCK_TIME_NONE; // the running time of the first frame
     QImage page;                                  // the page without the moving block, at the mode's size
     int pageShown = -1;                           // which page `page` shows; -1: none drawn yet
+    QString identity;                             // the device it stands for, whose controls it follows
+    quint64 lookShown = 0;                        // the generation of the controls' look `page` has
     QImage scratch;                               // the frame being drawn
     // Single-mode properties.
     QString format = QStringLiteral("XR24");
@@ -220,16 +223,18 @@ gboolean query(GstBaseSrc *src, GstQuery *q)
     return GST_BASE_SRC_CLASS(quillora_virtual_camera_parent_class)->query(src, q);
 }
 
-// The page underneath is drawn once per page turned under the camera; each frame adds the
-// moving block to a copy.
-void followPage(CameraState &st, int page)
+// The page underneath is drawn once per page turned under the camera, and again when its picture
+// controls change; each frame adds the moving block to a copy.
+void followPage(CameraState &st, int page, const LookNow &look)
 {
-    if (page == st.pageShown && st.page.size() == st.mode.size)
+    if (page == st.pageShown && look.generation == st.lookShown && st.page.size() == st.mode.size)
         return;
     st.page = QImage(st.mode.size, QImage::Format_RGB32);
     st.page.fill(kVirtualPaper);
     if (st.page.width() >= 8 && st.page.height() >= 8)
         paintStaticPage(st.page, page);
+    applyPictureLook(st.page, look.look);
+    st.lookShown = look.generation;
     // A sensor's noise is what makes a camera's JPEG frames as large as they are (about 215 KB
     // at 2048x1536 this way, within what cameras send), and reading their entropy-coded data
     // is most of what decoding them costs. Raw frames stay clean, as the raw benchmarks have
@@ -252,7 +257,7 @@ void drawFrame(CameraState &st, quint64 number)
 GstBuffer *jpegBuffer(GstPushSrc *src, CameraState &st, quint64 number, int page)
 {
     const quint64 slot = number % kVirtualPagePeriod;
-    JpegBytes bytes = virtualJpegFrames().frame(st.mode.size, page, slot, [&]() -> const QImage & {
+    JpegBytes bytes = virtualJpegFrames().frame(st.mode.size, page, st.lookShown, slot, [&]() -> const QImage & {
         drawFrame(st, slot);
         return st.scratch;
     });
@@ -300,9 +305,10 @@ GstFlowReturn create(GstPushSrc *src, GstBuffer **out)
     }
     if (st.mode.size.isEmpty())
         return GST_FLOW_NOT_NEGOTIATED;
-    // A page turned under the camera shows from the next frame on, as with a real camera.
+    // A page turned under the camera, and a control set, show from the next frame on, as with a
+    // real camera.
     const int page = currentVirtualPage();
-    followPage(st, page);
+    followPage(st, page, virtualCameraLook(st.identity));
     const quint64 number = st.frames++;
     GstBuffer *buffer = isMjpeg(st.mode.fourcc) ? jpegBuffer(src, st, number, page) : rawBuffer(src, st, number);
     if (!buffer)
@@ -428,6 +434,19 @@ void unplugVirtualCameraSources(const QString &identity)
     forEachLiveSource(identity, [](GstElement *element) { stateOf(element).unplugged.store(true); });
 }
 
+int virtualCameraSourcesInUse(const QString &identity)
+{
+    std::lock_guard lock(gLiveMutex);
+    int inUse = 0;
+    forEachLiveSource(identity, [&inUse](GstElement *element) {
+        if (GstObject *parent = gst_object_get_parent(GST_OBJECT(element))) {
+            ++inUse;
+            gst_object_unref(parent);
+        }
+    });
+    return inUse;
+}
+
 ElementPtr makeVirtualCameraSource(const std::vector<CameraMode> &modes, QString *error, const QString &identity)
 {
     if (!registerVirtualCamera(nullptr)) {
@@ -442,6 +461,7 @@ ElementPtr makeVirtualCameraSource(const std::vector<CameraMode> &modes, QString
         return {};
     }
     ElementPtr camera(GST_ELEMENT(gst_object_ref_sink(element)));
+    stateOf(camera.get()).identity = identity; // before it streams: its controls' look is asked by it
     g_object_set(
         camera.get(), "modes", formatModeListing(modes).toUtf8().constData(), "damage", gDamageEvery.load(), nullptr);
     if (!identity.isEmpty()) {
