@@ -266,8 +266,8 @@ void PictureControlsPanel::rebuild()
             groups.emplace_back(title, new QFormLayout(box));
             group = std::prev(groups.end());
         }
-        QWidget *editor = makeEditor(c);
-        editor->setAccessibleName(capture::translatedControlText(c.name));
+        QWidget *editor = makeEditor(c); // for a slider, its row with the range and value
+        editorOf(c.id)->setAccessibleName(capture::translatedControlText(c.name));
         if (c.kind == ControlKind::Button)
             group->second->addRow(QString(), editor);
         else

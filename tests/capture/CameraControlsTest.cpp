@@ -3,7 +3,9 @@
 // devices' data), the values a control takes, and the virtual camera's controls and what they do
 // to its page.
 #include "CameraControls.h"
+#include "CaptureDevice.h"
 #include "ControlsText.h"
+#include "Devices.h"
 #include "TestSupport.h"
 #include "VirtualCamera.h"
 #include "VirtualControls.h"
@@ -105,6 +107,26 @@ INSTANTIATE_TEST_SUITE_P(CameraControls, RealListing,
         std::erase_if(name, [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); });
         return name;
     });
+
+// Every kind of line a listing may hold, among them those no real listing here has: a button, an
+// integer menu, a 64-bit integer, a text, a grabbed control with a step of 0.
+TEST(CameraControls, EveryKindOfLine)
+{
+    const auto controls = capture::readControlListing(
+        test::testDataDir() + QStringLiteral("/fuzz/camera_controls/made-every-kind.txt"));
+    ASSERT_TRUE(controls);
+    EXPECT_EQ(test::controlLines(*controls),
+        (std::vector<std::string>{"User Controls/Brightness int -64..64 step 1 default 0 = 12",
+            "User Controls/White Balance, Automatic bool default 1 = 0",
+            "User Controls/Power Line Frequency menu 0:Disabled 1:50 Hz 3:Auto default 1 = 3",
+            "User Controls/White Balance Temperature int 2800..6500 step 10 default 4600 = 4600 inactive",
+            "Camera Controls/Auto Exposure menu 1:Manual Mode 3:Aperture Priority Mode default 3 = 1",
+            "Camera Controls/Exposure Time, Absolute int 3..2047 step 1 default 250 = 700",
+            "Camera Controls/Pan, Reset button",
+            "Camera Controls/Focus, Absolute int 0..250 step 1 default 0 = 0 inactive",
+            "Camera Controls/Zoom Preset intmenu 0:100 2:400 default 0 = 2",
+            "Camera Controls/Led1 Mode menu 4: default 0 = 0"}));
+}
 
 // Kernels renamed controls but kept their IDs: the older and the newer names are the same control.
 TEST(CameraControls, OlderAndNewerNamesAreTheSameControl)
@@ -233,14 +255,21 @@ TEST(VirtualCameraControls, ValuesChangeThePageUntilTheCameraIsPulledOut)
     capture::forgetVirtualCameraControls(camera);
 }
 
-// A virtual camera given a real camera's listing offers exactly its controls; an unreadable
-// listing gives none.
+// A virtual camera given a real camera's listing (the fifth field of QUILLORA_VIRTUAL_CAMERAS, the
+// modes' field left empty for the default modes) offers exactly its controls; an entry whose
+// listing cannot be read is passed over, as one with too many fields.
 TEST(VirtualCameraControls, ARealCamerasListing)
 {
     QUILLORA_REAL_DATA_OR_SKIP(path, QStringLiteral("camera-controls/microsoft-lifecam-hd-6000.txt"));
+    const auto listed = capture::parseVirtualCameras(QStringLiteral("LifeCam|Model|lifecam||%1;Gone|M|gone||%1.gone;"
+                                                                    "Six|a|b||%1|f")
+                                                         .arg(path));
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].modes, capture::documentCameraModes());
+    const capture::CaptureDevice camera(listed[0]);
     QString error;
-    auto controls = capture::openVirtualCameraControls(QStringLiteral("lifecam"), path, &error);
-    ASSERT_TRUE(controls);
+    auto controls = camera.openControls(&error);
+    ASSERT_TRUE(controls) << error.toStdString();
     EXPECT_EQ(controls->list(&error), *capture::readControlListing(path));
     capture::forgetVirtualCameraControls(QStringLiteral("lifecam"));
     EXPECT_FALSE(capture::openVirtualCameraControls(QStringLiteral("nothing"), path + QStringLiteral(".gone"), &error));
