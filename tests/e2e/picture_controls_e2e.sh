@@ -16,30 +16,30 @@ mean_of_window() { # the mean brightness (0..1) of the middle of the window
   convert "$work/shot.png" -gravity center -crop 60%x50%+0+0 -colorspace Gray -format '%[fx:mean]' info:
 }
 
-# Starts the program with the settings file given on stdin, waits for its picture and prints the
-# middle's mean brightness.
+# Starts the program with the settings file given on stdin, waits for its picture and sets $mean
+# to the middle's mean brightness. (In this shell: quit_app needs the program start_app started.)
 run_with_store() {
   cat >"$store"
   start_app
   wait_for "grep -q 'quillora.capture: session started: preview' '$work/log'" || fail "no preview session"
   sleep 1.5
-  mean_of_window
+  mean=$(mean_of_window)
 }
 
-plain=$(run_with_store <<EOS
+run_with_store <<EOS
 [General]
 pic_filename=Lesson
 EOS
-)
+plain=$mean
 quit_app
 
-brighter=$(run_with_store <<EOS
+run_with_store <<EOS
 [General]
 pic_filename=Lesson
 [CameraControls]
 virtual-0\\0x00980900=40
 EOS
-)
+brighter=$mean
 grep -q 'quillora.capture: picture controls of Virtual Document Camera: 1 stored value(s) set' "$work/log" \
   || fail "the remembered brightness was not set"
 awk -v a="$plain" -v b="$brighter" 'BEGIN { exit !(b > a + 0.05) }' \
@@ -58,7 +58,8 @@ virtual-0\\exposure=3
 virtual-0\\0x0098090=99999999999999
 loose=1
 EOS
-garbled=$(run_with_store <"$work/garbage.conf")
+run_with_store <"$work/garbage.conf"
+garbled=$mean
 grep -q 'quillora.prefs: 4 entries of \[CameraControls\] ignored' "$work/log" || fail "the garbage was not reported"
 [ "$(grep -c 'entries of \[CameraControls\] ignored' "$work/log")" = 1 ] || fail "the garbage was reported more than once"
 awk -v a="$plain" -v b="$garbled" 'BEGIN { exit !(b < a + 0.03 && b > a - 0.03) }' \
