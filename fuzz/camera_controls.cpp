@@ -11,7 +11,7 @@
 
 #include <QFile>
 
-#include <climits>
+#include <cstdint>
 
 using namespace quillora;
 
@@ -43,8 +43,9 @@ void checkControl(const capture::CameraControl &c)
     fuzz::check(menu != c.menu.empty(), "a menu without entries, or entries without a menu");
     for (const auto &entry : c.menu)
         fuzz::check(entry.index >= c.minimum && entry.index <= c.maximum, "a menu entry outside its range");
-    for (const std::int64_t wanted : {c.value, c.defaultValue, c.minimum, c.maximum, std::int64_t(0), LLONG_MIN,
-             LLONG_MAX, c.minimum - (c.minimum > LLONG_MIN), c.maximum + (c.maximum < LLONG_MAX)}) {
+    const std::int64_t lowest = INT64_MIN, highest = INT64_MAX;
+    for (const std::int64_t wanted : {c.value, c.defaultValue, c.minimum, c.maximum, std::int64_t(0), lowest, highest,
+             std::int64_t(c.minimum - (c.minimum > lowest)), std::int64_t(c.maximum + (c.maximum < highest))}) {
         const auto value = capture::nearestAllowedValue(c, wanted);
         fuzz::check(value.has_value() == c.holdsValue(), "a control that takes no value, or a button that does");
         if (value)
@@ -68,8 +69,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::vector<capture::CameraControl> controls = capture::parseControlListing(text);
     for (const capture::CameraControl &c : controls)
         checkControl(c);
-    fuzz::check(capture::parseControlListing(capture::formatControlListing(controls)) == controls,
-        "the control list does not read back the same");
+    const QString written = capture::formatControlListing(controls);
+    if (capture::parseControlListing(written) != controls) {
+        std::fprintf(stderr, "written:\n%s\nread back and written again:\n%s\n", qPrintable(written),
+            qPrintable(capture::formatControlListing(capture::parseControlListing(written))));
+        fuzz::fail("the control list does not read back the same");
+    }
 
     // A virtual camera offering these controls takes each value it offers and draws its page.
     const QString path = QString::fromStdString(gScratch) + QStringLiteral("/listing.txt");

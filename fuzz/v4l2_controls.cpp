@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstddef>
 #include <cstring>
 
@@ -40,8 +41,11 @@ int answer(FuzzedDataProvider &driver, unsigned long request, void *argument)
         q->type = driver.ConsumeIntegralInRange<std::uint32_t>(0, 12);
         driver.ConsumeData(q->name, sizeof q->name);
         q->minimum = driver.ConsumeIntegral<std::int64_t>();
-        q->maximum = driver.ConsumeBool() ? q->minimum + driver.ConsumeIntegralInRange<std::int64_t>(-4, 600)
-                                          : driver.ConsumeIntegral<std::int64_t>();
+        // Mostly a range a camera may have, near its minimum; at times anything at all.
+        const std::int64_t span = driver.ConsumeIntegralInRange<std::int64_t>(-4, 600);
+        q->maximum = driver.ConsumeBool() && q->minimum < INT64_MAX - 600 && q->minimum > INT64_MIN + 4
+            ? q->minimum + span
+            : driver.ConsumeIntegral<std::int64_t>();
         q->step = driver.ConsumeIntegral<std::uint64_t>();
         q->default_value = driver.ConsumeIntegral<std::int64_t>();
         q->flags = driver.ConsumeIntegral<std::uint32_t>();
@@ -120,7 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             stored[c.id]
                 = *value + (c.kind == capture::ControlKind::Integer ? driver.ConsumeIntegral<std::int8_t>() : 0);
     }
-    stored[0x00980900] = LLONG_MAX;
+    stored[0x00980900] = INT64_MAX;
     (void)capture::applyControlValues(controls, stored, QStringLiteral("fuzzed camera"));
     return 0;
 }

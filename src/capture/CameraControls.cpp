@@ -125,7 +125,8 @@ StoredValuesApplied applyControlValues(
         applied.gone = true;
         return applied;
     }
-    for (const auto &[id, wanted] : values) {
+    for (const auto &stored : values) {
+        const std::uint32_t id = stored.first;
         const auto it = std::find_if(offered.begin(), offered.end(), [id](const auto &c) { return c.id == id; });
         if (it == offered.end() || !it->holdsValue()) {
             ++applied.notOffered;

@@ -49,7 +49,10 @@ QString nameFromShortName(const QString &shortName)
     QString word;
     for (const QChar c : shortName + QLatin1Char('_')) {
         if (c.isLetterOrNumber()) {
-            word += word.isEmpty() ? c.toUpper() : c;
+            // Lower case, each word's first letter upper case where that is the same letter
+            // lowered again: the name then gives this short name back.
+            const QChar lower = c.toLower();
+            word += word.isEmpty() && lower.toUpper().toLower() == lower ? lower.toUpper() : lower;
         } else if (!word.isEmpty()) {
             words << word;
             word.clear();

@@ -178,10 +178,10 @@ std::vector<ControlMenuEntry> V4l2Controls::menuOf(const CameraControl &control)
     std::vector<ControlMenuEntry> entries;
     // Drivers leave out what the camera does not support: those indexes are refused, and the
     // menu has a hole there.
-    const std::int64_t last = std::min(control.maximum, control.minimum + kMostMenuEntries - 1);
-    for (std::int64_t index = control.minimum; index <= last; ++index) {
-        if (index < 0 || index > UINT32_MAX)
-            continue;
+    // A menu's indexes are 32-bit and not negative, whatever range the driver claims for them.
+    const std::int64_t first = std::clamp<std::int64_t>(control.minimum, 0, UINT32_MAX);
+    const std::int64_t last = std::min({control.maximum, std::int64_t(UINT32_MAX), first + kMostMenuEntries - 1});
+    for (std::int64_t index = first; index <= last; ++index) {
         v4l2_querymenu item{};
         item.id = control.id;
         item.index = std::uint32_t(index);
