@@ -14,8 +14,8 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include <linux/videodev2.h>
