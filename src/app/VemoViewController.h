@@ -177,6 +177,9 @@ private:
     std::shared_ptr<capture::DecompressedVideoOutput> mCaptureDecompressedVideoOutput;
     std::shared_ptr<capture::MovieFileOutput> mCaptureMovieFileOutput;
     capture::Frame mCurrentImageBuffer; // newest decoded frame; guarded by mLock
+    // The frame before the newest while the newest is a JPEG frame that may turn out not to
+    // decode; guarded by mLock.
+    capture::Frame mPreviousImageBuffer;
     bool recording = false;
     std::shared_ptr<usb::UsbInterface> interface; // the camera's video-control interface, not kept open
     std::atomic<std::int32_t> rotation{0};        // quarter turns; read by the photo on any thread
@@ -190,7 +193,7 @@ private:
     QAbstractButton *mFreezeButton = nullptr;
     QAction *mFreezeItem = nullptr;
 
-    // Guards mCurrentImageBuffer. Recursive because the controller's own operations may
+    // Guards mCurrentImageBuffer and mPreviousImageBuffer. Recursive because the controller's own operations may
     // nest while holding it; it is held only for the exchange of one reference.
     std::recursive_mutex mLock;
 
@@ -216,6 +219,15 @@ private:
     QStringList mKnownCameraIds; // the cameras of the last list, to tell a newcomer
     // ---- settings: private additions ----
     // ---- photos: private additions ----
+    // The picture a photo or a freeze takes: the newest frame's or, when that one will not
+    // decode (damaged on its way from the camera), the frame's before it. No frame when there is
+    // none to take; `damaged` then says whether frames were there that would not decode.
+    struct Still {
+        capture::Frame frame;
+        QImage image; // the frame's pixels
+        bool damaged = false;
+    };
+    Still newestStill();
     // ---- movies: private additions ----
     // A movie still being written is finished before its session is torn down (a rebuild
     // for another reason, quitting): the finish callback's steps run, but for the rebuild,

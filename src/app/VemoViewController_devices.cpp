@@ -174,6 +174,7 @@ void VemoViewController::camerasChanged()
             // The window keeps the last picture under the message; a photo is not taken of it.
             std::lock_guard lock(mLock);
             mCurrentImageBuffer = capture::Frame();
+            mPreviousImageBuffer = capture::Frame();
         } else {
             device = still; // the list's own object for the same camera
         }

@@ -28,7 +28,8 @@ enum class WriteFault {
     NotWritable,   // the folder (or the file's name) cannot be written
     DiskFull,      // no space left
     NoFreeName,    // every numbered name is taken
-    BadSettings,   // no such format, no picture
+    BadSettings,   // no such format
+    NoPicture,     // the camera's picture cannot be read (it arrived damaged)
     Other,
 };
 

@@ -223,13 +223,13 @@ TEST_F(WindowFeedback, EveryFaultHasPlainWords)
     using output::WriteFault;
     QSet<QString> photo, movie;
     for (WriteFault f : {WriteFault::NoFolder, WriteFault::FolderMissing, WriteFault::NotWritable, WriteFault::DiskFull,
-             WriteFault::NoFreeName, WriteFault::BadSettings, WriteFault::Other})
+             WriteFault::NoFreeName, WriteFault::BadSettings, WriteFault::NoPicture, WriteFault::Other})
         photo << VemoViewController::describeWriteFault(f);
     for (MovieFault f :
         {MovieFault::FolderMissing, MovieFault::FolderNotWritable, MovieFault::DiskFull, MovieFault::WriteFailed,
             MovieFault::CameraStopped, MovieFault::SoundStopped, MovieFault::NotStarted, MovieFault::TooLong})
         movie << VemoViewController::describeMovieFault(f);
-    EXPECT_EQ(photo.size(), 7);
+    EXPECT_EQ(photo.size(), 8);
     EXPECT_EQ(movie.size(), 8);
     EXPECT_FALSE(photo.contains(QString()));
     EXPECT_FALSE(movie.contains(QString()));
