@@ -2,6 +2,7 @@
 // The movie file output on its own, in a session of a virtual camera and a virtual
 // microphone: the movie it writes, and every way a recording can end.
 #include "MovieFileOutput.h"
+#include "Frame.h"
 #include "MovieInspect.h"
 #include "TestSupport.h"
 #include "VirtualCamera.h"
@@ -258,4 +259,45 @@ TEST_F(MovieOutput, AnMjpegCameraRecordsItsPageAndPassesOverDamagedFrames)
     for (const QImage &picture : pictures)
         greyCorners += qGray(picture.pixel(picture.width() - 5, picture.height() - 5)) < 200;
     EXPECT_EQ(greyCorners, 0) << "damaged frames reached the movie";
+}
+
+// A camera that answers its MJPEG mode with frames of another size (asked for 1280x720, sending
+// 800x600): the live picture and the movie go on, each frame scaled to the size the mode asked
+// for, instead of every frame being dropped and the picture standing still.
+TEST_F(MovieOutput, FramesOfAnotherSizeThanTheModeAreScaledNotDropped)
+{
+    const QString modes = dir.filePath(QStringLiteral("mjpeg-720p.txt"));
+    {
+        QFile file(modes);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(formatModeListing(
+            {CameraMode{QStringLiteral("MJPG"), QSize(1280, 720), {}, {}, {{30, 1}}, {},
+                {}}}).toUtf8());
+    }
+    test::ScopedEnv mjpegCamera("QUILLORA_VIRTUAL_CAMERAS", ("Desk|Model X|cam-1|" + modes).toUtf8());
+    struct CountingDisplay : DisplaySink {
+        void presentFrame(const Frame &frame) override
+        {
+            if (frame && !frame.image().isNull())
+                shown.fetch_add(1);
+        }
+        std::atomic<int> shown{0};
+    } display;
+    setVirtualCameraSentSize(QSize(800, 600));
+    build(); // the camera is made here
+    setVirtualCameraSentSize(QSize());
+    session->setDisplaySink(&display);
+    const QString file = start("othersize.mov");
+    EXPECT_TRUE(waitUntil([&] { return movie->statistics().framesWritten >= 20; }))
+        << movie->statistics().framesOffered << " offered";
+    EXPECT_GE(display.shown.load(), 10) << "the live picture stood still";
+    movie->recordToOutputFileURL(QUrl());
+    ASSERT_TRUE(waitForEnd());
+    session->setDisplaySink(nullptr);
+    EXPECT_EQ(ended.front().error, QString());
+    EXPECT_EQ(test::playProblem(file, 15), QString());
+    const QImage first = test::firstPicture(file);
+    ASSERT_EQ(first.size(), QSize(640, 360));
+    EXPECT_LT(qGray(first.pixel(55, 40)), 30); // the marker, squeezed into the mode's shape
+    EXPECT_GT(qGray(first.pixel(first.width() - 5, 5)), 200);
 }
