@@ -5,6 +5,7 @@
 #include "CaptureLog.h"
 #include "FrameMemory.h"
 #include "ImageView.h"
+#include "MovieFile.h"
 #include "MovieFileOutput.h"
 #include "PhotoCapture.h"
 #include "WindowMessages.h"

@@ -41,6 +41,7 @@ enum class MovieFault;
 namespace quillora::output {
 enum class WriteFault;
 struct PhotoSettings;
+struct ReservedMovie;
 } // namespace quillora::output
 namespace quillora::usb {
 class UsbHost;
@@ -82,8 +83,8 @@ public:
     void windowWillClose();
     void captureOutputDidOutputVideoFrame(
         capture::DecompressedVideoOutput *output, const capture::Frame &frame) override;
-    void captureOutputDidFinishRecordingToOutputFileAtURL(
-        capture::MovieFileOutput *output, const QUrl &url, const QString &error, capture::MovieFault fault);
+    void captureOutputDidFinishRecordingToOutputFileAtURL(capture::MovieFileOutput *output, const QUrl &url,
+        const QString &error, capture::MovieFault fault, bool complete);
     void previewClick(QObject *sender);
     void photoClick(QObject *sender);
     void preferencesClick(QObject *sender);
@@ -233,8 +234,13 @@ private:
     // for another reason, quitting): the finish callback's steps run, but for the rebuild,
     // which the caller does anyway.
     void finishMovieBeforeTeardown(bool openMovie);
-    // Logs the finished movie in quillora.output and opens it when a file was written.
-    void reportFinishedMovie(const QUrl &url, const QString &error, capture::MovieFault fault, bool openMovie);
+    // Gives the finished movie its name when it is complete (`pictures`: anything was
+    // recorded), logs it in quillora.output, says it in the window and opens it when a file
+    // was written.
+    void reportFinishedMovie(
+        const QUrl &url, const QString &error, capture::MovieFault fault, bool complete, bool pictures, bool openMovie);
+    // The names of the movie being recorded, claimed when it started.
+    std::unique_ptr<output::ReservedMovie> mMovieFiles;
     // "Start Capture" and the recording button fully shown.
     void showRecordingIdle();
     bool mQuitting = false; // set once the application ends: a finished movie is not opened then

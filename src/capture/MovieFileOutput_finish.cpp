@@ -147,8 +147,13 @@ void MovieFileOutput::Private::checkLimit()
 
 MovieFileOutput::Finish MovieFileOutput::Private::completeNow()
 {
+    bool complete = false;
+    if (stream) {
+        std::lock_guard lock(stream->mutex);
+        complete = stream->fileComplete;
+    }
     shutdownBranch();
-    return Finish{url, error, fault};
+    return Finish{url, error, fault, complete};
 }
 
 void MovieFileOutput::Private::report(const Finish &finish)
@@ -177,7 +182,8 @@ void MovieFileOutput::Private::report(const Finish &finish)
                 owner->pending.reset();
             }
             if (handler)
-                handler(output, delivery->finish.url, delivery->finish.error, delivery->finish.fault);
+                handler(output, delivery->finish.url, delivery->finish.error, delivery->finish.fault,
+                    delivery->finish.complete);
         },
         Qt::QueuedConnection);
 }

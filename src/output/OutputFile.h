@@ -48,6 +48,11 @@ using ContentWriter = std::function<bool(QIODevice &device, QString *error)>;
 
 OutputResult writeOutputFile(const OutputTarget &target, const ContentWriter &writeContent);
 
+// Moving a finished file to its name without ever replacing what is there: done, the name was
+// taken (nothing moved), or failed (with the errno in *error).
+enum class Placed { Done, Taken, Failed };
+Placed placeWithoutReplacing(const QString &from, const QString &to, int *error);
+
 // For tests only: called with the chosen name just before the file is moved there, so a test
 // can take the name in between as another program might. Production code never sets it.
 void setBeforePlacingHookForTesting(void (*hook)(const QString &path));

@@ -42,9 +42,10 @@ protected:
             ASSERT_TRUE(session->addInput(
                 std::make_shared<CaptureDeviceInput>(defaultInputDeviceWithMediaType(type)), nullptr));
         ASSERT_TRUE(session->addOutput(movie, nullptr));
-        movie->setDelegate(&receiver, [this](MovieFileOutput *, const QUrl &url, const QString &why, MovieFault fault) {
-            ended.push_back({url, why, fault});
-        });
+        movie->setDelegate(
+            &receiver, [this](MovieFileOutput *, const QUrl &url, const QString &why, MovieFault fault, bool complete) {
+                ended.push_back({url, why, fault, complete});
+            });
         for (const auto &connection : movie->connections())
             movie->setCompressionOptions(
                 CompressionOptions::compressionOptionsWithIdentifier(connection->mediaType() == kMediaTypeVideo
@@ -98,6 +99,7 @@ TEST_F(MovieOutput, FailuresEndWithAnErrorAndTheNextRecordingWorks)
         EXPECT_FALSE(ended.front().error.isEmpty()) << file.toStdString();
         EXPECT_EQ(ended.front().fault, fault) << file.toStdString() << ": " << ended.front().error.toStdString();
         EXPECT_FALSE(movie->isRecording());
+        EXPECT_FALSE(ended.front().complete) << file.toStdString();
         EXPECT_EQ(QFile::exists(file), file.endsWith(QStringLiteral("full.mov"))) << file.toStdString();
         ended.clear();
     }
@@ -111,6 +113,7 @@ TEST_F(MovieOutput, FailuresEndWithAnErrorAndTheNextRecordingWorks)
     EXPECT_EQ(ended.size(), 1u);
     EXPECT_EQ(ended.front().error, QString());
     EXPECT_EQ(ended.front().fault, MovieFault::None);
+    EXPECT_TRUE(ended.front().complete);
     EXPECT_EQ(test::playProblem(fine, 10), QString());
 }
 
@@ -157,6 +160,7 @@ TEST_F(MovieOutput, EndingsFromOutsideLeaveAMovieThatPlays)
         ASSERT_TRUE(waitForEnd());
         EXPECT_TRUE(ended.front().error.contains(QString::fromUtf8(k.error))) << ended.front().error.toStdString();
         EXPECT_EQ(ended.front().error.isEmpty(), !*k.error);
+        EXPECT_TRUE(ended.front().complete);
         EXPECT_EQ(test::playProblem(file, 20), QString());
     }
     EXPECT_NEAR(test::discoverMovie(dir.filePath(QStringLiteral("longest.mov"))).durationSeconds, 2.0, 0.5);
@@ -174,6 +178,7 @@ TEST_F(MovieOutput, FinishNowCompletesTheFileAndTakesTheFinishFromTheDelegate)
     ASSERT_TRUE(finish.has_value());
     EXPECT_EQ(finish->url, QUrl::fromLocalFile(file));
     EXPECT_EQ(finish->error, QString());
+    EXPECT_TRUE(finish->complete);
     EXPECT_FALSE(movie->isRecording());
     EXPECT_FALSE(movie->finishNow(1s).has_value());
     EXPECT_EQ(test::playProblem(file, 25), QString());
