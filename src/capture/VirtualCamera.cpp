@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The stand-in camera as a GStreamer source element (GstPushSrc, live): its properties, caps
-// negotiation, pacing and frames; and the registry of elements standing for a device, so that
-// one can be pulled out.
+// negotiation, pacing and frames. The registry of elements standing for a device, so that one can
+// be pulled out, is VirtualCamera_sources.cpp.
 #include "VirtualCamera.h"
 
 #include "ElementRegistry.h"
@@ -12,7 +12,6 @@
 #include <gst/video/video.h>
 
 #include <atomic>
-#include <list>
 #include <mutex>
 
 namespace quillora::capture {
@@ -424,62 +423,9 @@ bool registerVirtualCamera(GstPlugin *plugin)
     return registerElementOnce<quillora_virtual_camera_get_type>(kVirtualCameraFactory);
 }
 
-namespace {
-
-// A weak reference to a virtual camera element that stands for a device; it does not keep the
-// element alive.
-struct LiveSource {
-    explicit LiveSource(QString id, GstElement *element)
-        : identity(std::move(id))
-    {
-        g_weak_ref_init(&ref, element);
-    }
-    ~LiveSource() { g_weak_ref_clear(&ref); }
-    LiveSource(const LiveSource &) = delete;
-    LiveSource &operator=(const LiveSource &) = delete;
-    QString identity;
-    GWeakRef ref;
-};
-
-std::mutex gLiveMutex;              // guards gLiveSources
-std::list<LiveSource> gLiveSources; // a list: a GWeakRef must not move
-
-// Calls `f` with each live element standing for `identity`, and forgets the elements that are
-// gone. The caller holds gLiveMutex.
-template <typename F> void forEachLiveSource(const QString &identity, F f)
+void markVirtualCameraUnplugged(GstElement *element)
 {
-    for (auto it = gLiveSources.begin(); it != gLiveSources.end();) {
-        auto *element = static_cast<GstElement *>(g_weak_ref_get(&it->ref));
-        if (!element) {
-            it = gLiveSources.erase(it);
-            continue;
-        }
-        if (it->identity == identity)
-            f(element);
-        gst_object_unref(element);
-        ++it;
-    }
-}
-
-} // namespace
-
-void unplugVirtualCameraSources(const QString &identity)
-{
-    std::lock_guard lock(gLiveMutex);
-    forEachLiveSource(identity, [](GstElement *element) { stateOf(element).unplugged.store(true); });
-}
-
-int virtualCameraSourcesInUse(const QString &identity)
-{
-    std::lock_guard lock(gLiveMutex);
-    int inUse = 0;
-    forEachLiveSource(identity, [&inUse](GstElement *element) {
-        if (GstObject *parent = gst_object_get_parent(GST_OBJECT(element))) {
-            ++inUse;
-            gst_object_unref(parent);
-        }
-    });
-    return inUse;
+    stateOf(element).unplugged.store(true);
 }
 
 ElementPtr makeVirtualCameraSource(const std::vector<CameraMode> &modes, QString *error, const QString &identity)
@@ -499,11 +445,8 @@ ElementPtr makeVirtualCameraSource(const std::vector<CameraMode> &modes, QString
     stateOf(camera.get()).identity = identity; // before it streams: its controls' look is asked by it
     g_object_set(camera.get(), "modes", formatModeListing(modes).toUtf8().constData(), "damage", gDamageEvery.load(),
         "sent-width", gSentWidth.load(), "sent-height", gSentHeight.load(), nullptr);
-    if (!identity.isEmpty()) {
-        std::lock_guard lock(gLiveMutex);
-        forEachLiveSource(QString(), [](GstElement *) {}); // forget the ones that are gone
-        gLiveSources.emplace_back(identity, camera.get());
-    }
+    if (!identity.isEmpty())
+        rememberVirtualCameraSource(identity, camera.get());
     return camera;
 }
 

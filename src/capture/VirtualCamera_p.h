@@ -74,6 +74,13 @@ bool convertPicture(const QImage &picture, GstVideoFrame &frame);
 bool producible(const QString &fourcc);
 // The caps structure offering mode `m` (sizes and rates as listed).
 GstStructure *modeStructure(const CameraMode &m);
+// Remembers `element` as standing for the device `identity`, without keeping it alive
+// (VirtualCamera_sources.cpp).
+void rememberVirtualCameraSource(const QString &identity, GstElement *element);
+// Makes a virtual camera element fail from its next frame on, as v4l2src does when its device is
+// pulled out.
+void markVirtualCameraUnplugged(GstElement *element);
+
 // The mode of the list that fixed caps describe, if any.
 std::optional<ChosenMode> modeOfCaps(const std::vector<CameraMode> &modes, GstCaps *caps);
 
