@@ -180,24 +180,6 @@ TEST(CameraControls, NearestAllowedValue)
     EXPECT_FALSE(capture::nearestAllowedValue(button, 1));
 }
 
-// The virtual camera's own set, as a driver shows it: white-balance temperature, exposure time and
-// focus inactive while their automatic modes are on, an exposure menu with holes.
-TEST(VirtualCameraControls, TheBuiltInSet)
-{
-    EXPECT_EQ(test::controlLines(capture::virtualCameraControls()),
-        (std::vector<std::string>{"User Controls/Brightness int -64..64 step 1 default 0 = 0",
-            "User Controls/Contrast int 0..100 step 1 default 50 = 50",
-            "User Controls/Saturation int 0..100 step 1 default 50 = 50",
-            "User Controls/White Balance, Automatic bool default 1 = 1",
-            "User Controls/Power Line Frequency menu 0:Disabled 1:50 Hz 2:60 Hz default 1 = 1",
-            "User Controls/White Balance Temperature int 2800..6500 step 10 default 4600 = 4600 inactive",
-            "Camera Controls/Auto Exposure menu 1:Manual Mode 3:Aperture Priority Mode default 3 = 3",
-            "Camera Controls/Exposure Time, Absolute int 3..2047 step 1 default 250 = 250 inactive",
-            "Camera Controls/Focus, Absolute int 0..1023 step 1 default 0 = 0 inactive",
-            "Camera Controls/Focus, Automatic Continuous bool default 1 = 1",
-            "Camera Controls/Zoom, Absolute int 100..500 step 1 default 100 = 100"}));
-}
-
 // The mean of a channel (0 blue, 1 green, 2 red) over a picture.
 double channelMean(const QImage &image, int channel)
 {
