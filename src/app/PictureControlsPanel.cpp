@@ -105,16 +105,16 @@ void PictureControlsPanel::setCamera(const capture::CaptureDevicePtr &camera)
     if (camera == m_camera) {
         // The same camera again (it may have been pulled out and put back since): read afresh.
         if (isVisible())
-            open();
+            readCamera();
         return;
     }
-    close();
+    releaseCamera();
     m_camera = camera;
     m_shown.clear();
     m_refusalSaid.clear();
     setWindowTitle(camera ? tr("Picture Controls: %1").arg(camera->localizedDisplayName()) : tr("Picture Controls"));
     if (isVisible())
-        open();
+        readCamera();
     else
         rebuild();
 }
@@ -123,19 +123,19 @@ void PictureControlsPanel::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
     if (!m_controls)
-        open();
+        readCamera();
 }
 
 void PictureControlsPanel::hideEvent(QHideEvent *event)
 {
     QDialog::hideEvent(event);
     // The node is not kept open for a panel nobody sees.
-    close();
+    releaseCamera();
 }
 
-void PictureControlsPanel::open()
+void PictureControlsPanel::readCamera()
 {
-    close();
+    releaseCamera();
     m_shown.clear();
     m_notice.clear();
     if (!m_camera) {
@@ -155,7 +155,7 @@ void PictureControlsPanel::open()
     refresh();
 }
 
-void PictureControlsPanel::close()
+void PictureControlsPanel::releaseCamera()
 {
     ++m_epoch;
     m_controls.reset();
@@ -171,7 +171,7 @@ void PictureControlsPanel::refresh()
     std::vector<CameraControl> now = m_controls->list(&error);
     if (now.empty() && !error.isEmpty()) {
         qCInfo(lcCapture).noquote() << QStringLiteral("picture controls cannot be read: %1").arg(error);
-        close();
+        releaseCamera();
         m_shown.clear();
         m_notice = tr("The camera's controls cannot be reached");
         rebuild();
@@ -395,7 +395,7 @@ void PictureControlsPanel::refused(const CameraControl &control, std::int64_t va
 
 void PictureControlsPanel::cameraGone()
 {
-    close();
+    releaseCamera();
     m_shown.clear();
     m_notice = tr("No camera");
     // Not at once: the widget whose change found the camera gone is still sending its signal.

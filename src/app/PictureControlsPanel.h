@@ -76,8 +76,10 @@ private:
         std::optional<std::int64_t> pending; // the newest value not written yet
     };
 
-    void open();
-    void close();
+    // Opens the camera's controls and shows them as they are now (or what stands in their way).
+    void readCamera();
+    // Lets the camera's controls go; writes still due are dropped.
+    void releaseCamera();
     void refresh();
     void rebuild();
     void showValues();
