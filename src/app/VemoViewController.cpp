@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "VemoViewController.h"
 
+#include "CameraControlStore.h"
 #include "CameraWatcher.h"
 #include "CaptureLog.h"
 #include "FrameMemory.h"
 #include "ImageView.h"
+#include "MovieFile.h"
 #include "MovieFileOutput.h"
 #include "PhotoCapture.h"
 #include "WindowMessages.h"
@@ -24,6 +26,9 @@ const QUrl VemoViewController::kMakerPage(QStringLiteral("http://www.quillora.co
 
 VemoViewController::VemoViewController(QObject *parent)
     : QObject(parent)
+    , mControlStore(std::make_unique<prefs::CameraControlStore>(prefs::UserDefaults::standardUserDefaults()))
+    , mControlsSaveTimer(mClock.makeTimer(
+          this, [this] { saveStoredControls(); }, Clock::Repeat::Once))
 {
 }
 
@@ -33,6 +38,8 @@ VemoViewController::~VemoViewController()
     // before either goes away. A movie still being written is completed on the way.
     mQuitting = true;
     stopStream();
+    if (mControlsSaveTimer->isActive())
+        saveStoredControls();
 }
 
 void VemoViewController::awakeFromNib()
@@ -57,6 +64,9 @@ void VemoViewController::windowWillClose()
     mQuitting = true;
     if (mCaptureMovieFileOutput && mCaptureMovieFileOutput->isRecording())
         finishMovieBeforeTeardown(false);
+    // Picture controls set a moment ago are not lost with the window.
+    if (mControlsSaveTimer->isActive())
+        saveStoredControls();
     mApp->quit();
 }
 
@@ -88,6 +98,8 @@ void VemoViewController::startStream()
         if (auto *output = dynamic_cast<capture::DecompressedVideoOutput *>(mCaptureSession->outputs().at(0).get()))
             output->setPixelBufferAttributes(attributes);
     }
+    // The picture controls the user set for this camera, before its first frame.
+    applyStoredControls();
     // A camera that fails to start or while running (unplugged, busy) is said in
     // the window; the session logs it as well.
     connect(mCaptureSession.get(), &capture::CaptureSession::runtimeError, this,
@@ -125,11 +137,17 @@ void VemoViewController::captureOutputDidOutputVideoFrame(
     capture::DecompressedVideoOutput *, const capture::Frame &frame)
 {
     capture::Frame exchanged = frame; // the controller's own reference to the new frame
+    capture::Frame dropped;
     {
         std::lock_guard lock(mLock);
+        // A JPEG frame is decoded only when a photo or a freeze asks for it, and may turn out
+        // damaged then: the one before it is kept at hand for that case. Other frames always
+        // decode, and keeping a second one of them would only hold a large buffer.
+        dropped = std::exchange(mPreviousImageBuffer, frame.decodesOnDemand() ? mCurrentImageBuffer : capture::Frame());
         std::swap(mCurrentImageBuffer, exchanged);
     }
-    // `exchanged` now holds the old frame; it is released here, outside the lock.
+    // `exchanged` now holds the old frame and `dropped` the one before; both are released here,
+    // outside the lock.
 }
 
 capture::Frame VemoViewController::currentFrame()

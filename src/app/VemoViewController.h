@@ -31,6 +31,7 @@ class QPushButton;
 class QAbstractButton;
 
 namespace quillora::prefs {
+class CameraControlStore;
 class MatrixControl;
 class PathControl;
 class UserDefaults;
@@ -43,6 +44,7 @@ enum class MovieFault;
 namespace quillora::output {
 enum class WriteFault;
 struct PhotoSettings;
+struct ReservedMovie;
 } // namespace quillora::output
 namespace quillora::usb {
 class UsbHost;
@@ -54,6 +56,7 @@ struct DevRequest;
 namespace quillora::app {
 
 class ImageView;
+class PictureControlsPanel;
 class RecordingIndicator;
 class WindowMessages;
 
@@ -66,6 +69,10 @@ class VemoViewController : public QObject,
                            public capture::DecompressedVideoOutputDelegate {
     Q_OBJECT
 public:
+    // Picture controls set are written to the settings file this long (of the program's clock)
+    // after the last change: a slider's drag is one save, not twenty a second.
+    static constexpr std::chrono::milliseconds kControlsSaveDelay{1000};
+
     explicit VemoViewController(QObject *parent = nullptr);
     ~VemoViewController() override;
 
@@ -84,8 +91,8 @@ public:
     void windowWillClose();
     void captureOutputDidOutputVideoFrame(
         capture::DecompressedVideoOutput *output, const capture::Frame &frame) override;
-    void captureOutputDidFinishRecordingToOutputFileAtURL(
-        capture::MovieFileOutput *output, const QUrl &url, const QString &error, capture::MovieFault fault);
+    void captureOutputDidFinishRecordingToOutputFileAtURL(capture::MovieFileOutput *output, const QUrl &url,
+        const QString &error, capture::MovieFault fault, bool complete);
     void previewClick(QObject *sender);
     void photoClick(QObject *sender);
     void preferencesClick(QObject *sender);
@@ -131,6 +138,9 @@ public:
     // Without one, the machine's USB (libusb) is used from the first request on.
     void setUsbHost(std::shared_ptr<usb::UsbHost> host);
     // ---- listener: public additions ----
+    // ---- picture controls: public additions ----
+    // Camera ▸ Picture Controls…: the modeless panel of the camera in use.
+    void pictureControlsClick(QObject *sender);
     // ---- feedback: public additions ----
     // A short message in the status line; from any thread (it is shown on the main thread).
     void showStatusMessage(const QString &text);
@@ -177,6 +187,9 @@ private:
     std::shared_ptr<capture::DecompressedVideoOutput> mCaptureDecompressedVideoOutput;
     std::shared_ptr<capture::MovieFileOutput> mCaptureMovieFileOutput;
     capture::Frame mCurrentImageBuffer; // newest decoded frame; guarded by mLock
+    // The frame before the newest while the newest is a JPEG frame that may turn out not to
+    // decode; guarded by mLock.
+    capture::Frame mPreviousImageBuffer;
     bool recording = false;
     std::shared_ptr<usb::UsbInterface> interface; // the camera's video-control interface, not kept open
     std::atomic<std::int32_t> rotation{0};        // quarter turns; read by the photo on any thread
@@ -190,7 +203,7 @@ private:
     QAbstractButton *mFreezeButton = nullptr;
     QAction *mFreezeItem = nullptr;
 
-    // Guards mCurrentImageBuffer. Recursive because the controller's own operations may
+    // Guards mCurrentImageBuffer and mPreviousImageBuffer. Recursive because the controller's own operations may
     // nest while holding it; it is held only for the exchange of one reference.
     std::recursive_mutex mLock;
 
@@ -216,22 +229,45 @@ private:
     QStringList mKnownCameraIds; // the cameras of the last list, to tell a newcomer
     // ---- settings: private additions ----
     // ---- photos: private additions ----
-    Clock &mClock = programClock(); // times the camera button's hold
+    Clock &mClock = programClock(); // times the camera button's hold and the controls' save
     // Work for the main thread from the others (a button photo's settings, file and message).
     Mailbox *mMailbox = new Mailbox(this);
+    // The picture a photo or a freeze takes: the newest frame's or, when that one will not
+    // decode (damaged on its way from the camera), the frame's before it. No frame when there is
+    // none to take; `damaged` then says whether frames were there that would not decode.
+    struct Still {
+        capture::Frame frame;
+        QImage image; // the frame's pixels
+        bool damaged = false;
+    };
+    Still newestStill();
     // ---- movies: private additions ----
     // A movie still being written is finished before its session is torn down (a rebuild
     // for another reason, quitting): the finish callback's steps run, but for the rebuild,
     // which the caller does anyway.
     void finishMovieBeforeTeardown(bool openMovie);
-    // Logs the finished movie in quillora.output and opens it when a file was written.
-    void reportFinishedMovie(const QUrl &url, const QString &error, capture::MovieFault fault, bool openMovie);
+    // Gives the finished movie its name when it is complete (`pictures`: anything was
+    // recorded), logs it in quillora.output, says it in the window and opens it when a file
+    // was written.
+    void reportFinishedMovie(
+        const QUrl &url, const QString &error, capture::MovieFault fault, bool complete, bool pictures, bool openMovie);
+    // The names of the movie being recorded, claimed when it started.
+    std::unique_ptr<output::ReservedMovie> mMovieFiles;
     // "Start Capture" and the recording button fully shown.
     void showRecordingIdle();
     bool mQuitting = false; // set once the application ends: a finished movie is not opened then
     // ---- usb: private additions ----
     std::shared_ptr<usb::UsbHost> mUsbHost; // created on first use unless set; main thread only
     usb::UsbHost *usbHost();
+    // ---- picture controls: private additions ----
+    // The values the user set for the camera in use, written to it before its picture starts.
+    void applyStoredControls();
+    // Writes the remembered values to the settings file (a moment after the last change, and
+    // when the application ends).
+    void saveStoredControls();
+    PictureControlsPanel *mPictureControls = nullptr; // set by the window definition
+    std::unique_ptr<prefs::CameraControlStore> mControlStore;
+    std::unique_ptr<ClockTimer> mControlsSaveTimer;
     // ---- listener: private additions ----
     // The snapshot-button listener's thread (a listener::ListenerThread): asked to stop and
     // joined when the application quits or the controller goes, so that no button photo runs

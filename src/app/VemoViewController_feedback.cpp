@@ -7,6 +7,7 @@
 #include "HandOff.h"
 #include "MovieFileOutput.h"
 #include "OutputFile.h"
+#include "PictureControlsPanel.h"
 #include "WindowMessages.h"
 
 #include <QAbstractButton>
@@ -28,6 +29,9 @@ void VemoViewController::showStatusMessage(const QString &text)
 
 void VemoViewController::showCameraPresence()
 {
+    // The picture controls' panel follows the camera in use, as the message over the picture.
+    if (mPictureControls)
+        mPictureControls->setCamera(device);
     if (!mMessages)
         return;
     if (device)
@@ -65,6 +69,8 @@ QString VemoViewController::describeWriteFault(output::WriteFault fault)
         return tr("no free file name is left");
     case WriteFault::BadSettings:
         return tr("the photo settings are not valid");
+    case WriteFault::NoPicture:
+        return tr("the camera's picture arrived damaged");
     case WriteFault::Other:
         break;
     }

@@ -15,10 +15,12 @@ void ensureGstreamer();
 std::vector<DeviceDescription> listCameras();
 
 // Parses QUILLORA_VIRTUAL_CAMERAS: entries separated by ';', each
-// "display name|model string|unique identifier[|modes]", where modes is WIDTHxHEIGHT (one raw
-// BGRx mode at 30 fps) or the path of a mode list as `v4l2-ctl --list-formats-ext` prints it;
-// without it the camera offers a 5 MP document camera's modes. Malformed entries, and entries
-// whose mode list cannot be read, are skipped with a warning.
+// "display name|model string|unique identifier[|modes[|controls]]", where modes is WIDTHxHEIGHT
+// (one raw BGRx mode at 30 fps) or the path of a mode list as `v4l2-ctl --list-formats-ext`
+// prints it; without it (or empty) the camera offers a 5 MP document camera's modes. controls is
+// the path of a control list as `v4l2-ctl --list-ctrls-menus` prints it; without it the camera
+// offers the built-in set. Malformed entries, and entries whose lists cannot be read, are skipped
+// with a warning.
 std::vector<DeviceDescription> parseVirtualCameras(const QString &text);
 
 std::vector<DeviceDescription> listSoundSources();
@@ -41,7 +43,7 @@ ElementPtr makeVirtualMicrophone(QString *error);
 // For tests: how virtual microphones behave, as real ones do on a bad day.
 enum class VirtualMicrophone {
     Sending, // sound as it is made
-    Late,    // sound that arrives three seconds after it was made (a loaded machine);
+    Late,    // sound that arrives 0.6 seconds after it was made (a loaded machine);
              // for microphones made from now on
     Silent,  // nothing more, and no word of why (a stalled sound server)
     Gone,    // an error, as a sound input gives when its device goes away, then nothing more

@@ -10,9 +10,10 @@ namespace {
 
 std::atomic<VirtualMicrophone> gBehaviour{VirtualMicrophone::Sending};
 
-// How far behind a late microphone's sound arrives: more than the movie's wait for a quiet
-// sound input, so that a finishing movie meets sound that is late but still coming.
-constexpr GstClockTime kLateBy = 3 * GST_SECOND;
+// How far behind a late microphone's sound arrives: enough that a finishing movie still waits
+// for sound that is coming, within the second of picture the movie holds while it waits for the
+// sound to catch up (more, and the muxer would starve the picture).
+constexpr GstClockTime kLateBy = 600 * GST_MSECOND;
 
 GstPadProbeReturn behave(GstPad *pad, GstPadProbeInfo *, gpointer)
 {

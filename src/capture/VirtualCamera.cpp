@@ -1,18 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The stand-in camera as a GStreamer source element (GstPushSrc, live): its properties, caps
-// negotiation, pacing and frames; and the registry of elements standing for a device, so that
-// one can be pulled out.
+// negotiation, pacing and frames. The registry of elements standing for a device, so that one can
+// be pulled out, is VirtualCamera_sources.cpp.
 #include "VirtualCamera.h"
 
 #include "ElementRegistry.h"
 #include "HandOff.h"
 #include "VirtualCamera_p.h"
+#include "VirtualControls.h"
 
 #include <gst/base/gstpushsrc.h>
 #include <gst/video/video.h>
 
 #include <atomic>
-#include <list>
 #include <mutex>
 
 namespace quillora::capture {
@@ -33,6 +33,8 @@ struct CameraState {
     GstClockTime firstTime = GST_CLOCK_TIME_NONE; // the running time of the first frame
     QImage page;                                  // the page without the moving block, at the mode's size
     int pageShown = -1;                           // which page `page` shows; -1: none drawn yet
+    QString identity;                             // the device it stands for, whose controls it follows
+    quint64 lookShown = 0;                        // the generation of the controls' look `page` has
     QImage scratch;                               // the frame being drawn
     // Single-mode properties.
     QString format = QStringLiteral("XR24");
@@ -40,11 +42,21 @@ struct CameraState {
     int height = 1024;
     int framerate = 30;
     int damageEvery = 0; // every this many JPEG frames one arrives damaged; 0: none
+    QSize sentSize;      // the size of the JPEG frames sent, whatever the mode; empty: the mode's
     // Set from any thread when the camera is pulled out; the streaming thread then fails.
     std::atomic<bool> unplugged{false};
 };
 
 std::atomic<int> gDamageEvery{0};
+std::atomic<int> gSentWidth{0};
+std::atomic<int> gSentHeight{0};
+
+// The size the camera draws its frames at: the mode's, unless it answers an MJPEG mode with
+// frames of another size.
+QSize pictureSize(const CameraState &st)
+{
+    return isMjpeg(st.mode.fourcc) && !st.sentSize.isEmpty() ? st.sentSize : st.mode.size;
+}
 
 } // namespace
 
@@ -67,7 +79,7 @@ namespace {
 
 using namespace quillora::capture;
 
-enum { PropModes = 1, PropFormat, PropWidth, PropHeight, PropFramerate, PropDamage };
+enum { PropModes = 1, PropFormat, PropWidth, PropHeight, PropFramerate, PropDamage, PropSentWidth, PropSentHeight };
 
 CameraState &stateOf(gpointer object)
 {
@@ -107,6 +119,12 @@ void setProperty(GObject *object, guint id, const GValue *value, GParamSpec *pro
     case PropDamage:
         st.damageEvery = g_value_get_int(value);
         return;
+    case PropSentWidth:
+        st.sentSize.setWidth(g_value_get_int(value));
+        return;
+    case PropSentHeight:
+        st.sentSize.setHeight(g_value_get_int(value));
+        return;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, property);
         return;
@@ -137,6 +155,12 @@ void getProperty(GObject *object, guint id, GValue *value, GParamSpec *property)
         break;
     case PropDamage:
         g_value_set_int(value, st.damageEvery);
+        break;
+    case PropSentWidth:
+        g_value_set_int(value, st.sentSize.width());
+        break;
+    case PropSentHeight:
+        g_value_set_int(value, st.sentSize.height());
         break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, property);
@@ -235,16 +259,19 @@ gboolean query(GstBaseSrc *src, GstQuery *q)
     return GST_BASE_SRC_CLASS(quillora_virtual_camera_parent_class)->query(src, q);
 }
 
-// The page underneath is drawn once per page turned under the camera; each frame adds the
-// moving block to a copy.
-void followPage(CameraState &st, int page)
+// The page underneath is drawn once per page turned under the camera, and again when its picture
+// controls change; each frame adds the moving block to a copy.
+void followPage(CameraState &st, int page, const LookNow &look)
 {
-    if (page == st.pageShown && st.page.size() == st.mode.size)
+    const QSize size = pictureSize(st);
+    if (page == st.pageShown && look.generation == st.lookShown && st.page.size() == size)
         return;
-    st.page = QImage(st.mode.size, QImage::Format_RGB32);
+    st.page = QImage(size, QImage::Format_RGB32);
     st.page.fill(kVirtualPaper);
     if (st.page.width() >= 8 && st.page.height() >= 8)
         paintStaticPage(st.page, page);
+    applyPictureLook(st.page, look.look);
+    st.lookShown = look.generation;
     // A sensor's noise is what makes a camera's JPEG frames as large as they are (about 215 KB
     // at 2048x1536 this way, within what cameras send), and reading their entropy-coded data
     // is most of what decoding them costs. Raw frames stay clean, as the raw benchmarks have
@@ -256,8 +283,8 @@ void followPage(CameraState &st, int page)
 
 void drawFrame(CameraState &st, quint64 number)
 {
-    if (st.scratch.size() != st.mode.size)
-        st.scratch = QImage(st.mode.size, QImage::Format_RGB32);
+    if (st.scratch.size() != pictureSize(st))
+        st.scratch = QImage(pictureSize(st), QImage::Format_RGB32);
     std::memcpy(st.scratch.bits(), st.page.constBits(), size_t(st.page.sizeInBytes()));
     if (st.scratch.width() >= 8 && st.scratch.height() >= 8)
         paintMovingBlock(st.scratch, number);
@@ -267,7 +294,7 @@ void drawFrame(CameraState &st, quint64 number)
 GstBuffer *jpegBuffer(GstPushSrc *src, CameraState &st, quint64 number, int page)
 {
     const quint64 slot = number % kVirtualPagePeriod;
-    JpegBytes bytes = virtualJpegFrames().frame(st.mode.size, page, slot, [&]() -> const QImage & {
+    JpegBytes bytes = virtualJpegFrames().frame(pictureSize(st), page, st.lookShown, slot, [&]() -> const QImage & {
         drawFrame(st, slot);
         return st.scratch;
     });
@@ -320,9 +347,10 @@ GstFlowReturn create(GstPushSrc *src, GstBuffer **out)
     }
     if (st.mode.size.isEmpty())
         return GST_FLOW_NOT_NEGOTIATED;
-    // A page turned under the camera shows from the next frame on, as with a real camera.
+    // A page turned under the camera, and a control set, show from the next frame on, as with a
+    // real camera.
     const int page = currentVirtualPage();
-    followPage(st, page);
+    followPage(st, page, virtualCameraLook(st.identity));
     const GstClockTime duration = frameDuration(st);
     const GstClockTime now = runningTimeNow(GST_ELEMENT(src));
     if (!GST_CLOCK_TIME_IS_VALID(st.firstTime))
@@ -374,6 +402,12 @@ static void quillora_virtual_camera_class_init(QuilloraVirtualCameraClass *klass
     g_object_class_install_property(objectClass, PropDamage,
         g_param_spec_int(
             "damage", "Damage", "Every this many JPEG frames one arrives damaged (0: none)", 0, 1000, 0, flags));
+    g_object_class_install_property(objectClass, PropSentWidth,
+        g_param_spec_int(
+            "sent-width", "Sent width", "The width of the JPEG frames sent (0: the mode's)", 0, 16384, 0, flags));
+    g_object_class_install_property(objectClass, PropSentHeight,
+        g_param_spec_int(
+            "sent-height", "Sent height", "The height of the JPEG frames sent (0: the mode's)", 0, 16384, 0, flags));
     auto *element = GST_ELEMENT_CLASS(klass);
     gst_element_class_set_static_metadata(element, "Quillora virtual camera", "Source/Video",
         "A live document page, sent as a camera sends it", "Quillora");
@@ -404,6 +438,12 @@ void setVirtualCameraDamage(int every)
     gDamageEvery.store(std::max(0, every));
 }
 
+void setVirtualCameraSentSize(QSize size)
+{
+    gSentWidth.store(std::max(0, size.width()));
+    gSentHeight.store(std::max(0, size.height()));
+}
+
 bool registerVirtualCamera(GstPlugin *plugin)
 {
     if (plugin)
@@ -411,49 +451,9 @@ bool registerVirtualCamera(GstPlugin *plugin)
     return registerElementOnce<quillora_virtual_camera_get_type>(kVirtualCameraFactory);
 }
 
-namespace {
-
-// A weak reference to a virtual camera element that stands for a device; it does not keep the
-// element alive.
-struct LiveSource {
-    explicit LiveSource(QString id, GstElement *element)
-        : identity(std::move(id))
-    {
-        g_weak_ref_init(&ref, element);
-    }
-    ~LiveSource() { g_weak_ref_clear(&ref); }
-    LiveSource(const LiveSource &) = delete;
-    LiveSource &operator=(const LiveSource &) = delete;
-    QString identity;
-    GWeakRef ref;
-};
-
-std::mutex gLiveMutex;              // guards gLiveSources
-std::list<LiveSource> gLiveSources; // a list: a GWeakRef must not move
-
-// Calls `f` with each live element standing for `identity`, and forgets the elements that are
-// gone. The caller holds gLiveMutex.
-template <typename F> void forEachLiveSource(const QString &identity, F f)
+void markVirtualCameraUnplugged(GstElement *element)
 {
-    for (auto it = gLiveSources.begin(); it != gLiveSources.end();) {
-        auto *element = static_cast<GstElement *>(g_weak_ref_get(&it->ref));
-        if (!element) {
-            it = gLiveSources.erase(it);
-            continue;
-        }
-        if (it->identity == identity)
-            f(element);
-        gst_object_unref(element);
-        ++it;
-    }
-}
-
-} // namespace
-
-void unplugVirtualCameraSources(const QString &identity)
-{
-    std::lock_guard lock(gLiveMutex);
-    forEachLiveSource(identity, [](GstElement *element) { stateOf(element).unplugged.store(true); });
+    stateOf(element).unplugged.store(true);
 }
 
 ElementPtr makeVirtualCameraSource(const std::vector<CameraMode> &modes, QString *error, const QString &identity)
@@ -470,13 +470,11 @@ ElementPtr makeVirtualCameraSource(const std::vector<CameraMode> &modes, QString
         return {};
     }
     ElementPtr camera(GST_ELEMENT(gst_object_ref_sink(element)));
-    g_object_set(
-        camera.get(), "modes", formatModeListing(modes).toUtf8().constData(), "damage", gDamageEvery.load(), nullptr);
-    if (!identity.isEmpty()) {
-        std::lock_guard lock(gLiveMutex);
-        forEachLiveSource(QString(), [](GstElement *) {}); // forget the ones that are gone
-        gLiveSources.emplace_back(identity, camera.get());
-    }
+    stateOf(camera.get()).identity = identity; // before it streams: its controls' look is asked by it
+    g_object_set(camera.get(), "modes", formatModeListing(modes).toUtf8().constData(), "damage", gDamageEvery.load(),
+        "sent-width", gSentWidth.load(), "sent-height", gSentHeight.load(), nullptr);
+    if (!identity.isEmpty())
+        rememberVirtualCameraSource(identity, camera.get());
     return camera;
 }
 

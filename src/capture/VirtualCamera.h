@@ -31,6 +31,9 @@ ElementPtr makeVirtualCameraSource(
 // v4l2src posts when its device is unplugged.
 void unplugVirtualCameraSources(const QString &identity);
 
+// For tests: how many virtual cameras made for `identity` are in a pipeline now. Any thread.
+int virtualCameraSourcesInUse(const QString &identity);
+
 // Draws frame number `frameNumber` of page `page` into `image` (Format_RGB32, already filled
 // with the paper colour): dark text lines, a solid black square marker (an eighth of the
 // width) in the top-left corner on even pages and the top-right one on odd pages, and a small
@@ -43,6 +46,10 @@ constexpr quint32 kVirtualPaper = 0xFFF4F1EA;
 // For tests: in virtual cameras made from now on, every `every`th JPEG frame arrives damaged,
 // as on a noisy USB link: cut short, or with its headers garbled, by turns. 0: none.
 void setVirtualCameraDamage(int every);
+
+// For tests: virtual cameras made from now on answer their MJPEG modes with JPEG frames of
+// `size`, whatever size the mode asked for, as some cameras do. An empty size: the mode's.
+void setVirtualCameraSentSize(QSize size);
 
 // For tests: turns the page under every virtual camera, running or made later, to page number
 // `page` (0, the first, at start). Each camera shows it from its next frame on.

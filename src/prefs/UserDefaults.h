@@ -38,11 +38,20 @@ public:
 
     // Stores a text under a key. It reaches the file at the next synchronize().
     void setValue(const QString &value, const QString &key);
+    // Takes a key out of the store. The file loses it at the next synchronize().
+    void removeValueForKey(const QString &key);
+
+    // The keys below `group` (relative to it) with their texts as stringForKey gives them, what
+    // setValue and removeValueForKey were given since the last synchronize() included. A key
+    // whose stored value is no text nor number comes with nothing.
+    QList<QPair<QString, std::optional<QString>>> entriesOfGroup(const QString &group) const;
 
     // Writes what setValue was given since the last call and makes sure it reached the disk:
     // the file is replaced atomically (a new file renamed over the old, so the old one is
     // never left half-written), its data and the folder entry flushed. On failure the
-    // previous file stays as it was.
+    // previous file stays as it was. A settings file that is a symbolic link is written
+    // through: the file it leads to is replaced and the link stays. A file too large to be
+    // ours is kept beside the new one as "quillora.conf.too-large" once the new one is whole.
     SaveResult synchronize();
 
     // Where the store lives: $XDG_CONFIG_HOME (else ~/.config) + "/Quillora/quillora.conf",
@@ -56,7 +65,8 @@ private:
     void reportReadProblem(const QString &message) const;
 
     QHash<QString, QString> m_registered;
-    QList<QPair<QString, QString>> m_pending; // (key, text), in the order they were given
+    // (key, text; nothing: the key is removed), in the order they were given
+    QList<QPair<QString, std::optional<QString>>> m_pending;
     mutable bool m_readProblemReported = false;
 };
 

@@ -7,11 +7,14 @@
 #include "MovieFileOutput.h"
 #include "MovieInspect.h"
 #include "PathControl.h"
+#include "WindowMessages.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QGraphicsOpacityEffect>
 #include <QImage>
 #include <QMainWindow>
@@ -62,6 +65,18 @@ protected:
 void expectLasts(const QString &path, quint64 pictures)
 {
     EXPECT_GE(test::discoverMovie(path).durationSeconds, (double(pictures) - 1) / 30) << path.toStdString();
+}
+
+void writeFile(const QString &path, const QByteArray &contents)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size()) << path.toStdString();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
 }
 
 // Start: rotation 0, recording controls, the movie output alone, the live picture goes on but
@@ -158,10 +173,15 @@ TEST_F(Recording, PictureSizeAndSoundTrackFollowTheSettings)
     }
 }
 
-// A recording process killed with SIGKILL after 90 pictures (3 s) leaves a movie that plays to
-// within its last index update (a second).
-TEST_F(Recording, AKilledRecordingLeavesAMovieThatPlays)
+// A recording process killed with SIGKILL after 90 pictures (3 s), under the replace rule, leaves
+// the movie it was to replace byte for byte, and its own pictures beside it, under a name that
+// says it was not finished, in a movie that plays to within its last index update (a second).
+TEST_F(Recording, AKilledRecordingLeavesTheOldMovieAndAnUnfinishedOneThatPlays)
 {
+    home.writeStore("[General]\nvid_overwrite=yes\n");
+    QDir(home.path()).mkpath(QStringLiteral("Desktop"));
+    const QByteArray old = "an older movie, to be replaced";
+    writeFile(home.desktopFile(QStringLiteral("Quillora.mov")), old);
     const test::ScopedEnv offscreen("QT_QPA_PLATFORM", "offscreen");
     const test::ScopedEnv cameras("QUILLORA_VIRTUAL_CAMERAS", kCamera);
     QProcess child; // the camera, the microphone and HOME are this test's
@@ -172,12 +192,66 @@ TEST_F(Recording, AKilledRecordingLeavesAMovieThatPlays)
         return QString::fromUtf8(child.readLine()).trimmed();
     };
     const QString path = line().remove(QStringLiteral("recording "));
-    ASSERT_TRUE(path.startsWith(home.path())) << path.toStdString();
+    ASSERT_EQ(path, home.desktopFile(QStringLiteral("Quillora (unfinished).mov")));
     ASSERT_EQ(line(), QStringLiteral("written 90"));
     child.kill();
     ASSERT_TRUE(child.waitForFinished(5000));
+    EXPECT_EQ(readFile(home.desktopFile(QStringLiteral("Quillora.mov"))), old);
     EXPECT_EQ(test::playProblem(path, 30), QString());
     EXPECT_GT(test::discoverMovie(path).durationSeconds, 1.0);
+}
+
+// Under the replace rule the old movie stays until the new one is finished. A recording that
+// fails (the disk full) leaves it byte for byte and keeps what it recorded beside it, playable,
+// under a name that says it was not finished; the next, complete one takes the old name.
+TEST_F(Recording, AFailedRecordingLeavesTheOldMovieAndItsOwnUnfinishedBesideIt)
+{
+    clock.emplace(); // the status line stays while the clock stands
+    start(kCamera);
+    testAccess(*c).mVideoOverwrite()->selectCellAtRow(0);
+    const QString path = home.desktopFile(QStringLiteral("Quillora.mov"));
+    const QString unfinished = home.desktopFile(QStringLiteral("Quillora (unfinished).mov"));
+    const QByteArray old = "an older movie, to be replaced";
+    writeFile(path, old);
+    c->recordingClick(testAccess(*c).mRecordingButton());
+    ASSERT_TRUE(written(60));
+    EXPECT_EQ(readFile(path), old) << "the old movie must stay while the new one is recorded";
+    {
+        const test::FileSizeLimit full(quint64(QFileInfo(unfinished).size()));
+        ASSERT_TRUE(waitUntil([&] { return !testAccess(*c).recording(); }));
+    }
+    EXPECT_EQ(readFile(path), old);
+    EXPECT_EQ(test::playProblem(unfinished, 20), QString());
+    EXPECT_EQ(testAccess(*c).mMessages()->statusMessage(),
+        QStringLiteral("Movie ended early: the file could not be written; it is saved as Quillora (unfinished).mov"));
+    EXPECT_EQ(desktop.opened(), QStringList{unfinished});
+
+    ASSERT_TRUE(record(18));
+    EXPECT_EQ(desktop.opened().mid(1), QStringList{path});
+    EXPECT_EQ(test::playProblem(path, 10), QString());
+    EXPECT_EQ(testAccess(*c).mMessages()->statusMessage(), QStringLiteral("Movie saved: Quillora.mov"));
+    EXPECT_EQ(QDir(home.desktopFile({})).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+        (QStringList{QStringLiteral("Quillora (unfinished).mov"), QStringLiteral("Quillora.mov")}));
+}
+
+// Under the numbering rule the name the rule gave is held for the movie from its start: a program
+// that writes a file of that name meanwhile keeps it whole, and the movie takes the next free
+// number. Nothing is left of the movie's own names.
+TEST_F(Recording, TheNumberedNameIsHeldFromTheStartAndAFileWrittenThereMeanwhileIsKept)
+{
+    start(kCamera);
+    c->recordingClick(testAccess(*c).mRecordingButton());
+    const QString path = home.desktopFile(QStringLiteral("Quillora.mov"));
+    const QString numbered = home.desktopFile(QStringLiteral("Quillora1.mov"));
+    writeFile(path, "written by another program while the movie was being recorded");
+    ASSERT_TRUE(written(15));
+    c->recordingClick(testAccess(*c).mVideoMenu());
+    ASSERT_TRUE(waitUntil([&] { return !testAccess(*c).recording(); }));
+    EXPECT_EQ(readFile(path), "written by another program while the movie was being recorded");
+    EXPECT_EQ(desktop.opened(), QStringList{numbered});
+    EXPECT_EQ(test::playProblem(numbered, 10), QString());
+    EXPECT_EQ(QDir(home.desktopFile({})).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+        (QStringList{QStringLiteral("Quillora.mov"), QStringLiteral("Quillora1.mov")}));
 }
 
 // Without a camera a start is refused and nothing changes; a missing folder ends the
@@ -198,7 +272,7 @@ TEST_F(Recording, AStartWithoutACameraOrAFolderEndsAtOnceWithNothingOpened)
     test::flushEvents();
     EXPECT_TRUE(desktop.opened().isEmpty());
     EXPECT_TRUE(QDir(home.desktopFile({})).isEmpty());
-    EXPECT_TRUE(log.logged(QStringLiteral("quillora.output: movie not written: ") + gone));
+    EXPECT_EQ(log.count(QStringLiteral("quillora.output: movie not started:")), 2);
 }
 
 // A rebuild for another reason (preferences, the camera menu) ends the movie first: by the

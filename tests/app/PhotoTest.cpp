@@ -8,7 +8,9 @@
 #include "ImageView.h"
 #include "MatrixControl.h"
 #include "TestPage.h"
+#include "WindowMessages.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QDir>
 #include <QImageReader>
@@ -109,6 +111,46 @@ TEST_F(Photos, AButtonPressWithinTwoSecondsOfAButtonPhotoIsIgnoredButAWindowPhot
     EXPECT_EQ(QSet<QString>(paths.begin(), paths.end()).size(), 3);
     for (const QString &p : paths)
         EXPECT_EQ(QImageReader(p).size(), QSize(640, 480)) << p.toStdString();
+}
+
+// A newest frame that will not decode (damaged on its way from the camera): a photo and a freeze
+// take the frame before it, which the user saw a thirtieth of a second earlier. With no good frame
+// to fall back on nothing is written or frozen, and the window says why in plain words.
+TEST_F(Photos, ADamagedNewestFrameFallsBackToTheOneBeforeOrSaysSo)
+{
+    clock.emplace(); // the status line stays while the clock stands
+    start("Page|Virtual Camera|virtual-0|640x480");
+    // From here the test hands the frames in; one the camera's thread was delivering is in place
+    // by the time the view has shown two more.
+    testAccess(*c).mCaptureDecompressedVideoOutput()->setDelegate(nullptr);
+    ASSERT_TRUE(pictureMoves(2));
+    const QByteArray good = test::documentPageJpeg({640, 480});
+    const QByteArray damaged = good.left(600) + QByteArray(good.size() - 600, '\x5a'); // headers whole, no end
+    const auto frame = [](const QByteArray &jpeg) {
+        return capture::Frame::adoptJpeg(test::jpegSample(jpeg, {640, 480}), {640, 480}, {640, 480});
+    };
+    const auto status = [&] { return testAccess(*c).mMessages()->statusMessage().toStdString(); };
+    c->captureOutputDidOutputVideoFrame(nullptr, frame(good));
+    c->captureOutputDidOutputVideoFrame(nullptr, frame(damaged));
+    c->photoClick(nullptr);
+    EXPECT_EQ(status(), "Photo saved: Quillora.jpg");
+    ASSERT_EQ(files(), QStringList{u"Quillora.jpg"_s});
+    EXPECT_EQ(test::pageShown(QImage(home.desktopFile(u"Quillora.jpg"_s))), 0);
+    c->previewClick(nullptr);
+    EXPECT_FALSE(testAccess(*c).mCaptureSession()->isRunning());
+    EXPECT_EQ(testAccess(*c).mPreviewImage()->image().size(), QSize(640, 480));
+    EXPECT_EQ(test::pageShown(testAccess(*c).mPreviewImage()->image()), 0);
+    c->previewClick(nullptr);
+
+    c->captureOutputDidOutputVideoFrame(nullptr, frame(damaged));
+    c->photoClick(nullptr);
+    EXPECT_EQ(status(), "Photo not saved: the camera's picture arrived damaged");
+    c->previewClick(nullptr);
+    EXPECT_EQ(status(), "Picture not frozen: the camera's picture arrived damaged");
+    EXPECT_TRUE(testAccess(*c).mCaptureSession()->isRunning());
+    EXPECT_FALSE(testAccess(*c).mFreezeButton()->isChecked());
+    EXPECT_EQ(files(), QStringList{u"Quillora.jpg"_s});
+    EXPECT_EQ(desktop.opened().size(), 1);
 }
 
 // At 2048 x 1536 the camera sends JPEG frames; the view decodes them at a reduced scale, the

@@ -15,9 +15,6 @@
 #include <QPushButton>
 #include <QTest>
 
-#include <csignal>
-#include <sys/resource.h>
-
 using namespace quillora;
 
 namespace {
@@ -135,13 +132,10 @@ TEST_F(Preferences, AFailedSaveIsLoggedAndKeepsThePreviousFile)
     const QByteArray previous = home.readStore();
     c->preferencesClick(nullptr);
     testAccess(*c).mPhotoFilename()->setText(QString(20000, 'z'));
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    const rlimit limit{8192, old.rlim_max}; // writes past this fail as on a full disk
-    std::signal(SIGXFSZ, SIG_IGN);
-    setrlimit(RLIMIT_FSIZE, &limit);
-    confirm();
-    setrlimit(RLIMIT_FSIZE, &old);
+    {
+        const test::FileSizeLimit full(8192);
+        confirm();
+    }
     EXPECT_EQ(log.count("quillora.prefs: settings not saved to " + home.storeFile()), 1);
     EXPECT_TRUE(home.readStore() == previous);
     EXPECT_EQ(

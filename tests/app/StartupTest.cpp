@@ -3,12 +3,15 @@
 // cameras, the camera chosen and marked in the camera menu, the shortcuts, and quitting by
 // closing the window.
 #include "AppTest.h"
+#include "WindowMessages.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QMainWindow>
 #include <QMenu>
 #include <QTimer>
+
+#include <algorithm>
 
 using namespace quillora;
 using test::ScopedEnv;
@@ -23,7 +26,8 @@ TEST_F(Startup, ClosingTheWindowWithoutACameraQuitsWithoutBuildingASession)
 {
     start("");
     EXPECT_EQ(state(), " | no camera | - | No camera connected");
-    EXPECT_EQ(testAccess(*c).mDevicesMenu()->actions().size(), 10);
+    const auto items = testAccess(*c).mDevicesMenu()->actions();
+    EXPECT_EQ(std::count_if(items.begin(), items.end(), [](QAction *a) { return a->isCheckable(); }), 10);
     EXPECT_FALSE(testAccess(*c).quilloraDevice());
     QTimer::singleShot(0, def->mainWindow(), [this] { def->mainWindow()->close(); });
     QTimer::singleShot(test::stretched(std::chrono::seconds(10)), def->mainWindow(), [] {
@@ -61,7 +65,7 @@ TEST_F(Startup, EveryActionHasItsShortcut)
     start("");
     const QMap<QString, QString> expected{{"Take Photo", "Ctrl+T"}, {"Start Capture", "Ctrl+Shift+R"},
         {"Freeze", "Ctrl+F"}, {"Rotate", "Ctrl+R"}, {"Focus", "Ctrl+Shift+F"}, {"Preferences…", "Ctrl+,"},
-        {"Quillora Camera Help", "F1"}, {"Quit", "Ctrl+Q"}};
+        {"Quillora Camera Help", "F1"}, {"Quit", "Ctrl+Q"}, {"Picture Controls…", "Ctrl+Shift+P"}};
     QMap<QString, QString> found;
     for (QAction *action : def->mainWindow()->findChildren<QAction *>())
         if (expected.contains(action->text()))
@@ -92,9 +96,11 @@ TEST_F(Startup, AKnownModelIsChosenOverTheFirstCameraAndMarked)
     EXPECT_EQ(log.matching("quillora.capture", "USB location"), "USB location 0x01200000");
 }
 
-// Choosing the checked item still restarts the stream; a menu position whose camera is gone
-// never crashes and keeps a picture while any camera is left.
-TEST_F(Startup, AMenuItemWhoseCameraIsGoneNeverCrashesOrLosesThePicture)
+// Choosing the checked item still restarts the stream. A click after the list changed (cameras
+// gone or come before the menu was filled again) starts the camera whose title was clicked,
+// wherever it stands now, and the menu shows the list as it is; a click on a camera that has gone
+// says so and keeps the one in use, or takes the one left when that has gone too.
+TEST_F(Startup, AClickStartsTheCameraWhoseTitleWasClickedEvenAfterTheListChanged)
 {
     withMicrophone();
     start("A|Generic|virtual-a;B|Generic|virtual-b;C|Generic|virtual-c");
@@ -103,20 +109,30 @@ TEST_F(Startup, AMenuItemWhoseCameraIsGoneNeverCrashesOrLosesThePicture)
     item(0)->trigger();
     EXPECT_NE(testAccess(*c).mCaptureSession(), firstSession);
     EXPECT_EQ(state(), "*A, B, C | A | live | ");
-    item(1)->trigger();
-    EXPECT_EQ(state(), "A, *B, C | B | live | ");
+    setCameras("B|Generic|virtual-b;C|Generic|virtual-c"); // A unplugged, the menu not filled again yet
+    item(1)->trigger();                                    // "B", first in the list now
+    EXPECT_EQ(state(), "*B, C | B | live | ");
+    setCameras("D|Generic|virtual-d;C|Generic|virtual-c;B|Generic|virtual-b");
+    item(1)->trigger(); // "C", second in the list as in the menu
+    EXPECT_EQ(state(), "D, *C, B | C | live | ");
+    item(2)->trigger(); // "B", last
+    EXPECT_EQ(state(), "D, C, *B | B | live | ");
     EXPECT_TRUE(hasFrame());
-    setCameras("A|Generic|virtual-a;B|Generic|virtual-b"); // C unplugged: B stays in use
-    item(2)->trigger();
-    EXPECT_EQ(state(), "A, *B, C | B | live | ");
-    EXPECT_EQ(log.matching("quillora.capture", "no camera any more"),
-        "camera menu item 3 has no camera any more; the list has 2");
-    setCameras("C|Generic|virtual-c"); // the camera in use is gone: the one left takes over, marked where it is now
-    item(1)->trigger();
-    EXPECT_EQ(state(), "*A, B, C | C | live | "); // the titles stay until the next start
+
+    setCameras("D|Generic|virtual-d;B|Generic|virtual-b"); // C unplugged: B stays in use, untouched
+    const auto running = testAccess(*c).mCaptureSession();
+    item(1)->trigger(); // "C"
+    EXPECT_EQ(state(), "D, *B | B | live | ");
+    EXPECT_EQ(testAccess(*c).mCaptureSession(), running);
+    EXPECT_EQ(log.matching("quillora.capture", "not connected any more"),
+        "camera menu: C (virtual-c) is not connected any more");
+    EXPECT_EQ(testAccess(*c).mMessages()->statusMessage(), "C is not connected any more");
+    setCameras("E|Generic|virtual-e"); // the camera in use is gone too: the one left takes over
+    item(0)->trigger();                // "D"
+    EXPECT_EQ(state(), "*E | E | live | ");
     setCameras("");
     item(0)->trigger();
-    EXPECT_EQ(state(), "A, B, C | no camera | - | No camera connected");
+    EXPECT_EQ(state(), " | no camera | - | No camera connected");
 }
 
 // Sysfs cameras whose device files are gone when opened are listed, chosen, and their failure

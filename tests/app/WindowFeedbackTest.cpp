@@ -8,14 +8,17 @@
 #include "MatrixControl.h"
 #include "MovieFileOutput.h"
 #include "PathControl.h"
+#include "PictureControlsPanel.h"
 #include "RecordingIndicator.h"
 #include "WindowMessages.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFile>
+#include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
 #include <QLocale>
@@ -174,7 +177,7 @@ TEST_F(WindowFeedback, TheFreezeControlsShowWhetherThePictureIsFrozen)
 
 // While recording, the indicator stands where the transparent recording button is, counts
 // whole seconds of the program's clock, and a click on it stops the recording: the movie is
-// written and announced. A movie into a missing folder says why.
+// written and announced. A movie into a missing folder is refused at once, and says why.
 TEST_F(WindowFeedback, TheRecordingIndicatorCountsAndAClickStopsTheMovie)
 {
     start();
@@ -207,8 +210,8 @@ TEST_F(WindowFeedback, TheRecordingIndicatorCountsAndAClickStopsTheMovie)
 
     testAccess(*c).mVideoPath()->setURL(QUrl::fromLocalFile(home.desktopFile(QStringLiteral("gone/"))));
     c->recordingClick(testAccess(*c).mRecordingButton());
-    ASSERT_TRUE(waitUntil([&] { return !testAccess(*c).recording(); }));
-    EXPECT_EQ(status(), QStringLiteral("Movie not saved: the folder does not exist"));
+    EXPECT_FALSE(testAccess(*c).recording());
+    EXPECT_EQ(status(), QStringLiteral("Movie not started: the folder does not exist"));
     EXPECT_FALSE(rec->isVisible());
 }
 
@@ -248,6 +251,21 @@ TEST_F(WindowFeedback, TheTextsFollowTheUsersLanguage)
         EXPECT_EQ(overPicture(), QStringLiteral("Keine Kamera angeschlossen"));
         auto *buttons = def->aboutWindow()->findChild<QDialogButtonBox *>();
         EXPECT_EQ(buttons->button(QDialogButtonBox::Close)->text(), QStringLiteral("Schließen"));
+        c->pictureControlsClick(nullptr);
+        EXPECT_EQ(testAccess(*c).mPictureControls()->notice(), QStringLiteral("Keine Kamera"));
+        def.reset();
+        // The driver's standard texts too: its groups, controls and menu entries.
+        start();
+        c->pictureControlsClick(nullptr);
+        app::PictureControlsPanel *panel = testAccess(*c).mPictureControls();
+        EXPECT_EQ(panel->windowTitle(), QStringLiteral("Bildeinstellungen: Desk"));
+        QStringList groups;
+        for (QGroupBox *box : panel->findChildren<QGroupBox *>())
+            groups << box->title();
+        EXPECT_EQ(
+            groups, (QStringList{QStringLiteral("Allgemeine Einstellungen"), QStringLiteral("Kameraeinstellungen")}));
+        EXPECT_EQ(panel->editorOf(0x00980900)->accessibleName(), QStringLiteral("Helligkeit"));
+        EXPECT_EQ(qobject_cast<QComboBox *>(panel->editorOf(0x009a0901))->itemText(0), QStringLiteral("Manuell"));
         def.reset();
     }
     for (const char *locale : {"en_US", "fi_FI"}) {

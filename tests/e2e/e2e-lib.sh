@@ -80,6 +80,11 @@ focus() { # a window id
   xdotool windowactivate --sync "$1" >/dev/null 2>&1 || xdotool windowfocus --sync "$1" >/dev/null 2>&1 || true
 }
 
+mean_of_window() { # the mean brightness (0..1) of the middle of the window
+  import -window "$win" "$work/shot.png" 2>/dev/null
+  convert "$work/shot.png" -gravity center -crop 60%x50%+0+0 -colorspace Gray -format '%[fx:mean]' info:
+}
+
 start_app() { # [a command to run the program under, e.g. umockdev-run …]; sets $app and $win
   "$@" "$bin" >"$work/log" 2>&1 &
   app=$!

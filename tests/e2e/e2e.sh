@@ -8,11 +8,6 @@ bin=$1
 source "$(dirname "$0")/e2e-lib.sh"
 e2e_setup "e2e live picture" "$@"
 
-mean_of_window() { # the mean brightness (0..1) of the middle of the window
-  import -window "$win" "$work/shot.png" 2>/dev/null
-  convert "$work/shot.png" -gravity center -crop 60%x50%+0+0 -colorspace Gray -format '%[fx:mean]' info:
-}
-
 start_app
 logged 'quillora.capture: first frame: 640x480' || fail "no frame reached the window"
 grep -q 'quillora.capture: session started: preview 640x480' "$work/log" || fail "no preview session"

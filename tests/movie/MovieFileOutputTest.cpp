@@ -3,6 +3,7 @@
 // microphone: the movie it writes, and every way a recording can end.
 #include "MovieFileOutput.h"
 #include "Devices.h"
+#include "Frame.h"
 #include "LogSpy.h"
 #include "ManualClock.h"
 #include "MovieInspect.h"
@@ -16,6 +17,8 @@
 #include <QTemporaryDir>
 
 #include <gst/gst.h>
+
+#include <iostream>
 
 using namespace quillora;
 using namespace quillora::capture;
@@ -46,7 +49,13 @@ protected:
     std::shared_ptr<CaptureSession> session;
     std::shared_ptr<MovieFileOutput> movie;
 
-    void TearDown() override { setVirtualMicrophone(VirtualMicrophone::Sending); }
+    void TearDown() override
+    {
+        setVirtualMicrophone(VirtualMicrophone::Sending);
+        if (HasFailure()) // what the session said, to tell why
+            for (const QString &line : log.lines())
+                std::cerr << "  log: " << line.toStdString() << '\n';
+    }
     // A running session of the camera and the microphone, recording SD H.264 and AAC.
     void build()
     {
@@ -57,9 +66,10 @@ protected:
             ASSERT_TRUE(session->addInput(
                 std::make_shared<CaptureDeviceInput>(defaultInputDeviceWithMediaType(type)), nullptr));
         ASSERT_TRUE(session->addOutput(movie, nullptr));
-        movie->setDelegate(&receiver, [this](MovieFileOutput *, const QUrl &url, const QString &why, MovieFault fault) {
-            ended.push_back({url, why, fault});
-        });
+        movie->setDelegate(
+            &receiver, [this](MovieFileOutput *, const QUrl &url, const QString &why, MovieFault fault, bool complete) {
+                ended.push_back({url, why, fault, complete});
+            });
         for (const auto &connection : movie->connections())
             movie->setCompressionOptions(
                 CompressionOptions::compressionOptionsWithIdentifier(connection->mediaType() == kMediaTypeVideo
@@ -74,12 +84,16 @@ protected:
         movie->recordToOutputFileURL(QUrl::fromLocalFile(file));
         return file;
     }
-    bool written(quint64 pictures, quint64 sound = 0)
+    ::testing::AssertionResult written(quint64 pictures, quint64 sound = 0)
     {
-        return waitUntil([&] {
-            const MovieStatistics s = movie->statistics();
-            return s.framesWritten >= pictures && s.soundBuffers >= sound;
-        });
+        if (waitUntil([&] {
+                const MovieStatistics s = movie->statistics();
+                return s.framesWritten >= pictures && s.soundBuffers >= sound;
+            }))
+            return ::testing::AssertionSuccess();
+        const MovieStatistics s = movie->statistics();
+        return ::testing::AssertionFailure() << s.framesOffered << " pictures offered, " << s.framesWritten
+                                             << " written, " << s.soundBuffers << " sound packets";
     }
     bool waitForEnd()
     {
@@ -124,6 +138,7 @@ TEST_F(MovieOutput, FailuresEndWithAnErrorAndTheNextRecordingWorks)
         EXPECT_FALSE(ended.front().error.isEmpty()) << file.toStdString();
         EXPECT_EQ(ended.front().fault, fault) << file.toStdString() << ": " << ended.front().error.toStdString();
         EXPECT_FALSE(movie->isRecording());
+        EXPECT_FALSE(ended.front().complete) << file.toStdString();
         EXPECT_EQ(QFile::exists(file), file.endsWith(QStringLiteral("full.mov"))) << file.toStdString();
         ended.clear();
     }
@@ -137,6 +152,7 @@ TEST_F(MovieOutput, FailuresEndWithAnErrorAndTheNextRecordingWorks)
     EXPECT_EQ(ended.size(), 1u) << "a second stop gave a second finish";
     EXPECT_EQ(ended.front().error, QString());
     EXPECT_EQ(ended.front().fault, MovieFault::None);
+    EXPECT_TRUE(ended.front().complete);
     EXPECT_EQ(test::playProblem(fine, 10), QString());
 }
 
@@ -180,6 +196,7 @@ TEST_F(MovieOutput, EndingsFromOutsideLeaveAMovieThatPlays)
         ASSERT_TRUE(waitForEnd());
         EXPECT_TRUE(ended.front().error.contains(QString::fromUtf8(k.error))) << ended.front().error.toStdString();
         EXPECT_EQ(ended.front().error.isEmpty(), !*k.error);
+        EXPECT_TRUE(ended.front().complete);
         EXPECT_EQ(test::playProblem(file, 20), QString());
     }
 }
@@ -195,6 +212,7 @@ TEST_F(MovieOutput, FinishNowCompletesTheFileAndTakesTheFinishFromTheDelegate)
     ASSERT_TRUE(finish.has_value());
     EXPECT_EQ(finish->url, QUrl::fromLocalFile(file));
     EXPECT_EQ(finish->error, QString());
+    EXPECT_TRUE(finish->complete);
     EXPECT_FALSE(movie->isRecording());
     EXPECT_FALSE(movie->finishNow(1s).has_value());
     EXPECT_EQ(test::playProblem(file, 25), QString());
@@ -294,7 +312,9 @@ TEST_F(MovieOutput, AnIndexThatFillsFasterThanPlannedEndsTheMovieBeforeItsSpaceR
 }
 
 // A microphone whose sound arrives late but still comes is not cut off when the movie stops:
-// its sound still reaches the picture's end. The movie's clock runs as the sound arrives.
+// its sound still reaches the picture's end. The movie's clock runs three times as fast as the
+// sound arrives (a machine that falls behind), so that the finish lasts longer than the movie's
+// wait for a quiet sound input, while no gap between arrivals does.
 TEST_F(MovieOutput, AMicrophoneThatIsLateButStillSendingEndsTogetherWithThePicture)
 {
     setVirtualMicrophone(VirtualMicrophone::Late);
@@ -309,10 +329,10 @@ TEST_F(MovieOutput, AMicrophoneThatIsLateButStillSendingEndsTogetherWithThePictu
         const quint64 now = movie->statistics().soundBuffers;
         const std::chrono::microseconds arrived{qint64((now - sound) * kAacFrame * 1e6)};
         sound = now;
-        clock.advance(arrived);
-        waited += arrived;
+        clock.advance(3 * arrived);
+        waited += 3 * arrived;
     }
-    EXPECT_GT(waited, kSoundFallback) << "the sound was never late: this tested nothing";
+    EXPECT_GT(waited, kSoundFallback) << "the finish was quicker than the wait for quiet: this tested nothing";
     EXPECT_EQ(ended.front().error, QString());
     const test::DecodedMovie decoded = test::decodeMovie(file);
     EXPECT_NEAR(decoded.audioEnd, decoded.videoEnd, kAacFrame + 1.0 / 30) << "the late sound was cut off";
@@ -354,4 +374,45 @@ TEST_F(MovieOutput, AMicrophoneThatGoesAwayEndsTheMovieWithWhatItHas)
     EXPECT_FALSE(movie->isRecording());
     EXPECT_EQ(test::playProblem(file, 50), QString());
     EXPECT_EQ(test::discoverMovie(file).audioTracks, 1);
+}
+
+// A camera that answers its MJPEG mode with frames of another size (asked for 1280x720, sending
+// 800x600): the live picture and the movie go on, each frame scaled to the size the mode asked
+// for, instead of every frame being dropped and the picture standing still.
+TEST_F(MovieOutput, FramesOfAnotherSizeThanTheModeAreScaledNotDropped)
+{
+    const QString modes = dir.filePath(QStringLiteral("mjpeg-720p.txt"));
+    {
+        QFile file(modes);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(formatModeListing(
+            {CameraMode{QStringLiteral("MJPG"), QSize(1280, 720), {}, {}, {{30, 1}}, {},
+                {}}}).toUtf8());
+    }
+    test::ScopedEnv mjpegCamera("QUILLORA_VIRTUAL_CAMERAS", ("Desk|Model X|cam-1|" + modes).toUtf8());
+    struct CountingDisplay : DisplaySink {
+        void presentFrame(const Frame &frame) override
+        {
+            if (frame && !frame.image().isNull())
+                shown.fetch_add(1);
+        }
+        std::atomic<int> shown{0};
+    } display;
+    setVirtualCameraSentSize(QSize(800, 600));
+    build(); // the camera is made here
+    setVirtualCameraSentSize(QSize());
+    session->setDisplaySink(&display);
+    const QString file = start("othersize.mov");
+    EXPECT_TRUE(waitUntil([&] { return movie->statistics().framesWritten >= 20; }))
+        << movie->statistics().framesOffered << " offered";
+    EXPECT_GE(display.shown.load(), 10) << "the live picture stood still";
+    movie->recordToOutputFileURL(QUrl());
+    ASSERT_TRUE(waitForEnd());
+    session->setDisplaySink(nullptr);
+    EXPECT_EQ(ended.front().error, QString());
+    EXPECT_EQ(test::playProblem(file, 15), QString());
+    const QImage first = test::firstPicture(file);
+    ASSERT_EQ(first.size(), QSize(640, 360));
+    EXPECT_LT(qGray(first.pixel(55, 40)), 30); // the marker, squeezed into the mode's shape
+    EXPECT_GT(qGray(first.pixel(first.width() - 5, 5)), 200);
 }

@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The settings: the mapping of stored texts to control states and back (including texts a
-// hand-edited or foreign file may hold), and the store and files we did not write. The settings in
-// the running application (first start, the panel, failed saves) are tested with the controller.
+// hand-edited or foreign file may hold), the store and files we did not write, and the picture
+// controls' group beside the ten settings. The settings in the running application (first start,
+// the panel, failed saves) are tested with the controller.
 #include "AppTest.h"
+#include "CameraControlStore.h"
 #include "SettingsMapping.h"
 #include "UserDefaults.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
@@ -186,5 +189,110 @@ INSTANTIATE_TEST_SUITE_P(Settings, BadStoreFile,
             "[General]\npic_size=@Variant(\\0\\0\\0\\x7f\\xff\\xff)\npic_filename=@ByteArray(Scan)\n",
             "480 | <nothing>"}),
     [](const auto &param) { return std::string(param.param.name); });
+
+QByteArray fileContents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
+}
+
+// A save never loses the file it replaces: one too large to be ours stays in place while the new
+// contents cannot be written, and is set aside only when they are whole. A settings file that is
+// a link (a dotfile manager keeps the real file elsewhere) is written through: the file it points
+// to gets the new contents, a link to a file not there yet creates it, and the link stays.
+TEST(UserDefaultsStore, ASaveKeepsTheOldFileUntilTheNewIsWholeAndWritesThroughALink)
+{
+    TemporaryHome home;
+    const QByteArray huge = "[General]\npic_size=1200\nfiller=" + QByteArray(2 * 1024 * 1024, 'x') + "\n";
+    home.writeStore(huge);
+    UserDefaults store;
+    store.setValue(QString(20000, 'z'), kName);
+    {
+        const quillora::test::FileSizeLimit full(8192);
+        EXPECT_FALSE(store.synchronize().saved);
+    }
+    EXPECT_TRUE(fileContents(home.storeFile()) == huge) << "the old file was lost";
+    EXPECT_EQ(
+        QDir(home.configHome() + "/Quillora").entryList(QDir::Files | QDir::Hidden), QStringList{"quillora.conf"});
+    store.setValue("Scan", kName);
+    ASSERT_TRUE(store.synchronize().saved);
+    EXPECT_EQ(home.stored({kName}), "Scan");
+    EXPECT_TRUE(fileContents(home.storeFile() + ".too-large") == huge);
+
+    const QString dotfiles = home.configHome() + "/../dotfiles";
+    QDir().mkpath(dotfiles);
+    const QString real = dotfiles + "/quillora.conf";
+    QFile::remove(home.storeFile());
+    ASSERT_TRUE(QFile::link("../../dotfiles/quillora.conf", home.storeFile()));
+    for (const char *name : {"Page", "Sheet"}) { // the first save creates the file, the second replaces it
+        SCOPED_TRACE(name);
+        store.setValue(name, kName);
+        store.setValue("240", kSize);
+        const auto result = store.synchronize();
+        ASSERT_TRUE(result.saved) << result.error.toStdString();
+        EXPECT_TRUE(QFileInfo(home.storeFile()).isSymLink());
+        EXPECT_EQ(QFileInfo(home.storeFile()).symLinkTarget(), QFileInfo(real).absoluteFilePath());
+        EXPECT_TRUE(fileContents(real).contains(QByteArray("pic_filename=") + name)) << fileContents(real).constData();
+        EXPECT_EQ(home.stored({kName, kSize}), std::string(name) + " | 240");
+        EXPECT_EQ(QDir(dotfiles).entryList(QDir::Files | QDir::Hidden), QStringList{"quillora.conf"});
+    }
+}
+
+// The picture controls' values, per camera in their own group of the same file: "<camera>/<control
+// ID as 0x%08x>=<integer>", a camera identifier with other characters than letters, digits, '_',
+// '.' and '-' percent-encoded; a camera's reset removes its entries alone. The ten settings and
+// another program's keys stay as they were, in this process and in the next.
+TEST(CameraControlsGroup, ValuesPerCameraBesideTheTenSettings)
+{
+    TemporaryHome home;
+    home.writeStore("[General]\npic_size=1024\npic_filename=Lesson\nother_program=kept\n");
+    const std::string ten = home.stored();
+    UserDefaults defaults;
+    CameraControlStore store(defaults);
+    store.setValue("virtual-0", 0x00980900, 40);
+    store.setValue("0x01420000090c037a", 0x009a0902, -3);
+    store.setValue("/dev/video0 (Desk)", 0x009a0901, 1);
+    ASSERT_TRUE(store.save().saved);
+    const QByteArray file = home.readStore();
+    EXPECT_TRUE(file.contains("[CameraControls]\n"
+                              "%252Fdev%252Fvideo0%2520%2528Desk%2529\\0x009a0901=1\n"
+                              "0x01420000090c037a\\0x009a0902=-3\n"
+                              "virtual-0\\0x00980900=40\n"))
+        << file.constData();
+    EXPECT_EQ(home.stored(), ten);
+    EXPECT_EQ(home.stored({"other_program"}), "kept");
+
+    UserDefaults later;
+    CameraControlStore reread(later);
+    EXPECT_EQ(reread.valuesFor("virtual-0"), (std::map<std::uint32_t, std::int64_t>{{0x00980900, 40}}));
+    EXPECT_EQ(reread.valuesFor("/dev/video0 (Desk)"), (std::map<std::uint32_t, std::int64_t>{{0x009a0901, 1}}));
+    EXPECT_TRUE(reread.valuesFor("virtual-1").empty());
+    reread.removeCamera("virtual-0");
+    EXPECT_TRUE(reread.valuesFor("virtual-0").empty()) << "forgotten at once, before the save";
+    ASSERT_TRUE(reread.save().saved);
+    EXPECT_FALSE(home.readStore().contains("virtual-0"));
+    EXPECT_TRUE(home.readStore().contains("0x01420000090c037a\\0x009a0902=-3"));
+    EXPECT_EQ(home.stored(), ten);
+}
+
+// What is not "<camera>/0x<hex ID>=<32-bit integer>" in the group (words, bad IDs, numbers too large,
+// typed values, keys without a camera) is passed over with one line however often the group is
+// read; the good entries beside it count, and the ten settings load as they are.
+TEST(CameraControlsGroup, GarbageIsPassedOverWithOneLine)
+{
+    TemporaryHome home;
+    home.writeStore("[General]\npic_filename=Lesson\n[CameraControls]\ncam\\0x00980900=-40\ncam\\0x980918=2\n"
+                    "cam\\0x00980901=soft\ncam\\brightness=3\ncam\\0x123456789=1\ncam\\0x00980902=99999999999\n"
+                    "cam\\0x00980903=@Variant(\\0\\0\\0\\x7f\\xff\\xff)\nloose=1\ncam\\0x00980904= 7 \n");
+    const quillora::test::LogSpy log;
+    UserDefaults defaults;
+    CameraControlStore store(defaults);
+    const std::map<std::uint32_t, std::int64_t> good{{0x00980900, -40}, {0x00980918, 2}, {0x00980904, 7}};
+    EXPECT_EQ(store.valuesFor("cam"), good);
+    EXPECT_EQ(store.valuesFor("cam"), good);
+    EXPECT_EQ(log.lines("quillora.prefs"),
+        QStringList{"6 entries of [CameraControls] ignored: not <camera>/<control ID>=<integer>"});
+    EXPECT_EQ(home.stored({"pic_filename"}), "Lesson");
+}
 
 } // namespace

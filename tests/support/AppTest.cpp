@@ -98,7 +98,7 @@ std::string AppTest::state() const
 {
     QStringList menu;
     for (QAction *item : testAccess(*c).mDevicesMenu()->actions())
-        if (item->isVisible() || item->isChecked())
+        if (item->isCheckable() && (item->isVisible() || item->isChecked()))
             menu << (item->isChecked() ? "*" : "") + item->text() + (item->isVisible() ? "" : " (hidden)");
     const auto &session = testAccess(*c).mCaptureSession();
     const QString stream = !session ? "-" : session->isRunning() ? "live" : "stopped";

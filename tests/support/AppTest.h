@@ -80,8 +80,8 @@ protected:
     // A virtual microphone (a test tone) as the sound input of applications started from now on.
     void withMicrophone() { m_microphone.emplace("QUILLORA_VIRTUAL_MICROPHONE", "Test Tone"); }
 
-    // "<camera menu> | <camera in use> | <stream> | <message over the picture>": the visible
-    // menu items ("*" marks the checked one, a checked hidden one is "*name (hidden)"), the
+    // "<camera menu> | <camera in use> | <stream> | <message over the picture>": the camera
+    // items ("*" marks the checked one, a checked hidden one is "*name (hidden)"), the
     // camera's name or "no camera", "live", "stopped" or "-" without a session.
     std::string state() const;
     // Whether `frames` more frames reach the view.

@@ -63,16 +63,20 @@ GstSample *pageSample(QSize size, const char *format)
     return sample;
 }
 
-GstSample *pageJpegSample(QSize size, qsizetype cut, int subsampling)
+GstSample *jpegSample(const QByteArray &jpeg, QSize size)
 {
     capture::ensureGstreamer();
-    const QByteArray jpeg = documentPageJpeg(size, subsampling, cut);
     GstBuffer *buffer = gst_buffer_new_memdup(jpeg.constData(), gsize(jpeg.size()));
     capture::CapsPtr caps(gst_caps_new_simple(
         "image/jpeg", "width", G_TYPE_INT, size.width(), "height", G_TYPE_INT, size.height(), nullptr));
     GstSample *sample = gst_sample_new(buffer, caps.get(), nullptr, nullptr);
     gst_buffer_unref(buffer);
     return sample;
+}
+
+GstSample *pageJpegSample(QSize size, qsizetype cut, int subsampling)
+{
+    return jpegSample(documentPageJpeg(size, subsampling, cut), size);
 }
 
 int pageShown(const QImage &picture, int rotation, int ink, int paper)

@@ -22,6 +22,8 @@ QByteArray documentPageJpeg(QSize size, int subsampling = TJSAMP_422, qsizetype 
 // The page as a sample of the camera's branch: a raw frame ("BGRx" unless told), or a JPEG one.
 GstSample *pageSample(QSize size, const char *format = "BGRx");
 GstSample *pageJpegSample(QSize size, qsizetype cut = 0, int subsampling = TJSAMP_422);
+// Any JPEG bytes as a camera's frame of `size`.
+GstSample *jpegSample(const QByteArray &jpeg, QSize size);
 
 // Which page a picture shows, turned `rotation` quarter turns clockwise: 0 or 1 by where the
 // black marker is, -1 when neither (a picture in between, a grey or black one). Ink is darker
