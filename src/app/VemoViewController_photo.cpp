@@ -138,7 +138,10 @@ void VemoViewController::photoClick(QObject *)
     const std::optional<output::PhotoSettings> settings = photoSettings();
     if (!settings)
         return;
-    const output::OutputResult written = output::writePhoto(frame.image(), turns, *settings);
+    // A camera's JPEG frame goes along as the camera sent it: a JPEG photo of it at its own size
+    // is the camera's own data, and its pixels are decoded only for any other photo.
+    const output::PhotoFrame photoFrame{[&frame] { return frame.image(); }, frame.cameraJpeg()};
+    const output::OutputResult written = output::writePhoto(photoFrame, turns, *settings);
     if (!written.ok()) {
         showStatusMessage(tr("Photo not saved: %1").arg(describeWriteFault(written.fault)));
         return;

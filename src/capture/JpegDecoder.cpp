@@ -28,7 +28,7 @@ G_DEFINE_TYPE(QuilloraJpegDecoder, quillora_jpeg_decoder, GST_TYPE_BASE_TRANSFOR
 
 namespace {
 
-enum { PropCoverWidth = 1, PropCoverHeight };
+enum { PropCoverWidth = 1, PropCoverHeight, PropSkippedFrames };
 
 QuilloraJpegDecoder *self(gpointer object)
 {
@@ -134,6 +134,9 @@ void getProperty(GObject *object, guint id, GValue *value, GParamSpec *property)
     case PropCoverHeight:
         g_value_set_int(value, self(object)->coverHeight);
         break;
+    case PropSkippedFrames:
+        g_value_set_uint64(value, self(object)->picture->refusedFrames());
+        break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, property);
     }
@@ -163,6 +166,10 @@ static void quillora_jpeg_decoder_class_init(QuilloraJpegDecoderClass *klass)
     g_object_class_install_property(objectClass, PropCoverHeight,
         g_param_spec_int("cover-height", "Cover height",
             "Decode at the smallest scale at least this high (0: full size)", 0, G_MAXINT, 0, flags));
+    g_object_class_install_property(objectClass, PropSkippedFrames,
+        g_param_spec_uint64("skipped-frames", "Skipped frames",
+            "Frames passed over: cut short, unreadable or damaged inside", 0, G_MAXUINT64, 0,
+            GParamFlags(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
     auto *element = GST_ELEMENT_CLASS(klass);
     gst_element_class_set_static_metadata(element, "Quillora camera JPEG decoder", "Codec/Decoder/Image",
         "Decodes a camera's JPEG frames to BGRx with libjpeg-turbo, scaled in the DCT where asked", "Quillora");

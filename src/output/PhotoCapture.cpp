@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "PhotoCapture.h"
 
+#include "CameraJpeg.h"
 #include "GifEncoder.h"
 #include "JpegEncoder.h"
 #include "OutputLog.h"
+#include "PngEncoder.h"
 #include "SizeTable.h"
 
 #include <QBuffer>
@@ -76,8 +78,7 @@ bool encodeImage(QIODevice &device, const QImage &image, PhotoFormat format, QSt
     case PhotoFormat::Jpeg:
         return writeJpeg(device, image, error);
     case PhotoFormat::Png:
-        qtFormat = "png";
-        break;
+        return writePng(device, image, error);
     case PhotoFormat::Tiff:
         qtFormat = "tiff";
         break;
@@ -109,16 +110,58 @@ std::mutex gPhotoWriteLock; // guards the photo write as a whole, naming include
 
 } // namespace
 
-OutputResult writePhoto(const QImage &frame, int rotation, const PhotoSettings &settings)
+namespace {
+
+OutputResult writeEncoded(const PhotoSettings &settings, PhotoFormat format, const ContentWriter &writeContent)
+{
+    const OutputTarget target{settings.folderText, settings.baseName, photoExtension(format), settings.collisionRow};
+    std::lock_guard lock(gPhotoWriteLock);
+    OutputResult result = writeOutputFile(target, writeContent);
+    if (result.ok())
+        qCInfo(lcOutput).noquote() << "photo written:" << result.path;
+    else
+        qCInfo(lcOutput).noquote() << "photo not written:" << result.error;
+    return result;
+}
+
+// The camera's own bytes, when the photo is a JPEG of a camera's JPEG frame at its own size.
+std::optional<QByteArray> cameraOwnPhoto(const PhotoFrame &frame, int rotation, const PhotoSettings &settings)
+{
+    if (frame.cameraJpeg.isEmpty())
+        return std::nullopt;
+    const std::span bytes(
+        reinterpret_cast<const std::uint8_t *>(frame.cameraJpeg.constData()), std::size_t(frame.cameraJpeg.size()));
+    if (cameraJpegSize(bytes) != photoSizeForIndex(settings.sizeIndex, 0))
+        return std::nullopt;
+    QString why;
+    auto photo = losslessCameraPhoto(bytes, rotation, dotsPerInch(kPhotoDotsPerMeter), &why);
+    if (!photo)
+        qCInfo(lcOutput).noquote() << "photo: the camera's frame decoded and encoded again:" << why;
+    return photo;
+}
+
+} // namespace
+
+OutputResult writePhoto(const PhotoFrame &frame, int rotation, const PhotoSettings &settings)
 {
     const std::optional<PhotoFormat> format = photoFormatForIndex(settings.formatIndex);
     if (!format)
         return {QString(), QStringLiteral("format index %1: no such format").arg(settings.formatIndex),
             WriteFault::BadSettings};
-    if (frame.isNull())
+    if (*format == PhotoFormat::Jpeg) {
+        if (const auto own = cameraOwnPhoto(frame, rotation, settings))
+            return writeEncoded(settings, *format, [&](QIODevice &device, QString *error) {
+                if (device.write(*own) == own->size())
+                    return true;
+                *error = QStringLiteral("JPEG: %1").arg(device.errorString());
+                return false;
+            });
+    }
+    const QImage picture = frame.picture ? frame.picture() : QImage();
+    if (picture.isNull())
         return {QString(), QStringLiteral("no frame"), WriteFault::BadSettings};
 
-    QImage photo = turnedImage(frame, rotation);
+    QImage photo = turnedImage(picture, rotation);
     const QSize size = photoSizeForIndex(settings.sizeIndex, rotation);
     // Frames arrive at the photo size. One decoded before a size change was applied does
     // not: it is scaled, so the file always has the size the settings promise.
@@ -129,22 +172,19 @@ OutputResult writePhoto(const QImage &frame, int rotation, const PhotoSettings &
     }
     // Unturned and unscaled, the photo is still the frame's read-only memory, and labelling
     // it with a resolution would copy all of it. A view of the same pixels takes the label
-    // instead; the encoders only read it, and `frame` outlives it.
-    if (photo.constBits() == frame.constBits())
-        photo = QImage(const_cast<uchar *>(frame.constBits()), frame.width(), frame.height(), frame.bytesPerLine(),
-            frame.format());
+    // instead; the encoders only read it, and `picture` outlives it.
+    if (photo.constBits() == picture.constBits())
+        photo = QImage(const_cast<uchar *>(picture.constBits()), picture.width(), picture.height(),
+            picture.bytesPerLine(), picture.format());
     photo.setDotsPerMeterX(kPhotoDotsPerMeter);
     photo.setDotsPerMeterY(kPhotoDotsPerMeter);
+    return writeEncoded(settings, *format,
+        [&](QIODevice &device, QString *error) { return encodeImage(device, photo, *format, error); });
+}
 
-    const OutputTarget target{settings.folderText, settings.baseName, photoExtension(format), settings.collisionRow};
-    std::lock_guard lock(gPhotoWriteLock);
-    OutputResult result = writeOutputFile(
-        target, [&](QIODevice &device, QString *error) { return encodeImage(device, photo, *format, error); });
-    if (result.ok())
-        qCInfo(lcOutput).noquote() << "photo written:" << result.path;
-    else
-        qCInfo(lcOutput).noquote() << "photo not written:" << result.error;
-    return result;
+OutputResult writePhoto(const QImage &frame, int rotation, const PhotoSettings &settings)
+{
+    return writePhoto(PhotoFrame{[&frame] { return frame; }, {}}, rotation, settings);
 }
 
 } // namespace quillora::output
