@@ -7,7 +7,6 @@
 #include "CaptureLog.h"
 #include "JpegStructure.h"
 
-#include <QCollator>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -40,16 +39,45 @@ bool startsAsJpeg(const QByteArray &bytes)
     return bytes.size() >= 3 && std::memcmp(bytes.constData(), kFrameStart, 3) == 0;
 }
 
-// The folder's JPEG files in the order of their names, numbers compared as numbers
-// (frame9.jpg before frame10.jpg).
+// Whether `a` comes before `b` with the numbers in them compared as numbers (frame9.jpg before
+// frame10.jpg), whatever the locale: recordings are numbered, rarely with enough leading zeros.
+bool beforeInNameOrder(const QString &a, const QString &b)
+{
+    qsizetype i = 0;
+    qsizetype j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            qsizetype endA = i;
+            qsizetype endB = j;
+            while (endA < a.size() && a[endA].isDigit())
+                ++endA;
+            while (endB < b.size() && b[endB].isDigit())
+                ++endB;
+            const QString numberA = a.mid(i, endA - i).remove(QRegularExpression(QStringLiteral("^0+")));
+            const QString numberB = b.mid(j, endB - j).remove(QRegularExpression(QStringLiteral("^0+")));
+            if (numberA.size() != numberB.size())
+                return numberA.size() < numberB.size();
+            if (numberA != numberB)
+                return numberA < numberB;
+            i = endA;
+            j = endB;
+            continue;
+        }
+        if (a[i] != b[j])
+            return a[i] < b[j];
+        ++i;
+        ++j;
+    }
+    return a.size() - i < b.size() - j;
+}
+
+// The folder's JPEG files in the order of their names.
 QStringList frameFiles(const QString &folder)
 {
     QStringList files = QDir(folder).entryList(
         {QStringLiteral("*.jpg"), QStringLiteral("*.jpeg"), QStringLiteral("*.JPG"), QStringLiteral("*.JPEG")},
         QDir::Files | QDir::Readable);
-    QCollator order;
-    order.setNumericMode(true);
-    std::sort(files.begin(), files.end(), [&order](const QString &a, const QString &b) { return order(a, b); });
+    std::sort(files.begin(), files.end(), beforeInNameOrder);
     return files;
 }
 
