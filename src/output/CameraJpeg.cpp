@@ -125,6 +125,19 @@ std::optional<QByteArray> losslessCameraPhoto(
         *why = QString::fromLocal8Bit(tjGetErrorStr2(nullptr));
         return std::nullopt;
     }
+    // A JFIF header says "YCbCr": a frame that means its three components otherwise (named R,
+    // G and B, or so marked by an Adobe segment) would change colour under it.
+    const auto colours = [&transformer](const unsigned char *bytes, std::size_t size) {
+        int width = 0, height = 0, subsampling = 0, colorspace = -1;
+        tjDecompressHeader3(
+            transformer.get(), bytes, static_cast<unsigned long>(size), &width, &height, &subsampling, &colorspace);
+        return colorspace;
+    };
+    if (colours(frame.data(), frame.size())
+        != colours(reinterpret_cast<const unsigned char *>(file.constData()), std::size_t(file.size()))) {
+        *why = QStringLiteral("the frame's colours are not what a JFIF header says");
+        return std::nullopt;
+    }
     // The transform reads every coefficient of the frame: unturned, it is the proof that the
     // file reads without a warning; turned, it is the turn, refused where a partial MCU at an
     // edge would have to move.
