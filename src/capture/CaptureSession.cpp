@@ -365,6 +365,8 @@ void CaptureSession::teardown()
     if (!m_graph)
         return;
     m_skippedBefore.fetch_add(recordingDecoderSkips(m_graph->m_pipeline.get()));
+    if (const quint64 skipped = m_skippedFrames.load() + m_skippedBefore.load())
+        qCInfo(lcCapture) << "camera frames skipped so far in this session:" << skipped;
     for (const auto &output : m_outputs)
         output->detach(*m_graph);
     if (m_graph->m_pipeline) {

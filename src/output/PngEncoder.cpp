@@ -6,6 +6,7 @@
 
 #include <libdeflate.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
@@ -38,30 +39,35 @@ std::uint8_t paeth(int a, int b, int c)
 
 // Row `row` (RGB) filtered with `filter` against the row above it (`above`, zeros for the
 // first row) into `out`; gives the sum of the filtered bytes as signed values, libpng's measure.
+// One loop per filter, so that the compiler makes each a vector loop.
 std::uint64_t filterRow(Filter filter, const std::uint8_t *row, const std::uint8_t *above, std::uint8_t *out, int n)
 {
     constexpr int bpp = 3;
-    for (int i = 0; i < n; ++i) {
-        const int a = i >= bpp ? row[i - bpp] : 0;
-        const int b = above[i];
-        const int c = i >= bpp ? above[i - bpp] : 0;
-        switch (filter) {
-        case None:
-            out[i] = row[i];
-            break;
-        case Sub:
-            out[i] = std::uint8_t(row[i] - a);
-            break;
-        case Up:
-            out[i] = std::uint8_t(row[i] - b);
-            break;
-        case Average:
-            out[i] = std::uint8_t(row[i] - ((a + b) >> 1));
-            break;
-        case Paeth:
-            out[i] = std::uint8_t(row[i] - paeth(a, b, c));
-            break;
-        }
+    switch (filter) {
+    case None:
+        std::copy(row, row + n, out);
+        break;
+    case Sub:
+        std::copy(row, row + bpp, out);
+        for (int i = bpp; i < n; ++i)
+            out[i] = std::uint8_t(row[i] - row[i - bpp]);
+        break;
+    case Up:
+        for (int i = 0; i < n; ++i)
+            out[i] = std::uint8_t(row[i] - above[i]);
+        break;
+    case Average:
+        for (int i = 0; i < bpp; ++i)
+            out[i] = std::uint8_t(row[i] - (above[i] >> 1));
+        for (int i = bpp; i < n; ++i)
+            out[i] = std::uint8_t(row[i] - ((row[i - bpp] + above[i]) >> 1));
+        break;
+    case Paeth:
+        for (int i = 0; i < bpp; ++i)
+            out[i] = std::uint8_t(row[i] - above[i]); // with no left neighbour, Paeth is Up
+        for (int i = bpp; i < n; ++i)
+            out[i] = std::uint8_t(row[i] - paeth(row[i - bpp], above[i], above[i - bpp]));
+        break;
     }
     std::uint64_t sum = 0;
     for (int i = 0; i < n; ++i)
