@@ -4,7 +4,7 @@
 # webcam's 640 x 480 MJPEG frames (no Huffman tables, an AVI1 header), every third of them cut
 # short. The program runs the camera in its one mode, passes over the frames cut short (and
 # says so in its log), and Ctrl+T writes the camera's own bytes: the frame with a JFIF header in
-# place of its AVI1 one and the standard Huffman tables (420 bytes) written in.
+# place of its AVI1 one and the standard Huffman tables (a 420-byte segment) written in.
 # Usage: replay_e2e.sh <quillora binary> <real devices' data folder>
 set -euo pipefail
 bin=$1
@@ -29,7 +29,10 @@ xdotool key --window "$win" ctrl+t
 wait_for '[ -f "$desk/Quillora.jpg" ]' || fail "no Quillora.jpg"
 photo="$desk/Quillora.jpg"
 [ "$(identify -format '%wx%h' "$photo")" = 640x480 ] || fail "the photo is not 640x480"
-[ "$(stat -c %s "$photo")" -eq $((size + 420)) ] || fail "the photo is $(stat -c %s "$photo") bytes, not the frame's $size and 420"
+# The frame's AVI1 segment (its length at bytes 4 and 5) gives way to an 18-byte JFIF header.
+avi1=$((2 + $(od -An -tu1 -j4 -N1 "$frame") * 256 + $(od -An -tu1 -j5 -N1 "$frame")))
+expected=$((size - avi1 + 18 + 420))
+[ "$(stat -c %s "$photo")" -eq "$expected" ] || fail "the photo is $(stat -c %s "$photo") bytes, not $expected"
 [ "$(head -c 11 "$photo" | od -An -tx1 | tr -d ' \n')" = ffd8ffe000104a46494600 ] || fail "no JFIF header first"
 ! grep -q AVI1 "$photo" || fail "the AVI1 header is still there"
 quit_app
