@@ -25,20 +25,23 @@ std::span<const std::uint8_t> bytesOf(const QByteArray &bytes)
     return {reinterpret_cast<const std::uint8_t *>(bytes.constData()), std::size_t(bytes.size())};
 }
 
-// libjpeg-turbo's decode, stopping at a warning when `clean`; empty when it fails.
+// libjpeg-turbo's decode; empty when it fails, or when `clean` and it warns (of the header or
+// of the data).
 std::vector<unsigned char> decode(std::span<const std::uint8_t> jpeg, bool clean)
 {
     TjHandlePtr decompressor(tjInitDecompress());
+    if (!decompressor)
+        return {};
+    const auto failed
+        = [&](int result) { return result != 0 && (clean || tjGetErrorCode(decompressor.get()) != TJERR_WARNING); };
     int width = 0, height = 0, subsampling = 0, colorspace = 0;
-    if (!decompressor
-        || tjDecompressHeader3(decompressor.get(), jpeg.data(), jpeg.size(), &width, &height, &subsampling, &colorspace)
-            != 0
-        || (long long)width * height > kMostPixels)
+    if (failed(tjDecompressHeader3(
+            decompressor.get(), jpeg.data(), jpeg.size(), &width, &height, &subsampling, &colorspace))
+        || width <= 0 || height <= 0 || (long long)width * height > kMostPixels)
         return {};
     std::vector<unsigned char> pixels(std::size_t(width) * std::size_t(height) * 3);
-    const int failed = tjDecompress2(decompressor.get(), jpeg.data(), jpeg.size(), pixels.data(), width, 0, height,
-        TJPF_RGB, clean ? TJFLAG_STOPONWARNING : 0);
-    if (failed && (clean || tjGetErrorCode(decompressor.get()) != TJERR_WARNING))
+    if (failed(tjDecompress2(decompressor.get(), jpeg.data(), jpeg.size(), pixels.data(), width, 0, height, TJPF_RGB,
+            clean ? TJFLAG_STOPONWARNING : 0)))
         return {};
     return pixels;
 }

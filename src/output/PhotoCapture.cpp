@@ -108,10 +108,6 @@ namespace {
 // the same moment would otherwise race for the same name.
 std::mutex gPhotoWriteLock; // guards the photo write as a whole, naming included
 
-} // namespace
-
-namespace {
-
 OutputResult writeEncoded(const PhotoSettings &settings, PhotoFormat format, const ContentWriter &writeContent)
 {
     const OutputTarget target{settings.folderText, settings.baseName, photoExtension(format), settings.collisionRow};
@@ -135,7 +131,9 @@ std::optional<QByteArray> cameraOwnPhoto(const PhotoFrame &frame, int rotation, 
         return std::nullopt;
     QString why;
     auto photo = losslessCameraPhoto(bytes, rotation, dotsPerInch(kPhotoDotsPerMeter), &why);
-    if (!photo)
+    if (photo)
+        qCInfo(lcOutput) << "photo: the camera's own JPEG data";
+    else
         qCInfo(lcOutput).noquote() << "photo: the camera's frame decoded and encoded again:" << why;
     return photo;
 }

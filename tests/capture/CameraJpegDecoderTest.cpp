@@ -171,6 +171,13 @@ TEST_F(RealCameraFrames, PaddingKeepsTheFrameDamageInsideDropsIt)
     JpegPicture decoder(JpegDecoding::Accurate);
     EXPECT_EQ(decoded(decoder, padded), reference);
     EXPECT_EQ(decoder.lastWarning(), JpegWarning::Padding);
+    // A header libjpeg only wonders at (a JFIF revision 0.00) is no damage either.
+    QByteArray oddHeader = goodFrame();
+    ASSERT_EQ(oddHeader.mid(6, 5), QByteArray("JFIF\0", 5));
+    oddHeader[11] = 0;
+    oddHeader[12] = 0;
+    EXPECT_EQ(decoded(decoder, oddHeader), libjpegDecode(goodFrame(), true));
+    EXPECT_EQ(decoder.lastWarning(), JpegWarning::Padding);
     // Many stray bytes are no padding: another frame's data behind a gap.
     EXPECT_TRUE(decoded(decoder, test::libjpegEncode(page, 2, 4, kMaxJpegPadding + 1)).isNull());
 }
