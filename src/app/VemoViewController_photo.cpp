@@ -96,13 +96,15 @@ void VemoViewController::previewClick(QObject *)
         return;
     }
     if (mCaptureSession->isRunning()) {
-        const capture::Frame frame = currentFrame();
-        if (!frame) {
+        const Still still = newestStill();
+        if (!still.frame) {
+            if (still.damaged)
+                showStatusMessage(tr("Picture not frozen: %1").arg(describeWriteFault(output::WriteFault::NoPicture)));
             showFreezeState();
             return;
         }
         // The still is the frame as decoded, unturned; the image shares the frame's pixels.
-        mPreviewImage->setImage(frame.image());
+        mPreviewImage->setImage(still.image);
         if (QStackedWidget *stack = pictureStack(mPreviewImage))
             stack->setCurrentWidget(mPreviewImage);
         mCaptureSession->stopRunning();
@@ -126,10 +128,38 @@ QImage VemoViewController::viewWillDisplayImage(capture::CaptureView *, const QI
     return output::turnedImage(image, rotation.load());
 }
 
+VemoViewController::Still VemoViewController::newestStill()
+{
+    capture::Frame newest;
+    capture::Frame before;
+    {
+        std::lock_guard lock(mLock);
+        newest = mCurrentImageBuffer;
+        before = mPreviousImageBuffer;
+    }
+    // Decoded here, outside the lock, on the thread that asks. The frame before the newest came
+    // a thirtieth of a second earlier: what the user saw when asking.
+    Still still;
+    for (const capture::Frame &frame : {newest, before}) {
+        if (!frame)
+            continue;
+        QImage image = frame.image();
+        if (!image.isNull()) {
+            if (still.damaged)
+                qCInfo(lcCapture) << "the newest frame will not decode; the one before it is taken";
+            return {frame, std::move(image), false};
+        }
+        still.damaged = true;
+    }
+    if (still.damaged)
+        qCInfo(lcCapture) << "no picture: the newest frames will not decode";
+    return still;
+}
+
 void VemoViewController::photoClick(QObject *)
 {
-    const capture::Frame frame = currentFrame(); // our own reference, kept until the photo is written
-    if (!frame) {
+    const capture::Frame newest = currentFrame(); // our own reference, kept until the photo is written
+    if (!newest) {
         qCInfo(lcOutput) << "no photo: no picture from a camera";
         showStatusMessage(tr("No photo taken: there is no picture yet"));
         return;
@@ -139,8 +169,15 @@ void VemoViewController::photoClick(QObject *)
     if (!settings)
         return;
     // A camera's JPEG frame goes along as the camera sent it: a JPEG photo of it at its own size
-    // is the camera's own data, and its pixels are decoded only for any other photo.
-    const output::PhotoFrame photoFrame{[&frame] { return frame.image(); }, frame.cameraJpeg()};
+    // is the camera's own data, read through (and so found whole or damaged) where the file is
+    // made, and nothing is decoded for it. Any other photo, or that one when the frame turns out
+    // damaged, takes the still: the newest frame's pixels, else those of the frame before it.
+    Still still;
+    const output::PhotoFrame photoFrame{[this, &still] {
+                                            still = newestStill();
+                                            return still.image;
+                                        },
+        newest.cameraJpeg()};
     const output::OutputResult written = output::writePhoto(photoFrame, turns, *settings);
     if (!written.ok()) {
         showStatusMessage(tr("Photo not saved: %1").arg(describeWriteFault(written.fault)));

@@ -152,7 +152,6 @@ bool JpegPicture::fail(QString *why, const QString &reason)
 {
     if (why)
         *why = reason;
-    m_refused.fetch_add(1);
     return false;
 }
 

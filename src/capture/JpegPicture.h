@@ -11,7 +11,6 @@
 #include <QSize>
 #include <QString>
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -46,8 +45,6 @@ public:
 
     // The worst warning of the last frame decoded (None or Padding after a success).
     JpegWarning lastWarning() const { return m_lastWarning; }
-    // How many frames this decoder refused to decode so far. From any thread.
-    quint64 refusedFrames() const { return m_refused.load(); }
 
 private:
     bool fail(QString *why, const QString &reason);
@@ -55,7 +52,6 @@ private:
     std::unique_ptr<Libjpeg> m_libjpeg;
     JpegDecoding m_decoding;
     JpegWarning m_lastWarning = JpegWarning::None;
-    std::atomic<quint64> m_refused{0};
 };
 
 } // namespace quillora::capture

@@ -11,7 +11,6 @@
 #include <gst/video/video.h>
 
 #include <atomic>
-#include <list>
 #include <mutex>
 
 namespace quillora::capture {
@@ -37,6 +36,7 @@ struct CameraState {
     int height = 1024;
     int framerate = 30;
     int damageEvery = 0; // every this many JPEG frames one arrives damaged; 0: none
+    QSize sentSize;      // the size of the JPEG frames sent, whatever the mode; empty: the mode's
     // A recording's frames, sent instead of the page (set before the camera starts).
     QString replayPath;
     std::vector<JpegBytes> replay;
@@ -45,6 +45,15 @@ struct CameraState {
 };
 
 std::atomic<int> gDamageEvery{0};
+std::atomic<int> gSentWidth{0};
+std::atomic<int> gSentHeight{0};
+
+// The size the camera draws its frames at: the mode's, unless it answers an MJPEG mode with
+// frames of another size.
+QSize pictureSize(const CameraState &st)
+{
+    return isMjpeg(st.mode.fourcc) && !st.sentSize.isEmpty() ? st.sentSize : st.mode.size;
+}
 
 } // namespace
 
@@ -67,7 +76,17 @@ namespace {
 
 using namespace quillora::capture;
 
-enum { PropModes = 1, PropFormat, PropWidth, PropHeight, PropFramerate, PropDamage, PropReplay };
+enum {
+    PropModes = 1,
+    PropFormat,
+    PropWidth,
+    PropHeight,
+    PropFramerate,
+    PropDamage,
+    PropSentWidth,
+    PropSentHeight,
+    PropReplay
+};
 
 CameraState &stateOf(gpointer object)
 {
@@ -106,6 +125,12 @@ void setProperty(GObject *object, guint id, const GValue *value, GParamSpec *pro
         break;
     case PropDamage:
         st.damageEvery = g_value_get_int(value);
+        return;
+    case PropSentWidth:
+        st.sentSize.setWidth(g_value_get_int(value));
+        return;
+    case PropSentHeight:
+        st.sentSize.setHeight(g_value_get_int(value));
         return;
     case PropReplay: {
         const gchar *text = g_value_get_string(value);
@@ -146,6 +171,12 @@ void getProperty(GObject *object, guint id, GValue *value, GParamSpec *property)
         break;
     case PropDamage:
         g_value_set_int(value, st.damageEvery);
+        break;
+    case PropSentWidth:
+        g_value_set_int(value, st.sentSize.width());
+        break;
+    case PropSentHeight:
+        g_value_set_int(value, st.sentSize.height());
         break;
     case PropReplay: {
         std::lock_guard lock(st.mutex);
@@ -241,9 +272,10 @@ gboolean query(GstBaseSrc *src, GstQuery *q)
 // moving block to a copy.
 void followPage(CameraState &st, int page)
 {
-    if (page == st.pageShown && st.page.size() == st.mode.size)
+    const QSize size = pictureSize(st);
+    if (page == st.pageShown && st.page.size() == size)
         return;
-    st.page = QImage(st.mode.size, QImage::Format_RGB32);
+    st.page = QImage(size, QImage::Format_RGB32);
     st.page.fill(kVirtualPaper);
     if (st.page.width() >= 8 && st.page.height() >= 8)
         paintStaticPage(st.page, page);
@@ -258,8 +290,8 @@ void followPage(CameraState &st, int page)
 
 void drawFrame(CameraState &st, quint64 number)
 {
-    if (st.scratch.size() != st.mode.size)
-        st.scratch = QImage(st.mode.size, QImage::Format_RGB32);
+    if (st.scratch.size() != pictureSize(st))
+        st.scratch = QImage(pictureSize(st), QImage::Format_RGB32);
     std::memcpy(st.scratch.bits(), st.page.constBits(), size_t(st.page.sizeInBytes()));
     if (st.scratch.width() >= 8 && st.scratch.height() >= 8)
         paintMovingBlock(st.scratch, number);
@@ -278,7 +310,7 @@ GstBuffer *jpegBuffer(GstPushSrc *src, CameraState &st, quint64 number, int page
     const quint64 slot = number % kVirtualPagePeriod;
     JpegBytes bytes = replayedFrame(st, number);
     if (!bytes)
-        bytes = virtualJpegFrames().frame(st.mode.size, page, slot, [&]() -> const QImage & {
+        bytes = virtualJpegFrames().frame(pictureSize(st), page, slot, [&]() -> const QImage & {
             drawFrame(st, slot);
             return st.scratch;
         });
@@ -374,6 +406,12 @@ static void quillora_virtual_camera_class_init(QuilloraVirtualCameraClass *klass
     g_object_class_install_property(objectClass, PropDamage,
         g_param_spec_int(
             "damage", "Damage", "Every this many JPEG frames one arrives damaged (0: none)", 0, 1000, 0, flags));
+    g_object_class_install_property(objectClass, PropSentWidth,
+        g_param_spec_int(
+            "sent-width", "Sent width", "The width of the JPEG frames sent (0: the mode's)", 0, 16384, 0, flags));
+    g_object_class_install_property(objectClass, PropSentHeight,
+        g_param_spec_int(
+            "sent-height", "Sent height", "The height of the JPEG frames sent (0: the mode's)", 0, 16384, 0, flags));
     g_object_class_install_property(objectClass, PropReplay,
         g_param_spec_string("replay", "Replay",
             "A recording to send in the MJPEG mode: a folder of JPEG frames or a file of them one after another", "",
@@ -407,6 +445,12 @@ void setVirtualCameraDamage(int every)
     gDamageEvery.store(std::max(0, every));
 }
 
+void setVirtualCameraSentSize(QSize size)
+{
+    gSentWidth.store(std::max(0, size.width()));
+    gSentHeight.store(std::max(0, size.height()));
+}
+
 bool registerVirtualCamera(GstPlugin *plugin)
 {
     if (plugin)
@@ -414,49 +458,9 @@ bool registerVirtualCamera(GstPlugin *plugin)
     return registerElementOnce<quillora_virtual_camera_get_type>(kVirtualCameraFactory);
 }
 
-namespace {
-
-// A weak reference to a virtual camera element that stands for a device; it does not keep the
-// element alive.
-struct LiveSource {
-    explicit LiveSource(QString id, GstElement *element)
-        : identity(std::move(id))
-    {
-        g_weak_ref_init(&ref, element);
-    }
-    ~LiveSource() { g_weak_ref_clear(&ref); }
-    LiveSource(const LiveSource &) = delete;
-    LiveSource &operator=(const LiveSource &) = delete;
-    QString identity;
-    GWeakRef ref;
-};
-
-std::mutex gLiveMutex;              // guards gLiveSources
-std::list<LiveSource> gLiveSources; // a list: a GWeakRef must not move
-
-// Calls `f` with each live element standing for `identity`, and forgets the elements that are
-// gone. The caller holds gLiveMutex.
-template <typename F> void forEachLiveSource(const QString &identity, F f)
+void markVirtualCameraUnplugged(GstElement *camera)
 {
-    for (auto it = gLiveSources.begin(); it != gLiveSources.end();) {
-        auto *element = static_cast<GstElement *>(g_weak_ref_get(&it->ref));
-        if (!element) {
-            it = gLiveSources.erase(it);
-            continue;
-        }
-        if (it->identity == identity)
-            f(element);
-        gst_object_unref(element);
-        ++it;
-    }
-}
-
-} // namespace
-
-void unplugVirtualCameraSources(const QString &identity)
-{
-    std::lock_guard lock(gLiveMutex);
-    forEachLiveSource(identity, [](GstElement *element) { stateOf(element).unplugged.store(true); });
+    stateOf(camera).unplugged.store(true);
 }
 
 ElementPtr makeVirtualCameraSource(
@@ -475,12 +479,10 @@ ElementPtr makeVirtualCameraSource(
     }
     ElementPtr camera(GST_ELEMENT(gst_object_ref_sink(element)));
     g_object_set(camera.get(), "modes", formatModeListing(modes).toUtf8().constData(), "damage", gDamageEvery.load(),
-        "replay", replay.toUtf8().constData(), nullptr);
-    if (!identity.isEmpty()) {
-        std::lock_guard lock(gLiveMutex);
-        forEachLiveSource(QString(), [](GstElement *) {}); // forget the ones that are gone
-        gLiveSources.emplace_back(identity, camera.get());
-    }
+        "sent-width", gSentWidth.load(), "sent-height", gSentHeight.load(), "replay", replay.toUtf8().constData(),
+        nullptr);
+    if (!identity.isEmpty())
+        rememberLiveVirtualCamera(identity, camera.get());
     return camera;
 }
 

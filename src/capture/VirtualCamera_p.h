@@ -72,6 +72,12 @@ std::vector<JpegBytes> splitJpegStream(std::span<const std::uint8_t> bytes);
 // The frames of the recording at `path` (a folder or a stream file); empty when it has none.
 std::vector<JpegBytes> loadReplayFrames(const QString &path);
 
+// The stand-ins made for a device (`identity`) are remembered, weakly, so that the device can be
+// pulled out (unplugVirtualCameraSources); pulling out marks each as below.
+void rememberLiveVirtualCamera(const QString &identity, GstElement *camera);
+// From now on the camera's next frame is the error v4l2src gives when its device goes away.
+void markVirtualCameraUnplugged(GstElement *camera);
+
 // `picture` (Format_RGB32) written into the mapped raw frame in the frame's own format. False
 // for a format the stand-in cannot send.
 bool convertPicture(const QImage &picture, GstVideoFrame &frame);

@@ -157,7 +157,7 @@ OutputResult writePhoto(const PhotoFrame &frame, int rotation, const PhotoSettin
     }
     const QImage picture = frame.picture ? frame.picture() : QImage();
     if (picture.isNull())
-        return {QString(), QStringLiteral("no frame"), WriteFault::BadSettings};
+        return {QString(), QStringLiteral("no picture in the frame"), WriteFault::NoPicture};
 
     QImage photo = turnedImage(picture, rotation);
     const QSize size = photoSizeForIndex(settings.sizeIndex, rotation);

@@ -132,8 +132,8 @@ TEST_F(RealCameraFrames, WithoutHuffmanTablesTheStandardOnesAreMeant)
 
 // A camera's padding before its restart markers makes libjpeg warn while the picture is whole:
 // such frames are kept, decoded as libjpeg decodes them. A packet lost inside the picture's data
-// (headers and end marker intact), or one sent twice, is damage: the frame is refused and
-// counted, whatever libjpeg would have painted.
+// (headers and end marker intact), or one sent twice, is damage: the frame is refused, whatever
+// libjpeg would have painted.
 TEST_F(RealCameraFrames, PaddingKeepsTheFrameDamageInsideDropsIt)
 {
     for (const test::RealFrame &f : kRealFrames) {
@@ -160,7 +160,6 @@ TEST_F(RealCameraFrames, PaddingKeepsTheFrameDamageInsideDropsIt)
             EXPECT_EQ(decoder.lastWarning(), JpegWarning::Damage) << why.toStdString();
             EXPECT_FALSE(why.isEmpty());
         }
-        EXPECT_EQ(decoder.refusedFrames(), 2u);
     }
     // Padding of our own making: two bytes before every restart marker.
     const QImage page = libjpegDecode(goodFrame(), true);
