@@ -7,6 +7,7 @@
 
 #include <bitset>
 #include <cstring>
+#include <vector>
 
 namespace quillora::output {
 
@@ -125,36 +126,50 @@ std::optional<QByteArray> losslessCameraPhoto(
         *why = QString::fromLocal8Bit(tjGetErrorStr2(nullptr));
         return std::nullopt;
     }
-    // A JFIF header says "YCbCr": a frame that means its three components otherwise (named R,
-    // G and B, or so marked by an Adobe segment) would change colour under it.
-    const auto colours = [&transformer](const unsigned char *bytes, std::size_t size) {
-        int width = 0, height = 0, subsampling = 0, colorspace = -1;
-        tjDecompressHeader3(
-            transformer.get(), bytes, static_cast<unsigned long>(size), &width, &height, &subsampling, &colorspace);
-        return colorspace;
-    };
-    if (colours(frame.data(), frame.size())
-        != colours(reinterpret_cast<const unsigned char *>(file.constData()), std::size_t(file.size()))) {
+    const auto *bytes = reinterpret_cast<const unsigned char *>(file.constData());
+    const auto size = static_cast<unsigned long>(file.size());
+    // Headers every reader takes: a sampling of the chroma TurboJPEG knows (4:4:4 to 4:1:1,
+    // grey), which is what every camera sends. And a JFIF header says "YCbCr": a frame that
+    // means its three components otherwise (named R, G and B, or so marked by an Adobe segment)
+    // would change colour under it.
+    int width = 0, height = 0, subsampling = 0, fileColours = -1, frameColours = -1;
+    if (tjDecompressHeader3(transformer.get(), bytes, size, &width, &height, &subsampling, &fileColours) != 0) {
+        *why = QString::fromLocal8Bit(tjGetErrorStr2(transformer.get()));
+        return std::nullopt;
+    }
+    tjDecompressHeader3(transformer.get(), frame.data(), static_cast<unsigned long>(frame.size()), &width, &height,
+        &subsampling, &frameColours);
+    if (fileColours != frameColours) {
         *why = QStringLiteral("the frame's colours are not what a JFIF header says");
         return std::nullopt;
     }
-    // The transform reads every coefficient of the frame: unturned, it is the proof that the
-    // file reads without a warning; turned, it is the turn, refused where a partial MCU at an
-    // edge would have to move.
+    if (rotation < 1 || rotation > 3) {
+        // The proof that the file reads without a warning: all its data decoded, at an eighth of
+        // its size and in grey (the cheapest decode that still reads every coefficient).
+        const QSize eighth = QSize(width, height) / 8 + QSize(1, 1);
+        std::vector<unsigned char> grey(std::size_t(eighth.width()) * std::size_t(eighth.height()));
+        if (tjDecompress2(transformer.get(), bytes, size, grey.data(), eighth.width(), 0, eighth.height(), TJPF_GRAY,
+                TJFLAG_STOPONWARNING | TJFLAG_FASTDCT)
+            != 0) {
+            *why = QString::fromLocal8Bit(tjGetErrorStr2(transformer.get()));
+            return std::nullopt;
+        }
+        return file;
+    }
+    // The transform reads every coefficient of the frame (and refuses it on a warning) and turns
+    // the blocks; it refuses a turn where a partial MCU at an edge would have to move.
     tjtransform transform{};
     transform.op = transformFor(rotation);
-    transform.options = TJXOPT_PERFECT | TJXOPT_COPYNONE | (transform.op == TJXOP_NONE ? TJXOPT_NOOUTPUT : 0);
+    transform.options = TJXOPT_PERFECT | TJXOPT_COPYNONE;
     unsigned char *turned = nullptr;
     unsigned long turnedSize = 0;
-    const int failed = tjTransform(transformer.get(), reinterpret_cast<const unsigned char *>(file.constData()),
-        static_cast<unsigned long>(file.size()), 1, &turned, &turnedSize, &transform, TJFLAG_STOPONWARNING);
+    const int failed
+        = tjTransform(transformer.get(), bytes, size, 1, &turned, &turnedSize, &transform, TJFLAG_STOPONWARNING);
     const TjBufferPtr owned(turned);
     if (failed) {
         *why = QString::fromLocal8Bit(tjGetErrorStr2(transformer.get()));
         return std::nullopt;
     }
-    if (transform.op == TJXOP_NONE)
-        return file;
     if (!owned || turnedSize == 0) {
         *why = QStringLiteral("the turn gave no picture");
         return std::nullopt;

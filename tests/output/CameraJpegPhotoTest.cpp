@@ -233,8 +233,9 @@ TEST_F(CameraJpegPhoto, OtherwiseThePhotoIsDecodedTurnedAndEncoded)
     const QImage page = libjpegDecode(pion, true).scaled(250, 130);
     EXPECT_FALSE(losslessCameraPhoto(bytesOf(test::libjpegEncode(page, 2, 0, 0)), 1, 72, &why));
     EXPECT_FALSE(why.isEmpty());
-    // At a photo size: luminance sampled three to one (a grid 24 pixels wide), and a camera's
-    // padding before its restart markers.
+    // At a photo size: luminance sampled three to one (a grid 24 pixels wide, which no camera
+    // sends and TurboJPEG's own readers refuse), and a camera's padding before its restart
+    // markers.
     const QImage photoPage = libjpegDecode(pion, true);
     for (const QByteArray &jpeg : {test::libjpegEncode(photoPage, 3, 0, 0), test::libjpegEncode(photoPage, 2, 4, 2)}) {
         for (int rotation : {0, 1}) {
