@@ -113,48 +113,77 @@ QByteArray standaloneCameraJpeg(std::span<const std::uint8_t> frame, int dotsPer
     return out;
 }
 
-std::optional<QByteArray> losslessCameraPhoto(
-    std::span<const std::uint8_t> frame, int rotation, int dotsPerInch, QString *why)
+std::optional<QByteArray> cleanCameraJpeg(std::span<const std::uint8_t> frame, int dotsPerInch, QString *why)
 {
-    const QByteArray file = standaloneCameraJpeg(frame, dotsPerInch);
+    QByteArray file = standaloneCameraJpeg(frame, dotsPerInch);
     if (file.isEmpty()) {
         *why = QStringLiteral("not a whole JPEG frame");
         return std::nullopt;
     }
-    TjHandlePtr transformer(tjInitTransform());
-    if (!transformer) {
+    TjHandlePtr decompressor(tjInitDecompress());
+    if (!decompressor) {
         *why = QString::fromLocal8Bit(tjGetErrorStr2(nullptr));
         return std::nullopt;
     }
-    const auto *bytes = reinterpret_cast<const unsigned char *>(file.constData());
-    const auto size = static_cast<unsigned long>(file.size());
     // Headers every reader takes: a sampling of the chroma TurboJPEG knows (4:4:4 to 4:1:1,
     // grey), which is what every camera sends. And a JFIF header says "YCbCr": a frame that
     // means its three components otherwise (named R, G and B, or so marked by an Adobe segment)
     // would change colour under it.
     int width = 0, height = 0, subsampling = 0, fileColours = -1, frameColours = -1;
-    if (tjDecompressHeader3(transformer.get(), bytes, size, &width, &height, &subsampling, &fileColours) != 0) {
-        *why = QString::fromLocal8Bit(tjGetErrorStr2(transformer.get()));
+    if (tjDecompressHeader3(decompressor.get(), reinterpret_cast<const unsigned char *>(file.constData()),
+            static_cast<unsigned long>(file.size()), &width, &height, &subsampling, &fileColours)
+        != 0) {
+        *why = QString::fromLocal8Bit(tjGetErrorStr2(decompressor.get()));
         return std::nullopt;
     }
-    tjDecompressHeader3(transformer.get(), frame.data(), static_cast<unsigned long>(frame.size()), &width, &height,
+    tjDecompressHeader3(decompressor.get(), frame.data(), static_cast<unsigned long>(frame.size()), &width, &height,
         &subsampling, &frameColours);
     if (fileColours != frameColours) {
         *why = QStringLiteral("the frame's colours are not what a JFIF header says");
         return std::nullopt;
     }
+    return file;
+}
+
+bool readsWithoutWarning(const QByteArray &jpeg, QString *why)
+{
+    // Every coefficient read, at an eighth of the size and in grey: the cheapest decode that
+    // still goes through all the data.
+    TjHandlePtr decompressor(tjInitDecompress());
+    const auto *bytes = reinterpret_cast<const unsigned char *>(jpeg.constData());
+    const auto size = static_cast<unsigned long>(jpeg.size());
+    int width = 0, height = 0, subsampling = 0, colours = 0;
+    if (!decompressor
+        || tjDecompressHeader3(decompressor.get(), bytes, size, &width, &height, &subsampling, &colours)) {
+        *why = QString::fromLocal8Bit(tjGetErrorStr2(decompressor.get()));
+        return false;
+    }
+    const QSize eighth = QSize(width, height) / 8 + QSize(1, 1);
+    std::vector<unsigned char> grey(std::size_t(eighth.width()) * std::size_t(eighth.height()));
+    if (tjDecompress2(decompressor.get(), bytes, size, grey.data(), eighth.width(), 0, eighth.height(), TJPF_GRAY,
+            TJFLAG_STOPONWARNING | TJFLAG_FASTDCT)
+        != 0) {
+        *why = QString::fromLocal8Bit(tjGetErrorStr2(decompressor.get()));
+        return false;
+    }
+    return true;
+}
+
+std::optional<QByteArray> losslessCameraPhoto(
+    std::span<const std::uint8_t> frame, int rotation, int dotsPerInch, QString *why)
+{
+    const auto file = cleanCameraJpeg(frame, dotsPerInch, why);
+    if (!file)
+        return std::nullopt;
     if (rotation < 1 || rotation > 3) {
-        // The proof that the file reads without a warning: all its data decoded, at an eighth of
-        // its size and in grey (the cheapest decode that still reads every coefficient).
-        const QSize eighth = QSize(width, height) / 8 + QSize(1, 1);
-        std::vector<unsigned char> grey(std::size_t(eighth.width()) * std::size_t(eighth.height()));
-        if (tjDecompress2(transformer.get(), bytes, size, grey.data(), eighth.width(), 0, eighth.height(), TJPF_GRAY,
-                TJFLAG_STOPONWARNING | TJFLAG_FASTDCT)
-            != 0) {
-            *why = QString::fromLocal8Bit(tjGetErrorStr2(transformer.get()));
+        if (!readsWithoutWarning(*file, why))
             return std::nullopt;
-        }
         return file;
+    }
+    TjHandlePtr transformer(tjInitTransform());
+    if (!transformer) {
+        *why = QString::fromLocal8Bit(tjGetErrorStr2(nullptr));
+        return std::nullopt;
     }
     // The transform reads every coefficient of the frame (and refuses it on a warning) and turns
     // the blocks; it refuses a turn where a partial MCU at an edge would have to move.
@@ -163,8 +192,8 @@ std::optional<QByteArray> losslessCameraPhoto(
     transform.options = TJXOPT_PERFECT | TJXOPT_COPYNONE;
     unsigned char *turned = nullptr;
     unsigned long turnedSize = 0;
-    const int failed
-        = tjTransform(transformer.get(), bytes, size, 1, &turned, &turnedSize, &transform, TJFLAG_STOPONWARNING);
+    const int failed = tjTransform(transformer.get(), reinterpret_cast<const unsigned char *>(file->constData()),
+        static_cast<unsigned long>(file->size()), 1, &turned, &turnedSize, &transform, TJFLAG_STOPONWARNING);
     const TjBufferPtr owned(turned);
     if (failed) {
         *why = QString::fromLocal8Bit(tjGetErrorStr2(transformer.get()));

@@ -24,6 +24,14 @@ std::optional<QSize> cameraJpegSize(std::span<const std::uint8_t> frame);
 // after its first end-of-image marker. Empty when `frame` is no whole JPEG frame.
 QByteArray standaloneCameraJpeg(std::span<const std::uint8_t> frame, int dotsPerInch);
 
+// The standalone file (above) when its headers are ones every reader takes (a chroma sampling
+// TurboJPEG knows, as every camera's) and the JFIF header does not change the frame's colours;
+// nothing, with the reason in `why`, otherwise. Its data is not read here.
+std::optional<QByteArray> cleanCameraJpeg(std::span<const std::uint8_t> frame, int dotsPerInch, QString *why);
+
+// Whether libjpeg reads `jpeg` through without a warning (a decode at an eighth of its size).
+bool readsWithoutWarning(const QByteArray &jpeg, QString *why);
+
 // The photo of the frame turned by `rotation` quarter turns clockwise (as photos turn), without
 // loss: unturned, its standalone file; turned, libjpeg-turbo's lossless transform of it. Nothing
 // (with the reason in `why`) when that cannot be done without loss or doubt: the frame reads

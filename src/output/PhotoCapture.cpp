@@ -12,6 +12,7 @@
 #include <QImageWriter>
 #include <QTransform>
 
+#include <future>
 #include <mutex>
 
 namespace quillora::output {
@@ -108,11 +109,12 @@ namespace {
 // the same moment would otherwise race for the same name.
 std::mutex gPhotoWriteLock; // guards the photo write as a whole, naming included
 
-OutputResult writeEncoded(const PhotoSettings &settings, PhotoFormat format, const ContentWriter &writeContent)
+OutputResult writeEncoded(const PhotoSettings &settings, PhotoFormat format, const ContentWriter &writeContent,
+    const Confirmation &confirm = {})
 {
     const OutputTarget target{settings.folderText, settings.baseName, photoExtension(format), settings.collisionRow};
     std::lock_guard lock(gPhotoWriteLock);
-    OutputResult result = writeOutputFile(target, writeContent);
+    OutputResult result = writeOutputFile(target, writeContent, confirm);
     if (result.ok())
         qCInfo(lcOutput).noquote() << "photo written:" << result.path;
     else
@@ -120,8 +122,9 @@ OutputResult writeEncoded(const PhotoSettings &settings, PhotoFormat format, con
     return result;
 }
 
-// The camera's own bytes, when the photo is a JPEG of a camera's JPEG frame at its own size.
-std::optional<QByteArray> cameraOwnPhoto(const PhotoFrame &frame, int rotation, const PhotoSettings &settings)
+// A JPEG photo of a camera's JPEG frame at its own size is the camera's own data: written, or
+// nothing when the data cannot be kept as it is (the caller then decodes and encodes).
+std::optional<OutputResult> writeCameraOwnPhoto(const PhotoFrame &frame, int rotation, const PhotoSettings &settings)
 {
     if (frame.cameraJpeg.isEmpty())
         return std::nullopt;
@@ -129,13 +132,45 @@ std::optional<QByteArray> cameraOwnPhoto(const PhotoFrame &frame, int rotation, 
         reinterpret_cast<const std::uint8_t *>(frame.cameraJpeg.constData()), std::size_t(frame.cameraJpeg.size()));
     if (cameraJpegSize(bytes) != photoSizeForIndex(settings.sizeIndex, 0))
         return std::nullopt;
+    const int dpi = dotsPerInch(kPhotoDotsPerMeter);
     QString why;
-    auto photo = losslessCameraPhoto(bytes, rotation, dotsPerInch(kPhotoDotsPerMeter), &why);
-    if (photo)
+    QString unclean;
+    std::optional<QByteArray> photo;
+    std::future<bool> clean; // declared last: it waits for its reading before the rest goes
+    if (rotation >= 1 && rotation <= 3) {
+        photo = losslessCameraPhoto(bytes, rotation, dpi, &why); // the turn reads all the data
+    } else if ((photo = cleanCameraJpeg(bytes, dpi, &why))) {
+        // All its data is read through while the file goes to the disk (half of this photo's
+        // time each), and it is put in place only when it reads without a warning.
+        clean = std::async(std::launch::async, [&photo, &unclean] { return readsWithoutWarning(*photo, &unclean); });
+    }
+    bool rejected = false;
+    OutputResult result;
+    if (photo) {
+        const Confirmation readsCleanly = [&](QString *error) {
+            if (clean.get())
+                return true;
+            rejected = true;
+            *error = unclean;
+            return false;
+        };
+        result = writeEncoded(
+            settings, PhotoFormat::Jpeg,
+            [&](QIODevice &device, QString *error) {
+                if (device.write(*photo) == photo->size())
+                    return true;
+                *error = QStringLiteral("JPEG: %1").arg(device.errorString());
+                return false;
+            },
+            clean.valid() ? readsCleanly : Confirmation());
+    }
+    if (!photo || rejected) {
+        qCInfo(lcOutput).noquote() << "photo: the camera's frame decoded and encoded again:" << (photo ? unclean : why);
+        return std::nullopt;
+    }
+    if (result.ok())
         qCInfo(lcOutput) << "photo: the camera's own JPEG data";
-    else
-        qCInfo(lcOutput).noquote() << "photo: the camera's frame decoded and encoded again:" << why;
-    return photo;
+    return result;
 }
 
 } // namespace
@@ -147,13 +182,8 @@ OutputResult writePhoto(const PhotoFrame &frame, int rotation, const PhotoSettin
         return {QString(), QStringLiteral("format index %1: no such format").arg(settings.formatIndex),
             WriteFault::BadSettings};
     if (*format == PhotoFormat::Jpeg) {
-        if (const auto own = cameraOwnPhoto(frame, rotation, settings))
-            return writeEncoded(settings, *format, [&](QIODevice &device, QString *error) {
-                if (device.write(*own) == own->size())
-                    return true;
-                *error = QStringLiteral("JPEG: %1").arg(device.errorString());
-                return false;
-            });
+        if (auto written = writeCameraOwnPhoto(frame, rotation, settings))
+            return *written;
     }
     const QImage picture = frame.picture ? frame.picture() : QImage();
     if (picture.isNull())

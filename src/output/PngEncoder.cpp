@@ -28,50 +28,57 @@ struct CompressorDeleter {
 
 enum Filter : std::uint8_t { None, Sub, Up, Average, Paeth };
 
-std::uint8_t paeth(int a, int b, int c)
+// The Paeth predictor, without branches so that it runs as a vector loop.
+inline int paeth(int a, int b, int c)
 {
-    const int p = a + b - c;
-    const int pa = std::abs(p - a);
-    const int pb = std::abs(p - b);
-    const int pc = std::abs(p - c);
-    return std::uint8_t(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
+    const int pa = std::abs(b - c);         // |p - a| with p = a + b - c
+    const int pb = std::abs(a - c);         // |p - b|
+    const int pc = std::abs(a + b - 2 * c); // |p - c|
+    const int bOrC = pb <= pc ? b : c;
+    return pa <= pb && pa <= pc ? a : bOrC;
+}
+
+// How far a filtered byte is from zero, as a signed value: libpng's measure of a filter.
+inline std::uint32_t weight(std::uint8_t filtered)
+{
+    return std::uint32_t(std::abs(int(std::int8_t(filtered))));
 }
 
 // Row `row` (RGB) filtered with `filter` against the row above it (`above`, zeros for the
-// first row) into `out`; gives the sum of the filtered bytes as signed values, libpng's measure.
-// One loop per filter, so that the compiler makes each a vector loop.
-std::uint64_t filterRow(Filter filter, const std::uint8_t *row, const std::uint8_t *above, std::uint8_t *out, int n)
+// first row) into `out`; gives the sum of the filtered bytes as signed values. One loop per
+// filter, so that the compiler makes each a vector loop; a row's sum fits in 32 bits.
+std::uint32_t filterRow(Filter filter, const std::uint8_t *row, const std::uint8_t *above, std::uint8_t *out, int n)
 {
     constexpr int bpp = 3;
+    std::uint32_t sum = 0;
     switch (filter) {
     case None:
-        std::copy(row, row + n, out);
+        for (int i = 0; i < n; ++i)
+            sum += weight(out[i] = row[i]);
         break;
     case Sub:
-        std::copy(row, row + bpp, out);
+        for (int i = 0; i < bpp; ++i)
+            sum += weight(out[i] = row[i]);
         for (int i = bpp; i < n; ++i)
-            out[i] = std::uint8_t(row[i] - row[i - bpp]);
+            sum += weight(out[i] = std::uint8_t(row[i] - row[i - bpp]));
         break;
     case Up:
         for (int i = 0; i < n; ++i)
-            out[i] = std::uint8_t(row[i] - above[i]);
+            sum += weight(out[i] = std::uint8_t(row[i] - above[i]));
         break;
     case Average:
         for (int i = 0; i < bpp; ++i)
-            out[i] = std::uint8_t(row[i] - (above[i] >> 1));
+            sum += weight(out[i] = std::uint8_t(row[i] - (above[i] >> 1)));
         for (int i = bpp; i < n; ++i)
-            out[i] = std::uint8_t(row[i] - ((row[i - bpp] + above[i]) >> 1));
+            sum += weight(out[i] = std::uint8_t(row[i] - ((row[i - bpp] + above[i]) >> 1)));
         break;
     case Paeth:
-        for (int i = 0; i < bpp; ++i)
-            out[i] = std::uint8_t(row[i] - above[i]); // with no left neighbour, Paeth is Up
+        for (int i = 0; i < bpp; ++i) // with no left neighbour, Paeth is Up
+            sum += weight(out[i] = std::uint8_t(row[i] - above[i]));
         for (int i = bpp; i < n; ++i)
-            out[i] = std::uint8_t(row[i] - paeth(row[i - bpp], above[i], above[i - bpp]));
+            sum += weight(out[i] = std::uint8_t(row[i] - paeth(row[i - bpp], above[i], above[i - bpp])));
         break;
     }
-    std::uint64_t sum = 0;
-    for (int i = 0; i < n; ++i)
-        sum += std::uint64_t(std::abs(int(std::int8_t(out[i]))));
     return sum;
 }
 
@@ -92,10 +99,10 @@ std::vector<std::uint8_t> filteredRows(const QImage &image)
             row[std::size_t(x) * 3 + 2] = std::uint8_t(qBlue(pixels[x]));
         }
         std::uint8_t *line = out.data() + std::size_t(y) * std::size_t(n + 1);
-        std::uint64_t best = filterRow(None, row.data(), above.data(), line + 1, n);
+        std::uint32_t best = filterRow(None, row.data(), above.data(), line + 1, n);
         line[0] = None;
         for (Filter filter : {Sub, Up, Average, Paeth}) {
-            const std::uint64_t sum = filterRow(filter, row.data(), above.data(), trial.data(), n);
+            const std::uint32_t sum = filterRow(filter, row.data(), above.data(), trial.data(), n);
             if (sum < best) {
                 best = sum;
                 line[0] = filter;

@@ -16,6 +16,7 @@
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -248,4 +249,6 @@ TEST_F(CameraJpegPhoto, OtherwiseThePhotoIsDecodedTurnedAndEncoded)
         }
     }
     EXPECT_EQ(decodes, 6);
+    // A file refused once it was written (it read with a warning) is gone again.
+    EXPECT_EQ(QDir(out.path()).entryList(QDir::Files | QDir::Hidden).size(), 8);
 }
