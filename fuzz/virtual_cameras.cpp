@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // QUILLORA_VIRTUAL_CAMERAS, as whatever starts the program may set it: entries separated by ';',
-// each "name|model|identifier[|WIDTHxHEIGHT, a recording to replay or the path of a mode list]". Input: the variable's
-// value as UTF-8. (A path names a file to read: run with standard input from /dev/null, as
-// scripts/fuzz does, or a fuzzed "/dev/stdin" waits for it.)
+// each "name|model|identifier[|WIDTHxHEIGHT, a recording to replay or the path of a mode list
+// [|the path of a control list]]". Input: the variable's value as UTF-8. (A path names a file to
+// read: run with standard input from /dev/null, as scripts/fuzz does, or a fuzzed "/dev/stdin"
+// waits for it.)
 #include "FuzzSupport.h"
 
 #include "CaptureDevice.h"

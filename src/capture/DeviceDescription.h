@@ -34,6 +34,9 @@ struct DeviceDescription {
     QString modeListPath;
     // A virtual camera that replays a recording (see virtualReplay): its folder or file.
     QString replayPath;
+    // A virtual camera whose picture controls are a real camera's: its `v4l2-ctl
+    // --list-ctrls-menus` listing. Empty: the built-in set.
+    QString controlListPath;
     bool isDefault = false; // the sound server's default source
 };
 

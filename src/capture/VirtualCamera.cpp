@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The stand-in camera as a GStreamer source element (GstPushSrc, live): its properties, caps
-// negotiation, pacing and frames; and the registry of elements standing for a device, so that
-// one can be pulled out.
+// negotiation, pacing and frames. The registry of elements standing for a device, so that one can
+// be pulled out, is VirtualCamera_sources.cpp.
 #include "VirtualCamera.h"
 
 #include "ElementRegistry.h"
 #include "VirtualCamera_p.h"
+#include "VirtualControls.h"
 
 #include <gst/base/gstpushsrc.h>
 #include <gst/video/video.h>
@@ -29,6 +30,8 @@ struct CameraState {
     GstClockTime firstTime = GST_CLOCK_TIME_NONE; // the running time of the first frame
     QImage page;                                  // the page without the moving block, at the mode's size
     int pageShown = -1;                           // which page `page` shows; -1: none drawn yet
+    QString identity;                             // the device it stands for, whose controls it follows
+    quint64 lookShown = 0;                        // the generation of the controls' look `page` has
     QImage scratch;                               // the frame being drawn
     // Single-mode properties.
     QString format = QStringLiteral("XR24");
@@ -268,17 +271,19 @@ gboolean query(GstBaseSrc *src, GstQuery *q)
     return GST_BASE_SRC_CLASS(quillora_virtual_camera_parent_class)->query(src, q);
 }
 
-// The page underneath is drawn once per page turned under the camera; each frame adds the
-// moving block to a copy.
-void followPage(CameraState &st, int page)
+// The page underneath is drawn once per page turned under the camera, and again when its picture
+// controls change; each frame adds the moving block to a copy.
+void followPage(CameraState &st, int page, const LookNow &look)
 {
     const QSize size = pictureSize(st);
-    if (page == st.pageShown && st.page.size() == size)
+    if (page == st.pageShown && look.generation == st.lookShown && st.page.size() == size)
         return;
     st.page = QImage(size, QImage::Format_RGB32);
     st.page.fill(kVirtualPaper);
     if (st.page.width() >= 8 && st.page.height() >= 8)
         paintStaticPage(st.page, page);
+    applyPictureLook(st.page, look.look);
+    st.lookShown = look.generation;
     // A sensor's noise is what makes a camera's JPEG frames as large as they are (about 215 KB
     // at 2048x1536 this way, within what cameras send), and reading their entropy-coded data
     // is most of what decoding them costs. Raw frames stay clean, as the raw benchmarks have
@@ -310,7 +315,7 @@ GstBuffer *jpegBuffer(GstPushSrc *src, CameraState &st, quint64 number, int page
     const quint64 slot = number % kVirtualPagePeriod;
     JpegBytes bytes = replayedFrame(st, number);
     if (!bytes)
-        bytes = virtualJpegFrames().frame(pictureSize(st), page, slot, [&]() -> const QImage & {
+        bytes = virtualJpegFrames().frame(pictureSize(st), page, st.lookShown, slot, [&]() -> const QImage & {
             drawFrame(st, slot);
             return st.scratch;
         });
@@ -358,10 +363,11 @@ GstFlowReturn create(GstPushSrc *src, GstBuffer **out)
     }
     if (st.mode.size.isEmpty())
         return GST_FLOW_NOT_NEGOTIATED;
-    // A page turned under the camera shows from the next frame on, as with a real camera.
+    // A page turned under the camera, and a control set, show from the next frame on, as with a
+    // real camera.
     const int page = currentVirtualPage();
     if (!replayedFrame(st, 0))
-        followPage(st, page);
+        followPage(st, page, virtualCameraLook(st.identity));
     const quint64 number = st.frames++;
     GstBuffer *buffer = isMjpeg(st.mode.fourcc) ? jpegBuffer(src, st, number, page) : rawBuffer(src, st, number);
     if (!buffer)
@@ -458,9 +464,9 @@ bool registerVirtualCamera(GstPlugin *plugin)
     return registerElementOnce<quillora_virtual_camera_get_type>(kVirtualCameraFactory);
 }
 
-void markVirtualCameraUnplugged(GstElement *camera)
+void markVirtualCameraUnplugged(GstElement *element)
 {
-    stateOf(camera).unplugged.store(true);
+    stateOf(element).unplugged.store(true);
 }
 
 ElementPtr makeVirtualCameraSource(
@@ -478,11 +484,12 @@ ElementPtr makeVirtualCameraSource(
         return {};
     }
     ElementPtr camera(GST_ELEMENT(gst_object_ref_sink(element)));
+    stateOf(camera.get()).identity = identity; // before it streams: its controls' look is asked by it
     g_object_set(camera.get(), "modes", formatModeListing(modes).toUtf8().constData(), "damage", gDamageEvery.load(),
         "sent-width", gSentWidth.load(), "sent-height", gSentHeight.load(), "replay", replay.toUtf8().constData(),
         nullptr);
     if (!identity.isEmpty())
-        rememberLiveVirtualCamera(identity, camera.get());
+        rememberVirtualCameraSource(identity, camera.get());
     return camera;
 }
 

@@ -48,6 +48,9 @@ std::optional<VirtualReplay> virtualReplay(const QString &field);
 // v4l2src posts when its device is unplugged.
 void unplugVirtualCameraSources(const QString &identity);
 
+// For tests: how many virtual cameras made for `identity` are in a pipeline now. Any thread.
+int virtualCameraSourcesInUse(const QString &identity);
+
 // Draws frame number `frameNumber` of page `page` into `image` (Format_RGB32, already filled
 // with the paper colour): dark text lines, a solid black square marker (an eighth of the
 // width) in the top-left corner on even pages and the top-right one on odd pages, and a small

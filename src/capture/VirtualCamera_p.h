@@ -40,13 +40,14 @@ using JpegBytes = std::shared_ptr<const std::vector<uint8_t>>;
 // A camera encodes its JPEG frames in hardware; the host pays only for decoding them. So the
 // stand-in encodes each of the page's distinct frames once, the first time it is sent, and
 // sends the same bytes when the block comes round again: what the session decodes is a
-// camera's JPEG stream, at a camera's cost to the host. One frame size and page at a time: a
-// new page (or size) forgets the frames of the old one.
+// camera's JPEG stream, at a camera's cost to the host. One frame size, page and look (the
+// generation of the picture controls' values) at a time: a new one forgets the frames of the old.
 class JpegFrameCache {
 public:
-    // The bytes of frame `frameNumber` of `page`; `draw` gives its picture when it is not
-    // encoded yet. Null when it cannot be encoded.
-    JpegBytes frame(QSize size, int page, quint64 frameNumber, const std::function<const QImage &()> &draw);
+    // The bytes of frame `frameNumber` of `page` under `look`; `draw` gives its picture when it
+    // is not encoded yet. Null when it cannot be encoded.
+    JpegBytes frame(
+        QSize size, int page, quint64 look, quint64 frameNumber, const std::function<const QImage &()> &draw);
 
 private:
     JpegBytes encode(const QImage &picture);
@@ -54,6 +55,7 @@ private:
     std::mutex m_mutex; // guards everything below
     QSize m_size;
     int m_page = 0;
+    quint64 m_look = 0;
     std::array<JpegBytes, kVirtualPagePeriod> m_frames;
     TjHandlePtr m_compressor;
 };
@@ -72,12 +74,6 @@ std::vector<JpegBytes> splitJpegStream(std::span<const std::uint8_t> bytes);
 // The frames of the recording at `path` (a folder or a stream file); empty when it has none.
 std::vector<JpegBytes> loadReplayFrames(const QString &path);
 
-// The stand-ins made for a device (`identity`) are remembered, weakly, so that the device can be
-// pulled out (unplugVirtualCameraSources); pulling out marks each as below.
-void rememberLiveVirtualCamera(const QString &identity, GstElement *camera);
-// From now on the camera's next frame is the error v4l2src gives when its device goes away.
-void markVirtualCameraUnplugged(GstElement *camera);
-
 // `picture` (Format_RGB32) written into the mapped raw frame in the frame's own format. False
 // for a format the stand-in cannot send.
 bool convertPicture(const QImage &picture, GstVideoFrame &frame);
@@ -86,6 +82,13 @@ bool convertPicture(const QImage &picture, GstVideoFrame &frame);
 bool producible(const QString &fourcc);
 // The caps structure offering mode `m` (sizes and rates as listed).
 GstStructure *modeStructure(const CameraMode &m);
+// Remembers `element` as standing for the device `identity`, without keeping it alive
+// (VirtualCamera_sources.cpp).
+void rememberVirtualCameraSource(const QString &identity, GstElement *element);
+// Makes a virtual camera element fail from its next frame on, as v4l2src does when its device is
+// pulled out.
+void markVirtualCameraUnplugged(GstElement *element);
+
 // The mode of the list that fixed caps describe, if any.
 std::optional<ChosenMode> modeOfCaps(const std::vector<CameraMode> &modes, GstCaps *caps);
 

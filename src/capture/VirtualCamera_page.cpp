@@ -104,12 +104,14 @@ int currentVirtualPage()
     return gPage.load();
 }
 
-JpegBytes JpegFrameCache::frame(QSize size, int page, quint64 frameNumber, const std::function<const QImage &()> &draw)
+JpegBytes JpegFrameCache::frame(
+    QSize size, int page, quint64 look, quint64 frameNumber, const std::function<const QImage &()> &draw)
 {
     std::lock_guard lock(m_mutex);
-    if (size != m_size || page != m_page) {
+    if (size != m_size || page != m_page || look != m_look) {
         m_size = size;
         m_page = page;
+        m_look = look;
         m_frames.fill(nullptr);
     }
     JpegBytes &slot = m_frames[frameNumber % kVirtualPagePeriod];

@@ -64,6 +64,7 @@ public:
     RecordingIndicator *mRecordingIndicator() const { return m_c.mRecordingIndicator; }
     QAbstractButton *mFreezeButton() const { return m_c.mFreezeButton; }
     QAction *mFreezeItem() const { return m_c.mFreezeItem; }
+    PictureControlsPanel *mPictureControls() const { return m_c.mPictureControls; }
 
     // The camera and the sound input the next startStream uses.
     void setDevice(capture::CaptureDevicePtr camera) { m_c.device = std::move(camera); }

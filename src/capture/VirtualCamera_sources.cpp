@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The stand-in cameras that stand for a device, so that the device can be pulled out: weak
-// references to the elements, by the device's identity.
+// The virtual camera elements standing for a device, remembered without being kept alive, so
+// that a test can pull the device out (every running element for it fails as v4l2src does) and
+// see whether its picture source is in a pipeline.
 #include "VirtualCamera_p.h"
 
 #include <list>
+#include <mutex>
 
 namespace quillora::capture {
 
@@ -52,11 +54,24 @@ void unplugVirtualCameraSources(const QString &identity)
     forEachLiveSource(identity, markVirtualCameraUnplugged);
 }
 
-void rememberLiveVirtualCamera(const QString &identity, GstElement *camera)
+int virtualCameraSourcesInUse(const QString &identity)
+{
+    std::lock_guard lock(gLiveMutex);
+    int inUse = 0;
+    forEachLiveSource(identity, [&inUse](GstElement *element) {
+        if (GstObject *parent = gst_object_get_parent(GST_OBJECT(element))) {
+            ++inUse;
+            gst_object_unref(parent);
+        }
+    });
+    return inUse;
+}
+
+void rememberVirtualCameraSource(const QString &identity, GstElement *element)
 {
     std::lock_guard lock(gLiveMutex);
     forEachLiveSource(QString(), [](GstElement *) {}); // forget the ones that are gone
-    gLiveSources.emplace_back(identity, camera);
+    gLiveSources.emplace_back(identity, element);
 }
 
 } // namespace quillora::capture
