@@ -105,10 +105,12 @@ bool decodeFrame(
 {
     JpegPicture &picture = *decoder->picture;
     OtherSizeFrames &other = *decoder->otherSize;
-    if (other.sent.isEmpty() && picture.decode(jpeg.data, jpeg.size, to, stride, target, why))
-        return true;
-    if (picture.lastWarning() == quillora::capture::JpegWarning::Damage)
-        return false; // damaged inside, at whatever size
+    if (other.sent.isEmpty()) {
+        if (picture.decode(jpeg.data, jpeg.size, to, stride, target, why))
+            return true;
+        if (picture.lastWarning() == quillora::capture::JpegWarning::Damage)
+            return false; // damaged inside, at whatever size: not decoded a second time
+    }
     const auto full = picture.frameSize(jpeg.data, jpeg.size, why);
     if (!full)
         return false;

@@ -169,6 +169,12 @@ std::optional<QSize> JpegPicture::frameSize(const std::uint8_t *data, std::size_
         fail(why, QStringLiteral("unreadable JPEG headers: %1").arg(QString::fromUtf8(m_libjpeg->errors.message)));
         return std::nullopt;
     }
+    // A header claiming more than any camera sends would have every picture made of it (at any
+    // scale) take hundreds of megabytes: garbage, not a frame.
+    if (width > kMaxJpegSide || height > kMaxJpegSide) {
+        fail(why, QStringLiteral("a %1x%2 picture is larger than any camera's").arg(width).arg(height));
+        return std::nullopt;
+    }
     return QSize(width, height);
 }
 
@@ -176,15 +182,13 @@ bool JpegPicture::decode(
     const std::uint8_t *data, std::size_t size, std::uint8_t *to, int stride, QSize target, QString *why)
 {
     m_lastWarning = JpegWarning::None;
-    const auto length = wholeJpegFrameLength(data, size);
-    if (!length)
-        return fail(why, QStringLiteral("not a whole JPEG picture"));
+    const auto full = frameSize(data, size, why); // whole, readable, of a camera's size
+    if (!full)
+        return false;
+    const std::size_t length = *wholeJpegFrameLength(data, size);
     // The scale, of 8, at which the frame's size reaches the target: jpegScaledSize's choice.
-    int width = 0;
-    int height = 0;
-    if (!runLibjpeg(m_libjpeg->info, m_libjpeg->errors, data, *length, nullptr, &width, &height))
-        return fail(
-            why, QStringLiteral("unreadable JPEG headers: %1").arg(QString::fromUtf8(m_libjpeg->errors.message)));
+    const int width = full->width();
+    const int height = full->height();
     int scale = 0;
     for (int num = 1; num <= 8 && !scale; ++num)
         if (QSize(int((qint64(width) * num + 7) / 8), int((qint64(height) * num + 7) / 8)) == target)
@@ -197,7 +201,10 @@ bool JpegPicture::decode(
                 .arg(target.width())
                 .arg(target.height()));
     const Target into{to, stride, target.width(), target.height(), scale, m_decoding == JpegDecoding::Accurate};
-    const bool decoded = runLibjpeg(m_libjpeg->info, m_libjpeg->errors, data, *length, &into, &width, &height);
+    int decodedWidth = 0;
+    int decodedHeight = 0;
+    const bool decoded
+        = runLibjpeg(m_libjpeg->info, m_libjpeg->errors, data, length, &into, &decodedWidth, &decodedHeight);
     m_lastWarning = m_libjpeg->errors.worst;
     if (!decoded)
         return fail(why, QString::fromUtf8(m_libjpeg->errors.message));

@@ -27,6 +27,10 @@ enum class JpegDecoding {
     Accurate, // libjpeg's defaults (the slow integer DCT, smooth upsampling): a still that is kept
 };
 
+// The largest side of a frame taken for a picture (V4L2's own limit; the largest cameras send
+// 8000).
+constexpr int kMaxJpegSide = 16384;
+
 // One decoder; one thread at a time.
 class JpegPicture {
 public:

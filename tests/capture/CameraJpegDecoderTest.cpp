@@ -271,11 +271,20 @@ TEST_F(RealCameraFrames, MarkersComeInAnyOrder)
         = pion.left(qsizetype(header.offset)) + pion.mid(qsizetype(header.offset + header.size));
     EXPECT_FALSE(jpegLayout(bytesOf(noFrameHeader)));
     EXPECT_FALSE(jpegLayout(bytesOf(pion.left(scan) + QByteArray("\xFF\xD9", 2))));
+    // A frame header claiming more than any camera sends is garbage, not a frame to decode at
+    // hundreds of megabytes.
+    QByteArray huge = pion;
+    huge[qsizetype(header.offset) + 5] = char(0xFD);
+    huge[qsizetype(header.offset) + 7] = char(0xFD);
+    QString why;
+    EXPECT_FALSE(decoder.frameSize(bytesOf(huge).data(), std::size_t(huge.size()), &why));
+    EXPECT_TRUE(why.contains(QStringLiteral("larger than any camera's"))) << why.toStdString();
 }
 
 // In a session the decoder element passes over a frame whose header does not read to the picture
-// data (one the JPEG fuzzer found) and one that lost a packet, counts them, and the next frame
-// comes out decoded; a frame with a camera's padding comes out too.
+// data (one the JPEG fuzzer found), one that lost a packet and a damaged one of another size than
+// the mode, counts them, and the next frame comes out decoded; a frame with a camera's padding
+// comes out too.
 TEST(CameraJpegDecoder, TheElementPassesOverBadFramesCountsThemAndGoesOn)
 {
     ensureGstreamer();
@@ -286,7 +295,10 @@ TEST(CameraJpegDecoder, TheElementPassesOverBadFramesCountsThemAndGoesOn)
     ASSERT_FALSE(good.isEmpty());
     const QByteArray padded = test::libjpegEncode(libjpegDecode(good, true), 2, 4, 2);
     const QByteArray lost = good.left(good.size() / 2) + good.mid(good.size() / 2 + 3072);
-    const QByteArray frames[] = {found.readAll(), lost, padded, good};
+    // Of another size than the mode, with another frame's data behind its restart markers.
+    const QByteArray largerDamaged
+        = test::libjpegEncode(libjpegDecode(good, true).scaled(800, 600), 2, 4, kMaxJpegPadding + 1);
+    const QByteArray frames[] = {found.readAll(), lost, largerDamaged, padded, good};
 
     GError *raw = nullptr;
     const ElementPtr pipeline(GST_ELEMENT(gst_object_ref_sink(gst_parse_launch(
@@ -299,19 +311,19 @@ TEST(CameraJpegDecoder, TheElementPassesOverBadFramesCountsThemAndGoesOn)
     const ElementPtr sink(gst_bin_get_by_name(GST_BIN(pipeline.get()), "frames"));
     const ElementPtr decoder(gst_bin_get_by_name(GST_BIN(pipeline.get()), "decoder"));
     ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 5; ++i) {
         GstBuffer *buffer = gst_buffer_new_memdup(frames[i].constData(), std::size_t(frames[i].size()));
         GST_BUFFER_PTS(buffer) = GstClockTime(i) * GST_SECOND / 30;
         ASSERT_EQ(gst_app_src_push_buffer(GST_APP_SRC(src.get()), buffer), GST_FLOW_OK);
     }
-    for (const int shown : {2, 3}) {
+    for (const int shown : {3, 4}) {
         const SamplePtr sample(gst_app_sink_try_pull_sample(GST_APP_SINK(sink.get()), 10 * GST_SECOND));
         ASSERT_TRUE(sample) << "the stream stopped at a bad frame";
         EXPECT_EQ(GST_BUFFER_PTS(gst_sample_get_buffer(sample.get())), GstClockTime(shown) * GST_SECOND / 30);
     }
     guint64 skipped = 0;
     g_object_get(decoder.get(), "skipped-frames", &skipped, nullptr);
-    EXPECT_EQ(skipped, 2u);
+    EXPECT_EQ(skipped, 3u);
     const BusPtr bus(gst_element_get_bus(pipeline.get()));
     EXPECT_FALSE(MessagePtr(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR)));
     gst_element_set_state(pipeline.get(), GST_STATE_NULL);
