@@ -198,7 +198,7 @@ ElementPtr makeCamera(const DeviceDescription &device, QString *error)
                 *error = QStringLiteral("the virtual camera %1 is not attached").arg(device.uniqueID);
             return {};
         }
-        return makeVirtualCameraSource(virtualModesNow(device), error, device.uniqueID);
+        return makeVirtualCameraSource(virtualModesNow(device), error, device.uniqueID, device.replayPath);
     }
     if (const auto standIn = v4l2StandIn()) {
         if (!QFile::exists(device.devicePath)) {
@@ -329,6 +329,9 @@ std::vector<DeviceDescription> parseVirtualCameras(const QString &text)
                     continue;
                 }
                 d.modes = {CameraMode{QStringLiteral("XR24"), QSize(w, h), {}, {}, {FrameRate{30, 1}}, {}, {}}};
+            } else if (auto replay = virtualReplay(modes)) {
+                d.modes = {replay->mode};
+                d.replayPath = replay->path;
             } else {
                 auto listed = readModeListing(modes);
                 if (!listed) {

@@ -43,6 +43,9 @@ struct CameraState {
     int framerate = 30;
     int damageEvery = 0; // every this many JPEG frames one arrives damaged; 0: none
     QSize sentSize;      // the size of the JPEG frames sent, whatever the mode; empty: the mode's
+    // A recording's frames, sent instead of the page (set before the camera starts).
+    QString replayPath;
+    std::vector<JpegBytes> replay;
     // Set from any thread when the camera is pulled out; the streaming thread then fails.
     std::atomic<bool> unplugged{false};
 };
@@ -79,7 +82,17 @@ namespace {
 
 using namespace quillora::capture;
 
-enum { PropModes = 1, PropFormat, PropWidth, PropHeight, PropFramerate, PropDamage, PropSentWidth, PropSentHeight };
+enum {
+    PropModes = 1,
+    PropFormat,
+    PropWidth,
+    PropHeight,
+    PropFramerate,
+    PropDamage,
+    PropSentWidth,
+    PropSentHeight,
+    PropReplay
+};
 
 CameraState &stateOf(gpointer object)
 {
@@ -125,6 +138,15 @@ void setProperty(GObject *object, guint id, const GValue *value, GParamSpec *pro
     case PropSentHeight:
         st.sentSize.setHeight(g_value_get_int(value));
         return;
+    case PropReplay: {
+        const gchar *text = g_value_get_string(value);
+        const QString path = text ? QString::fromUtf8(text) : QString();
+        std::vector<JpegBytes> frames = path.isEmpty() ? std::vector<JpegBytes>{} : loadReplayFrames(path);
+        std::lock_guard lock(st.mutex);
+        st.replayPath = path;
+        st.replay = std::move(frames);
+        return;
+    }
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, property);
         return;
@@ -162,6 +184,11 @@ void getProperty(GObject *object, guint id, GValue *value, GParamSpec *property)
     case PropSentHeight:
         g_value_set_int(value, st.sentSize.height());
         break;
+    case PropReplay: {
+        std::lock_guard lock(st.mutex);
+        g_value_set_string(value, st.replayPath.toUtf8().constData());
+        break;
+    }
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, property);
     }
@@ -290,14 +317,23 @@ void drawFrame(CameraState &st, quint64 number)
         paintMovingBlock(st.scratch, number);
 }
 
+// Frame `number` of the recording replayed; null when there is none.
+JpegBytes replayedFrame(CameraState &st, quint64 number)
+{
+    std::lock_guard lock(st.mutex);
+    return st.replay.empty() ? nullptr : st.replay[number % st.replay.size()];
+}
+
 // Frame `number` as a camera sends it in an MJPEG mode; null (the error posted) when it cannot.
 GstBuffer *jpegBuffer(GstPushSrc *src, CameraState &st, quint64 number, int page)
 {
     const quint64 slot = number % kVirtualPagePeriod;
-    JpegBytes bytes = virtualJpegFrames().frame(pictureSize(st), page, st.lookShown, slot, [&]() -> const QImage & {
-        drawFrame(st, slot);
-        return st.scratch;
-    });
+    JpegBytes bytes = replayedFrame(st, number);
+    if (!bytes)
+        bytes = virtualJpegFrames().frame(pictureSize(st), page, st.lookShown, slot, [&]() -> const QImage & {
+            drawFrame(st, slot);
+            return st.scratch;
+        });
     if (!bytes) {
         GST_ELEMENT_ERROR(src, RESOURCE, FAILED, ("the virtual camera could not encode its frame"), (nullptr));
         return nullptr;
@@ -350,7 +386,8 @@ GstFlowReturn create(GstPushSrc *src, GstBuffer **out)
     // A page turned under the camera, and a control set, show from the next frame on, as with a
     // real camera.
     const int page = currentVirtualPage();
-    followPage(st, page, virtualCameraLook(st.identity));
+    if (!replayedFrame(st, 0))
+        followPage(st, page, virtualCameraLook(st.identity));
     const GstClockTime duration = frameDuration(st);
     const GstClockTime now = runningTimeNow(GST_ELEMENT(src));
     if (!GST_CLOCK_TIME_IS_VALID(st.firstTime))
@@ -408,6 +445,10 @@ static void quillora_virtual_camera_class_init(QuilloraVirtualCameraClass *klass
     g_object_class_install_property(objectClass, PropSentHeight,
         g_param_spec_int(
             "sent-height", "Sent height", "The height of the JPEG frames sent (0: the mode's)", 0, 16384, 0, flags));
+    g_object_class_install_property(objectClass, PropReplay,
+        g_param_spec_string("replay", "Replay",
+            "A recording to send in the MJPEG mode: a folder of JPEG frames or a file of them one after another", "",
+            flags));
     auto *element = GST_ELEMENT_CLASS(klass);
     gst_element_class_set_static_metadata(element, "Quillora virtual camera", "Source/Video",
         "A live document page, sent as a camera sends it", "Quillora");
@@ -456,7 +497,8 @@ void markVirtualCameraUnplugged(GstElement *element)
     stateOf(element).unplugged.store(true);
 }
 
-ElementPtr makeVirtualCameraSource(const std::vector<CameraMode> &modes, QString *error, const QString &identity)
+ElementPtr makeVirtualCameraSource(
+    const std::vector<CameraMode> &modes, QString *error, const QString &identity, const QString &replay)
 {
     if (!registerVirtualCamera(nullptr)) {
         if (error)
@@ -472,7 +514,8 @@ ElementPtr makeVirtualCameraSource(const std::vector<CameraMode> &modes, QString
     ElementPtr camera(GST_ELEMENT(gst_object_ref_sink(element)));
     stateOf(camera.get()).identity = identity; // before it streams: its controls' look is asked by it
     g_object_set(camera.get(), "modes", formatModeListing(modes).toUtf8().constData(), "damage", gDamageEvery.load(),
-        "sent-width", gSentWidth.load(), "sent-height", gSentHeight.load(), nullptr);
+        "sent-width", gSentWidth.load(), "sent-height", gSentHeight.load(), "replay", replay.toUtf8().constData(),
+        nullptr);
     if (!identity.isEmpty())
         rememberVirtualCameraSource(identity, camera.get());
     return camera;

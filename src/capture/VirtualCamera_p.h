@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "TurboJpegHandles.h"
@@ -62,9 +63,16 @@ private:
 // The process's one cache, shared by its cameras (they film the same page).
 JpegFrameCache &virtualJpegFrames();
 
-// A frame as a noisy link delivers it: the first half only, or with its headers overwritten,
-// by turns of `which`.
+// A frame as a noisy link delivers it, by turns of `which`: the first half only, its headers
+// overwritten, or a packet lost in the middle of its data.
 JpegBytes damagedJpeg(const std::vector<uint8_t> &whole, quint64 which);
+
+// A recorded stream cut into its frames: each from its start-of-image marker to the next frame's,
+// so whatever the camera's buffers held after a frame stays with it, and a frame cut short is
+// kept as it was. Bytes before the first frame are dropped.
+std::vector<JpegBytes> splitJpegStream(std::span<const std::uint8_t> bytes);
+// The frames of the recording at `path` (a folder or a stream file); empty when it has none.
+std::vector<JpegBytes> loadReplayFrames(const QString &path);
 
 // `picture` (Format_RGB32) written into the mapped raw frame in the frame's own format. False
 // for a format the stand-in cannot send.

@@ -8,6 +8,7 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class QIODevice;
@@ -30,7 +31,8 @@ QSize photoSizeForIndex(int sizeIndex, int rotation);
 // 1, 2 and 3 leaves it as it is (the same image, not a copy).
 QImage turnedImage(const QImage &image, int rotation);
 
-// Encodes with the library's default settings.
+// Encodes: JPEG with libjpeg's defaults, PNG with libpng's default filtering (see PngEncoder.h),
+// TIFF with Qt's writer, GIF with a quantised palette.
 bool encodeImage(QIODevice &device, const QImage &image, PhotoFormat format, QString *error);
 
 // The nominal resolution photos are labelled with: 72 dots per inch.
@@ -44,9 +46,21 @@ struct PhotoSettings {
     int collisionRow = -1;
 };
 
+// The frame a photo is made of.
+struct PhotoFrame {
+    // Its pixels; asked for only when the photo needs them (a camera's JPEG frame is decoded
+    // then, and not at all for a photo of the camera's own bytes).
+    std::function<QImage()> picture;
+    // The camera's own JPEG frame, when the frame came as one.
+    QByteArray cameraJpeg;
+};
+
 // Turns the frame, gives it the chosen size, encodes it and writes it under the name the
-// naming rule gives. Photos are written one at a time across all threads. The result's path
-// is set only when the file is complete on disk; on failure nothing new is left behind.
+// naming rule gives. A JPEG photo of a camera's JPEG frame at the frame's own size is the
+// camera's own data (losslessCameraPhoto), unless that cannot be had without loss or doubt.
+// Photos are written one at a time across all threads. The result's path is set only when the
+// file is complete on disk; on failure nothing new is left behind.
+OutputResult writePhoto(const PhotoFrame &frame, int rotation, const PhotoSettings &settings);
 OutputResult writePhoto(const QImage &frame, int rotation, const PhotoSettings &settings);
 
 } // namespace quillora::output

@@ -29,25 +29,51 @@ using quillora::test::waitUntil;
 
 namespace {
 
-// Counts the frames and keeps the last; they arrive on the streaming thread.
+// The darkest bottom-right corner of the pictures seen: a frame decoded from a JPEG cut short
+// or one that lost a packet comes out grey or worse there.
+int bottomCorner(const QImage &image)
+{
+    return qGray(image.pixel(image.width() - 4, image.height() - 4));
+}
+
+// Counts the frames and keeps the last that gives a picture; they arrive on the streaming
+// thread. A frame kept for photos is decoded only when asked, and one damaged inside then
+// gives no picture at all (counted as refused) rather than a spoiled one.
 struct RecordingDelegate : DecompressedVideoOutputDelegate {
     void captureOutputDidOutputVideoFrame(DecompressedVideoOutput *, const Frame &frame) override
     {
-        // A frame decoded from a JPEG cut short comes out grey at the bottom.
         const QImage image = frame.image();
-        const int corner = image.isNull() ? 0 : qGray(image.pixel(image.width() - 4, image.height() - 4));
         std::lock_guard lock(mutex);
-        last = frame;
         ++count;
-        darkestCorner = std::min(darkestCorner, corner);
+        if (image.isNull()) {
+            ++refused;
+            return;
+        }
+        last = frame;
+        darkestCorner = std::min(darkestCorner, bottomCorner(image));
     }
     template <typename T> T read(T RecordingDelegate::*member)
     {
         std::lock_guard lock(mutex);
         return this->*member;
     }
-    std::mutex mutex; // guards last and count
+    std::mutex mutex; // guards everything below
     Frame last;
+    int count = 0;
+    int refused = 0;
+    int darkestCorner = 255;
+};
+
+// What the view is handed to show, as the capture view is.
+struct ShownPictures : DisplaySink {
+    void presentFrame(const Frame &frame) override
+    {
+        const QImage image = frame.image();
+        std::lock_guard lock(mutex);
+        ++count;
+        darkestCorner = std::min(darkestCorner, image.isNull() ? 0 : bottomCorner(image));
+    }
+    std::mutex mutex; // guards the counts
     int count = 0;
     int darkestCorner = 255;
 };
@@ -222,19 +248,27 @@ TEST(Session, ACameraThatFailsIsReportedAndTheNextSessionWorks)
 }
 
 // The camera runs in the mode chosen for the request; its JPEG frames arrive decoded, and the
-// damaged ones (cut short, garbled) are passed over without stopping or spoiling the picture.
+// damaged ones (cut short, garbled, a packet lost inside) are passed over without stopping or
+// spoiling the picture: never shown, never a picture for a photo, and counted.
 TEST(Session, RunsTheChosenModeAndPassesOverDamagedFrames)
 {
     setVirtualCameraDamage(3);
     PreviewSession s(virtualCamera(), QSize(2048, 1536));
+    ShownPictures view;
+    s.session->setDisplaySink(&view);
     QSignalSpy failures(s.session.get(), &CaptureSession::runtimeError);
     s.session->startRunning(); // the camera is made here
     setVirtualCameraDamage(0);
     ASSERT_TRUE(s.session->cameraMode());
     EXPECT_EQ(describeMode(*s.session->cameraMode()), QStringLiteral("MJPEG 2048x1536 @ 30 fps"));
+    // Every kind of damage has come by then (the ninth frame is the third damaged one).
     ASSERT_TRUE(waitUntil([&] { return s.delegate.read(&RecordingDelegate::count) >= 20; }));
+    ASSERT_TRUE(waitUntil([&] { return s.session->skippedFrames() >= 3; }));
+    s.session->setDisplaySink(nullptr);
     EXPECT_EQ(failures.count(), 0);
-    EXPECT_GT(s.delegate.read(&RecordingDelegate::darkestCorner), 200) << "a damaged frame was shown";
+    EXPECT_GT(s.delegate.read(&RecordingDelegate::darkestCorner), 200) << "a damaged frame gave a picture";
+    EXPECT_GT(view.darkestCorner, 200) << "a damaged frame was shown";
+    EXPECT_GT(view.count, 10);
     expectPage(s.delegate.read(&RecordingDelegate::last).image());
 }
 
