@@ -4,22 +4,30 @@
 # XDG_CONFIG_HOME, and an xdg-open early in PATH that writes down what it was asked to open
 # (one line each in $work/opened) instead of opening it.
 
+# Starts an Xvfb on a display number it picks itself and sets DISPLAY once it takes
+# connections. Xvfb claims the number with its lock file (xvfb-run -a only guesses a free one
+# from the lock files it sees, and two scripts starting together guess the same). It stays up
+# between the program's starts (-noreset).
+start_xvfb() {
+  mkfifo "$work/xvfb-display"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/xvfb-display" 2>"$work/xvfb.log" &
+  xvfb=$!
+  local display=""
+  read -r display <"$work/xvfb-display" || true
+  if [ -z "$display" ]; then
+    cat "$work/xvfb.log" >&2
+    echo "$e2e_name: FAIL: Xvfb did not start" >&2
+    exit 1
+  fi
+  export DISPLAY=":$display"
+}
+
 e2e_setup() { # name, then the script's own arguments
   e2e_name=$1
   shift
   work=$(mktemp -d)
   trap 'kill -9 "${app:-0}" 2>/dev/null || true; kill "${xvfb:-0}" 2>/dev/null || true; rm -rf "$work"' EXIT
-  # The X server picks a free display itself and says which (-displayfd): scripts started at
-  # the same moment, by another job too, never take the same one. It stays up between the
-  # program's starts (-noreset).
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
-  xvfb=$!
-  for _ in $(seq 1 300); do
-    [ -s "$work/display" ] && break
-    sleep 0.1
-  done
-  [ -s "$work/display" ] || { echo "$e2e_name: FAIL: the X server did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
-  export DISPLAY=":$(cat "$work/display")"
+  start_xvfb
   export HOME="$work/${E2E_HOME_NAME:-home}" XDG_CONFIG_HOME="$work/config"
   mkdir -p "$HOME/Desktop" "$XDG_CONFIG_HOME" "$work/bin"
   cat >"$work/bin/xdg-open" <<EOS
