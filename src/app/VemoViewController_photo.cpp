@@ -215,6 +215,7 @@ void VemoViewController::snapshotByKey()
 void VemoViewController::onTimer()
 {
     gSnapshotBusy = false;
+    qCInfo(lcOutput) << "camera button: the hold is over";
 }
 
 } // namespace quillora::app

@@ -80,11 +80,12 @@ void DecompressedVideoOutput::applyCaps()
 
 void DecompressedVideoOutput::deliver(const Frame &frame)
 {
-    // Once per session: what scripts and a reader of the log wait for before using the picture.
-    if (!m_delivered.exchange(true))
-        qCInfo(lcCapture, "first frame: %dx%d", frame.width(), frame.height());
     if (auto *d = m_delegate.load())
         d->captureOutputDidOutputVideoFrame(this, frame);
+    // Once per session, once the frame is the delegate's: what scripts and a reader of the log
+    // wait for before using the picture.
+    if (!m_delivered.exchange(true))
+        qCInfo(lcCapture, "first frame: %dx%d", frame.width(), frame.height());
 }
 
 bool DecompressedVideoOutput::attach(SessionGraph &graph, QString *error)

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The stand-in camera as a GStreamer source element (GstPushSrc, live): its properties, caps
-// negotiation, pacing and frames. The registry of elements standing for a device, so that one can
-// be pulled out, is VirtualCamera_sources.cpp.
+// The stand-in camera as a GStreamer source element (GstPushSrc, live): caps negotiation, pacing
+// and frames. Its properties are VirtualCamera_properties.cpp; the registry of elements standing
+// for a device, so that one can be pulled out, is VirtualCamera_sources.cpp.
 #include "VirtualCamera.h"
 
 #include "ElementRegistry.h"
@@ -18,37 +18,6 @@
 namespace quillora::capture {
 
 namespace {
-
-// What the element does, apart from GObject's bookkeeping.
-struct CameraState {
-    // Guards modes (set from the application's thread, read in negotiation) and mode (set in
-    // negotiation, read by queries from any thread).
-    std::mutex mutex;
-    std::vector<CameraMode> modes = documentCameraModes();
-    ChosenMode mode; // the streaming thread reads it without the lock: it alone writes it
-
-    // The streaming thread's alone once caps are set.
-    GstVideoInfo info{};
-    quint64 frames = 0;
-    GstClockTime firstTime = GST_CLOCK_TIME_NONE; // the running time of the first frame
-    QImage page;                                  // the page without the moving block, at the mode's size
-    int pageShown = -1;                           // which page `page` shows; -1: none drawn yet
-    QString identity;                             // the device it stands for, whose controls it follows
-    quint64 lookShown = 0;                        // the generation of the controls' look `page` has
-    QImage scratch;                               // the frame being drawn
-    // Single-mode properties.
-    QString format = QStringLiteral("XR24");
-    int width = 1280;
-    int height = 1024;
-    int framerate = 30;
-    int damageEvery = 0; // every this many JPEG frames one arrives damaged; 0: none
-    QSize sentSize;      // the size of the JPEG frames sent, whatever the mode; empty: the mode's
-    // A recording's frames, sent instead of the page (set before the camera starts).
-    QString replayPath;
-    std::vector<JpegBytes> replay;
-    // Set from any thread when the camera is pulled out; the streaming thread then fails.
-    std::atomic<bool> unplugged{false};
-};
 
 std::atomic<int> gDamageEvery{0};
 std::atomic<int> gSentWidth{0};
@@ -82,117 +51,19 @@ namespace {
 
 using namespace quillora::capture;
 
-enum {
-    PropModes = 1,
-    PropFormat,
-    PropWidth,
-    PropHeight,
-    PropFramerate,
-    PropDamage,
-    PropSentWidth,
-    PropSentHeight,
-    PropReplay
-};
-
 CameraState &stateOf(gpointer object)
 {
     return *reinterpret_cast<QuilloraVirtualCamera *>(object)->state;
 }
 
-void useSingleMode(CameraState &st)
+} // namespace
+
+CameraState &quillora::capture::virtualCameraState(gpointer object)
 {
-    std::lock_guard lock(st.mutex);
-    st.modes = {CameraMode{st.format, QSize(st.width, st.height), {}, {}, {FrameRate{st.framerate, 1}}, {}, {}}};
+    return stateOf(object);
 }
 
-void setProperty(GObject *object, guint id, const GValue *value, GParamSpec *property)
-{
-    CameraState &st = stateOf(object);
-    switch (id) {
-    case PropModes: {
-        const gchar *text = g_value_get_string(value);
-        std::lock_guard lock(st.mutex);
-        st.modes = text && *text ? parseModeListing(QString::fromUtf8(text)) : documentCameraModes();
-        return;
-    }
-    case PropFormat: {
-        const gchar *text = g_value_get_string(value);
-        st.format = text ? QString::fromLatin1(text) : QStringLiteral("XR24");
-        break;
-    }
-    case PropWidth:
-        st.width = g_value_get_int(value);
-        break;
-    case PropHeight:
-        st.height = g_value_get_int(value);
-        break;
-    case PropFramerate:
-        st.framerate = g_value_get_int(value);
-        break;
-    case PropDamage:
-        st.damageEvery = g_value_get_int(value);
-        return;
-    case PropSentWidth:
-        st.sentSize.setWidth(g_value_get_int(value));
-        return;
-    case PropSentHeight:
-        st.sentSize.setHeight(g_value_get_int(value));
-        return;
-    case PropReplay: {
-        const gchar *text = g_value_get_string(value);
-        const QString path = text ? QString::fromUtf8(text) : QString();
-        std::vector<JpegBytes> frames = path.isEmpty() ? std::vector<JpegBytes>{} : loadReplayFrames(path);
-        std::lock_guard lock(st.mutex);
-        st.replayPath = path;
-        st.replay = std::move(frames);
-        return;
-    }
-    default:
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, property);
-        return;
-    }
-    useSingleMode(st);
-}
-
-void getProperty(GObject *object, guint id, GValue *value, GParamSpec *property)
-{
-    CameraState &st = stateOf(object);
-    switch (id) {
-    case PropModes: {
-        std::lock_guard lock(st.mutex);
-        g_value_set_string(value, formatModeListing(st.modes).toUtf8().constData());
-        break;
-    }
-    case PropFormat:
-        g_value_set_string(value, st.format.toLatin1().constData());
-        break;
-    case PropWidth:
-        g_value_set_int(value, st.width);
-        break;
-    case PropHeight:
-        g_value_set_int(value, st.height);
-        break;
-    case PropFramerate:
-        g_value_set_int(value, st.framerate);
-        break;
-    case PropDamage:
-        g_value_set_int(value, st.damageEvery);
-        break;
-    case PropSentWidth:
-        g_value_set_int(value, st.sentSize.width());
-        break;
-    case PropSentHeight:
-        g_value_set_int(value, st.sentSize.height());
-        break;
-    case PropReplay: {
-        std::lock_guard lock(st.mutex);
-        g_value_set_string(value, st.replayPath.toUtf8().constData());
-        break;
-    }
-    default:
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, property);
-    }
-}
+namespace {
 
 // Exactly the camera's modes, as v4l2src offers a camera's.
 GstCaps *getCaps(GstBaseSrc *src, GstCaps *filter)
@@ -421,34 +292,8 @@ void finalize(GObject *object)
 static void quillora_virtual_camera_class_init(QuilloraVirtualCameraClass *klass)
 {
     auto *objectClass = G_OBJECT_CLASS(klass);
-    objectClass->set_property = setProperty;
-    objectClass->get_property = getProperty;
     objectClass->finalize = finalize;
-    const auto flags = GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS);
-    g_object_class_install_property(objectClass, PropModes,
-        g_param_spec_string("modes", "Modes", "The mode list, as v4l2-ctl --list-formats-ext prints it", "", flags));
-    g_object_class_install_property(objectClass, PropFormat,
-        g_param_spec_string(
-            "format", "Format", "The one mode's V4L2 pixel format (MJPG, YUYV, XR24, ...)", "XR24", flags));
-    g_object_class_install_property(
-        objectClass, PropWidth, g_param_spec_int("width", "Width", "The one mode's width", 8, 16384, 1280, flags));
-    g_object_class_install_property(
-        objectClass, PropHeight, g_param_spec_int("height", "Height", "The one mode's height", 8, 16384, 1024, flags));
-    g_object_class_install_property(objectClass, PropFramerate,
-        g_param_spec_int("framerate", "Frame rate", "The one mode's frames per second", 1, 240, 30, flags));
-    g_object_class_install_property(objectClass, PropDamage,
-        g_param_spec_int(
-            "damage", "Damage", "Every this many JPEG frames one arrives damaged (0: none)", 0, 1000, 0, flags));
-    g_object_class_install_property(objectClass, PropSentWidth,
-        g_param_spec_int(
-            "sent-width", "Sent width", "The width of the JPEG frames sent (0: the mode's)", 0, 16384, 0, flags));
-    g_object_class_install_property(objectClass, PropSentHeight,
-        g_param_spec_int(
-            "sent-height", "Sent height", "The height of the JPEG frames sent (0: the mode's)", 0, 16384, 0, flags));
-    g_object_class_install_property(objectClass, PropReplay,
-        g_param_spec_string("replay", "Replay",
-            "A recording to send in the MJPEG mode: a folder of JPEG frames or a file of them one after another", "",
-            flags));
+    installVirtualCameraProperties(objectClass);
     auto *element = GST_ELEMENT_CLASS(klass);
     gst_element_class_set_static_metadata(element, "Quillora virtual camera", "Source/Video",
         "A live document page, sent as a camera sends it", "Quillora");
