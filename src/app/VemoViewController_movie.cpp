@@ -102,6 +102,8 @@ void VemoViewController::recordingClick(QObject *)
     }
     recording = true;
     rotation = 0;
+    mirror = false;
+    showMirrorState();
     stopStream();
     startStream();
     if (!mCaptureMovieFileOutput) {

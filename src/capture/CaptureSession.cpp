@@ -81,10 +81,11 @@ GstFlowReturn viewSample(GstAppSink *sink, gpointer userData)
     // Scaled once, here, to the size the view shows the picture at, so the window only copies
     // it: a 2048x1536 camera is neither painted full size 30 times a second nor scaled twice.
     GstSample *sample = gst_app_sink_pull_sample(sink);
-    const Frame frame = graph->compressedVideo() ? graph->viewScaler().fitJpeg(sample, session.displaySize())
-                                                 : graph->viewScaler().fit(sample, session.displaySize());
-    if (frame)
-        session.deliverToDisplay(frame);
+    const DisplayRequest request = session.displayRequest();
+    const ViewPicture picture = graph->compressedVideo() ? graph->viewScaler().showJpeg(sample, request)
+                                                         : graph->viewScaler().show(sample, request);
+    if (picture.frame)
+        session.deliverToDisplay(picture);
     return GST_FLOW_OK;
 }
 
@@ -204,24 +205,44 @@ void CaptureSession::setDisplaySink(DisplaySink *sink)
     m_display = sink;
 }
 
+bool DisplayRequest::wholeFrame() const
+{
+    return region.contains(QRectF(0, 0, 1, 1));
+}
+
 void CaptureSession::setDisplaySize(QSize size)
 {
+    setDisplayRequest({QRectF(0, 0, 1, 1), size, size});
+}
+
+void CaptureSession::setDisplayRequest(const DisplayRequest &request)
+{
     std::lock_guard lock(m_displayMutex);
-    m_displaySize = size;
+    m_displayRequest = request;
+}
+
+DisplayRequest CaptureSession::displayRequest()
+{
+    std::lock_guard lock(m_displayMutex);
+    DisplayRequest request = m_displayRequest;
+    if (!request.wholeBox.isValid())
+        request.wholeBox = kDefaultDisplaySize;
+    if (!request.box.isValid())
+        request.box = request.wholeBox;
+    return request;
 }
 
 QSize CaptureSession::displaySize()
 {
-    std::lock_guard lock(m_displayMutex);
-    return m_displaySize.isValid() ? m_displaySize : kDefaultDisplaySize;
+    return displayRequest().wholeBox;
 }
 
-void CaptureSession::deliverToDisplay(const Frame &frame)
+void CaptureSession::deliverToDisplay(const ViewPicture &picture)
 {
     m_sawPicture.store(true);
     std::lock_guard lock(m_displayMutex);
     if (m_display)
-        m_display->presentFrame(frame);
+        m_display->presentFrame(picture);
 }
 
 QSize CaptureSession::largestWantedSize() const

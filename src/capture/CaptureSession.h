@@ -7,7 +7,10 @@
 #include "CaptureDevice.h"
 #include "CaptureLog.h"
 
+#include "Frame.h"
+
 #include <QObject>
+#include <QRectF>
 #include <QSize>
 
 #include <atomic>
@@ -18,7 +21,6 @@
 
 namespace quillora::capture {
 
-class Frame;
 class SessionGraph;
 class CaptureSession;
 
@@ -58,11 +60,33 @@ protected:
     virtual QString describe() const = 0;
 };
 
-// Receives the frames that the capture view shows. Called on a streaming thread.
+// What the capture view asks to be shown of the camera's picture: the part `region` of the
+// frame (fractions of its width and height, unturned) at the size it is shown, fitted into `box`
+// (device pixels); the whole picture fitted into `wholeBox` when the view is not zoomed. Never
+// more pixels than the frame has in that part: a view zoomed past them scales up itself.
+struct DisplayRequest {
+    QRectF region{0, 0, 1, 1};
+    QSize box;
+    QSize wholeBox;
+    bool wholeFrame() const;
+    friend bool operator==(const DisplayRequest &, const DisplayRequest &) = default;
+};
+
+// A picture for the capture view: `frame` shows `region` (in pixels of the camera's frame,
+// which is `source` large). `backdrop`, now and then while only a part is shown, is a small
+// picture of the whole frame, to show around the part until a picture of a new part arrives.
+struct ViewPicture {
+    Frame frame;
+    QSize source;
+    QRectF region;
+    Frame backdrop;
+};
+
+// Receives the pictures that the capture view shows. Called on a streaming thread.
 class DisplaySink {
 public:
     virtual ~DisplaySink() = default;
-    virtual void presentFrame(const Frame &frame) = 0;
+    virtual void presentFrame(const ViewPicture &picture) = 0;
 };
 
 class CaptureSession : public QObject {
@@ -87,10 +111,15 @@ public:
     // The largest picture the view shows (device pixels): the view's frames are scaled to fit
     // it with their aspect kept. Any thread.
     void setDisplaySize(QSize size);
+    // The whole box the view shows the picture in (the request's wholeBox).
     QSize displaySize();
+    // The part of the picture a zoomed view shows, and its size; takes effect from the next
+    // frame, without rebuilding anything. Any thread.
+    void setDisplayRequest(const DisplayRequest &request);
+    DisplayRequest displayRequest();
 
-    // Delivers a frame to the display sink (streaming threads).
-    void deliverToDisplay(const Frame &frame);
+    // Delivers a picture to the display sink (streaming threads).
+    void deliverToDisplay(const ViewPicture &picture);
     // The camera mode the session runs in; nothing before the first start or without a camera.
     std::optional<ChosenMode> cameraMode() const { return m_mode; }
     // A message of the pipeline's bus (main thread; a GstMessage).
@@ -124,10 +153,10 @@ private:
     // accepted its mode.
     std::atomic<bool> m_sawPicture{false};
     OncePerSecond m_warningLog;
-    // Guards m_display and m_displaySize; held while a frame is handed to the display.
+    // Guards m_display and m_displayRequest; held while a frame is handed to the display.
     std::mutex m_displayMutex;
     DisplaySink *m_display = nullptr;
-    QSize m_displaySize; // empty until the view says its size
+    DisplayRequest m_displayRequest; // boxes empty until the view says its size
 
     friend class SessionGraph;
 };

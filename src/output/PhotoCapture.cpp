@@ -69,6 +69,13 @@ QImage turnedImage(const QImage &image, int rotation)
     }
 }
 
+QImage orientedImage(const QImage &image, int rotation, bool mirrored)
+{
+    const QImage turned = turnedImage(image, rotation);
+    // Whole pixels moved, as for the turns: no resampling.
+    return mirrored ? turned.mirrored(true, false) : turned;
+}
+
 bool encodeImage(QIODevice &device, const QImage &image, PhotoFormat format, QString *error)
 {
     const char *qtFormat = nullptr;
@@ -109,7 +116,7 @@ std::mutex gPhotoWriteLock; // guards the photo write as a whole, naming include
 
 } // namespace
 
-OutputResult writePhoto(const QImage &frame, int rotation, const PhotoSettings &settings)
+OutputResult writePhoto(const QImage &frame, int rotation, const PhotoSettings &settings, bool mirrored)
 {
     const std::optional<PhotoFormat> format = photoFormatForIndex(settings.formatIndex);
     if (!format)
@@ -118,7 +125,7 @@ OutputResult writePhoto(const QImage &frame, int rotation, const PhotoSettings &
     if (frame.isNull())
         return {QString(), QStringLiteral("no frame"), WriteFault::BadSettings};
 
-    QImage photo = turnedImage(frame, rotation);
+    QImage photo = orientedImage(frame, rotation, mirrored);
     const QSize size = photoSizeForIndex(settings.sizeIndex, rotation);
     // Frames arrive at the photo size. One decoded before a size change was applied does
     // not: it is scaled, so the file always has the size the settings promise.

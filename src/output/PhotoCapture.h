@@ -29,6 +29,9 @@ QSize photoSizeForIndex(int sizeIndex, int rotation);
 // The image turned by `rotation` quarter turns clockwise as seen on screen; any value but
 // 1, 2 and 3 leaves it as it is (the same image, not a copy).
 QImage turnedImage(const QImage &image, int rotation);
+// The image turned as above, then, when `mirrored`, mirrored left to right: what the live
+// picture shows (a mirror after a half turn is the upside-down flip).
+QImage orientedImage(const QImage &image, int rotation, bool mirrored);
 
 // Encodes with the library's default settings.
 bool encodeImage(QIODevice &device, const QImage &image, PhotoFormat format, QString *error);
@@ -44,9 +47,9 @@ struct PhotoSettings {
     int collisionRow = -1;
 };
 
-// Turns the frame, gives it the chosen size, encodes it and writes it under the name the
-// naming rule gives. Photos are written one at a time across all threads. The result's path
-// is set only when the file is complete on disk; on failure nothing new is left behind.
-OutputResult writePhoto(const QImage &frame, int rotation, const PhotoSettings &settings);
+// Turns (and mirrors) the frame, gives it the chosen size, encodes it and writes it under the
+// name the naming rule gives. Photos are written one at a time across all threads. The result's
+// path is set only when the file is complete on disk; on failure nothing new is left behind.
+OutputResult writePhoto(const QImage &frame, int rotation, const PhotoSettings &settings, bool mirrored = false);
 
 } // namespace quillora::output
