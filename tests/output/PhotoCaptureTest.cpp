@@ -42,29 +42,33 @@ protected:
     QString path(const char *name) const { return dir.filePath(QString::fromUtf8(name)); }
 };
 
-// Every format at every rotation (each size index once per rotation): the name, the decoder
-// found from the content, the turned size, the marker's corner and 72 dpi where recorded. A frame
-// of another size is scaled; the bad settings a hand-edited file can give write nothing.
-TEST_F(PhotoCaptureTest, EveryFormatSizeAndRotationDecodesTheTurnedPage)
+// Every format at every rotation, plain and mirrored (each size index once per rotation and
+// mirror, each format with every turn both ways): the name, the decoder found from the content,
+// the turned size, the marker's corner and 72 dpi where recorded. A frame of another size is
+// scaled; the bad settings a hand-edited file can give write nothing.
+TEST_F(PhotoCaptureTest, EveryFormatSizeRotationAndMirrorDecodesTheTurnedPage)
 {
     const char *names[] = {"Quillora.jpg", "Quillora.png", "Quillora.gif", "Quillora.tiff"};
     const QByteArray decoders[] = {"jpeg", "png", "gif", "tiff"};
     const QSize sizes[] = {{320, 240}, {640, 480}, {1280, 1024}, {1600, 1200}, {2048, 1536}};
-    for (int size = 0; size <= 4; ++size)
-        for (int rotation = 0; rotation <= 3; ++rotation) {
-            const int format = (size + rotation) % 4;
-            SCOPED_TRACE(testing::Message() << names[format] << " size " << size << " rotation " << rotation);
-            const OutputResult r = writePhoto(documentPage(sizes[size]), rotation, settings(format, size, 0));
-            ASSERT_EQ(r.path, path(names[format])) << r.error.toStdString();
-            QImageReader reader(r.path);
-            EXPECT_EQ(reader.format(), decoders[format]);
-            const QImage decoded = reader.read().convertToFormat(QImage::Format_RGB32);
-            ASSERT_EQ(decoded.size(), rotation % 2 ? sizes[size].transposed() : sizes[size]);
-            expectCorners(decoded, sizes[size], rotation);
-            if (format != 2) { // GIF records no resolution
-                EXPECT_NEAR(decoded.dotsPerMeterX(), kPhotoDotsPerMeter, 1);
+    for (const bool mirrored : {false, true})
+        for (int size = 0; size <= 4; ++size)
+            for (int rotation = 0; rotation <= 3; ++rotation) {
+                const int format = (size + rotation + (mirrored ? 2 : 0)) % 4;
+                SCOPED_TRACE(testing::Message()
+                    << names[format] << " size " << size << " rotation " << rotation << (mirrored ? " mirrored" : ""));
+                const OutputResult r
+                    = writePhoto(documentPage(sizes[size]), rotation, settings(format, size, 0), mirrored);
+                ASSERT_EQ(r.path, path(names[format])) << r.error.toStdString();
+                QImageReader reader(r.path);
+                EXPECT_EQ(reader.format(), decoders[format]);
+                const QImage decoded = reader.read().convertToFormat(QImage::Format_RGB32);
+                ASSERT_EQ(decoded.size(), rotation % 2 ? sizes[size].transposed() : sizes[size]);
+                expectCorners(decoded, sizes[size], rotation, mirrored);
+                if (format != 2) { // GIF records no resolution
+                    EXPECT_NEAR(decoded.dotsPerMeterX(), kPhotoDotsPerMeter, 1);
+                }
             }
-        }
     const QImage scaled(writePhoto(documentPage({320, 240}), 1, settings(1)).path);
     ASSERT_EQ(scaled.size(), QSize(480, 640));
     expectCorners(scaled, {640, 480}, 1);
