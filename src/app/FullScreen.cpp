@@ -70,7 +70,6 @@ void FullScreen::enter()
     }
     m_active = true;
     m_leaveKey->setEnabled(true);
-    m_window->showFullScreen();
     if (QWindow *handle = m_window->windowHandle())
         connect(handle, &QWindow::screenChanged, this, &FullScreen::followScreen, Qt::UniqueConnection);
     coverScreen();
@@ -89,9 +88,11 @@ void FullScreen::coverScreen()
             connect(screen, &QScreen::geometryChanged, this, &FullScreen::followScreen);
     }
     // A window manager covers the screen for a full-screen window; without one (a bare X
-    // server) nobody would, so the window takes the screen's place itself.
+    // server) nobody would, so the window takes the screen's place itself. Qt counts a window
+    // that is given a place as no longer full screen: the state is set again after it.
     if (screen)
         m_window->setGeometry(screen->geometry());
+    m_window->showFullScreen();
 }
 
 void FullScreen::followScreen()

@@ -8,6 +8,7 @@
 #include "CaptureView.h"
 #include "JpegPicture.h"
 #include "JpegRegion.h"
+#include "PictureChecks.h"
 #include "TestSupport.h"
 #include "ViewScaler.h"
 
@@ -22,6 +23,7 @@
 
 using namespace quillora::capture;
 using namespace quillora::capture::test;
+using quillora::test::edgeSpan;
 using quillora::test::waitUntil;
 
 namespace {
@@ -73,28 +75,6 @@ QImage wholeDecode(const QByteArray &jpeg, QSize size)
 QImage asImage(const std::vector<uint8_t> &pixels, QSize size)
 {
     return QImage(pixels.data(), size.width(), size.height(), size.width() * 4, QImage::Format_RGB32).copy();
-}
-
-// How many pixels the left edge of the darkest thin line in `row` (from x0 to x1) spans, from
-// the first that is no longer paper (a tenth of the way to the line's darkest) to the darkest.
-// `darkness` gets how far the line gets from the paper towards black (1: all the way), `profile`
-// the greys looked at.
-int edgeSpan(const QImage &image, int y, int x0, int x1, double *darkness, std::string *profile)
-{
-    std::vector<int> grey;
-    for (int x = x0; x <= x1; ++x)
-        grey.push_back(qGray(image.pixel(x, y)));
-    const int paper = std::max(grey.front(), grey.back());
-    const auto darkest = std::min_element(grey.begin(), grey.end());
-    *darkness = double(paper - *darkest) / paper;
-    const double high = paper - 0.1 * (paper - *darkest);
-    int span = 1;
-    for (auto it = darkest; it != grey.begin() && *(it - 1) < high; --it)
-        ++span;
-    profile->clear();
-    for (const int g : grey)
-        *profile += std::to_string(g) + ' ';
-    return span;
 }
 
 } // namespace
