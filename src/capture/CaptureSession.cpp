@@ -205,11 +205,6 @@ void CaptureSession::setDisplaySink(DisplaySink *sink)
     m_display = sink;
 }
 
-bool DisplayRequest::wholeFrame() const
-{
-    return region.contains(QRectF(0, 0, 1, 1));
-}
-
 void CaptureSession::setDisplaySize(QSize size)
 {
     setDisplayRequest({QRectF(0, 0, 1, 1), size, size});

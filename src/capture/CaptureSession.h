@@ -6,8 +6,7 @@
 #include "CameraMode.h"
 #include "CaptureDevice.h"
 #include "CaptureLog.h"
-
-#include "Frame.h"
+#include "DisplayPicture.h"
 
 #include <QObject>
 #include <QRectF>
@@ -58,35 +57,6 @@ protected:
     virtual bool takesViewSizedPicture() const { return false; }
     // For the "session started: ..." line.
     virtual QString describe() const = 0;
-};
-
-// What the capture view asks to be shown of the camera's picture: the part `region` of the
-// frame (fractions of its width and height, unturned) at the size it is shown, fitted into `box`
-// (device pixels); the whole picture fitted into `wholeBox` when the view is not zoomed. Never
-// more pixels than the frame has in that part: a view zoomed past them scales up itself.
-struct DisplayRequest {
-    QRectF region{0, 0, 1, 1};
-    QSize box;
-    QSize wholeBox;
-    bool wholeFrame() const;
-    friend bool operator==(const DisplayRequest &, const DisplayRequest &) = default;
-};
-
-// A picture for the capture view: `frame` shows `region` (in pixels of the camera's frame,
-// which is `source` large). `backdrop`, now and then while only a part is shown, is a small
-// picture of the whole frame, to show around the part until a picture of a new part arrives.
-struct ViewPicture {
-    Frame frame;
-    QSize source;
-    QRectF region;
-    Frame backdrop;
-};
-
-// Receives the pictures that the capture view shows. Called on a streaming thread.
-class DisplaySink {
-public:
-    virtual ~DisplaySink() = default;
-    virtual void presentFrame(const ViewPicture &picture) = 0;
 };
 
 class CaptureSession : public QObject {

@@ -5,7 +5,7 @@
 // it shows, from the frame's own pixels: a raw frame is cropped before it is scaled, a JPEG frame
 // decoded only in that part, at the DCT scale the part needs.
 #include "CaptureLog.h"
-#include "CaptureSession.h"
+#include "DisplayPicture.h"
 #include "Frame.h"
 #include "GstHandles.h"
 #include "JpegPicture.h"
