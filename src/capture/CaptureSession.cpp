@@ -5,6 +5,7 @@
 #include "Devices.h"
 #include "Frame.h"
 #include "JpegDecoder.h"
+#include "JpegPicture.h"
 #include "SessionGraph.h"
 
 #include <gst/app/gstappsink.h>
@@ -13,6 +14,7 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <cmath>
 
 namespace quillora::capture {
 
@@ -212,8 +214,36 @@ void CaptureSession::setDisplaySize(QSize size)
 
 void CaptureSession::setDisplayRequest(const DisplayRequest &request)
 {
-    std::lock_guard lock(m_displayMutex);
-    m_displayRequest = request;
+    {
+        std::lock_guard lock(m_displayMutex);
+        m_displayRequest = request;
+    }
+    followViewInSharedDecode(displayRequest());
+}
+
+QSize CaptureSession::sharedDecodeCover(const DisplayRequest &request) const
+{
+    // m_requestedSize is the movie's box: while recording the movie is the only output.
+    QSize cover = request.wholeBox.expandedTo(m_requestedSize);
+    if (!request.wholeFrame() && request.region.width() > 0 && request.region.height() > 0)
+        cover = cover.expandedTo(QSize(int(std::ceil(request.box.width() / request.region.width())),
+            int(std::ceil(request.box.height() / request.region.height()))));
+    return cover;
+}
+
+// A zoomed view takes its part from the one decode the movie shares: that decode then covers the
+// part's detail too (and the view crops it), rather than the view enlarging a smaller picture.
+// Only a change of the DCT scale it decodes at tells the decoder, which changes its pictures'
+// size from the next frame on; the movie scales whatever comes to its own fixed size.
+void CaptureSession::followViewInSharedDecode(const DisplayRequest &request)
+{
+    if (!m_graph || !m_graph->m_sharedDecoder || !m_mode)
+        return;
+    const QSize cover = sharedDecodeCover(request);
+    if (jpegScaledSize(m_mode->size, cover) == jpegScaledSize(m_mode->size, m_graph->m_sharedCover))
+        return;
+    m_graph->m_sharedCover = cover;
+    g_object_set(m_graph->m_sharedDecoder, "cover-width", cover.width(), "cover-height", cover.height(), nullptr);
 }
 
 DisplayRequest CaptureSession::displayRequest()
@@ -271,11 +301,12 @@ bool CaptureSession::linkCamera(SessionGraph &g)
     if (isMjpeg(m_mode->fourcc) && recording) {
         GstElement *decoder
             = registerJpegDecoder() ? gst_element_factory_make(kJpegDecoderFactory, "decoder") : nullptr;
-        // m_requestedSize is the movie's box: while recording the movie is the only output.
-        const QSize cover = displaySize().expandedTo(m_requestedSize);
+        const QSize cover = sharedDecodeCover(displayRequest());
         if (decoder) {
             g_object_set(decoder, "cover-width", cover.width(), "cover-height", cover.height(), nullptr);
             gst_bin_add(bin, decoder);
+            g.m_sharedDecoder = decoder;
+            g.m_sharedCover = cover;
         }
         linked = decoder && linkUnchecked(src, decoder) && linkUnchecked(decoder, g.m_videoTee);
     } else if (g.m_compressed) {

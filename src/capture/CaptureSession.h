@@ -84,7 +84,7 @@ public:
     // The whole box the view shows the picture in (the request's wholeBox).
     QSize displaySize();
     // The part of the picture a zoomed view shows, and its size; takes effect from the next
-    // frame, without rebuilding anything. Any thread.
+    // frame, without rebuilding anything. Main thread (the view's).
     void setDisplayRequest(const DisplayRequest &request);
     DisplayRequest displayRequest();
 
@@ -104,6 +104,10 @@ private:
     // The size the session asks the camera for: the largest its outputs want.
     QSize largestWantedSize() const;
     bool linkCamera(SessionGraph &g);
+    // The size the one decode before the branches covers while a movie is recorded from JPEG
+    // frames: the movie's box, the view's, and what the part a zoomed view shows needs.
+    QSize sharedDecodeCover(const DisplayRequest &request) const;
+    void followViewInSharedDecode(const DisplayRequest &request);
     void teardown();
     bool fallBackToNextMode();
     void reportLater(const QString &message);

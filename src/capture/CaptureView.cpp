@@ -181,7 +181,8 @@ void CaptureView::paintPicture(QPainter &painter)
     // part is on its way), the whole picture, small.
     const QRectF place = m_transform.pictureRect() & view;
     const bool backdrop = !m_backdrop.image.isNull() && !area.adjusted(-1, -1, 1, 1).contains(place);
-    const QRectF backdropArea = backdrop ? toView.mapRect(m_backdrop.region) : QRectF();
+    // The whole frame, whatever size the frames had when it was made.
+    const QRectF backdropArea = backdrop ? m_transform.pictureRect() : QRectF();
     if (backdrop)
         bare = bare.subtracted(pixelsInside(backdropArea & view));
     // Only what no picture covers is painted black (the bars beside a fitted picture): filling

@@ -4,11 +4,13 @@
 // the window back, zoom and pan of the live picture and of the frozen one, the mirror in the view
 // and in photos, and the faults a classroom brings (a wheel flood, a tiny window, a picture of
 // another shape while zoomed, a place on a screen that is gone).
+#include "CameraMode.h"
 #include "CaptureView.h"
 #include "DesktopSpy.h"
 #include "FullScreen.h"
 #include "ImageView.h"
 #include "MatrixControl.h"
+#include "MovieInspect.h"
 #include "PathControl.h"
 #include "PhotoCapture.h"
 #include "PhotoTestSupport.h"
@@ -51,12 +53,20 @@ namespace {
 
 class Projector : public ::testing::Test {
 protected:
-    // The application with one virtual camera, at the photo size of `sizeIndex` (4: 2048 x 1536,
-    // which the camera sends as JPEG frames), the window shown and active.
-    void start(int sizeIndex = 1)
+    // The application with one virtual camera (a document camera's modes, or `modes` alone), at
+    // the photo size of `sizeIndex` (4: 2048 x 1536, which the camera sends as JPEG frames), the
+    // window shown and active.
+    void start(int sizeIndex = 1, const std::vector<capture::CameraMode> &modes = {})
     {
         QDir(home.path()).mkpath(QStringLiteral("Desktop"));
-        test::ScopedEnv env("QUILLORA_VIRTUAL_CAMERAS", "Desk|Model X|cam-1");
+        QByteArray cameras = "Desk|Model X|cam-1";
+        if (!modes.empty()) {
+            QFile listing(home.filePath(QStringLiteral("modes.txt")));
+            ASSERT_TRUE(listing.open(QIODevice::WriteOnly));
+            listing.write(capture::formatModeListing(modes).toUtf8());
+            cameras += "|" + listing.fileName().toUtf8();
+        }
+        test::ScopedEnv env("QUILLORA_VIRTUAL_CAMERAS", cameras);
         def = std::make_unique<app::WindowDefinition>(qApp);
         def->awake();
         c = def->controller();
@@ -388,6 +398,42 @@ TEST_F(Projector, AFrozenPictureZoomsIntoItsOwnDetailAndPans)
     EXPECT_EQ(live()->zoom(), frozen);
     ASSERT_TRUE(liveShowsNewPictures());
     EXPECT_LT(live()->lastShownRegion().width(), 2048);
+}
+
+// While a movie is recorded from a camera that sends only large JPEG frames, one decode of each
+// serves the movie and the view: zoomed in, that decode covers the part's detail, so the view
+// still shows it sharp; zoomed out it goes back to the view's size. The movie keeps the whole
+// frame at its own size and plays.
+TEST_F(Projector, WhileRecordingAZoomedViewStillShowsTheCamerasOwnDetail)
+{
+    start(4, {capture::CameraMode{QStringLiteral("MJPG"), QSize(2048, 1536), {}, {}, {{30, 1}}, {}, {}}});
+    c->recordingClick(testAccess(*c).mRecordingButton());
+    ASSERT_TRUE(testAccess(*c).recording());
+    ASSERT_TRUE(liveShowsNewPictures());
+    const QSize fitted = live()->viewTransform().frameSize();
+    EXPECT_LT(fitted.width(), 2048) << "the shared decode is at the view's scale";
+    const capture::VirtualFineDetail fine = capture::virtualPageFineDetail({2048, 1536});
+    const QPointF line(fine.centre.x() + 0.5, fine.centre.y() - fine.patch.height() / 4);
+    const QPointF scale(double(fitted.width()) / 2048, double(fitted.height()) / 1536);
+    zoom->zoomAbout(4.0, live()->viewTransform().toView({line.x() * scale.x(), line.y() * scale.y()}));
+    ASSERT_TRUE(waitUntil([&] { return live()->viewTransform().frameSize() == QSize(2048, 1536); }));
+    ASSERT_TRUE(liveShowsNewPictures());
+    const QImage zoomed = live()->grab().toImage();
+    const QPointF at = live()->viewTransform().toView(line);
+    double darkness = 0;
+    std::string profile;
+    EXPECT_LE(test::edgeSpan(zoomed, int(at.y()), int(at.x()) - 12, int(at.x()) + 12, &darkness, &profile), 2)
+        << profile;
+    EXPECT_GT(darkness, 0.6) << profile;
+    zoom->fit();
+    ASSERT_TRUE(waitUntil([&] { return live()->viewTransform().frameSize() == fitted; }));
+
+    c->recordingClick(testAccess(*c).mRecordingButton());
+    ASSERT_TRUE(waitUntil([&] { return !testAccess(*c).recording(); }, 15s));
+    const QString movie = home.filePath(QStringLiteral("Desktop/Quillora.mov"));
+    EXPECT_EQ(test::playProblem(movie, 5, false), QString());
+    EXPECT_EQ(test::discoverMovie(movie).pictureSize, QSize(640, 480));
+    test::expectCorners(test::firstPicture(movie), {640, 480}, 0);
 }
 
 // The mirror shows in the live picture after each turn (a half turn and the mirror turn the page
