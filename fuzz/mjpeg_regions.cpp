@@ -3,8 +3,9 @@
 // skipped, columns cropped, the rest never read). The frame may be anything a camera, a cable or
 // a device that only claims to be a camera sends: the decode gives the part or a reason, never
 // more pixels than it says, and the decoder then decodes a good frame as before.
-// Input: four bytes choosing the part (its left, top, width and height in 256ths of the picture,
-// the top bits of the first byte the DCT scale), then one frame's bytes.
+// Input: four bytes choosing the part (its left, top, width and height in steps of 16 pixels of
+// the picture at the scale; the top three bits of the first byte choose the DCT scale too), then
+// one frame's bytes.
 #include "FuzzSupport.h"
 
 #include "JpegRegion.h"
@@ -45,8 +46,7 @@ bool decodePart(capture::JpegRegionDecoder &decoder, const std::uint8_t *data, s
 {
     std::vector<std::uint8_t> pixels;
     QString why;
-    // The part in 256ths of the picture at the scale, which the decoder finds out itself: here
-    // a guess at a picture of up to 4096 pixels a side, cut to the picture by the decoder.
+    // Parts of pictures up to 4096 pixels a side; the decoder cuts them to the picture.
     const QRect wanted(part[0] * 16, part[1] * 16, part[2] * 16 + 1, part[3] * 16 + 1);
     const auto region = decoder.decode(data, size, eighths, wanted, pixels, &why);
     if (!region) {
@@ -79,8 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const int eighths = 1 + (data[0] >> 5);
     decodePart(decoder, data + 4, size - 4, eighths, data);
     // Whatever became of that frame, the decoder goes on with a good one.
-    const std::uint8_t middle[4] = {64, 64, 128, 128};
-    if (!decodePart(decoder, gGoodFrame.data(), gGoodFrame.size(), eighths, middle))
+    const std::uint8_t topLeft[4] = {0, 0, 8, 8};
+    if (!decodePart(decoder, gGoodFrame.data(), gGoodFrame.size(), eighths, topLeft))
         fuzz::fail("a good frame no longer decodes after a bad one");
     return 0;
 }

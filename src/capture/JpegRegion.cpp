@@ -39,9 +39,12 @@ void countWarning(j_common_ptr info, int level)
         ++info->err->num_warnings;
 }
 
-// A part larger than this is not a camera's picture at any scale; refused before memory is
-// asked for it.
-constexpr qint64 kLargestPart = qint64(1) << 26; // 64 megapixels
+// A picture larger than this is no camera's (the largest listed are 48 megapixels); refused
+// before memory is asked for it.
+constexpr qint64 kLargestPicture = qint64(1) << 26; // 64 megapixels
+// What libjpeg may take for one frame: a progressive frame keeps all of its coefficients, which
+// a frame that only claims to be huge must not turn into gigabytes.
+constexpr long kLargestWorkingMemory = 512L * 1024 * 1024;
 
 } // namespace
 
@@ -89,6 +92,13 @@ bool startDecode(Errors &errors, jpeg_decompress_struct &info, const std::uint8_
     info.err->num_warnings = 0;
     jpeg_mem_src(&info, data, static_cast<unsigned long>(size));
     jpeg_read_header(&info, TRUE);
+    if (qint64(info.image_width) * info.image_height > kLargestPicture) {
+        std::snprintf(errors.message, sizeof errors.message, "a %ux%u picture is larger than any camera's",
+            info.image_width, info.image_height);
+        jpeg_abort_decompress(&info);
+        return false;
+    }
+    info.mem->max_memory_to_use = kLargestWorkingMemory;
     info.out_color_space = JCS_EXT_BGRX;
     info.scale_num = unsigned(eighths);
     info.scale_denom = 8;
@@ -97,7 +107,7 @@ bool startDecode(Errors &errors, jpeg_decompress_struct &info, const std::uint8_
     info.do_fancy_upsampling = FALSE;
     jpeg_start_decompress(&info);
     const QRect part = wanted & QRect(0, 0, int(info.output_width), int(info.output_height));
-    if (part.isEmpty() || qint64(part.width()) * part.height() > kLargestPart) {
+    if (part.isEmpty()) {
         std::snprintf(errors.message, sizeof errors.message, "the part asked for is not in the picture");
         jpeg_abort_decompress(&info);
         return false;

@@ -173,8 +173,8 @@ TEST(JpegRegion, RealCamerasFramesDecodeTheSameInPartAsInWhole)
 }
 
 // A frame cut short still gives a part above the cut (the rows below are never read); bytes that
-// are no picture, a part outside it, or a scale libjpeg lacks give nothing and a reason; and the
-// decoder goes on with the next frame.
+// are no picture, a picture larger than any camera's, a part outside it, or a scale libjpeg lacks
+// give nothing and a reason; and the decoder goes on with the next frame.
 TEST(JpegRegion, RefusesWhatItCannotDecodeAndGoesOn)
 {
     const QImage page = pageImage({640, 480});
@@ -187,6 +187,15 @@ TEST(JpegRegion, RefusesWhatItCannotDecodeAndGoesOn)
     ASSERT_TRUE(top) << why.toStdString();
     EXPECT_EQ(
         largestDifference(asImage(pixels, top->decoded.size()), wholeDecode(jpeg, {640, 480}).copy(0, 0, 640, 96)), 0);
+
+    // Found by the fuzzer: a progressive frame claiming 47520 x 64632 pixels, whose coefficients
+    // libjpeg would have kept in gigabytes.
+    QFile huge(QStringLiteral(QUILLORA_SOURCE_DIR "/tests/data/fuzz/mjpeg_regions/finding-huge-progressive.bin"));
+    ASSERT_TRUE(huge.open(QIODevice::ReadOnly));
+    const QByteArray claimed = huge.readAll().mid(4);
+    EXPECT_FALSE(decoder.decode(reinterpret_cast<const uint8_t *>(claimed.constData()), size_t(claimed.size()), 8,
+        QRect(0, 0, 64, 64), pixels, &why));
+    EXPECT_TRUE(why.contains(QStringLiteral("larger than any camera's"))) << why.toStdString();
 
     const QByteArray garbage(4000, '\x5a');
     const struct {
