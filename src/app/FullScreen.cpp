@@ -97,8 +97,15 @@ void FullScreen::coverScreen()
 
 void FullScreen::followScreen()
 {
-    if (m_active)
-        coverScreen();
+    if (!m_active)
+        return;
+    coverScreen();
+    // A window handed to a screen of another kind is made anew there, and the new one reports
+    // itself not full screen once the events of the change have come in: full screen again then.
+    QTimer::singleShot(0, this, [this] {
+        if (m_active && !m_window->isFullScreen())
+            coverScreen();
+    });
 }
 
 void FullScreen::leave()
