@@ -5,6 +5,7 @@
 #include "CaptureLog.h"
 #include "FrameMemory.h"
 #include "ImageView.h"
+#include "MovieFile.h"
 #include "MovieFileOutput.h"
 #include "PhotoCapture.h"
 #include "WindowMessages.h"
@@ -125,11 +126,17 @@ void VemoViewController::captureOutputDidOutputVideoFrame(
     capture::DecompressedVideoOutput *, const capture::Frame &frame)
 {
     capture::Frame exchanged = frame; // the controller's own reference to the new frame
+    capture::Frame dropped;
     {
         std::lock_guard lock(mLock);
+        // A JPEG frame is decoded only when a photo or a freeze asks for it, and may turn out
+        // damaged then: the one before it is kept at hand for that case. Other frames always
+        // decode, and keeping a second one of them would only hold a large buffer.
+        dropped = std::exchange(mPreviousImageBuffer, frame.decodesOnDemand() ? mCurrentImageBuffer : capture::Frame());
         std::swap(mCurrentImageBuffer, exchanged);
     }
-    // `exchanged` now holds the old frame; it is released here, outside the lock.
+    // `exchanged` now holds the old frame and `dropped` the one before; both are released here,
+    // outside the lock.
 }
 
 capture::Frame VemoViewController::currentFrame()

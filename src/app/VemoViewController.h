@@ -41,6 +41,7 @@ enum class MovieFault;
 namespace quillora::output {
 enum class WriteFault;
 struct PhotoSettings;
+struct ReservedMovie;
 } // namespace quillora::output
 namespace quillora::usb {
 class UsbHost;
@@ -82,8 +83,8 @@ public:
     void windowWillClose();
     void captureOutputDidOutputVideoFrame(
         capture::DecompressedVideoOutput *output, const capture::Frame &frame) override;
-    void captureOutputDidFinishRecordingToOutputFileAtURL(
-        capture::MovieFileOutput *output, const QUrl &url, const QString &error, capture::MovieFault fault);
+    void captureOutputDidFinishRecordingToOutputFileAtURL(capture::MovieFileOutput *output, const QUrl &url,
+        const QString &error, capture::MovieFault fault, bool complete);
     void previewClick(QObject *sender);
     void photoClick(QObject *sender);
     void preferencesClick(QObject *sender);
@@ -183,6 +184,9 @@ private:
     std::shared_ptr<capture::DecompressedVideoOutput> mCaptureDecompressedVideoOutput;
     std::shared_ptr<capture::MovieFileOutput> mCaptureMovieFileOutput;
     capture::Frame mCurrentImageBuffer; // newest decoded frame; guarded by mLock
+    // The frame before the newest while the newest is a JPEG frame that may turn out not to
+    // decode; guarded by mLock.
+    capture::Frame mPreviousImageBuffer;
     bool recording = false;
     std::shared_ptr<usb::UsbInterface> interface; // the camera's video-control interface, not kept open
     std::atomic<std::int32_t> rotation{0};        // quarter turns; read by the photo on any thread
@@ -200,7 +204,7 @@ private:
     QAction *mFreezeItem = nullptr;
     QAction *mMirrorItem = nullptr;
 
-    // Guards mCurrentImageBuffer. Recursive because the controller's own operations may
+    // Guards mCurrentImageBuffer and mPreviousImageBuffer. Recursive because the controller's own operations may
     // nest while holding it; it is held only for the exchange of one reference.
     std::recursive_mutex mLock;
 
@@ -226,13 +230,27 @@ private:
     QStringList mKnownCameraIds; // the cameras of the last list, to tell a newcomer
     // ---- settings: private additions ----
     // ---- photos: private additions ----
+    // The picture a photo or a freeze takes: the newest frame's or, when that one will not
+    // decode (damaged on its way from the camera), the frame's before it. No frame when there is
+    // none to take; `damaged` then says whether frames were there that would not decode.
+    struct Still {
+        capture::Frame frame;
+        QImage image; // the frame's pixels
+        bool damaged = false;
+    };
+    Still newestStill();
     // ---- movies: private additions ----
     // A movie still being written is finished before its session is torn down (a rebuild
     // for another reason, quitting): the finish callback's steps run, but for the rebuild,
     // which the caller does anyway.
     void finishMovieBeforeTeardown(bool openMovie);
-    // Logs the finished movie in quillora.output and opens it when a file was written.
-    void reportFinishedMovie(const QUrl &url, const QString &error, capture::MovieFault fault, bool openMovie);
+    // Gives the finished movie its name when it is complete (`pictures`: anything was
+    // recorded), logs it in quillora.output, says it in the window and opens it when a file
+    // was written.
+    void reportFinishedMovie(
+        const QUrl &url, const QString &error, capture::MovieFault fault, bool complete, bool pictures, bool openMovie);
+    // The names of the movie being recorded, claimed when it started.
+    std::unique_ptr<output::ReservedMovie> mMovieFiles;
     // "Start Capture" and the recording button fully shown.
     void showRecordingIdle();
     bool mQuitting = false; // set once the application ends: a finished movie is not opened then

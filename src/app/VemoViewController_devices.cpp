@@ -108,9 +108,13 @@ void VemoViewController::showCameraMenu(
         QAction *item = items.at(i);
         if (size_t(i) < listed) {
             item->setText(menuTitle(devices[size_t(i)]->localizedDisplayName()));
+            // The item stands for this camera, not for a place in a list that may change
+            // before it is clicked.
+            item->setData(devices[size_t(i)]->uniqueID());
             item->setVisible(true);
-            item->setChecked(marked && devices[size_t(i)] == marked);
+            item->setChecked(marked && devices[size_t(i)]->uniqueID() == marked->uniqueID());
         } else {
+            item->setData(QVariant());
             item->setVisible(false);
             item->setChecked(false);
         }
@@ -170,6 +174,7 @@ void VemoViewController::camerasChanged()
             // The window keeps the last picture under the message; a photo is not taken of it.
             std::lock_guard lock(mLock);
             mCurrentImageBuffer = capture::Frame();
+            mPreviousImageBuffer = capture::Frame();
         } else {
             device = still; // the list's own object for the same camera
         }
@@ -220,37 +225,52 @@ void VemoViewController::deviceMenuClick(QObject *sender)
 {
     const auto items = mDevicesMenu->actions();
     const qsizetype count = std::min(items.size(), kCameraMenuItems);
-    qsizetype chosen = -1;
+    QAction *item = nullptr;
     for (qsizetype i = 0; i < count; ++i) {
         if (items.at(i) == sender)
-            chosen = i;
+            item = items.at(i);
     }
-    if (chosen < 0) {
+    if (!item) {
         qCInfo(lcCapture) << "camera menu: the sender is not one of its items";
         return;
     }
 
-    stopStream();
+    // The list may have changed since the menu was filled (a camera pulled out or plugged in
+    // before the menu was told): the camera is found by what the item showed, wherever it
+    // stands now.
     const auto devices = capture::inputDevicesWithMediaType(capture::MediaType::Video);
-    qsizetype marked = chosen;
-    if (size_t(chosen) < devices.size()) {
-        device = devices[size_t(chosen)];
-    } else {
-        // The list has shrunk since the menu was filled. Keep the camera in use if it is still
-        // there, else take the default one, so that a picture keeps running whenever a camera
-        // is attached.
-        const auto kept = std::find(devices.begin(), devices.end(), device);
-        if (kept == devices.end())
-            device = devices.empty() ? nullptr : devices.front();
-        marked = device ? qsizetype(std::find(devices.begin(), devices.end(), device) - devices.begin()) : -1;
-        qCInfo(lcCapture) << "camera menu item" << chosen + 1 << "has no camera any more; the list has"
-                          << devices.size();
+    const CameraChoice listing = chooseCamera(devices, mDevicesMenu->actions().size());
+    const auto listed = [&](const QString &id) -> capture::CaptureDevicePtr {
+        for (size_t i = 0; i < listing.listed; ++i)
+            if (devices[i]->uniqueID() == id)
+                return devices[i];
+        return nullptr;
+    };
+    const QString clickedId = item->data().toString();
+    capture::CaptureDevicePtr chosen = listed(clickedId);
+    if (!chosen) {
+        const QString title = QString(item->text()).replace(QStringLiteral("&&"), QStringLiteral("&"));
+        qCInfo(lcCapture).noquote()
+            << QStringLiteral("camera menu: %1 (%2) is not connected any more").arg(title, clickedId);
+        showStatusMessage(tr("%1 is not connected any more").arg(title));
+        const auto inUse = device ? listed(device->uniqueID()) : nullptr;
+        if (inUse && mCaptureSession) {
+            // Nothing to switch to: the camera in use goes on undisturbed.
+            device = inUse;
+            mKnownCameraIds = uniqueIdsOf(devices);
+            showCameraMenu(devices, listing.listed, device);
+            return;
+        }
+        // The camera in use has gone too: a picture keeps running whenever a camera is left.
+        chosen = inUse ? inUse : listing.chosen();
     }
-    for (qsizetype i = 0; i < count; ++i)
-        items.at(i)->setChecked(i == marked);
+
+    stopStream();
+    device = chosen;
     // The user's choice replaces a camera that was pulled out.
     mDepartedCameraId.clear();
     mKnownCameraIds = uniqueIdsOf(devices);
+    showCameraMenu(devices, listing.listed, device);
     logChosen(device);
     startStream();
     showCameraPresence();

@@ -71,6 +71,8 @@ QString VemoViewController::describeWriteFault(output::WriteFault fault)
         return tr("no free file name is left");
     case WriteFault::BadSettings:
         return tr("the photo settings are not valid");
+    case WriteFault::NoPicture:
+        return tr("the camera's picture arrived damaged");
     case WriteFault::Other:
         break;
     }

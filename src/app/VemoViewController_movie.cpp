@@ -2,10 +2,10 @@
 #include "VemoViewController.h"
 
 #include "MatrixControl.h"
+#include "MovieFile.h"
 #include "MovieFileOutput.h"
 #include "OutputFile.h"
 #include "OutputLog.h"
-#include "OutputPath.h"
 #include "PathControl.h"
 #include "RecordingIndicator.h"
 #include "SizeTable.h"
@@ -55,10 +55,9 @@ void VemoViewController::addMovieFileOutput()
     QString error; // like every step of startStream, a refusal does not stop the start
     mCaptureMovieFileOutput = std::make_shared<capture::MovieFileOutput>();
     mCaptureSession->addOutput(mCaptureMovieFileOutput, &error);
-    mCaptureMovieFileOutput->setDelegate(
-        this, [this](capture::MovieFileOutput *output, const QUrl &url, const QString &why, capture::MovieFault fault) {
-            captureOutputDidFinishRecordingToOutputFileAtURL(output, url, why, fault);
-        });
+    mCaptureMovieFileOutput->setDelegate(this,
+        [this](capture::MovieFileOutput *output, const QUrl &url, const QString &why, capture::MovieFault fault,
+            bool complete) { captureOutputDidFinishRecordingToOutputFileAtURL(output, url, why, fault, complete); });
     const QString videoPreset = videoPresetForSizeIndex(mVideoSize->currentIndex());
     for (const auto &connection : mCaptureMovieFileOutput->connections()) {
         const QString mediaType = connection->mediaType();
@@ -93,13 +92,17 @@ void VemoViewController::recordingClick(QObject *)
         showStatusMessage(tr("Movie not started: no camera connected"));
         return;
     }
-    const QString path = output::makeOutputPath(
-        mVideoPath->URL().path(), mVideoFilename->text(), kMovieExtension, mVideoOverwrite->selectedRow());
-    if (path.isEmpty()) {
-        qCWarning(lcOutput) << "movie not started: no movie folder is set";
-        showStatusMessage(tr("Movie not started: %1").arg(describeWriteFault(output::WriteFault::NoFolder)));
+    // The movie is written under an unfinished name of its own and takes the name the rule gives
+    // only once it is complete: a recording that fails or is killed never touches the movie it
+    // was to replace. Both names are claimed now, before anything is recorded.
+    const output::MovieReservation reserved = output::reserveMovieFiles(output::OutputTarget{
+        mVideoPath->URL().path(), mVideoFilename->text(), kMovieExtension, mVideoOverwrite->selectedRow()});
+    if (!reserved.ok()) {
+        qCWarning(lcOutput).noquote() << "movie not started:" << reserved.error;
+        showStatusMessage(tr("Movie not started: %1").arg(describeWriteFault(reserved.fault)));
         return;
     }
+    mMovieFiles = std::make_unique<output::ReservedMovie>(reserved.movie);
     recording = true;
     rotation = 0;
     mirror = false;
@@ -109,12 +112,14 @@ void VemoViewController::recordingClick(QObject *)
     if (!mCaptureMovieFileOutput) {
         qCWarning(lcOutput) << "movie not started: the recording session has no movie output";
         showStatusMessage(tr("Movie not started: the camera could not record"));
+        output::releaseMovieFiles(*mMovieFiles);
+        mMovieFiles.reset();
         recording = false;
         stopStream();
         startStream();
         return;
     }
-    mCaptureMovieFileOutput->recordToOutputFileURL(QUrl::fromLocalFile(path));
+    mCaptureMovieFileOutput->recordToOutputFileURL(QUrl::fromLocalFile(mMovieFiles->recordingPath));
     setAlphaValue(mRecordingButton, 0.0);
     mVideoMenu->setText(tr("Stop Capture"));
     if (mRecordingIndicator)
@@ -122,9 +127,12 @@ void VemoViewController::recordingClick(QObject *)
 }
 
 void VemoViewController::captureOutputDidFinishRecordingToOutputFileAtURL(
-    capture::MovieFileOutput *, const QUrl &url, const QString &error, capture::MovieFault fault)
+    capture::MovieFileOutput *output, const QUrl &url, const QString &error, capture::MovieFault fault, bool complete)
 {
-    reportFinishedMovie(url, error, fault, true);
+    // The output is asked only while it is ours: the finish may outlive one that went.
+    const bool pictures
+        = mCaptureMovieFileOutput.get() != output || mCaptureMovieFileOutput->statistics().framesWritten > 0;
+    reportFinishedMovie(url, error, fault, complete, pictures, true);
     recording = false;
     stopStream();
     startStream();
@@ -141,21 +149,35 @@ void VemoViewController::finishMovieBeforeTeardown(bool openMovie)
         return;
     // The finish callback's steps, but for the rebuild: whoever tears the session down
     // builds the next one, and with `recording` cleared it is the preview again.
-    reportFinishedMovie(finish->url, finish->error, finish->fault, openMovie);
+    reportFinishedMovie(
+        finish->url, finish->error, finish->fault, finish->complete, output->statistics().framesWritten > 0, openMovie);
     recording = false;
     showRecordingIdle();
 }
 
 void VemoViewController::reportFinishedMovie(
-    const QUrl &url, const QString &error, capture::MovieFault fault, bool openMovie)
+    const QUrl &url, const QString &error, capture::MovieFault fault, bool complete, bool pictures, bool openMovie)
 {
-    const QString path = url.toLocalFile();
+    // A complete movie takes its name now; an incomplete one stays under its unfinished name,
+    // beside the file it was to replace.
+    output::PlacedMovie placed;
+    QString finalName;
+    if (mMovieFiles && url == QUrl::fromLocalFile(mMovieFiles->recordingPath)) {
+        placed = output::placeRecordedMovie(*mMovieFiles, complete, pictures);
+        finalName = QFileInfo(mMovieFiles->finalPath).fileName();
+    } else {
+        placed.path = url.toLocalFile(); // not a name of ours: left where it is
+    }
+    mMovieFiles.reset();
+    const QString path = placed.path;
     const QFileInfo file(path);
     // A recording that never got to write anything leaves no movie: there is nothing to
     // open, and a player would only show an error.
     const bool written = !path.isEmpty() && file.isFile() && file.size() > 0;
     if (written)
         qCInfo(lcOutput).noquote() << "movie written:" << path;
+    if (!placed.error.isEmpty())
+        qCWarning(lcOutput).noquote() << "movie kept as" << path << "-" << placed.error;
     if (!error.isEmpty()) {
         if (written)
             qCWarning(lcOutput).noquote() << "movie ended early:" << path << "-" << error;
@@ -167,7 +189,10 @@ void VemoViewController::reportFinishedMovie(
     const QString name = file.fileName();
     if (fault == capture::MovieFault::None && !error.isEmpty())
         fault = capture::MovieFault::WriteFailed; // an error of no known kind
-    if (written && error.isEmpty())
+    if (written && error.isEmpty() && !placed.error.isEmpty())
+        showStatusMessage(tr("Movie saved as %1: it could not take the name %2 (%3)")
+                              .arg(name, finalName, describeWriteFault(placed.fault)));
+    else if (written && error.isEmpty())
         showStatusMessage(tr("Movie saved: %1").arg(name));
     else if (written && fault == capture::MovieFault::TooLong)
         showStatusMessage(tr("Movie saved: %1 (%2)").arg(name, describeMovieFault(fault)));
@@ -176,7 +201,7 @@ void VemoViewController::reportFinishedMovie(
     else
         showStatusMessage(tr("Movie not saved: %1").arg(describeMovieFault(fault)));
     if (written && openMovie)
-        QDesktopServices::openUrl(url);
+        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
 void VemoViewController::showRecordingIdle()

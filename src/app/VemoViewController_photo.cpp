@@ -96,13 +96,15 @@ void VemoViewController::previewClick(QObject *)
         return;
     }
     if (mCaptureSession->isRunning()) {
-        const capture::Frame frame = currentFrame();
-        if (!frame) {
+        const Still still = newestStill();
+        if (!still.frame) {
+            if (still.damaged)
+                showStatusMessage(tr("Picture not frozen: %1").arg(describeWriteFault(output::WriteFault::NoPicture)));
             showFreezeState();
             return;
         }
         // The still is the frame as decoded, unturned; the image shares the frame's pixels.
-        mPreviewImage->setImage(frame.image());
+        mPreviewImage->setImage(still.image);
         if (QStackedWidget *stack = pictureStack(mPreviewImage))
             stack->setCurrentWidget(mPreviewImage);
         mCaptureSession->stopRunning();
@@ -140,12 +142,42 @@ capture::PictureOrientation VemoViewController::viewOrientation(capture::Capture
     return {turns >= 1 && turns <= 3 ? turns : 0, mirror.load()};
 }
 
+VemoViewController::Still VemoViewController::newestStill()
+{
+    capture::Frame newest;
+    capture::Frame before;
+    {
+        std::lock_guard lock(mLock);
+        newest = mCurrentImageBuffer;
+        before = mPreviousImageBuffer;
+    }
+    // Decoded here, outside the lock, on the thread that asks. The frame before the newest came
+    // a thirtieth of a second earlier: what the user saw when asking.
+    Still still;
+    for (const capture::Frame &frame : {newest, before}) {
+        if (!frame)
+            continue;
+        QImage image = frame.image();
+        if (!image.isNull()) {
+            if (still.damaged)
+                qCInfo(lcCapture) << "the newest frame will not decode; the one before it is taken";
+            return {frame, std::move(image), false};
+        }
+        still.damaged = true;
+    }
+    if (still.damaged)
+        qCInfo(lcCapture) << "no picture: the newest frames will not decode";
+    return still;
+}
+
 void VemoViewController::photoClick(QObject *)
 {
-    const capture::Frame frame = currentFrame(); // our own reference, kept until the photo is written
-    if (!frame) {
+    const Still still = newestStill(); // our own reference, kept until the photo is written
+    if (!still.frame) {
         qCInfo(lcOutput) << "no photo: no picture from a camera";
-        showStatusMessage(tr("No photo taken: there is no picture yet"));
+        showStatusMessage(still.damaged
+                ? tr("Photo not saved: %1").arg(describeWriteFault(output::WriteFault::NoPicture))
+                : tr("No photo taken: there is no picture yet"));
         return;
     }
     const std::int32_t turns = rotation.load();
@@ -153,7 +185,7 @@ void VemoViewController::photoClick(QObject *)
     const std::optional<output::PhotoSettings> settings = photoSettings();
     if (!settings)
         return;
-    const output::OutputResult written = output::writePhoto(frame.image(), turns, *settings, mirrored);
+    const output::OutputResult written = output::writePhoto(still.image, turns, *settings, mirrored);
     if (!written.ok()) {
         showStatusMessage(tr("Photo not saved: %1").arg(describeWriteFault(written.fault)));
         return;

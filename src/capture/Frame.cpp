@@ -111,6 +111,11 @@ Frame Frame::fromImage(const QImage &image)
     return frame;
 }
 
+bool Frame::decodesOnDemand() const
+{
+    return d && d->jpeg;
+}
+
 int Frame::width() const
 {
     return d ? d->width() : 0;

@@ -26,6 +26,9 @@ public:
     static Frame adoptJpeg(GstSample *sample, QSize jpegSize, QSize size);
 
     explicit operator bool() const { return static_cast<bool>(d); }
+    // A camera's JPEG frame, decoded when its pixels are first asked for: one damaged on its way
+    // may turn out then not to decode. Other frames always give their pixels.
+    bool decodesOnDemand() const;
     int width() const;
     int height() const;
 

@@ -4,19 +4,30 @@
 #include "CaptureLog.h"
 #include "ElementRegistry.h"
 #include "JpegPicture.h"
+#include "PixelScale.h"
 
 #include <gst/base/gstbasetransform.h>
 #include <gst/video/video.h>
 
+using quillora::capture::HalvingScratch;
 using quillora::capture::JpegPicture;
 using quillora::capture::OncePerSecond;
+
+// Frames of another size than the camera's mode, and what it takes to stretch them to it; the
+// streaming thread's alone.
+struct OtherSizeFrames {
+    QSize sent; // the size the camera sends instead, once seen; empty while it sends the mode's
+    std::vector<uint8_t> decoded;
+    HalvingScratch scratch;
+};
 
 struct QuilloraJpegDecoder {
     GstBaseTransform parent;
     JpegPicture *picture; // the streaming thread's alone
     GstVideoInfo *output; // the negotiated picture
     OncePerSecond *log;   // skipped frames
-    gint coverWidth;      // 0: full size; this and coverHeight guarded by the object's lock
+    OtherSizeFrames *otherSize;
+    gint coverWidth; // 0: full size; this and coverHeight guarded by the object's lock
     gint coverHeight;
 };
 
@@ -84,6 +95,39 @@ gboolean transformSize(
     return *othersize > 0;
 }
 
+// Decodes the frame into `to` at `target`, the picture size negotiated for the camera's mode. Some
+// cameras answer a mode with frames of another size; each of those is decoded at its scale nearest
+// above the target and stretched to it, as every frame of the mode is stretched to the size
+// asked for, rather than dropped, which would stop the picture for good.
+bool decodeFrame(
+    QuilloraJpegDecoder *decoder, const GstMapInfo &jpeg, uint8_t *to, int stride, QSize target, QString *why)
+{
+    JpegPicture &picture = *decoder->picture;
+    OtherSizeFrames &other = *decoder->otherSize;
+    if (other.sent.isEmpty() && picture.decode(jpeg.data, jpeg.size, to, stride, target, why))
+        return true;
+    const auto full = picture.frameSize(jpeg.data, jpeg.size, why);
+    if (!full)
+        return false;
+    const QSize at = quillora::capture::jpegScaledSize(*full, target);
+    if (at == target) {
+        other.sent = QSize(); // the mode's size again
+        return picture.decode(jpeg.data, jpeg.size, to, stride, target, why);
+    }
+    if (*full != other.sent) {
+        other.sent = *full;
+        qCInfo(lcCapture).noquote() << QStringLiteral(
+            "the camera sends %1x%2 frames in its mode; each is stretched to %3x%4")
+                                           .arg(full->width())
+                                           .arg(full->height())
+                                           .arg(target.width())
+                                           .arg(target.height());
+    }
+    other.decoded.resize(size_t(at.width()) * size_t(at.height()) * 4);
+    return picture.decode(jpeg.data, jpeg.size, other.decoded.data(), at.width() * 4, at, why)
+        && quillora::capture::scaleBgrx(other.decoded.data(), at.width() * 4, at, to, stride, target, other.scratch);
+}
+
 // A frame that cannot be decoded whole is dropped; the picture goes on with the next.
 GstFlowReturn transform(GstBaseTransform *transform, GstBuffer *in, GstBuffer *out)
 {
@@ -96,9 +140,9 @@ GstFlowReturn transform(GstBaseTransform *transform, GstBuffer *in, GstBuffer *o
     QString why = QStringLiteral("no picture to decode into");
     bool decoded = false;
     if (gst_video_frame_map(&frame, decoder->output, out, GST_MAP_WRITE)) {
-        decoded = decoder->picture->decode(jpeg.data, jpeg.size,
-            static_cast<uint8_t *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)), GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0),
-            QSize(GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info)), &why);
+        decoded = decodeFrame(decoder, jpeg, static_cast<uint8_t *>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0)),
+            GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0), QSize(GST_VIDEO_INFO_WIDTH(&info), GST_VIDEO_INFO_HEIGHT(&info)),
+            &why);
         gst_video_frame_unmap(&frame);
     }
     const gsize size = jpeg.size;
@@ -154,6 +198,7 @@ void finalize(GObject *object)
     delete decoder->picture;
     delete decoder->output;
     delete decoder->log;
+    delete decoder->otherSize;
     G_OBJECT_CLASS(quillora_jpeg_decoder_parent_class)->finalize(object);
 }
 
@@ -195,6 +240,7 @@ static void quillora_jpeg_decoder_init(QuilloraJpegDecoder *decoder)
     decoder->output = new GstVideoInfo;
     gst_video_info_init(decoder->output);
     decoder->log = new OncePerSecond;
+    decoder->otherSize = new OtherSizeFrames;
     decoder->coverWidth = 0;
     decoder->coverHeight = 0;
 }

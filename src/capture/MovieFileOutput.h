@@ -59,9 +59,10 @@ enum class MovieFault {
 class MovieFileOutput : public CaptureOutput {
 public:
     // The finish callback: the output, the movie's file URL, an empty error when the movie
-    // was completed as asked, and the kind of fault otherwise.
-    using FinishHandler
-        = std::function<void(MovieFileOutput *output, const QUrl &url, const QString &error, MovieFault fault)>;
+    // was completed as asked, the kind of fault otherwise, and whether the file was completed
+    // (its end, the final index included, reached the file) whatever ended the recording.
+    using FinishHandler = std::function<void(
+        MovieFileOutput *output, const QUrl &url, const QString &error, MovieFault fault, bool complete)>;
 
     MovieFileOutput();
     ~MovieFileOutput() override;
@@ -93,6 +94,7 @@ public:
         QUrl url;
         QString error;
         MovieFault fault = MovieFault::None;
+        bool complete = false; // the file's end reached it: a whole movie
     };
     // Ends the recording now and waits, at most `timeout`, for the file to be complete.
     // The finish is handed back here instead of to the delegate. Nothing when no recording

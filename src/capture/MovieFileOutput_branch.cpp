@@ -221,7 +221,12 @@ void configureVideo(const BranchElements &e, const CompressionOptions &videoOpti
     g_object_set(e.muxer, "reserved-max-duration", guint64(maximumDuration.count()) * GST_SECOND,
         "reserved-moov-update-period", kIndexUpdatePeriod, nullptr);
     const QByteArray location = QFile::encodeName(path);
-    g_object_set(e.sink, "location", location.constData(), "async", FALSE, "sync", FALSE, nullptr);
+    // Unbuffered: every write reaches the file (or fails) before the next buffer is taken, so
+    // the end of stream reaching the sink means all of the movie was written, and a failure
+    // (a full disk) is reported before it; a buffer kept back would only be written, or fail,
+    // after the end was seen.
+    g_object_set(e.sink, "location", location.constData(), "async", FALSE, "sync", FALSE, "buffer-mode",
+        2 /* unbuffered */, nullptr);
 
     if (e.decoder)
         g_object_set(e.decoder, "cover-width", videoOptions.maximumSize().width(), "cover-height",

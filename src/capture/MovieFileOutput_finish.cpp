@@ -147,8 +147,13 @@ void MovieFileOutput::Private::checkLimit()
 
 MovieFileOutput::Finish MovieFileOutput::Private::completeNow()
 {
+    bool complete = false;
+    if (stream) {
+        std::lock_guard lock(stream->mutex);
+        complete = stream->fileComplete;
+    }
     shutdownBranch();
-    return Finish{url, error, fault};
+    return Finish{url, error, fault, complete};
 }
 
 void MovieFileOutput::Private::report(const Finish &finish)
@@ -177,7 +182,8 @@ void MovieFileOutput::Private::report(const Finish &finish)
                 owner->pending.reset();
             }
             if (handler)
-                handler(output, delivery->finish.url, delivery->finish.error, delivery->finish.fault);
+                handler(output, delivery->finish.url, delivery->finish.error, delivery->finish.fault,
+                    delivery->finish.complete);
         },
         Qt::QueuedConnection);
 }
@@ -283,13 +289,16 @@ bool MovieFileOutput::busMessage(SessionGraph &, void *raw)
         return true;
     }
     // The encoder, the muxer or the file failed (a full disk): nothing more can be written,
-    // so the file is closed as the muxer last left it.
+    // so the file is closed as the muxer last left it. It is not a whole movie, even when the
+    // muxer, stopped by the failure, still sent its end of stream on to the file.
     qCWarning(lcCapture).noquote() << "movie: writing failed:" << text;
     if (d->error.isEmpty()) {
         d->error = text;
         d->fault = writeFault(message);
     }
-    d->report(d->completeNow());
+    Finish finish = d->completeNow();
+    finish.complete = false;
+    d->report(finish);
     return true;
 }
 

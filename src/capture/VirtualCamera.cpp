@@ -37,11 +37,21 @@ struct CameraState {
     int height = 1024;
     int framerate = 30;
     int damageEvery = 0; // every this many JPEG frames one arrives damaged; 0: none
+    QSize sentSize;      // the size of the JPEG frames sent, whatever the mode; empty: the mode's
     // Set from any thread when the camera is pulled out; the streaming thread then fails.
     std::atomic<bool> unplugged{false};
 };
 
 std::atomic<int> gDamageEvery{0};
+std::atomic<int> gSentWidth{0};
+std::atomic<int> gSentHeight{0};
+
+// The size the camera draws its frames at: the mode's, unless it answers an MJPEG mode with
+// frames of another size.
+QSize pictureSize(const CameraState &st)
+{
+    return isMjpeg(st.mode.fourcc) && !st.sentSize.isEmpty() ? st.sentSize : st.mode.size;
+}
 
 } // namespace
 
@@ -64,7 +74,7 @@ namespace {
 
 using namespace quillora::capture;
 
-enum { PropModes = 1, PropFormat, PropWidth, PropHeight, PropFramerate, PropDamage };
+enum { PropModes = 1, PropFormat, PropWidth, PropHeight, PropFramerate, PropDamage, PropSentWidth, PropSentHeight };
 
 CameraState &stateOf(gpointer object)
 {
@@ -104,6 +114,12 @@ void setProperty(GObject *object, guint id, const GValue *value, GParamSpec *pro
     case PropDamage:
         st.damageEvery = g_value_get_int(value);
         return;
+    case PropSentWidth:
+        st.sentSize.setWidth(g_value_get_int(value));
+        return;
+    case PropSentHeight:
+        st.sentSize.setHeight(g_value_get_int(value));
+        return;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, property);
         return;
@@ -134,6 +150,12 @@ void getProperty(GObject *object, guint id, GValue *value, GParamSpec *property)
         break;
     case PropDamage:
         g_value_set_int(value, st.damageEvery);
+        break;
+    case PropSentWidth:
+        g_value_set_int(value, st.sentSize.width());
+        break;
+    case PropSentHeight:
+        g_value_set_int(value, st.sentSize.height());
         break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, property);
@@ -224,9 +246,10 @@ gboolean query(GstBaseSrc *src, GstQuery *q)
 // moving block to a copy.
 void followPage(CameraState &st, int page)
 {
-    if (page == st.pageShown && st.page.size() == st.mode.size)
+    const QSize size = pictureSize(st);
+    if (page == st.pageShown && st.page.size() == size)
         return;
-    st.page = QImage(st.mode.size, QImage::Format_RGB32);
+    st.page = QImage(size, QImage::Format_RGB32);
     st.page.fill(kVirtualPaper);
     if (st.page.width() >= 8 && st.page.height() >= 8)
         paintStaticPage(st.page, page);
@@ -241,8 +264,8 @@ void followPage(CameraState &st, int page)
 
 void drawFrame(CameraState &st, quint64 number)
 {
-    if (st.scratch.size() != st.mode.size)
-        st.scratch = QImage(st.mode.size, QImage::Format_RGB32);
+    if (st.scratch.size() != pictureSize(st))
+        st.scratch = QImage(pictureSize(st), QImage::Format_RGB32);
     std::memcpy(st.scratch.bits(), st.page.constBits(), size_t(st.page.sizeInBytes()));
     if (st.scratch.width() >= 8 && st.scratch.height() >= 8)
         paintMovingBlock(st.scratch, number);
@@ -252,7 +275,7 @@ void drawFrame(CameraState &st, quint64 number)
 GstBuffer *jpegBuffer(GstPushSrc *src, CameraState &st, quint64 number, int page)
 {
     const quint64 slot = number % kVirtualPagePeriod;
-    JpegBytes bytes = virtualJpegFrames().frame(st.mode.size, page, slot, [&]() -> const QImage & {
+    JpegBytes bytes = virtualJpegFrames().frame(pictureSize(st), page, slot, [&]() -> const QImage & {
         drawFrame(st, slot);
         return st.scratch;
     });
@@ -347,6 +370,12 @@ static void quillora_virtual_camera_class_init(QuilloraVirtualCameraClass *klass
     g_object_class_install_property(objectClass, PropDamage,
         g_param_spec_int(
             "damage", "Damage", "Every this many JPEG frames one arrives damaged (0: none)", 0, 1000, 0, flags));
+    g_object_class_install_property(objectClass, PropSentWidth,
+        g_param_spec_int(
+            "sent-width", "Sent width", "The width of the JPEG frames sent (0: the mode's)", 0, 16384, 0, flags));
+    g_object_class_install_property(objectClass, PropSentHeight,
+        g_param_spec_int(
+            "sent-height", "Sent height", "The height of the JPEG frames sent (0: the mode's)", 0, 16384, 0, flags));
     auto *element = GST_ELEMENT_CLASS(klass);
     gst_element_class_set_static_metadata(element, "Quillora virtual camera", "Source/Video",
         "A live document page, sent as a camera sends it", "Quillora");
@@ -374,6 +403,12 @@ namespace quillora::capture {
 void setVirtualCameraDamage(int every)
 {
     gDamageEvery.store(std::max(0, every));
+}
+
+void setVirtualCameraSentSize(QSize size)
+{
+    gSentWidth.store(std::max(0, size.width()));
+    gSentHeight.store(std::max(0, size.height()));
 }
 
 bool registerVirtualCamera(GstPlugin *plugin)
@@ -442,8 +477,8 @@ ElementPtr makeVirtualCameraSource(const std::vector<CameraMode> &modes, QString
         return {};
     }
     ElementPtr camera(GST_ELEMENT(gst_object_ref_sink(element)));
-    g_object_set(
-        camera.get(), "modes", formatModeListing(modes).toUtf8().constData(), "damage", gDamageEvery.load(), nullptr);
+    g_object_set(camera.get(), "modes", formatModeListing(modes).toUtf8().constData(), "damage", gDamageEvery.load(),
+        "sent-width", gSentWidth.load(), "sent-height", gSentHeight.load(), nullptr);
     if (!identity.isEmpty()) {
         std::lock_guard lock(gLiveMutex);
         forEachLiveSource(QString(), [](GstElement *) {}); // forget the ones that are gone

@@ -55,6 +55,10 @@ VirtualFineDetail virtualPageFineDetail(QSize page);
 // as on a noisy USB link: cut short, or with its headers garbled, by turns. 0: none.
 void setVirtualCameraDamage(int every);
 
+// For tests: virtual cameras made from now on answer their MJPEG modes with JPEG frames of
+// `size`, whatever size the mode asked for, as some cameras do. An empty size: the mode's.
+void setVirtualCameraSentSize(QSize size);
+
 // For tests: turns the page under every virtual camera, running or made later, to page number
 // `page` (0, the first, at start). Each camera shows it from its next frame on.
 void setVirtualCameraPage(int page);

@@ -6,6 +6,7 @@
 #include "ListenerRunLoop.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <condition_variable>
 #include <cstdarg>
@@ -45,6 +46,15 @@ usb::UsbResult gEventSourceResult = usb::kUsbSuccess; // why gNotifyPort could n
 std::shared_ptr<ButtonRead> gPendingRead;             // the read queued on pipe 1, if any
 bool gHandlingDevices = false;                        // deviceAdded is under way
 
+// A button read that failed is queued again after a wait that doubles from the first to the
+// longest: a camera whose reads keep failing is neither a photo every two seconds nor a busy
+// loop, and one that recovers is heard again soon.
+constexpr std::chrono::milliseconds kFirstRetryDelay{100};
+constexpr std::chrono::milliseconds kLongestRetryDelay{5000};
+std::chrono::milliseconds gRetryDelay{0}; // the last wait; 0 when the last read completed
+bool gRetryWaiting = false;               // a failed read waits to be queued again
+quint64 gRetryGeneration = 0;             // a retry of an interface let go meanwhile does nothing
+
 // The listener's own lines go to standard output and standard error exactly as they stand,
 // each flushed at once so that they interleave with other output in order.
 void writeOut(FILE *stream, const char *text)
@@ -80,10 +90,44 @@ void abandonPendingRead()
     }
 }
 
+// Forgets the failed reads of the interface being let go: the next one starts afresh.
+void forgetRetry()
+{
+    ++gRetryGeneration;
+    gRetryWaiting = false;
+    gRetryDelay = std::chrono::milliseconds(0);
+}
+
+// The read failed: it is queued again once the wait is over (the next pass queues it; the run
+// loop runs on until then). The first failure after a completed read is logged; the rest of
+// its series would only repeat it.
+void retryLater(usb::UsbResult result)
+{
+    const bool first = gRetryDelay.count() == 0;
+    gRetryDelay = first ? kFirstRetryDelay : std::min(gRetryDelay * 2, kLongestRetryDelay);
+    if (first)
+        qCWarning(lcListener,
+            "button read failed: %s; it is queued again after %lld ms, and later each time it fails again",
+            usb::usbResultName(result), static_cast<long long>(gRetryDelay.count()));
+    gRetryWaiting = true;
+    auto retry = [generation = gRetryGeneration] {
+        if (generation != gRetryGeneration || !gRetryWaiting)
+            return;
+        gRetryWaiting = false;
+        if (tRunLoop)
+            tRunLoop->stop();
+    };
+    if (tSetup.retryAfter)
+        tSetup.retryAfter(gRetryDelay, std::move(retry));
+    else
+        QTimer::singleShot(gRetryDelay, tRunLoop, std::move(retry));
+}
+
 // Closes the interface (cancelling its read) and lets go of it.
 void releaseListenerInterface()
 {
     abandonPendingRead();
+    forgetRetry();
     if (gListenerInterface) {
         gListenerInterface->close();
         gListenerInterface.reset();
@@ -332,6 +376,10 @@ usb::UsbResult listenOnInterface(const std::shared_ptr<usb::UsbDevice> &device)
             // Armed again with the read of an earlier pass still queued (a kill and an unkill
             // that both came before this pass): it serves; one read is pending at a time.
             code = usb::kUsbSuccess;
+        } else if (gRetryWaiting) {
+            // A failed read waits out its delay, a kill and an unkill in between or not; the
+            // retry stops the run loop when it is over, and the next pass queues the read.
+            code = usb::kUsbSuccess;
         } else {
             auto read = std::make_shared<ButtonRead>();
             code = gListenerInterface->readPipeAsync(
@@ -363,11 +411,17 @@ void buttonReadCompleted(ButtonRead *read, usb::UsbResult result, std::uint32_t 
     if (gPendingRead.get() == read)
         gPendingRead.reset();
     qCInfo(lcListener, "button read completed: %s, %u bytes", usb::usbResultName(result), unsigned(length));
-    // Neither the status nor the data is looked at: every completion while not suspended is a
-    // press (a camera unplugged while armed takes one last photo).
+    gButtonReport.fill(0);
+    // Only a read that completed is a press. A failed one (a camera unplugged while armed, a
+    // stalled or garbled transfer) says nothing about the button; it is tried again later.
+    if (result != usb::kUsbSuccess) {
+        retryLater(result);
+        return;
+    }
+    gRetryDelay = std::chrono::milliseconds(0);
+    // The data is not looked at: every completed read while not suspended is a press.
     if (gListenerKilled.load() == 0 && gListenerController)
         gListenerController->snapshotByKey();
-    gButtonReport.fill(0);
     tRunLoop->stop();
 }
 

@@ -2,8 +2,9 @@
 #pragma once
 // The snapshot-button listener. A thread of its own waits three seconds after start-up, then
 // looks for a camera of our vendor and the chosen product, opens the camera's first interface
-// and keeps one 8-byte read queued on its pipe 1; every completed read is a press of the
-// camera's button and asks the controller for a photo (snapshotByKey). The focus action
+// and keeps one 8-byte read queued on its pipe 1; every read that completes is a press of the
+// camera's button and asks the controller for a photo (snapshotByKey). A read that fails is no
+// press: it is queued again after a wait that grows while it keeps failing. The focus action
 // suspends it around its requests (killListener) and resumes it afterwards (unkillListener).
 //
 // Everything below runs on the listener thread, except killListener, unkillListener and
@@ -46,6 +47,10 @@ struct ListenerSetup {
     std::chrono::milliseconds startDelay{3000};
     std::string sysRoot = "/sys";
     std::string devRoot = "/dev";
+    // Runs `retry` on the listener thread after `delay`: the wait before a button read that
+    // failed is queued again. Null: a timer of the listener's own event loop. Tests bring their
+    // own, to see the delays asked for without waiting them out.
+    std::function<void(std::chrono::milliseconds delay, std::function<void()> retry)> retryAfter;
 };
 
 class WebcamProcessor {

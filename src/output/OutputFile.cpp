@@ -75,7 +75,7 @@ void beforePlacing(const QString &path)
         hook(path);
 }
 
-enum class Placed { Done, Taken, Failed };
+} // namespace
 
 // Moves the finished file to `path` unless something is there already.
 Placed placeWithoutReplacing(const QString &tempPath, const QString &path, int *error)
@@ -117,6 +117,8 @@ Placed placeWithoutReplacing(const QString &tempPath, const QString &path, int *
     ::unlink(to.constData());
     return Placed::Failed;
 }
+
+namespace {
 
 // Writes the content into the open temporary file and puts it on the disk; on failure says
 // why in `result`.

@@ -28,7 +28,8 @@ enum class WriteFault {
     NotWritable,   // the folder (or the file's name) cannot be written
     DiskFull,      // no space left
     NoFreeName,    // every numbered name is taken
-    BadSettings,   // no such format, no picture
+    BadSettings,   // no such format
+    NoPicture,     // the camera's picture cannot be read (it arrived damaged)
     Other,
 };
 
@@ -46,6 +47,11 @@ struct OutputResult {
 using ContentWriter = std::function<bool(QIODevice &device, QString *error)>;
 
 OutputResult writeOutputFile(const OutputTarget &target, const ContentWriter &writeContent);
+
+// Moving a finished file to its name without ever replacing what is there: done, the name was
+// taken (nothing moved), or failed (with the errno in *error).
+enum class Placed { Done, Taken, Failed };
+Placed placeWithoutReplacing(const QString &from, const QString &to, int *error);
 
 // For tests only: called with the chosen name just before the file is moved there, so a test
 // can take the name in between as another program might. Production code never sets it.

@@ -123,7 +123,7 @@ OutputResult writePhoto(const QImage &frame, int rotation, const PhotoSettings &
         return {QString(), QStringLiteral("format index %1: no such format").arg(settings.formatIndex),
             WriteFault::BadSettings};
     if (frame.isNull())
-        return {QString(), QStringLiteral("no frame"), WriteFault::BadSettings};
+        return {QString(), QStringLiteral("no picture in the frame"), WriteFault::NoPicture};
 
     QImage photo = orientedImage(frame, rotation, mirrored);
     const QSize size = photoSizeForIndex(settings.sizeIndex, rotation);

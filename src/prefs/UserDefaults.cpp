@@ -183,12 +183,12 @@ bool isPlainKey(const QString &key)
 }
 
 // Everything the file holds now, with the new texts: no key is ever dropped. Nothing when the
-// file cannot be read.
+// file cannot be read. A file too large to be ours is not read at all.
 std::optional<QMap<QString, QVariant>> intendedContents(
-    const QString &path, const QList<QPair<QString, QString>> &pending)
+    const QString &path, bool readCurrent, const QList<QPair<QString, QString>> &pending)
 {
     QMap<QString, QVariant> intended;
-    {
+    if (readCurrent) {
         const auto current = openStore(path);
         if (current->status() == QSettings::AccessError)
             return std::nullopt;
@@ -206,49 +206,76 @@ std::optional<QMap<QString, QVariant>> intendedContents(
     return intended;
 }
 
-} // namespace
-
-SaveResult UserDefaults::synchronize()
+// The file the settings are written to: the settings file itself or, when it is a link (a dotfile
+// manager keeps the real file elsewhere), the file the link leads to, which may not exist yet.
+// Replacing the link itself would cut the settings off from where the user keeps them. Empty
+// for links that lead round in a circle.
+QString fileWrittenFor(const QString &path)
 {
-    const QList<QPair<QString, QString>> pending = std::exchange(m_pending, {});
-    const QString path = fileName();
-    const QString folder = QFileInfo(path).absolutePath();
-    const auto failed = [](const QString &why) { return SaveResult{false, why}; };
-
-    if (!QDir().mkpath(folder))
-        return failed(QStringLiteral("its folder %1 cannot be created").arg(folder));
-    const QFileInfo existing(path);
-    if (existing.exists() && !existing.isFile())
-        return failed(QStringLiteral("it is not a regular file"));
-    // The lock QSettings itself takes on this file, so that two writers never interleave.
-    QLockFile lock(path + QStringLiteral(".lock"));
-    if (!lock.tryLock(5000))
-        return failed(QStringLiteral("another program holds its lock"));
-    if (oversized(path)) {
-        // Never read, so it cannot be merged; kept beside the new file rather than lost.
-        const QString aside = path + QStringLiteral(".too-large");
-        if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) != 0)
-            return failed(QStringLiteral("it is too large and could not be set aside: %1").arg(errnoText()));
-        qCInfo(lcPrefs).noquote() << QStringLiteral("settings file too large to be ours, set aside as %1").arg(aside);
+    QString file = path;
+    for (int hops = 0; hops < 40; ++hops) { // the kernel's own limit
+        const QFileInfo info(file);
+        if (!info.isSymLink())
+            return file;
+        file = info.symLinkTarget();
     }
+    return {};
+}
 
-    const auto read = intendedContents(path, pending);
-    if (!read)
-        return failed(QStringLiteral("it cannot be read"));
-    const QMap<QString, QVariant> &intended = *read;
+bool renamed(const QString &from, const QString &to)
+{
+    return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+}
 
-    // QSettings writes through QSaveFile, which in Qt 6.4 does not notice when the last write of
-    // its buffer fails (a full disk) and renames the truncated file into place all the same. So
-    // the new contents go to a file of their own first, are read back under a name QSettings has
-    // never seen (it would answer from its cache otherwise), and only a file that holds every
-    // key replaces the settings file, by one rename.
-    QTemporaryFile scratch(path + QStringLiteral(".XXXXXX"));
+// Puts the new file in place of one too large to be ours, which is kept beside it as `aside`
+// (replacing an older one there) rather than lost. At no moment is there no settings file: the
+// two are swapped in one step where the file system can, else the old one gets its second name
+// first. False, with errno set, when the new file could not be put in place; the old one then
+// still is.
+bool replaceKeepingOld(const QString &newFile, const QString &file, const QString &aside)
+{
+    const QByteArray from = QFile::encodeName(newFile);
+    const QByteArray to = QFile::encodeName(file);
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE) == 0) {
+        if (!renamed(newFile, aside))
+            qCInfo(lcPrefs).noquote()
+                << QStringLiteral("settings file too large to be ours, kept as %1: %2").arg(newFile, errnoText());
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return false;
+    ::unlink(QFile::encodeName(aside).constData());
+    if (::link(to.constData(), QFile::encodeName(aside).constData()) == 0)
+        return renamed(newFile, file);
+    // Nor hard links: for a moment the old file has only its second name.
+    if (!renamed(file, aside))
+        return false;
+    if (renamed(newFile, file))
+        return true;
+    const int error = errno;
+    renamed(aside, file);
+    errno = error;
+    return false;
+}
+
+// QSettings writes through QSaveFile, which in Qt 6.4 does not notice when the last write of its
+// buffer fails (a full disk) and renames the truncated file into place all the same. So the new
+// contents go to a file of their own beside `file` first and are read back under a name QSettings
+// has never seen (it would answer from its cache otherwise). The name of that file once it holds
+// every key; nothing, with the reason in `why`, otherwise.
+std::optional<QString> writeCheckedContents(const QString &file, const QMap<QString, QVariant> &intended,
+    const QList<QPair<QString, QString>> &pending, QString *why)
+{
+    const auto failed = [why](const QString &reason) {
+        *why = reason;
+        return std::nullopt;
+    };
+    QTemporaryFile scratch(file + QStringLiteral(".XXXXXX"));
     if (!scratch.open())
         return failed(QStringLiteral("cannot write in its folder: %1").arg(scratch.errorString()));
     scratch.close();
     const QString written = scratch.fileName();
     const QString checked = written + QStringLiteral(".checked");
-    const auto discard = [&] { QFile::remove(checked); };
     {
         QSettings out(written, QSettings::IniFormat);
         // Never written in place, always through a new file renamed into place.
@@ -259,25 +286,64 @@ SaveResult UserDefaults::synchronize()
         if (out.status() == QSettings::AccessError)
             return failed(QStringLiteral("the new contents could not be written"));
     }
-    if (::rename(QFile::encodeName(written).constData(), QFile::encodeName(checked).constData()) != 0)
+    if (!renamed(written, checked))
         return failed(QStringLiteral("the new contents could not be checked: %1").arg(errnoText()));
-    {
-        QSettings back(checked, QSettings::IniFormat);
-        // Lines lost at the end of a truncated file take their keys with them.
-        bool complete = back.status() == QSettings::NoError && back.allKeys().size() == intended.size();
-        for (const auto &[key, text] : pending)
-            complete = complete && back.value(key) == intended.value(key);
-        if (!complete) {
-            discard();
-            return failed(QStringLiteral("the new contents did not reach the disk whole (is it full?)"));
-        }
+    QSettings back(checked, QSettings::IniFormat);
+    // Lines lost at the end of a truncated file take their keys with them.
+    bool complete = back.status() == QSettings::NoError && back.allKeys().size() == intended.size();
+    for (const auto &[key, text] : pending)
+        complete = complete && back.value(key) == intended.value(key);
+    if (!complete) {
+        QFile::remove(checked);
+        return failed(QStringLiteral("the new contents did not reach the disk whole (is it full?)"));
     }
-    dateAfterReplaced(checked, path);
-    if (::rename(QFile::encodeName(checked).constData(), QFile::encodeName(path).constData()) != 0) {
-        const QString why = errnoText();
-        discard();
-        return failed(QStringLiteral("the new contents could not replace it: %1").arg(why));
+    return checked;
+}
+
+} // namespace
+
+SaveResult UserDefaults::synchronize()
+{
+    const QList<QPair<QString, QString>> pending = std::exchange(m_pending, {});
+    const QString path = fileName();
+    const auto failed = [](const QString &why) { return SaveResult{false, why}; };
+
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return failed(QStringLiteral("its folder %1 cannot be created").arg(QFileInfo(path).absolutePath()));
+    const QString file = fileWrittenFor(path);
+    if (file.isEmpty())
+        return failed(QStringLiteral("its links lead round in a circle"));
+    const QString folder = QFileInfo(file).absolutePath();
+    if (!QFileInfo(folder).isDir())
+        return failed(QStringLiteral("the folder %1 its link leads to does not exist").arg(folder));
+    const QFileInfo existing(file);
+    if (existing.exists() && !existing.isFile())
+        return failed(QStringLiteral("it is not a regular file"));
+    // The lock QSettings itself takes on this file, so that two writers never interleave.
+    QLockFile lock(path + QStringLiteral(".lock"));
+    if (!lock.tryLock(5000))
+        return failed(QStringLiteral("another program holds its lock"));
+    // Never read, so it cannot be merged; set aside once the new file is whole.
+    const bool tooLarge = oversized(file);
+
+    const auto read = intendedContents(path, !tooLarge, pending);
+    if (!read)
+        return failed(QStringLiteral("it cannot be read"));
+    const QMap<QString, QVariant> &intended = *read;
+
+    QString why;
+    const std::optional<QString> checked = writeCheckedContents(file, intended, pending, &why);
+    if (!checked)
+        return failed(why);
+    dateAfterReplaced(*checked, file);
+    const QString aside = file + QStringLiteral(".too-large");
+    if (tooLarge ? !replaceKeepingOld(*checked, file, aside) : !renamed(*checked, file)) {
+        const QString error = errnoText();
+        QFile::remove(*checked);
+        return failed(QStringLiteral("the new contents could not replace it: %1").arg(error));
     }
+    if (tooLarge)
+        qCInfo(lcPrefs).noquote() << QStringLiteral("settings file too large to be ours, set aside as %1").arg(aside);
     // QSaveFile flushed the data before its rename; the renames are durable once the folder's
     // entries are on disk too.
     if (const QString error = flushFolder(folder); !error.isEmpty())

@@ -42,7 +42,9 @@ public:
     // Writes what setValue was given since the last call and makes sure it reached the disk:
     // the file is replaced atomically (a new file renamed over the old, so the old one is
     // never left half-written), its data and the folder entry flushed. On failure the
-    // previous file stays as it was.
+    // previous file stays as it was. A settings file that is a symbolic link is written
+    // through: the file it leads to is replaced and the link stays. A file too large to be
+    // ours is kept beside the new one as "quillora.conf.too-large" once the new one is whole.
     SaveResult synchronize();
 
     // Where the store lives: $XDG_CONFIG_HOME (else ~/.config) + "/Quillora/quillora.conf",

@@ -7,6 +7,7 @@
 #include "VemoViewController.h"
 #include "VemoViewControllerTestAccess.h"
 #include "WindowDefinition.h"
+#include "WindowMessages.h"
 
 #include <QAction>
 #include <QApplication>
@@ -208,28 +209,40 @@ TEST_F(CameraMenu, KnownModelsAreChosenAndMarked)
     EXPECT_EQ(logged("USB location"), "USB location 0x01200000");
 }
 
-// Choosing the checked item still restarts the stream; a menu position whose camera is gone
-// never crashes and keeps a picture while any camera is left.
-TEST_F(CameraMenu, ChoosingRestartsEvenTheCheckedItemAndSurvivesGoneCameras)
+// Choosing the checked item still restarts the stream. A click after the list changed (cameras
+// gone or come before the menu was filled again) starts the camera whose title was clicked,
+// wherever it stands now, and the menu shows the list as it is; a click on a camera that has gone
+// says so and keeps the one in use, or takes the one left when that has gone too.
+TEST_F(CameraMenu, AClickStartsTheCameraWhoseTitleWasClickedEvenAfterTheListChanged)
 {
     VemoViewController &c = start("A|Generic|virtual-a;B|Generic|virtual-b;C|Generic|virtual-c");
     const auto firstSession = testAccess(c).mCaptureSession();
     item(0)->trigger();
     EXPECT_NE(testAccess(c).mCaptureSession(), firstSession);
     EXPECT_EQ(state(), "*A, B, C | A | live");
-    item(1)->trigger();
-    EXPECT_EQ(state(), "A, *B, C | B | live");
+    attach("B|Generic|virtual-b;C|Generic|virtual-c"); // A unplugged, the menu not filled again yet
+    item(1)->trigger();                                // "B", first in the list now
+    EXPECT_EQ(state(), "*B, C | B | live");
+    attach("D|Generic|virtual-d;C|Generic|virtual-c;B|Generic|virtual-b");
+    item(1)->trigger(); // "C", second in the list as in the menu
+    EXPECT_EQ(state(), "D, *C, B | C | live");
+    item(2)->trigger(); // "B", last
+    EXPECT_EQ(state(), "D, C, *B | B | live");
     EXPECT_TRUE(quillora::test::waitUntil([&] { return static_cast<bool>(c.currentFrame()); }));
-    attach("A|Generic|virtual-a;B|Generic|virtual-b"); // C unplugged: B stays in use
-    item(2)->trigger();
-    EXPECT_EQ(state(), "A, *B, C | B | live");
-    EXPECT_EQ(logged("no camera any more"), "camera menu item 3 has no camera any more; the list has 2");
-    attach("C|Generic|virtual-c"); // the camera in use is gone: the one left takes over, marked where it is now
-    item(1)->trigger();
-    EXPECT_EQ(state(), "*A, B, C | C | live"); // the titles stay until the next start
+
+    attach("D|Generic|virtual-d;B|Generic|virtual-b"); // C unplugged: B stays in use, untouched
+    const auto running = testAccess(c).mCaptureSession();
+    item(1)->trigger(); // "C"
+    EXPECT_EQ(state(), "D, *B | B | live");
+    EXPECT_EQ(testAccess(c).mCaptureSession(), running);
+    EXPECT_EQ(logged("not connected any more"), "camera menu: C (virtual-c) is not connected any more");
+    EXPECT_EQ(testAccess(c).mMessages()->statusMessage(), "C is not connected any more");
+    attach("E|Generic|virtual-e"); // the camera in use is gone too: the one left takes over
+    item(0)->trigger();            // "D"
+    EXPECT_EQ(state(), "*E | E | live");
     attach("");
     item(0)->trigger();
-    EXPECT_EQ(state(), "A, B, C | no camera");
+    EXPECT_EQ(state(), " | no camera");
 }
 
 // In the running application, sysfs cameras whose device files are gone when opened are listed and logged.

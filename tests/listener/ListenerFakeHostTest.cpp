@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractEventDispatcher>
 #include <QTest>
+#include <QTimer>
 
 #include <thread>
 
@@ -45,16 +47,15 @@ protected:
     static bool armed(const FakeUsbInterface &i) { return i.isOpen() && i.pendingReads() == 1; }
 };
 
-// Each press while armed (an error completion too) is one photo on the listener thread; a kill lets go
-// of the interface and no press counts until the unkill; quick kills and unkills keep one read.
+// Each completed read while armed is one photo on the listener thread; a kill lets go of the
+// interface and no press counts until the unkill; quick kills and unkills keep one read.
 TEST_F(ListenerFakeHost, PressesWhileArmedTakeOnePhotoEachAndNoneWhileKilled)
 {
     auto camera = addCamera().second;
     start();
     ASSERT_TRUE(waitUntil([&] { return armed(*camera); }));
-    const usb::UsbResult results[] = {usb::kUsbSuccess, usb::kUsbErrorIo};
     for (int press = 1; press <= 2; ++press) {
-        ASSERT_TRUE(camera->completeRead(results[press - 1], kReport));
+        ASSERT_TRUE(camera->completeRead(usb::kUsbSuccess, kReport));
         ASSERT_TRUE(waitUntil([&] { return target.count == press && armed(*camera); }));
     }
 
@@ -75,6 +76,70 @@ TEST_F(ListenerFakeHost, PressesWhileArmedTakeOnePhotoEachAndNoneWhileKilled)
     EXPECT_EQ(target.count, 2) << "neither the cancelled read nor kill and unkill are presses";
     ASSERT_TRUE(camera->completeRead(usb::kUsbSuccess, kReport));
     ASSERT_TRUE(waitUntil([&] { return target.count == 3 && armed(*camera); }));
+    EXPECT_EQ(target.offThread, 0);
+}
+
+// A read that fails is no press (a camera whose reads keep failing would take a photo every two
+// seconds): the failure is logged once and the read queued again after a delay that doubles up to
+// its bound. A completed read is a press again and starts the delays afresh; a kill and unkill
+// while a retry waits do not cut the wait short.
+TEST_F(ListenerFakeHost, AFailingReadIsNoPressAndIsQueuedAgainLaterAndLater)
+{
+    auto camera = addCamera().second;
+    std::mutex mutex; // guards delays
+    std::vector<long> delays;
+    std::function<void()> held; // a retry the test fires itself; the listener thread's alone
+    std::atomic<bool> holdNext{false};
+    listener::ListenerSetup setup;
+    setup.makeHost = [h = host] { return h; };
+    setup.startDelay = 0ms;
+    setup.sysRoot = "/nonexistent/sys";
+    setup.devRoot = "/nonexistent/dev";
+    setup.retryAfter = [&](std::chrono::milliseconds delay, std::function<void()> retry) {
+        {
+            std::lock_guard lock(mutex);
+            delays.push_back(long(delay.count()));
+        }
+        // Served at once: the test sees the delays asked for without waiting them out.
+        if (holdNext.exchange(false))
+            held = std::move(retry);
+        else
+            QTimer::singleShot(0, std::move(retry));
+    };
+    const auto asked = [&] {
+        std::lock_guard lock(mutex);
+        return delays;
+    };
+    thread = startListener(Variant::Listener, &target, std::move(setup));
+    ASSERT_TRUE(waitUntil([&] { return armed(*camera); }));
+    const usb::UsbResult failures[] = {usb::kUsbErrorIo, usb::kUsbErrorPipe, usb::kUsbErrorIo, usb::kUsbErrorOverflow,
+        usb::kUsbErrorIo, usb::kUsbErrorIo, usb::kUsbErrorIo, usb::kUsbErrorIo, usb::kUsbErrorIo};
+    for (size_t i = 0; i < std::size(failures); ++i) {
+        ASSERT_TRUE(camera->completeRead(failures[i], kReport));
+        ASSERT_TRUE(waitUntil([&] { return asked().size() == i + 1 && armed(*camera); })) << i;
+    }
+    EXPECT_EQ(target.count, 0) << "a failed read is no press";
+    EXPECT_EQ(asked(), (std::vector<long>{100, 200, 400, 800, 1600, 3200, 5000, 5000, 5000}));
+    EXPECT_EQ(log.count("button read failed"), 1) << log.lines("*").join('\n').toStdString();
+
+    ASSERT_TRUE(camera->completeRead(usb::kUsbSuccess, kReport));
+    ASSERT_TRUE(waitUntil([&] { return target.count == 1 && armed(*camera); }));
+    holdNext = true;
+    ASSERT_TRUE(camera->completeRead(usb::kUsbErrorIo, kReport));
+    ASSERT_TRUE(waitUntil([&] { return asked().size() == std::size(failures) + 1; }));
+    EXPECT_EQ(asked().back(), 100) << "a completed read starts the delays afresh";
+    EXPECT_EQ(log.count("button read failed"), 2);
+    WebcamProcessor::killListener();
+    ASSERT_TRUE(waitUntil([&] { return !camera->isOpen(); }));
+    WebcamProcessor::unkillListener();
+    ASSERT_TRUE(waitUntil([&] { return camera->isOpen(); }));
+    EXPECT_EQ(camera->pendingReads(), 0u) << "the retry still waits";
+    ASSERT_TRUE(thread->listenerThread());
+    QMetaObject::invokeMethod(
+        thread->listenerThread()->eventDispatcher(), [&] { std::exchange(held, nullptr)(); }, Qt::QueuedConnection);
+    ASSERT_TRUE(waitUntil([&] { return armed(*camera); }));
+    ASSERT_TRUE(camera->completeRead(usb::kUsbSuccess, kReport));
+    ASSERT_TRUE(waitUntil([&] { return target.count == 2 && armed(*camera); }));
     EXPECT_EQ(target.offThread, 0);
 }
 

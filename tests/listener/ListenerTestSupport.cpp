@@ -9,7 +9,18 @@ std::unique_ptr<listener::ListenerThread> startListener(Variant variant, Countin
     std::function<std::shared_ptr<usb::UsbHost>()> makeHost, std::chrono::milliseconds delay, std::string sysRoot,
     std::string devRoot)
 {
-    listener::WebcamProcessor::setSetup({std::move(makeHost), delay, std::move(sysRoot), std::move(devRoot)});
+    listener::ListenerSetup setup;
+    setup.makeHost = std::move(makeHost);
+    setup.startDelay = delay;
+    setup.sysRoot = std::move(sysRoot);
+    setup.devRoot = std::move(devRoot);
+    return startListener(variant, target, std::move(setup));
+}
+
+std::unique_ptr<listener::ListenerThread> startListener(
+    Variant variant, CountingTarget *target, listener::ListenerSetup setup)
+{
+    listener::WebcamProcessor::setSetup(std::move(setup));
     auto thread = std::make_unique<listener::ListenerThread>([variant, target] {
         target->expectedThread = QThread::currentThread();
         if (variant == Variant::Quillora)

@@ -60,5 +60,8 @@ enum class Variant { Listener, Quillora };
 std::unique_ptr<listener::ListenerThread> startListener(Variant variant, CountingTarget *target,
     std::function<std::shared_ptr<usb::UsbHost>()> makeHost, std::chrono::milliseconds delay = {},
     std::string sysRoot = "/nonexistent/sys", std::string devRoot = "/nonexistent/dev");
+// The same with every part of the setup the test's own.
+std::unique_ptr<listener::ListenerThread> startListener(
+    Variant variant, CountingTarget *target, listener::ListenerSetup setup);
 
 } // namespace quillora::test

@@ -2,6 +2,7 @@
 // The movie file output on its own, in a session of a virtual camera and a virtual
 // microphone: the movie it writes, and every way a recording can end.
 #include "MovieFileOutput.h"
+#include "Frame.h"
 #include "MovieInspect.h"
 #include "TestSupport.h"
 #include "VirtualCamera.h"
@@ -41,9 +42,10 @@ protected:
             ASSERT_TRUE(session->addInput(
                 std::make_shared<CaptureDeviceInput>(defaultInputDeviceWithMediaType(type)), nullptr));
         ASSERT_TRUE(session->addOutput(movie, nullptr));
-        movie->setDelegate(&receiver, [this](MovieFileOutput *, const QUrl &url, const QString &why, MovieFault fault) {
-            ended.push_back({url, why, fault});
-        });
+        movie->setDelegate(
+            &receiver, [this](MovieFileOutput *, const QUrl &url, const QString &why, MovieFault fault, bool complete) {
+                ended.push_back({url, why, fault, complete});
+            });
         for (const auto &connection : movie->connections())
             movie->setCompressionOptions(
                 CompressionOptions::compressionOptionsWithIdentifier(connection->mediaType() == kMediaTypeVideo
@@ -97,6 +99,7 @@ TEST_F(MovieOutput, FailuresEndWithAnErrorAndTheNextRecordingWorks)
         EXPECT_FALSE(ended.front().error.isEmpty()) << file.toStdString();
         EXPECT_EQ(ended.front().fault, fault) << file.toStdString() << ": " << ended.front().error.toStdString();
         EXPECT_FALSE(movie->isRecording());
+        EXPECT_FALSE(ended.front().complete) << file.toStdString();
         EXPECT_EQ(QFile::exists(file), file.endsWith(QStringLiteral("full.mov"))) << file.toStdString();
         ended.clear();
     }
@@ -110,6 +113,7 @@ TEST_F(MovieOutput, FailuresEndWithAnErrorAndTheNextRecordingWorks)
     EXPECT_EQ(ended.size(), 1u);
     EXPECT_EQ(ended.front().error, QString());
     EXPECT_EQ(ended.front().fault, MovieFault::None);
+    EXPECT_TRUE(ended.front().complete);
     EXPECT_EQ(test::playProblem(fine, 10), QString());
 }
 
@@ -156,6 +160,7 @@ TEST_F(MovieOutput, EndingsFromOutsideLeaveAMovieThatPlays)
         ASSERT_TRUE(waitForEnd());
         EXPECT_TRUE(ended.front().error.contains(QString::fromUtf8(k.error))) << ended.front().error.toStdString();
         EXPECT_EQ(ended.front().error.isEmpty(), !*k.error);
+        EXPECT_TRUE(ended.front().complete);
         EXPECT_EQ(test::playProblem(file, 20), QString());
     }
     EXPECT_NEAR(test::discoverMovie(dir.filePath(QStringLiteral("longest.mov"))).durationSeconds, 2.0, 0.5);
@@ -173,6 +178,7 @@ TEST_F(MovieOutput, FinishNowCompletesTheFileAndTakesTheFinishFromTheDelegate)
     ASSERT_TRUE(finish.has_value());
     EXPECT_EQ(finish->url, QUrl::fromLocalFile(file));
     EXPECT_EQ(finish->error, QString());
+    EXPECT_TRUE(finish->complete);
     EXPECT_FALSE(movie->isRecording());
     EXPECT_FALSE(movie->finishNow(1s).has_value());
     EXPECT_EQ(test::playProblem(file, 25), QString());
@@ -258,4 +264,45 @@ TEST_F(MovieOutput, AnMjpegCameraRecordsItsPageAndPassesOverDamagedFrames)
     for (const QImage &picture : pictures)
         greyCorners += qGray(picture.pixel(picture.width() - 5, picture.height() - 5)) < 200;
     EXPECT_EQ(greyCorners, 0) << "damaged frames reached the movie";
+}
+
+// A camera that answers its MJPEG mode with frames of another size (asked for 1280x720, sending
+// 800x600): the live picture and the movie go on, each frame scaled to the size the mode asked
+// for, instead of every frame being dropped and the picture standing still.
+TEST_F(MovieOutput, FramesOfAnotherSizeThanTheModeAreScaledNotDropped)
+{
+    const QString modes = dir.filePath(QStringLiteral("mjpeg-720p.txt"));
+    {
+        QFile file(modes);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(formatModeListing(
+            {CameraMode{QStringLiteral("MJPG"), QSize(1280, 720), {}, {}, {{30, 1}}, {},
+                {}}}).toUtf8());
+    }
+    test::ScopedEnv mjpegCamera("QUILLORA_VIRTUAL_CAMERAS", ("Desk|Model X|cam-1|" + modes).toUtf8());
+    struct CountingDisplay : DisplaySink {
+        void presentFrame(const Frame &frame) override
+        {
+            if (frame && !frame.image().isNull())
+                shown.fetch_add(1);
+        }
+        std::atomic<int> shown{0};
+    } display;
+    setVirtualCameraSentSize(QSize(800, 600));
+    build(); // the camera is made here
+    setVirtualCameraSentSize(QSize());
+    session->setDisplaySink(&display);
+    const QString file = start("othersize.mov");
+    EXPECT_TRUE(waitUntil([&] { return movie->statistics().framesWritten >= 20; }))
+        << movie->statistics().framesOffered << " offered";
+    EXPECT_GE(display.shown.load(), 10) << "the live picture stood still";
+    movie->recordToOutputFileURL(QUrl());
+    ASSERT_TRUE(waitForEnd());
+    session->setDisplaySink(nullptr);
+    EXPECT_EQ(ended.front().error, QString());
+    EXPECT_EQ(test::playProblem(file, 15), QString());
+    const QImage first = test::firstPicture(file);
+    ASSERT_EQ(first.size(), QSize(640, 360));
+    EXPECT_LT(qGray(first.pixel(55, 40)), 30); // the marker, squeezed into the mode's shape
+    EXPECT_GT(qGray(first.pixel(first.width() - 5, 5)), 200);
 }

@@ -10,6 +10,7 @@
 #include "VemoViewController.h"
 #include "VemoViewControllerTestAccess.h"
 #include "WindowDefinition.h"
+#include "WindowMessages.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QGraphicsOpacityEffect>
 #include <QImage>
 #include <QMainWindow>
@@ -88,6 +91,18 @@ protected:
         EXPECT_EQ(testAccess(*c).mCaptureMovieFileOutput(), nullptr);
     }
 };
+
+void writeFile(const QString &path, const QByteArray &contents)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size()) << path.toStdString();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
+}
 
 } // namespace
 
@@ -189,22 +204,81 @@ TEST_F(Recording, PictureSizeAndSoundTrackFollowTheSettings)
     }
 }
 
-// A recording process killed with SIGKILL leaves a movie that plays to within a second or so.
-TEST_F(Recording, AKilledRecordingLeavesAMovieThatPlays)
+// A recording process killed with SIGKILL, under the replace rule, leaves the movie it was to
+// replace byte for byte, and its own pictures beside it, under a name that says it was not
+// finished, in a movie that plays to within a second or so.
+TEST_F(Recording, AKilledRecordingLeavesTheOldMovieAndAnUnfinishedOneThatPlays)
 {
     QDir(home.path()).mkpath(QStringLiteral("Desktop"));
+    QDir(home.path()).mkpath(QStringLiteral("config/Quillora"));
+    writeFile(home.filePath(QStringLiteral("config/Quillora/quillora.conf")), "[General]\nvid_overwrite=yes\n");
+    const QByteArray old = "an older movie, to be replaced";
+    writeFile(moviePath(QStringLiteral("Quillora.mov")), old);
     const test::ScopedEnv offscreen("QT_QPA_PLATFORM", "offscreen");
     QProcess child; // the camera, the microphone and HOME are this test's
     child.start(QStringLiteral(MOVIE_RECORD_CHILD));
     ASSERT_TRUE(child.waitForStarted());
     ASSERT_TRUE(waitUntil([&] { return child.canReadLine() || child.state() != QProcess::Running; }, 20s));
     const QString path = QString::fromUtf8(child.readLine()).trimmed().remove(QStringLiteral("recording "));
-    ASSERT_TRUE(path.startsWith(home.path())) << path.toStdString();
+    ASSERT_EQ(path, moviePath(QStringLiteral("Quillora (unfinished).mov")));
     test::runEventsFor(test::stretched(3500ms));
     child.kill();
     ASSERT_TRUE(child.waitForFinished(5000));
+    EXPECT_EQ(readFile(moviePath(QStringLiteral("Quillora.mov"))), old);
     EXPECT_EQ(test::playProblem(path, 50), QString());
     EXPECT_GT(test::discoverMovie(path).durationSeconds, 2.0);
+}
+
+// Under the replace rule the old movie stays until the new one is finished. A recording that
+// fails (the disk full) leaves it byte for byte and keeps what it recorded beside it, playable,
+// under a name that says it was not finished; the next, complete one takes the old name.
+TEST_F(Recording, AFailedRecordingLeavesTheOldMovieAndItsOwnUnfinishedBesideIt)
+{
+    start();
+    testAccess(*c).mMessages()->setStatusDuration(600000);
+    testAccess(*c).mVideoOverwrite()->selectCellAtRow(0);
+    const QString path = moviePath(QStringLiteral("Quillora.mov"));
+    const QString unfinished = moviePath(QStringLiteral("Quillora (unfinished).mov"));
+    const QByteArray old = "an older movie, to be replaced";
+    writeFile(path, old);
+    c->recordingClick(testAccess(*c).mRecordingButton());
+    ASSERT_TRUE(waitUntil([&] { return testAccess(*c).mCaptureMovieFileOutput()->statistics().framesWritten >= 60; }));
+    EXPECT_EQ(readFile(path), old) << "the old movie must stay while the new one is recorded";
+    {
+        const test::FileSizeLimit full(quint64(QFileInfo(unfinished).size()));
+        ASSERT_TRUE(waitUntil([&] { return !testAccess(*c).recording(); }, test::stretched(15s)));
+    }
+    EXPECT_EQ(readFile(path), old);
+    EXPECT_EQ(test::playProblem(unfinished, 20), QString());
+    EXPECT_EQ(testAccess(*c).mMessages()->statusMessage(),
+        QStringLiteral("Movie ended early: the file could not be written; it is saved as Quillora (unfinished).mov"));
+    EXPECT_EQ(spy.opened(), QStringList{unfinished});
+
+    recordFor(600ms);
+    EXPECT_EQ(spy.opened().mid(1), QStringList{path});
+    EXPECT_EQ(test::playProblem(path, 10), QString());
+    EXPECT_EQ(testAccess(*c).mMessages()->statusMessage(), QStringLiteral("Movie saved: Quillora.mov"));
+    EXPECT_EQ(QDir(moviePath({})).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+        (QStringList{QStringLiteral("Quillora (unfinished).mov"), QStringLiteral("Quillora.mov")}));
+}
+
+// Under the numbering rule the name the rule gave is held for the movie from its start: a program
+// that writes a file of that name meanwhile keeps it whole, and the movie takes the next free
+// number. Nothing is left of the movie's own names.
+TEST_F(Recording, TheNumberedNameIsHeldFromTheStartAndAFileWrittenThereMeanwhileIsKept)
+{
+    start();
+    c->recordingClick(testAccess(*c).mRecordingButton());
+    const QString path = moviePath(QStringLiteral("Quillora.mov"));
+    writeFile(path, "written by another program while the movie was being recorded");
+    ASSERT_TRUE(waitUntil([&] { return testAccess(*c).mCaptureMovieFileOutput()->statistics().framesWritten >= 15; }));
+    c->recordingClick(testAccess(*c).mVideoMenu());
+    ASSERT_TRUE(waitUntil([&] { return !testAccess(*c).recording(); }, test::stretched(15s)));
+    EXPECT_EQ(readFile(path), "written by another program while the movie was being recorded");
+    EXPECT_EQ(spy.opened(), QStringList{moviePath(QStringLiteral("Quillora1.mov"))});
+    EXPECT_EQ(test::playProblem(moviePath(QStringLiteral("Quillora1.mov")), 10), QString());
+    EXPECT_EQ(QDir(moviePath({})).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+        (QStringList{QStringLiteral("Quillora.mov"), QStringLiteral("Quillora1.mov")}));
 }
 
 // Without a camera a start is refused and nothing changes; a missing folder ends the
@@ -224,7 +298,7 @@ TEST_F(Recording, AStartWithoutACameraOrAFolderEndsAtOnceWithNothingOpened)
     test::runEventsFor(200ms);
     EXPECT_TRUE(spy.opened().isEmpty());
     EXPECT_TRUE(QDir(moviePath({})).isEmpty());
-    EXPECT_TRUE(spy.logged(QStringLiteral("quillora.output: movie not written: ") + moviePath(QStringLiteral("gone"))));
+    EXPECT_EQ(spy.count(QStringLiteral("quillora.output: movie not started:")), 2);
 }
 
 // A rebuild for another reason (preferences, the camera menu) ends the movie first: by the

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The naming rule, in real temporary folders.
+// The naming rule and a movie's names, in real temporary folders.
 #include "OutputPath.h"
+#include "MovieFile.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,7 @@
 
 #include <unistd.h>
 
-using quillora::output::makeOutputPath;
+using namespace quillora::output;
 
 // The folder text: one separator, the "file://localhost" literal dropped (only it), an empty
 // folder refused; the base name used as typed, "/" included.
@@ -64,4 +65,63 @@ TEST(OutputPath, NumberingFillsGapsAndSkipsAnythingAtThePath)
     ASSERT_EQ(
         ::symlink("/nonexistent", QFile::encodeName(dir.filePath(QStringLiteral("Quillora1.mov"))).constData()), 0);
     EXPECT_EQ(name(q, ".mov"), QStringLiteral("Quillora2.mov"));
+}
+
+namespace {
+
+QStringList filesIn(const QTemporaryDir &dir)
+{
+    return QDir(dir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+}
+
+} // namespace
+
+// A movie's unfinished name: the finished name with " (unfinished)" (then " (unfinished 2)"...)
+// before the extension. A name left by a killed recording is never reused; a recording that
+// failed keeps its unfinished file and gives the held name back; one that recorded nothing
+// leaves nothing; a folder in the way under the replace rule is found before anything is
+// recorded.
+TEST(MovieFiles, UnfinishedNamesAndWhatARecordingThatDidNotFinishLeaves)
+{
+    EXPECT_EQ(unfinishedMovieName(QStringLiteral("/d/Quillora1.mov"), QStringLiteral(".mov")),
+        QStringLiteral("/d/Quillora1 (unfinished).mov"));
+    EXPECT_EQ(unfinishedMovieName(QStringLiteral("/d/Quillora.mov"), QStringLiteral(".mov"), 3),
+        QStringLiteral("/d/Quillora (unfinished 3).mov"));
+    EXPECT_EQ(
+        unfinishedMovieName(QStringLiteral("/d/.mov"), QStringLiteral(".mov")), QStringLiteral("/d/(unfinished).mov"));
+
+    QTemporaryDir dir;
+    const OutputTarget numbered{dir.path(), QStringLiteral("Quillora"), QStringLiteral(".mov"), 1};
+    const OutputTarget replacing{dir.path(), QStringLiteral("Quillora"), QStringLiteral(".mov"), 0};
+    QFile leftOver(dir.filePath(QStringLiteral("Quillora (unfinished).mov"))); // from a killed recording
+    ASSERT_TRUE(leftOver.open(QIODevice::WriteOnly) && leftOver.write("pictures") == 8);
+    leftOver.close();
+
+    const MovieReservation failed = reserveMovieFiles(numbered);
+    ASSERT_TRUE(failed.ok()) << failed.error.toStdString();
+    EXPECT_EQ(failed.movie.finalPath, dir.filePath(QStringLiteral("Quillora.mov")));
+    EXPECT_EQ(failed.movie.recordingPath, dir.filePath(QStringLiteral("Quillora (unfinished 2).mov")));
+    EXPECT_EQ(filesIn(dir), (QStringList{"Quillora (unfinished 2).mov", "Quillora (unfinished).mov", "Quillora.mov"}));
+    {
+        QFile recorded(failed.movie.recordingPath);
+        ASSERT_TRUE(recorded.open(QIODevice::WriteOnly) && recorded.write("some pictures") > 0);
+    }
+    const PlacedMovie kept = placeRecordedMovie(failed.movie, false, true);
+    EXPECT_EQ(kept.path, failed.movie.recordingPath);
+    EXPECT_FALSE(kept.finished);
+    EXPECT_EQ(filesIn(dir), (QStringList{"Quillora (unfinished 2).mov", "Quillora (unfinished).mov"}));
+
+    const MovieReservation empty = reserveMovieFiles(numbered);
+    ASSERT_TRUE(empty.ok());
+    EXPECT_EQ(placeRecordedMovie(empty.movie, true, false).path, QString());
+    EXPECT_EQ(filesIn(dir), (QStringList{"Quillora (unfinished 2).mov", "Quillora (unfinished).mov"}));
+
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Quillora.mov")));
+    const MovieReservation blocked = reserveMovieFiles(replacing);
+    EXPECT_EQ(blocked.fault, WriteFault::NotWritable);
+    EXPECT_FALSE(blocked.ok());
+    const MovieReservation missing = reserveMovieFiles({dir.filePath(QStringLiteral("gone")), "Q", ".mov", 1});
+    EXPECT_EQ(missing.fault, WriteFault::FolderMissing);
+    EXPECT_EQ(reserveMovieFiles({QString(), "Q", ".mov", 1}).fault, WriteFault::NoFolder);
+    EXPECT_EQ(filesIn(dir), (QStringList{"Quillora (unfinished 2).mov", "Quillora (unfinished).mov", "Quillora.mov"}));
 }

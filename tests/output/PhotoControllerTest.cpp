@@ -15,10 +15,13 @@
 #include "VemoViewController.h"
 #include "VemoViewControllerTestAccess.h"
 #include "WindowDefinition.h"
+#include "WindowMessages.h"
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QBuffer>
 #include <QComboBox>
 #include <QDir>
 #include <QImageReader>
@@ -27,6 +30,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
+
+#include <gst/gst.h>
 
 using namespace quillora;
 using namespace Qt::StringLiterals;
@@ -145,6 +150,67 @@ TEST_F(PhotoController, TheButtonIsHeldOffForTheIntervalButTheWindowIsNot)
     EXPECT_EQ(QSet<QString>(paths.begin(), paths.end()).size(), 4);
     for (const QString &p : paths)
         EXPECT_EQ(QImageReader(p).size(), QSize(640, 480)) << p.toStdString();
+}
+
+namespace {
+
+// A camera's JPEG frame as the decoded-frame output keeps it: its bytes, decoded at `size` when
+// its pixels are first asked for.
+capture::Frame jpegFrame(const QByteArray &bytes, QSize size)
+{
+    GstBuffer *buffer = gst_buffer_new_memdup(bytes.constData(), gsize(bytes.size()));
+    GstSample *sample = gst_sample_new(buffer, nullptr, nullptr, nullptr);
+    gst_buffer_unref(buffer); // the sample holds it
+    return capture::Frame::adoptJpeg(sample, size, size);
+}
+
+QByteArray jpegBytes(const QImage &image)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPG", 95);
+    return buffer.data();
+}
+
+} // namespace
+
+// A newest frame that will not decode (damaged on its way from the camera): a photo and a freeze
+// take the frame before it, which the user saw a thirtieth of a second earlier. With no good frame
+// to fall back on nothing is written or frozen, and the window says why in plain words.
+TEST_F(PhotoController, ADamagedNewestFrameFallsBackToTheOneBeforeOrSaysSo)
+{
+    VemoViewController &c = make("Page|Virtual Camera|virtual-0|640x480");
+    testAccess(c).mMessages()->setStatusDuration(60000);
+    // From here the test hands the frames in; one the camera's thread was delivering is in place
+    // by the time the view has shown two more.
+    testAccess(c).mCaptureDecompressedVideoOutput()->setDelegate(nullptr);
+    const quint64 shown = testAccess(c).mCaptureView()->framesShown();
+    ASSERT_TRUE(waitUntil([&] { return testAccess(c).mCaptureView()->framesShown() >= shown + 2; }));
+    const QImage page = documentPage({640, 480});
+    const QByteArray good = jpegBytes(page);
+    const QByteArray damaged = good.left(600) + QByteArray(good.size() - 600, '\x5a'); // headers whole, no end
+    const auto status = [&] { return testAccess(c).mMessages()->statusMessage().toStdString(); };
+    c.captureOutputDidOutputVideoFrame(nullptr, jpegFrame(good, {640, 480}));
+    c.captureOutputDidOutputVideoFrame(nullptr, jpegFrame(damaged, {640, 480}));
+    c.photoClick(nullptr);
+    EXPECT_EQ(status(), "Photo saved: Quillora.jpg");
+    ASSERT_EQ(files(), QStringList{u"Quillora.jpg"_s});
+    expectCorners(QImage(out.filePath(u"Quillora.jpg"_s)), {640, 480}, 0);
+    c.previewClick(nullptr);
+    EXPECT_FALSE(testAccess(c).mCaptureSession()->isRunning());
+    EXPECT_EQ(testAccess(c).mPreviewImage()->image().size(), QSize(640, 480));
+    expectCorners(testAccess(c).mPreviewImage()->image(), {640, 480}, 0);
+    c.previewClick(nullptr);
+
+    c.captureOutputDidOutputVideoFrame(nullptr, jpegFrame(damaged, {640, 480}));
+    c.photoClick(nullptr);
+    EXPECT_EQ(status(), "Photo not saved: the camera's picture arrived damaged");
+    c.previewClick(nullptr);
+    EXPECT_EQ(status(), "Picture not frozen: the camera's picture arrived damaged");
+    EXPECT_TRUE(testAccess(c).mCaptureSession()->isRunning());
+    EXPECT_FALSE(testAccess(c).mFreezeButton()->isChecked());
+    EXPECT_EQ(files(), QStringList{u"Quillora.jpg"_s});
+    EXPECT_EQ(spy.opened().size(), 1);
 }
 
 namespace {

@@ -18,6 +18,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -26,9 +27,6 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
-
-#include <csignal>
-#include <sys/resource.h>
 
 using namespace quillora::prefs;
 using quillora::app::VemoViewController;
@@ -234,6 +232,54 @@ INSTANTIATE_TEST_SUITE_P(Settings, BadStoreFile,
             "480 | <nothing>"}),
     [](const auto &param) { return std::string(param.param.name); });
 
+QByteArray fileContents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
+}
+
+// A save never loses the file it replaces: one too large to be ours stays in place while the new
+// contents cannot be written, and is set aside only when they are whole. A settings file that is
+// a link (a dotfile manager keeps the real file elsewhere) is written through: the file it points
+// to gets the new contents, a link to a file not there yet creates it, and the link stays.
+TEST(UserDefaultsStore, ASaveKeepsTheOldFileUntilTheNewIsWholeAndWritesThroughALink)
+{
+    SettingsHome home;
+    const QByteArray huge = "[General]\npic_size=1200\nfiller=" + QByteArray(2 * 1024 * 1024, 'x') + "\n";
+    home.writeStore(huge);
+    UserDefaults store;
+    store.setValue(QString(20000, 'z'), kName);
+    {
+        const quillora::test::FileSizeLimit full(8192);
+        EXPECT_FALSE(store.synchronize().saved);
+    }
+    EXPECT_TRUE(fileContents(home.storeFile()) == huge) << "the old file was lost";
+    EXPECT_EQ(
+        QDir(home.configHome() + "/Quillora").entryList(QDir::Files | QDir::Hidden), QStringList{"quillora.conf"});
+    store.setValue("Scan", kName);
+    ASSERT_TRUE(store.synchronize().saved);
+    EXPECT_EQ(home.fresh({kName}), "Scan");
+    EXPECT_TRUE(fileContents(home.storeFile() + ".too-large") == huge);
+
+    const QString dotfiles = home.configHome() + "/../dotfiles";
+    QDir().mkpath(dotfiles);
+    const QString real = dotfiles + "/quillora.conf";
+    QFile::remove(home.storeFile());
+    ASSERT_TRUE(QFile::link("../../dotfiles/quillora.conf", home.storeFile()));
+    for (const char *name : {"Page", "Sheet"}) { // the first save creates the file, the second replaces it
+        SCOPED_TRACE(name);
+        store.setValue(name, kName);
+        store.setValue("240", kSize);
+        const auto result = store.synchronize();
+        ASSERT_TRUE(result.saved) << result.error.toStdString();
+        EXPECT_TRUE(QFileInfo(home.storeFile()).isSymLink());
+        EXPECT_EQ(QFileInfo(home.storeFile()).symLinkTarget(), QFileInfo(real).absoluteFilePath());
+        EXPECT_TRUE(fileContents(real).contains(QByteArray("pic_filename=") + name)) << fileContents(real).constData();
+        EXPECT_EQ(home.fresh({kName, kSize}), std::string(name) + " | 240");
+        EXPECT_EQ(QDir(dotfiles).entryList(QDir::Files | QDir::Hidden), QStringList{"quillora.conf"});
+    }
+}
+
 class Application {
 public:
     explicit Application(const QByteArray &cameras = "")
@@ -373,13 +419,10 @@ TEST(Settings, FailedSavesAreLoggedAndKeepThePreviousFile)
     qInstallMessageHandler(collect);
     app.c().preferencesClick(nullptr);
     testAccess(app.c()).mPhotoFilename()->setText(QString(20000, 'z'));
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    const rlimit limit{8192, old.rlim_max}; // writes past this fail as on a full disk
-    std::signal(SIGXFSZ, SIG_IGN);
-    setrlimit(RLIMIT_FSIZE, &limit);
-    app.confirm();
-    setrlimit(RLIMIT_FSIZE, &old);
+    {
+        const quillora::test::FileSizeLimit full(8192);
+        app.confirm();
+    }
     EXPECT_EQ(gWarnings.filter("settings not saved to " + home.storeFile()).size(), 1);
     EXPECT_TRUE(home.readStore() == previous);
     EXPECT_EQ(

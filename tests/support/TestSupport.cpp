@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "TestSupport.h"
 
+#include <algorithm>
+#include <csignal>
 #include <fstream>
+#include <sys/resource.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -47,6 +50,24 @@ ScopedEnv::~ScopedEnv()
         qputenv(m_name.constData(), *m_old);
     else
         qunsetenv(m_name.constData());
+}
+
+FileSizeLimit::FileSizeLimit(std::uint64_t bytes)
+{
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    m_old = limit.rlim_cur;
+    std::signal(SIGXFSZ, SIG_IGN); // the write fails instead of ending the process
+    limit.rlim_cur = std::min<rlim_t>(rlim_t(bytes), limit.rlim_max);
+    setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = rlim_t(m_old);
+    setrlimit(RLIMIT_FSIZE, &limit);
 }
 
 SoundServer::SoundServer(const QStringList &modules)

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
@@ -52,6 +53,19 @@ public:
 private:
     QByteArray m_name;
     std::optional<QByteArray> m_old;
+};
+
+// While it lives, this process's writes that would make a file larger than `bytes` fail (EFBIG),
+// as they fail on a full disk; SIGXFSZ is ignored from then on.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(std::uint64_t bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+private:
+    std::uint64_t m_old = 0;
 };
 
 // A private PulseAudio daemon for this test alone, loaded with `modules` (each "name args"),

@@ -323,6 +323,22 @@
         <source>Photo saved: %1</source>
         <translation>Foto gespeichert: %1</translation>
     </message>
+    <message>
+        <source>%1 is not connected any more</source>
+        <translation>%1 ist nicht mehr angeschlossen</translation>
+    </message>
+    <message>
+        <source>the camera&apos;s picture arrived damaged</source>
+        <translation>das Bild der Kamera kam beschädigt an</translation>
+    </message>
+    <message>
+        <source>Movie saved as %1: it could not take the name %2 (%3)</source>
+        <translation>Film als %1 gespeichert: Er konnte nicht den Namen %2 bekommen (%3)</translation>
+    </message>
+    <message>
+        <source>Picture not frozen: %1</source>
+        <translation>Bild nicht eingefroren: %1</translation>
+    </message>
 </context>
 <context>
     <name>quillora::app::WindowDefinition</name>
