@@ -5,7 +5,6 @@
 #include "Devices.h"
 #include "Frame.h"
 #include "JpegDecoder.h"
-#include "JpegPicture.h"
 #include "SessionGraph.h"
 
 #include <gst/app/gstappsink.h>
@@ -14,7 +13,6 @@
 #include <QPointer>
 
 #include <algorithm>
-#include <cmath>
 
 namespace quillora::capture {
 
@@ -72,9 +70,6 @@ bool SessionGraph::linkVideoBranch(GstElement *first, const char *queueName, QSi
 }
 
 namespace {
-
-// Until the view says its size, its pictures are at most this.
-constexpr QSize kDefaultDisplaySize(1024, 768);
 
 GstFlowReturn viewSample(GstAppSink *sink, gpointer userData)
 {
@@ -199,75 +194,6 @@ bool CaptureSession::addOutput(const std::shared_ptr<CaptureOutput> &output, QSt
     m_outputs.push_back(output);
     output->addedToSession(m_inputs);
     return true;
-}
-
-void CaptureSession::setDisplaySink(DisplaySink *sink)
-{
-    std::lock_guard lock(m_displayMutex);
-    m_display = sink;
-}
-
-void CaptureSession::setDisplaySize(QSize size)
-{
-    setDisplayRequest({QRectF(0, 0, 1, 1), size, size});
-}
-
-void CaptureSession::setDisplayRequest(const DisplayRequest &request)
-{
-    {
-        std::lock_guard lock(m_displayMutex);
-        m_displayRequest = request;
-    }
-    followViewInSharedDecode(displayRequest());
-}
-
-QSize CaptureSession::sharedDecodeCover(const DisplayRequest &request) const
-{
-    // m_requestedSize is the movie's box: while recording the movie is the only output.
-    QSize cover = request.wholeBox.expandedTo(m_requestedSize);
-    if (!request.wholeFrame() && request.region.width() > 0 && request.region.height() > 0)
-        cover = cover.expandedTo(QSize(int(std::ceil(request.box.width() / request.region.width())),
-            int(std::ceil(request.box.height() / request.region.height()))));
-    return cover;
-}
-
-// A zoomed view takes its part from the one decode the movie shares: that decode then covers the
-// part's detail too (and the view crops it), rather than the view enlarging a smaller picture.
-// Only a change of the DCT scale it decodes at tells the decoder, which changes its pictures'
-// size from the next frame on; the movie scales whatever comes to its own fixed size.
-void CaptureSession::followViewInSharedDecode(const DisplayRequest &request)
-{
-    if (!m_graph || !m_graph->m_sharedDecoder || !m_mode)
-        return;
-    const QSize cover = sharedDecodeCover(request);
-    if (jpegScaledSize(m_mode->size, cover) == jpegScaledSize(m_mode->size, m_graph->m_sharedCover))
-        return;
-    m_graph->m_sharedCover = cover;
-    g_object_set(m_graph->m_sharedDecoder, "cover-width", cover.width(), "cover-height", cover.height(), nullptr);
-}
-
-DisplayRequest CaptureSession::displayRequest()
-{
-    std::lock_guard lock(m_displayMutex);
-    DisplayRequest request = m_displayRequest;
-    if (!request.wholeBox.isValid())
-        request.wholeBox = kDefaultDisplaySize;
-    if (!request.box.isValid())
-        request.box = request.wholeBox;
-    return request;
-}
-
-QSize CaptureSession::displaySize()
-{
-    return displayRequest().wholeBox;
-}
-
-void CaptureSession::deliverToDisplay(const ViewPicture &picture)
-{
-    m_sawPicture.store(true);
-    std::lock_guard lock(m_displayMutex);
-    if (m_display)
-        m_display->presentFrame(picture);
 }
 
 QSize CaptureSession::largestWantedSize() const
