@@ -70,16 +70,31 @@ bool ViewScaler::prepare(QSize size)
 
 QImage PictureRecycler::take(QSize size)
 {
-    // A picture the view still shows (or any copy of it) is held elsewhere and left alone.
-    for (QImage &picture : m_pictures)
-        if (picture.size() == size && picture.isDetached())
-            return picture;
-    for (QImage &picture : m_pictures)
-        if (picture.isNull() || picture.isDetached()) {
-            picture = QImage(size, QImage::Format_RGB32);
-            return picture;
+    if (size.isEmpty())
+        return {};
+    // Memory a picture the view still shows (or any copy of it) lies in is left alone.
+    std::shared_ptr<Memory> memory;
+    for (std::shared_ptr<Memory> &slot : m_memory) {
+        if (!slot)
+            slot = std::make_shared<Memory>();
+        if (!slot->inUse.load(std::memory_order_acquire)) {
+            memory = slot;
+            break;
         }
-    return QImage(size, QImage::Format_RGB32); // all in use: one more, not kept
+    }
+    if (!memory)
+        memory = std::make_shared<Memory>(); // all in use: one more, not kept
+    memory->pixels.resize(size_t(size.width()) * size_t(size.height()) * 4);
+    memory->inUse.store(true, std::memory_order_relaxed);
+    auto *holder = new std::shared_ptr<Memory>(memory);
+    return QImage(
+        memory->pixels.data(), size.width(), size.height(), size.width() * 4, QImage::Format_RGB32,
+        [](void *p) {
+            auto *held = static_cast<std::shared_ptr<Memory> *>(p);
+            (*held)->inUse.store(false, std::memory_order_release);
+            delete held;
+        },
+        holder);
 }
 
 QRect framePixelsOf(QRectF region, QSize source)

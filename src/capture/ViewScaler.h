@@ -18,17 +18,26 @@
 #include <QSize>
 
 #include <array>
+#include <atomic>
+#include <memory>
+#include <vector>
 
 namespace quillora::capture {
 
-// Pictures made for the view, used again once the view has let go of them.
+// Pictures made for the view, their memory used again once the view has let go of them.
 class PictureRecycler {
 public:
-    // A picture of `size` that nobody else holds (its old pixels left as they were).
+    // A picture of `size` whose memory nobody else holds (its old pixels left as they were),
+    // written through bits() without a copy. Its memory comes back when the picture and every
+    // copy of it are gone, on whatever thread that is; it outlives the recycler if need be.
     QImage take(QSize size);
 
 private:
-    std::array<QImage, 4> m_pictures;
+    struct Memory {
+        std::vector<uint8_t> pixels;
+        std::atomic<bool> inUse{false}; // set when handed out, cleared by the last picture on it
+    };
+    std::array<std::shared_ptr<Memory>, 4> m_memory;
 };
 
 class ViewScaler {

@@ -82,7 +82,8 @@ QImage asImage(const std::vector<uint8_t> &pixels, QSize size)
 // The part a zoomed view asks for comes from the frame's own pixels: a raw frame's part is the
 // crop itself at the frame's scale (the view scales up past that), or the crop scaled down; a JPEG
 // frame's part is what a whole decode gives there, for every chroma layout, at its own size and at
-// a DCT scale. The first part brings a small whole picture along, and every so often after.
+// a DCT scale. The first part brings a small whole picture along, and every so often after; the
+// pictures' memory is used again once the view has let go of them.
 TEST(ViewScaler, AZoomedViewGetsItsPartFromTheFramesOwnPixels)
 {
     const QImage page = pageImage({2048, 1536});
@@ -123,6 +124,15 @@ TEST(ViewScaler, AZoomedViewGetsItsPartFromTheFramesOwnPixels)
             EXPECT_LE(largestDifference(part.frame.image(), whole.copy(scaled)), 2);
         }
     }
+    // The pictures' memory comes back to the scaler once the view lets go of them, never while
+    // it holds them.
+    const uchar *first = nullptr;
+    {
+        const ViewPicture held = scaler.show(rawSample(page), large);
+        first = held.frame.image().constBits();
+        EXPECT_NE(scaler.show(rawSample(page), large).frame.image().constBits(), first);
+    }
+    EXPECT_EQ(scaler.show(rawSample(page), large).frame.image().constBits(), first);
     // Nothing to show of a part of no size, or of a frame that is no JPEG picture; the view keeps
     // what it had.
     EXPECT_FALSE(scaler.show(pageSample({640, 480}), {QRectF(0.5, 0.5, 0, 0), QSize(800, 600), QSize(800, 600)}).frame);
