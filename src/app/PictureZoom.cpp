@@ -97,8 +97,8 @@ void PictureZoom::apply(const capture::ViewZoom &zoom)
     for (QAction *key : m_panKeys)
         if (key)
             key->setEnabled(zoomed);
-    if ((before.factor > 1.0 + 1e-9) != zoomed)
-        Q_EMIT zoomedChanged(zoomed);
+    if (after != before)
+        Q_EMIT zoomChanged(after);
 }
 
 void PictureZoom::zoomAbout(double factor, QPointF viewPoint)

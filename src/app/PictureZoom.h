@@ -58,7 +58,8 @@ public:
     static constexpr int kFactorMilliseconds = 1000;
 
 Q_SIGNALS:
-    void zoomedChanged(bool zoomed);
+    // The zoom or the pan changed (what is drawn over the picture follows the views' mapping).
+    void zoomChanged(const capture::ViewZoom &zoom);
     // A double click on the picture (the window toggles full screen).
     void doubleClicked();
 

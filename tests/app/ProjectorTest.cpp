@@ -34,6 +34,7 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -259,6 +260,7 @@ TEST_F(Projector, ZoomStepsShowTheFactorAndStopAtTheLimits)
     QAction *right = window->findChild<QAction *>(QStringLiteral("pan1"));
     ASSERT_TRUE(in && out && right);
     EXPECT_FALSE(right->isEnabled());
+    QSignalSpy changes(zoom, &app::PictureZoom::zoomChanged);
     const QStringList shown{QStringLiteral("126 %"), QStringLiteral("159 %"), QStringLiteral("200 %"),
         QStringLiteral("252 %"), QStringLiteral("317 %"), QStringLiteral("400 %"), QStringLiteral("504 %"),
         QStringLiteral("635 %"), QStringLiteral("800 %")};
@@ -269,8 +271,10 @@ TEST_F(Projector, ZoomStepsShowTheFactorAndStopAtTheLimits)
     EXPECT_EQ(zoom->zoom().factor, capture::ViewTransform::kMaxZoom);
     EXPECT_TRUE(right->isEnabled());
     const capture::ViewZoom most = zoom->zoom();
+    EXPECT_EQ(changes.count(), shown.size());
     in->trigger();
     EXPECT_EQ(zoom->zoom(), most) << "a step past 8 times is ignored";
+    EXPECT_EQ(changes.count(), shown.size());
     EXPECT_EQ(live()->zoom(), still()->zoom());
     ASSERT_TRUE(waitUntil([&] { return zoom->shownFactor().isEmpty(); }, 3s)) << "the factor stays";
     for (int i = 0; i < 9; ++i)
