@@ -8,6 +8,7 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class QIODevice;
@@ -33,7 +34,8 @@ QImage turnedImage(const QImage &image, int rotation);
 // picture shows (a mirror after a half turn is the upside-down flip).
 QImage orientedImage(const QImage &image, int rotation, bool mirrored);
 
-// Encodes with the library's default settings.
+// Encodes: JPEG with libjpeg's defaults, PNG with libpng's default filtering (see PngEncoder.h),
+// TIFF with Qt's writer, GIF with a quantised palette.
 bool encodeImage(QIODevice &device, const QImage &image, PhotoFormat format, QString *error);
 
 // The nominal resolution photos are labelled with: 72 dots per inch.
@@ -47,9 +49,22 @@ struct PhotoSettings {
     int collisionRow = -1;
 };
 
-// Turns (and mirrors) the frame, gives it the chosen size, encodes it and writes it under the
-// name the naming rule gives. Photos are written one at a time across all threads. The result's
-// path is set only when the file is complete on disk; on failure nothing new is left behind.
+// The frame a photo is made of.
+struct PhotoFrame {
+    // Its pixels; asked for only when the photo needs them (a camera's JPEG frame is decoded
+    // then, and not at all for a photo of the camera's own bytes).
+    std::function<QImage()> picture;
+    // The camera's own JPEG frame, when the frame came as one.
+    QByteArray cameraJpeg;
+};
+
+// Turns the frame (and, when `mirrored`, mirrors it after the turn, as the live picture shows
+// it), gives it the chosen size, encodes it and writes it under the name the naming rule gives.
+// A JPEG photo of a camera's JPEG frame at the frame's own size is the camera's own data
+// (losslessCameraPhoto), unless that cannot be had without loss or doubt. Photos are written
+// one at a time across all threads. The result's path is set only when the file is complete on
+// disk; on failure nothing new is left behind.
+OutputResult writePhoto(const PhotoFrame &frame, int rotation, const PhotoSettings &settings, bool mirrored = false);
 OutputResult writePhoto(const QImage &frame, int rotation, const PhotoSettings &settings, bool mirrored = false);
 
 } // namespace quillora::output
