@@ -481,6 +481,22 @@ TEST_F(Projector, TheMirrorShowsInTheViewAndPhotosAndEndsWithARecording)
     QFile stored(home.filePath(QStringLiteral("config/Quillora/quillora.conf")));
     ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
     EXPECT_FALSE(stored.readAll().toLower().contains("mirror"));
+
+    // At the camera's JPEG size the photo is the camera's own frame, turned and mirrored in one
+    // lossless step: three quarter turns and the mirror.
+    testAccess(*c).mPhotoSize()->setCurrentIndex(4);
+    c->preferencesChange(testAccess(*c).mPhotoSize());
+    c->mirrorClick(nullptr);
+    for (int turn = 0; turn < 3; ++turn)
+        c->rotateClick(nullptr);
+    ASSERT_TRUE(waitUntil([&] {
+        const QImage shown = live()->lastShownImage();
+        return c->currentFrame().width() == 2048 && cornersAre(shown, shown.size().transposed(), 3, true);
+    })) << "the camera's JPEG frames are not shown turned and mirrored";
+    c->photoClick(nullptr);
+    const QImage ownPhoto(home.filePath(QStringLiteral("Desktop/Quillora.jpg")));
+    ASSERT_EQ(ownPhoto.size(), QSize(1536, 2048));
+    test::expectCorners(ownPhoto.convertToFormat(QImage::Format_RGB32), {2048, 1536}, 3, true);
 }
 
 // A window squeezed smaller than the picture's least, a camera mode of another shape while zoomed

@@ -230,10 +230,21 @@ TEST_F(CameraJpegPhoto, OtherwiseThePhotoIsDecodedTurnedAndEncoded)
     photoOf(pion, 0, 1, 1);
     EXPECT_EQ(decodes, 2);
 
-    // A 4:2:0 grid that a quarter turn would cut into.
+    // A 4:2:2 grid that a quarter turn, or a mirror (alone or after a half or three-quarter
+    // turn), would cut into. A mirror after a quarter turn is the transpose, which never moves
+    // a partial block: that one is kept without loss.
     const QImage page = libjpegDecode(pion, true).scaled(250, 130);
-    EXPECT_FALSE(losslessCameraPhoto(bytesOf(test::libjpegEncode(page, 2, 0, 0)), 1, false, 72, &why));
+    const QByteArray uneven = test::libjpegEncode(page, 2, 0, 0);
+    EXPECT_FALSE(losslessCameraPhoto(bytesOf(uneven), 1, false, 72, &why));
     EXPECT_FALSE(why.isEmpty());
+    for (const int rotation : {0, 2, 3}) {
+        why.clear();
+        EXPECT_FALSE(losslessCameraPhoto(bytesOf(uneven), rotation, true, 72, &why)) << rotation;
+        EXPECT_FALSE(why.isEmpty());
+    }
+    const auto transposed = losslessCameraPhoto(bytesOf(uneven), 1, true, 72, &why);
+    ASSERT_TRUE(transposed) << why.toStdString();
+    EXPECT_GT(test::psnr(libjpegDecode(*transposed, true), orientedImage(decodeAny(uneven), 1, true)), 40);
     // At a photo size: luminance sampled three to one (a grid 24 pixels wide, which no camera
     // sends and TurboJPEG's own readers refuse), and a camera's padding before its restart
     // markers.
