@@ -26,6 +26,10 @@ public:
 
     static QString accessibleNameText();
 
+    // While the buttons are hidden (full screen) the indicator stands in the top right corner
+    // of `picture` instead (a sibling of the target, or inside one); nullptr puts it back.
+    void setOverPicture(QWidget *picture);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -34,6 +38,7 @@ private:
     void followTarget();
 
     QWidget *m_target;
+    QWidget *m_picture = nullptr;
     Clock &m_clock = programClock();
     std::optional<std::chrono::microseconds> m_started; // on m_clock, while running
     std::unique_ptr<ClockTimer> m_tick;

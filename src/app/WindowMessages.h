@@ -32,6 +32,12 @@ public:
 
     void showStatusMessage(const QString &text);
     QString statusMessage() const;
+    // While the status line is hidden (full screen), its messages show at the foot of the
+    // picture instead, for as long as they would in the status line.
+    void setStatusOverPicture(bool over);
+    bool statusOverPicture() const { return m_statusOver; }
+    // The status message shown over the picture now; empty when none is.
+    QString statusOverPictureText() const;
 
     // The accessible names tests and assistive tools find the two messages by.
     static QString persistentAccessibleName();
@@ -47,11 +53,16 @@ protected:
 
 private:
     void placeOverlay();
+    void placeStatusOverlay();
+    void showStatusOverlay(const QString &text);
 
     QWidget *m_picture;
     QStatusBar *m_statusBar;
-    QLabel *m_overlay; // a child of m_picture, which owns it
-    // Clears the status message kStatusTime after it was shown, on the program's clock.
+    QLabel *m_overlay;       // a child of m_picture, which owns it
+    QLabel *m_statusOverlay; // likewise
+    bool m_statusOver = false;
+    // Clears the status message, and hides its copy over the picture, kStatusTime after it was
+    // shown, on the program's clock.
     std::unique_ptr<ClockTimer> m_statusClear;
 };
 

@@ -3,6 +3,7 @@
 // scaling for the live view, the view and its delegate, and a camera that fails.
 #include "CaptureDevice.h"
 #include "CaptureSession.h"
+#include "CaptureTestSupport.h"
 #include "CaptureView.h"
 #include "DecompressedVideoOutput.h"
 #include "Devices.h"
@@ -23,52 +24,16 @@
 #include <mutex>
 
 using namespace quillora::capture;
-using quillora::test::pageJpegSample;
-using quillora::test::pageSample;
+using namespace quillora::capture::test;
 using quillora::test::waitUntil;
 
 namespace {
 
-// The darkest bottom-right corner of the pictures seen: a frame decoded from a JPEG cut short
-// or one that lost a packet comes out grey or worse there.
-int bottomCorner(const QImage &image)
-{
-    return qGray(image.pixel(image.width() - 4, image.height() - 4));
-}
-
-// Counts the frames and keeps the last that gives a picture; they arrive on the streaming
-// thread. A frame kept for photos is decoded only when asked, and one damaged inside then
-// gives no picture at all (counted as refused) rather than a spoiled one.
-struct RecordingDelegate : DecompressedVideoOutputDelegate {
-    void captureOutputDidOutputVideoFrame(DecompressedVideoOutput *, const Frame &frame) override
-    {
-        const QImage image = frame.image();
-        std::lock_guard lock(mutex);
-        ++count;
-        if (image.isNull()) {
-            ++refused;
-            return;
-        }
-        last = frame;
-        darkestCorner = std::min(darkestCorner, bottomCorner(image));
-    }
-    template <typename T> T read(T RecordingDelegate::*member)
-    {
-        std::lock_guard lock(mutex);
-        return this->*member;
-    }
-    std::mutex mutex; // guards everything below
-    Frame last;
-    int count = 0;
-    int refused = 0;
-    int darkestCorner = 255;
-};
-
 // What the view is handed to show, as the capture view is.
 struct ShownPictures : DisplaySink {
-    void presentFrame(const Frame &frame) override
+    void presentFrame(const ViewPicture &picture) override
     {
-        const QImage image = frame.image();
+        const QImage image = picture.frame.image();
         std::lock_guard lock(mutex);
         ++count;
         darkestCorner = std::min(darkestCorner, image.isNull() ? 0 : bottomCorner(image));
@@ -78,32 +43,18 @@ struct ShownPictures : DisplaySink {
     int darkestCorner = 255;
 };
 
-// A camera of one raw size at 30 fps, or, without one, a document camera's modes.
-CaptureDevicePtr virtualCamera(QSize native = {})
+// The whole frame fitted into `box`, as a view that is not zoomed asks for it.
+Frame fitted(ViewScaler &scaler, GstSample *sample, QSize box)
 {
-    const QString modes = native.isValid() ? QStringLiteral("|%1x%2").arg(native.width()).arg(native.height()) : "";
-    return std::make_shared<CaptureDevice>(
-        parseVirtualCameras("Test Camera|Virtual Camera|virtual-test" + modes).at(0));
+    return scaler.show(sample, {QRectF(0, 0, 1, 1), box, box}).frame;
 }
 
-struct PreviewSession {
-    std::shared_ptr<CaptureSession> session = std::make_shared<CaptureSession>();
-    std::shared_ptr<DecompressedVideoOutput> output = std::make_shared<DecompressedVideoOutput>();
-    RecordingDelegate delegate;
+Frame fittedJpeg(ViewScaler &scaler, GstSample *sample, QSize box)
+{
+    return scaler.showJpeg(sample, {QRectF(0, 0, 1, 1), box, box}).frame;
+}
 
-    PreviewSession(const CaptureDevicePtr &camera, QSize frameSize)
-    {
-        QString error;
-        EXPECT_TRUE(session->addInput(std::make_shared<CaptureDeviceInput>(camera), &error)) << error.toStdString();
-        output->setDelegate(&delegate);
-        EXPECT_TRUE(session->addOutput(output, &error));
-        output->setPixelBufferAttributes(
-            {{kPixelBufferWidthKey, frameSize.width()}, {kPixelBufferHeightKey, frameSize.height()}});
-    }
-    ~PreviewSession() { session.reset(); }
-};
-
-// The page's marker (top left) is black and the far corner paper, at any size; a camera's
+// The page's marker (top left) is black and the far corner is paper, at any size; a camera's
 // frames are scaled on the way, so they get some leeway.
 void expectPage(const QImage &image)
 {
@@ -118,12 +69,12 @@ TEST(ViewScaler, ShrinksWhatDoesNotFitPassesTheRestAndOutlivesItself)
     {
         ViewScaler scaler;
         // Larger than the view: scaled to fit, aspect kept, still the same page.
-        const Frame scaled = scaler.fit(pageSample({1280, 1024}), {769, 615});
+        const Frame scaled = fitted(scaler, pageSample({1280, 1024}), {769, 615});
         ASSERT_TRUE(scaled);
         EXPECT_EQ(QSize(scaled.width(), scaled.height()), fitInside({1280, 1024}, {769, 615}));
         expectPage(scaled.image());
         // Much smaller: averaged, not sampled, so it is still the page.
-        const Frame small = scaler.fit(pageSample({2048, 1536}), {200, 200});
+        const Frame small = fitted(scaler, pageSample({2048, 1536}), {200, 200});
         EXPECT_EQ(QSize(small.width(), small.height()), QSize(200, 150));
         expectPage(small.image());
         int greys = 0; // ink and paper blended: text lines thinner than a pixel here
@@ -132,14 +83,14 @@ TEST(ViewScaler, ShrinksWhatDoesNotFitPassesTheRestAndOutlivesItself)
                 greys += qGray(small.image().pixel(x, y)) > 70 && qGray(small.image().pixel(x, y)) < 200;
         EXPECT_GT(greys, 1000);
         // Fits already (or no size known): shown as it came, not copied.
-        EXPECT_EQ(scaler.fit(pageSample({640, 480}), {769, 615}).width(), 640);
-        EXPECT_EQ(scaler.fit(pageSample({1280, 1024}), {}).width(), 1280);
+        EXPECT_EQ(fitted(scaler, pageSample({640, 480}), {769, 615}).width(), 640);
+        EXPECT_EQ(fitted(scaler, pageSample({1280, 1024}), {}).width(), 1280);
         // Not a BGRx picture: nothing to show.
-        EXPECT_FALSE(scaler.fit(pageSample({1280, 1024}, "I420"), {320, 240}));
-        EXPECT_FALSE(scaler.fit(nullptr, {320, 240}));
+        EXPECT_FALSE(fitted(scaler, pageSample({1280, 1024}, "I420"), {320, 240}));
+        EXPECT_FALSE(fitted(scaler, nullptr, {320, 240}));
         // More frames held at once than the scaler keeps in turn: each is its own picture.
         for (int i = 0; i < 6; ++i)
-            held.push_back(scaler.fit(pageSample({1280, 1024}), {640, 480}));
+            held.push_back(fitted(scaler, pageSample({1280, 1024}), {640, 480}));
         for (size_t i = 1; i < held.size(); ++i)
             EXPECT_NE(held[i].image().constBits(), held[0].image().constBits());
     }
@@ -156,7 +107,7 @@ TEST(ViewScaler, DecodesJpegFramesAtTheScaleTheViewNeeds)
 {
     ViewScaler scaler;
     for (const QSize box : {QSize(769, 615), QSize(200, 200), QSize(4000, 4000)}) {
-        const Frame frame = scaler.fitJpeg(pageJpegSample({2048, 1536}), box);
+        const Frame frame = fittedJpeg(scaler, pageJpegSample({2048, 1536}), box);
         ASSERT_TRUE(frame) << box.width();
         const QSize expected = box.width() > 2048 ? QSize(2048, 1536) : fitInside({2048, 1536}, box);
         EXPECT_EQ(QSize(frame.width(), frame.height()), expected);
@@ -168,15 +119,15 @@ TEST(ViewScaler, DecodesJpegFramesAtTheScaleTheViewNeeds)
     const int paperGrey = (qRed(kVirtualPaper) * 299 + qGreen(kVirtualPaper) * 587 + qBlue(kVirtualPaper) * 114) / 1000;
     for (const int subsampling : {TJSAMP_420, TJSAMP_444, TJSAMP_411, TJSAMP_GRAY}) {
         SCOPED_TRACE(subsampling);
-        const Frame frame = scaler.fitJpeg(pageJpegSample({2048, 1536}, 0, subsampling), {769, 615});
+        const Frame frame = fittedJpeg(scaler, pageJpegSample({2048, 1536}, 0, subsampling), {769, 615});
         ASSERT_TRUE(frame);
         EXPECT_EQ(QSize(frame.width(), frame.height()), fitInside({2048, 1536}, {769, 615}));
         expectPage(frame.image());
         quillora::test::expectPaperColour(
             frame.image(), 4, subsampling == TJSAMP_GRAY ? qRgb(paperGrey, paperGrey, paperGrey) : kVirtualPaper);
     }
-    EXPECT_FALSE(scaler.fitJpeg(pageJpegSample({2048, 1536}, 30000), {640, 480}));
-    EXPECT_TRUE(scaler.fitJpeg(pageJpegSample({640, 480}), {640, 480})) << "a decoder that failed is made anew";
+    EXPECT_FALSE(fittedJpeg(scaler, pageJpegSample({2048, 1536}, 30000), {640, 480}));
+    EXPECT_TRUE(fittedJpeg(scaler, pageJpegSample({640, 480}), {640, 480})) << "a decoder that failed is made anew";
     EXPECT_EQ(jpegScaledSize({2048, 1536}, {769, 577}), QSize(1024, 768));
     EXPECT_EQ(jpegScaledSize({2048, 1536}, {640, 480}), QSize(768, 576)); // 3/8: 1/4 would be too small
     EXPECT_EQ(jpegScaledSize({2048, 1536}, {2048, 1536}), QSize(2048, 1536));

@@ -37,30 +37,47 @@ QImage documentPage(QSize size, int page)
     return picture;
 }
 
-QByteArray documentPageJpeg(QSize size, int subsampling, qsizetype cut)
+QByteArray jpegOf(const QImage &picture, int subsampling, int quality)
 {
-    const QImage page = documentPage(size);
+    const QImage bgrx = picture.convertToFormat(QImage::Format_RGB32);
     TjHandlePtr compressor(tjInitCompress());
     unsigned char *raw = nullptr;
     unsigned long length = 0;
-    EXPECT_EQ(tjCompress2(compressor.get(), page.constBits(), size.width(), int(page.bytesPerLine()), size.height(),
-                  TJPF_BGRX, &raw, &length, subsampling, 85, 0),
+    EXPECT_EQ(tjCompress2(compressor.get(), bgrx.constBits(), bgrx.width(), int(bgrx.bytesPerLine()), bgrx.height(),
+                  TJPF_BGRX, &raw, &length, subsampling, quality, 0),
         0);
     const TjBufferPtr bytes(raw);
-    const QByteArray jpeg(reinterpret_cast<const char *>(bytes.get()), qsizetype(length));
+    return QByteArray(reinterpret_cast<const char *>(bytes.get()), qsizetype(length));
+}
+
+QByteArray documentPageJpeg(QSize size, int subsampling, qsizetype cut)
+{
+    const QByteArray jpeg = jpegOf(documentPage(size), subsampling);
     return cut ? jpeg.left(cut) : jpeg;
 }
 
-GstSample *pageSample(QSize size, const char *format)
+GstSample *rawSample(const QImage &picture, const char *format)
 {
     capture::ensureGstreamer();
-    const QImage page = documentPage(size);
-    GstBuffer *buffer = gst_buffer_new_memdup(page.constBits(), gsize(page.sizeInBytes()));
+    const QImage bgrx = picture.convertToFormat(QImage::Format_RGB32);
+    const QSize size = bgrx.size();
+    const gsize row = gsize(size.width()) * 4;
+    GstBuffer *buffer = gst_buffer_new_allocate(nullptr, row * gsize(size.height()), nullptr);
+    GstMapInfo map;
+    gst_buffer_map(buffer, &map, GST_MAP_WRITE);
+    for (int y = 0; y < size.height(); ++y)
+        std::copy_n(bgrx.constScanLine(y), row, map.data + gsize(y) * row);
+    gst_buffer_unmap(buffer, &map);
     capture::CapsPtr caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, format, "width", G_TYPE_INT,
         size.width(), "height", G_TYPE_INT, size.height(), nullptr));
     GstSample *sample = gst_sample_new(buffer, caps.get(), nullptr, nullptr);
     gst_buffer_unref(buffer);
     return sample;
+}
+
+GstSample *pageSample(QSize size, const char *format)
+{
+    return rawSample(documentPage(size), format);
 }
 
 GstSample *jpegSample(const QByteArray &jpeg, QSize size)

@@ -24,6 +24,7 @@ public:
     QLineEdit *mPhotoFilename() const { return m_c.mPhotoFilename; }
     prefs::PathControl *mVideoPath() const { return m_c.mVideoPath; }
     QLineEdit *mVideoFilename() const { return m_c.mVideoFilename; }
+    QDialog *mPreferences() const { return m_c.mPreferences; }
     prefs::MatrixControl *mOverwrite() const { return m_c.mOverwrite; }
     prefs::MatrixControl *mVideoOverwrite() const { return m_c.mVideoOverwrite; }
     QComboBox *mPhotoFormat() const { return m_c.mPhotoFormat; }
@@ -56,9 +57,12 @@ public:
     const std::shared_ptr<usb::UsbInterface> &interface() const { return m_c.interface; }
     std::int32_t rotation() const { return m_c.rotation.load(); }
     bool quilloraDevice() const { return m_c.quilloraDevice; }
+    bool mirror() const { return m_c.mirror.load(); }
     WindowMessages *mMessages() const { return m_c.mMessages; }
+    RecordingIndicator *mRecordingIndicator() const { return m_c.mRecordingIndicator; }
     QAbstractButton *mFreezeButton() const { return m_c.mFreezeButton; }
     QAction *mFreezeItem() const { return m_c.mFreezeItem; }
+    QAction *mMirrorItem() const { return m_c.mMirrorItem; }
     PictureControlsPanel *mPictureControls() const { return m_c.mPictureControls; }
 
     // The camera and the sound input the next startStream uses.
