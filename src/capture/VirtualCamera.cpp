@@ -103,6 +103,7 @@ gboolean setCaps(GstBaseSrc *src, GstCaps *caps)
 gboolean start(GstBaseSrc *src)
 {
     stateOf(src).frames = 0;
+    stateOf(src).jpegSent = 0;
     stateOf(src).firstTime = GST_CLOCK_TIME_NONE;
     return TRUE;
 }
@@ -209,8 +210,11 @@ GstBuffer *jpegBuffer(GstPushSrc *src, CameraState &st, quint64 number, int page
         GST_ELEMENT_ERROR(src, RESOURCE, FAILED, ("the virtual camera could not encode its frame"), (nullptr));
         return nullptr;
     }
-    if (st.damageEvery > 0 && number % quint64(st.damageEvery) == quint64(st.damageEvery - 1))
-        bytes = damagedJpeg(*bytes, number / quint64(st.damageEvery));
+    // Counted in frames sent, not by the frame's number: a camera that falls behind the clock skips
+    // numbers, and one that skipped every third would never send a damaged frame.
+    const quint64 sent = st.jpegSent++;
+    if (st.damageEvery > 0 && sent % quint64(st.damageEvery) == quint64(st.damageEvery - 1))
+        bytes = damagedJpeg(*bytes, sent / quint64(st.damageEvery));
     // The buffer shares the cached bytes; they outlive it however long downstream keeps it.
     // The buffer's last owner lets go of the bytes on whichever thread it is (HandOff.h).
     auto *holder = new JpegBytes(bytes);

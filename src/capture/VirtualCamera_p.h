@@ -74,7 +74,8 @@ struct CameraState {
 
     // The streaming thread's alone once caps are set.
     GstVideoInfo info{};
-    quint64 frames = 0;
+    quint64 frames = 0;                           // the number of the next frame, on the clock
+    quint64 jpegSent = 0;                         // JPEG frames sent, which the damage counts
     GstClockTime firstTime = GST_CLOCK_TIME_NONE; // the running time of the first frame
     QImage page;                                  // the page without the moving block, at the mode's size
     int pageShown = -1;                           // which page `page` shows; -1: none drawn yet
