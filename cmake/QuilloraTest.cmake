@@ -4,11 +4,13 @@
 # spaces: the value must pass through gtest_discover_tests unsplit.
 set(QUILLORA_GST_LEAKS_REPORTED "Leaks.detected.and.logged")
 
-# quillora_add_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>])
-# One GoogleTest executable per call; every case becomes its own CTest test.
+# quillora_add_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>]
+#                   [PLATFORM <Qt platform with its options>])
+# One GoogleTest executable per call; every case becomes its own CTest test. PLATFORM runs it on
+# another Qt platform than plain offscreen (offscreen with screens of a configuration file).
 include(GoogleTest)
 function(quillora_add_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "PLATFORM" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock quillora_testsupport)
   # The test main makes Qt run offscreen and the fixtures are found through the source
@@ -29,8 +31,13 @@ function(quillora_add_test name)
   if("movie" IN_LIST ARG_LABELS)
     set(serial TRUE)
   endif()
+  set(platform "")
+  if(ARG_PLATFORM)
+    set(platform ENVIRONMENT "QT_QPA_PLATFORM=${ARG_PLATFORM}")
+  endif()
   gtest_discover_tests(${name}
     PROPERTIES LABELS "${label}" FAIL_REGULAR_EXPRESSION "${QUILLORA_GST_LEAKS_REPORTED}" RUN_SERIAL ${serial}
+      ${platform}
     DISCOVERY_TIMEOUT 60)
 endfunction()
 

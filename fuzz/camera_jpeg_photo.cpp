@@ -80,15 +80,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if ((long long)layout->width * layout->height > kMostPixels)
         return 0;
     const int rotation = int(size % 4);
+    const bool mirrored = (size / 4) % 2 == 1;
     QString why;
-    const auto photo = output::losslessCameraPhoto(bytes, rotation, 72, &why);
+    const auto photo = output::losslessCameraPhoto(bytes, rotation, mirrored, 72, &why);
     if (!photo)
         return 0;
     if (rotation % 2)
         checkStandalone(*photo, layout->height, layout->width);
     else
         checkStandalone(*photo, layout->width, layout->height);
-    if (rotation != 0)
+    if (rotation != 0 || mirrored)
         return 0;
     fuzz::check(*photo == file, "the unturned photo is not the standalone file");
     // Kept without loss: libjpeg reads the photo without a warning, and as it reads the frame

@@ -2,9 +2,11 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Preview benchmark: Quillora's capture layer and live view against a reference gst-launch-1.0
 # pipeline of the same source (the application's virtual camera, loaded as a GStreamer plugin),
-# decoding, conversion and scaling into fakesink, in one run. Two cases: a raw 2048x1536 camera,
-# and a 2048x1536 MJPEG camera (JPEG frames, as a document camera sends its large sizes).
-# Usage: bench/preview/run.sh [build dir] [seconds] [raw|mjpeg|both]
+# decoding, conversion and scaling into fakesink, in one run. Three cases: a raw 2048x1536 camera,
+# a 2048x1536 MJPEG camera (JPEG frames, as a document camera sends its large sizes), and the
+# same MJPEG camera with the view zoomed 4x into the middle of the page (mjpeg-zoom: the view
+# decodes only the part it shows, at the camera's own detail; the reference still decodes all).
+# Usage: bench/preview/run.sh [build dir] [seconds] [raw|mjpeg|mjpeg-zoom|all]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
@@ -23,12 +25,12 @@ cpu_of() {
 export GST_PLUGIN_PATH="$build/bench/virtualcamera${GST_PLUGIN_PATH:+:$GST_PLUGIN_PATH}"
 gst-inspect-1.0 quilloravirtualcamera >/dev/null 2>&1 || { echo "the virtual camera plugin is missing: ninja -C $build gstquilloravirtualcamera" >&2; exit 2; }
 
-# run_case NAME V4L2-FORMAT GOAL REFERENCE-DECODE
+# run_case NAME V4L2-FORMAT GOAL REFERENCE-DECODE [ZOOM]
 run_case() {
-  local name=$1 format=$2 goal=$3 decode=$4
-  echo "== $name: Quillora preview (capture layer + live view), ${w}x${h} ${format} at 30 fps, ${seconds} s"
+  local name=$1 format=$2 goal=$3 decode=$4 zoom=${5:-1}
+  echo "== $name: Quillora preview (capture layer + live view, zoom ${zoom}x), ${w}x${h} ${format} at 30 fps, ${seconds} s"
   local ours
-  ours=$("$build/bench/preview/preview_bench" "$seconds" "$w" "$h" "$format" "$warmup" | tee -a /dev/stderr | sed -n 's/^RESULT //p')
+  ours=$("$build/bench/preview/preview_bench" "$seconds" "$w" "$h" "$format" "$warmup" "$zoom" | tee -a /dev/stderr | sed -n 's/^RESULT //p')
   eval "$ours"
   echo "== $name reference: gst-launch-1.0, the same virtual camera,${decode:+ jpegdec +} videoconvert + videoscale into fakesink"
   local ref_pid cpu0 cpu1 ref_cpu ref_ms ratio
@@ -58,5 +60,10 @@ run_case() {
 case $which in
   raw) run_case raw XR24 1.5 "" ;;
   mjpeg) run_case mjpeg MJPG 0.6 "! jpegdec" ;;
-  *) run_case raw XR24 1.5 ""; run_case mjpeg MJPG 0.6 "! jpegdec" ;;
+  mjpeg-zoom) run_case mjpeg-zoom MJPG 1.0 "! jpegdec" 4 ;;
+  *)
+    run_case raw XR24 1.5 ""
+    run_case mjpeg MJPG 0.6 "! jpegdec"
+    run_case mjpeg-zoom MJPG 1.0 "! jpegdec" 4
+    ;;
 esac

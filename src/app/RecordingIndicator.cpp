@@ -75,13 +75,32 @@ void RecordingIndicator::showElapsed()
 
 bool RecordingIndicator::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_target && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
+    if ((watched == m_target || (m_picture && watched == m_picture))
+        && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
         followTarget();
     return QPushButton::eventFilter(watched, event);
 }
 
+void RecordingIndicator::setOverPicture(QWidget *picture)
+{
+    if (m_picture)
+        m_picture->removeEventFilter(this);
+    m_picture = picture;
+    if (m_picture)
+        m_picture->installEventFilter(this);
+    followTarget();
+    raise();
+}
+
 void RecordingIndicator::followTarget()
 {
+    if (m_picture) {
+        const QSize size = sizeHint();
+        const QPoint corner = m_picture->mapTo(parentWidget(), m_picture->rect().topRight());
+        const int margin = std::max(8, m_picture->height() / 40);
+        setGeometry(QRect(corner + QPoint(-size.width() - margin, margin), size));
+        return;
+    }
     // Where the transparent button is, a little wider when the time needs the room, centred on it.
     QRect area = m_target->geometry();
     const int width = std::max(area.width(), sizeHint().width());

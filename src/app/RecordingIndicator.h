@@ -23,6 +23,10 @@ public:
 
     static QString accessibleNameText();
 
+    // While the buttons are hidden (full screen) the indicator stands in the top right corner
+    // of `picture` instead (a sibling of the target, or inside one); nullptr puts it back.
+    void setOverPicture(QWidget *picture);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -31,6 +35,7 @@ private:
     void followTarget();
 
     QWidget *m_target;
+    QWidget *m_picture = nullptr;
     QElapsedTimer m_clock;
     QTimer m_tick;
 };

@@ -96,6 +96,9 @@ public:
     void recordingClick(QObject *sender);
     void focusClick(QObject *sender);
     void rotateClick(QObject *sender);
+    // Mirrors the picture left to right (or back), as the quarter turns apply: the live
+    // picture and photos, not movies.
+    void mirrorClick(QObject *sender);
     void aboutClick(QObject *sender);
     void helpClick(QObject *sender);
     void deviceMenuClick(QObject *sender);
@@ -103,6 +106,7 @@ public:
     bool setData(std::intptr_t value, std::int32_t length, std::int32_t selector, std::int32_t unit);
     bool sendControlRequest(usb::DevRequest request);
     QImage viewWillDisplayImage(capture::CaptureView *view, const QImage &image) override;
+    capture::PictureOrientation viewOrientation(capture::CaptureView *view) override;
     void snapshotByKey();
     void onTimer();
     void savePreferences();
@@ -145,6 +149,8 @@ public:
     void showCameraPresence();
     // The freeze controls checked while the picture is frozen.
     void showFreezeState();
+    // The mirror's menu item checked while the picture is mirrored.
+    void showMirrorState();
     // Plain words for why a photo or movie was not written.
     static QString describeWriteFault(output::WriteFault fault);
     static QString describeMovieFault(capture::MovieFault fault);
@@ -191,6 +197,9 @@ private:
     std::shared_ptr<usb::UsbInterface> interface; // the camera's video-control interface, not kept open
     std::atomic<std::int32_t> rotation{0};        // quarter turns; read by the photo on any thread
     bool quilloraDevice = false;
+    // Left to right, after the turn; like the turn, off at launch and when a recording starts,
+    // never stored. Read by the photo on any thread.
+    std::atomic<bool> mirror{false};
 
     // What the window says in words: the message over the picture and the status line, the
     // indicator of a running recording, and the freeze controls that show their state. Set
@@ -199,6 +208,7 @@ private:
     RecordingIndicator *mRecordingIndicator = nullptr;
     QAbstractButton *mFreezeButton = nullptr;
     QAction *mFreezeItem = nullptr;
+    QAction *mMirrorItem = nullptr;
 
     // Guards mCurrentImageBuffer and mPreviousImageBuffer. Recursive because the controller's own operations may
     // nest while holding it; it is held only for the exchange of one reference.

@@ -51,6 +51,12 @@ void VemoViewController::showFreezeState()
         mFreezeItem->setChecked(frozen);
 }
 
+void VemoViewController::showMirrorState()
+{
+    if (mMirrorItem)
+        mMirrorItem->setChecked(mirror.load());
+}
+
 QString VemoViewController::describeWriteFault(output::WriteFault fault)
 {
     using output::WriteFault;

@@ -105,6 +105,8 @@ void VemoViewController::recordingClick(QObject *)
     mMovieFiles = std::make_unique<output::ReservedMovie>(reserved.movie);
     recording = true;
     rotation = 0;
+    mirror = false;
+    showMirrorState();
     stopStream();
     startStream();
     if (!mCaptureMovieFileOutput) {

@@ -123,9 +123,23 @@ void VemoViewController::rotateClick(QObject *)
     rotation.store(next == 4 ? 0 : next);
 }
 
+void VemoViewController::mirrorClick(QObject *)
+{
+    // Only the main thread changes the mirror; photos on other threads read it. Like a turn, it
+    // shows from the next frame on.
+    mirror.store(!mirror.load());
+    showMirrorState();
+}
+
 QImage VemoViewController::viewWillDisplayImage(capture::CaptureView *, const QImage &image)
 {
-    return output::turnedImage(image, rotation.load());
+    return output::orientedImage(image, rotation.load(), mirror.load());
+}
+
+capture::PictureOrientation VemoViewController::viewOrientation(capture::CaptureView *)
+{
+    const std::int32_t turns = rotation.load();
+    return {turns >= 1 && turns <= 3 ? turns : 0, mirror.load()};
 }
 
 VemoViewController::Still VemoViewController::newestStill()
@@ -165,6 +179,7 @@ void VemoViewController::photoClick(QObject *)
         return;
     }
     const std::int32_t turns = rotation.load();
+    const bool mirrored = mirror.load();
     const std::optional<output::PhotoSettings> settings = photoSettings();
     if (!settings)
         return;
@@ -178,7 +193,7 @@ void VemoViewController::photoClick(QObject *)
                                             return still.image;
                                         },
         newest.cameraJpeg()};
-    const output::OutputResult written = output::writePhoto(photoFrame, turns, *settings);
+    const output::OutputResult written = output::writePhoto(photoFrame, turns, *settings, mirrored);
     if (!written.ok()) {
         showStatusMessage(tr("Photo not saved: %1").arg(describeWriteFault(written.fault)));
         return;

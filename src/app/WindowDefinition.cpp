@@ -4,7 +4,9 @@
 #include "FrameMemory.h"
 
 #include "AppDelegate.h"
+#include "FullScreen.h"
 #include "PictureControlsPanel.h"
+#include "PictureZoom.h"
 #include "RecordingIndicator.h"
 #include "VemoViewController.h"
 #include "WindowMessages.h"
@@ -22,6 +24,7 @@
 #include <QMainWindow>
 #include <QTranslator>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -63,6 +66,7 @@ WindowDefinition::WindowDefinition(QApplication *app)
     m_delegate->setWindow(m_mainWindow.get());
     connectOutlets(app);
     connectActions();
+    connectView();
     // The controller is the main window's delegate: its closing reaches windowWillClose.
     m_mainWindow->installEventFilter(this);
 }
@@ -101,6 +105,7 @@ void WindowDefinition::connectOutlets(QApplication *app)
     c.mRecordingIndicator = new RecordingIndicator(m.mRecordingButton); // owned by the window
     c.mFreezeButton = m.freezeButton;
     c.mFreezeItem = m.actionFreeze;
+    c.mMirrorItem = m.actionMirror;
     c.mPictureControls = m_pictureControls.get();
     m_pictureControls->setStore(c.mControlStore.get());
 }
@@ -121,6 +126,7 @@ void WindowDefinition::connectActions()
     wire(m.mVideoMenu, &VemoViewController::recordingClick);
     wire(m.actionFreeze, &VemoViewController::previewClick);
     wire(m.actionRotate, &VemoViewController::rotateClick);
+    wire(m.actionMirror, &VemoViewController::mirrorClick);
     wire(m.actionFocus, &VemoViewController::focusClick);
     wire(m.actionPreferences, &VemoViewController::preferencesClick);
     wire(m.actionAbout, &VemoViewController::aboutClick);
@@ -151,6 +157,50 @@ void WindowDefinition::connectActions()
     QObject::connect(p.mVideoSize, &QComboBox::activated, c, [c, &p] { c->preferencesChange(p.mVideoSize); });
     QObject::connect(
         p.mVideoCaptureAudio, &QCheckBox::clicked, c, [c, &p] { c->preferencesChange(p.mVideoCaptureAudio); });
+}
+
+void WindowDefinition::connectView()
+{
+    Ui::MainWindow &m = *m_mainUi;
+    QMainWindow *window = m_mainWindow.get();
+    m_zoom = new PictureZoom(m.pictureStack, m.mCaptureView, m.mPreviewImage);
+    m_zoom->addPanKeysTo(window);
+    m.actionZoomIn->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    QObject::connect(m.actionZoomIn, &QAction::triggered, m_zoom, &PictureZoom::zoomIn);
+    QObject::connect(m.actionZoomOut, &QAction::triggered, m_zoom, &PictureZoom::zoomOut);
+    QObject::connect(m.actionFit, &QAction::triggered, m_zoom, &PictureZoom::fit);
+
+    QList<QWidget *> chrome{m.menuBar, m.statusBar};
+    for (int i = 0; i < m.buttonRow->count(); ++i)
+        if (QWidget *button = m.buttonRow->itemAt(i)->widget())
+            chrome << button;
+    m_fullScreen = new FullScreen(window, m.pictureStack, chrome);
+    QObject::connect(m.actionFullScreen, &QAction::triggered, m_fullScreen, &FullScreen::toggle);
+    QObject::connect(m_zoom, &PictureZoom::doubleClicked, m_fullScreen, &FullScreen::toggle);
+    VemoViewController *c = m_controller.get();
+    QObject::connect(m_fullScreen, &FullScreen::activeChanged, window, [c, &m](bool active) {
+        m.actionFullScreen->setChecked(active);
+        // With the status line and the buttons hidden, what they say shows over the picture.
+        if (c->mMessages)
+            c->mMessages->setStatusOverPicture(active);
+        if (c->mRecordingIndicator)
+            c->mRecordingIndicator->setOverPicture(active ? m.pictureStack : nullptr);
+    });
+
+    // Every item's shortcut works while the menu bar is hidden, too.
+    for (QAction *menu : m.menuBar->actions())
+        if (menu->menu())
+            window->addActions(menu->menu()->actions());
+    // F11, and the desktop's own full-screen key where it has another that nothing else uses.
+    QList<QKeySequence> keys{QKeySequence(Qt::Key_F11)};
+    for (const QKeySequence &key : QKeySequence::keyBindings(QKeySequence::FullScreen)) {
+        const QList<QAction *> actions = window->findChildren<QAction *>();
+        const bool taken = std::any_of(
+            actions.begin(), actions.end(), [&](const QAction *a) { return a->shortcuts().contains(key); });
+        if (!keys.contains(key) && !taken)
+            keys << key;
+    }
+    m.actionFullScreen->setShortcuts(keys);
 }
 
 bool WindowDefinition::eventFilter(QObject *watched, QEvent *event)

@@ -22,6 +22,8 @@ class AboutWindow;
 namespace quillora::app {
 
 class AppDelegate;
+class FullScreen;
+class PictureZoom;
 class PictureControlsPanel;
 class VemoViewController;
 
@@ -42,6 +44,9 @@ public:
     VemoViewController *controller() const { return m_controller.get(); }
     AppDelegate *delegate() const { return m_delegate.get(); }
     Ui::MainWindow &mainUi() const { return *m_mainUi; }
+    // The view's own state, beside the controller's: zoom and pan, full screen.
+    PictureZoom *pictureZoom() const { return m_zoom; }
+    FullScreen *fullScreen() const { return m_fullScreen; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -49,6 +54,7 @@ protected:
 private:
     void connectOutlets(QApplication *app);
     void connectActions();
+    void connectView();
 
     std::unique_ptr<QMainWindow> m_mainWindow;
     std::unique_ptr<QDialog> m_preferences;
@@ -59,6 +65,8 @@ private:
     std::unique_ptr<Ui::AboutWindow> m_aboutUi;
     std::unique_ptr<AppDelegate> m_delegate;
     std::unique_ptr<VemoViewController> m_controller;
+    PictureZoom *m_zoom = nullptr;      // owned by the picture
+    FullScreen *m_fullScreen = nullptr; // owned by the main window
 };
 
 // The application's icon, from the resources built into the program.

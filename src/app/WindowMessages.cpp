@@ -14,6 +14,7 @@ WindowMessages::WindowMessages(QWidget *picture, QStatusBar *statusBar)
     , m_picture(picture)
     , m_statusBar(statusBar)
     , m_overlay(new QLabel(picture))
+    , m_statusOverlay(new QLabel(picture))
 {
     m_overlay->setObjectName(QStringLiteral("pictureMessage"));
     m_overlay->setAccessibleName(persistentAccessibleName());
@@ -24,6 +25,15 @@ WindowMessages::WindowMessages(QWidget *picture, QStatusBar *statusBar)
                                             "8px; padding: 16px; font-size: 16pt; }"));
     m_overlay->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_overlay->hide();
+    m_statusOverlay->setObjectName(QStringLiteral("statusOverPicture"));
+    m_statusOverlay->setAlignment(Qt::AlignCenter);
+    m_statusOverlay->setWordWrap(true);
+    m_statusOverlay->setStyleSheet(QStringLiteral(
+        "QLabel { color: white; background: rgba(0, 0, 0, 170); border-radius: 6px; padding: 8px 12px; }"));
+    m_statusOverlay->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_statusOverlay->hide();
+    m_statusTimer.setSingleShot(true);
+    connect(&m_statusTimer, &QTimer::timeout, m_statusOverlay, &QWidget::hide);
     m_statusBar->setAccessibleName(statusAccessibleName());
     // The status bar's accessible description follows the message, so that a screen reader
     // (and a test) reads what is shown now.
@@ -71,7 +81,34 @@ QString WindowMessages::persistentMessage() const
 void WindowMessages::showStatusMessage(const QString &text)
 {
     m_statusBar->showMessage(text, m_statusMilliseconds);
+    if (m_statusOver)
+        showStatusOverlay(text);
     record("status", text);
+}
+
+void WindowMessages::showStatusOverlay(const QString &text)
+{
+    m_statusOverlay->setText(text);
+    placeStatusOverlay();
+    m_statusOverlay->show();
+    m_statusOverlay->raise();
+    m_statusTimer.start(m_statusMilliseconds);
+}
+
+void WindowMessages::setStatusOverPicture(bool over)
+{
+    m_statusOver = over;
+    if (!over) {
+        m_statusTimer.stop();
+        m_statusOverlay->hide();
+    } else if (const QString now = m_statusBar->currentMessage(); !now.isEmpty()) {
+        showStatusOverlay(now);
+    }
+}
+
+QString WindowMessages::statusOverPictureText() const
+{
+    return m_statusOverlay->isHidden() ? QString() : m_statusOverlay->text();
 }
 
 QString WindowMessages::statusMessage() const
@@ -81,8 +118,10 @@ QString WindowMessages::statusMessage() const
 
 bool WindowMessages::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_picture && event->type() == QEvent::Resize)
+    if (watched == m_picture && event->type() == QEvent::Resize) {
         placeOverlay();
+        placeStatusOverlay();
+    }
     return QObject::eventFilter(watched, event);
 }
 
@@ -95,6 +134,16 @@ void WindowMessages::placeOverlay()
     m_overlay->adjustSize();
     const QSize size = m_overlay->size();
     m_overlay->move((area.width() - size.width()) / 2, (area.height() - size.height()) / 2);
+}
+
+void WindowMessages::placeStatusOverlay()
+{
+    // At the foot of the picture, where the status line would be, at most most of its width.
+    const QSize area = m_picture->size();
+    m_statusOverlay->setMaximumWidth(std::max(1, area.width() * 9 / 10));
+    m_statusOverlay->adjustSize();
+    const QSize size = m_statusOverlay->size();
+    m_statusOverlay->move((area.width() - size.width()) / 2, area.height() - size.height() - area.height() / 24);
 }
 
 void WindowMessages::record(const char *kind, const QString &text)

@@ -5,6 +5,7 @@
 // (a photo or movie that could not be written, a camera error, a file saved). Main thread only.
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 class QLabel;
 class QStatusBar;
@@ -29,6 +30,12 @@ public:
 
     void showStatusMessage(const QString &text);
     QString statusMessage() const;
+    // While the status line is hidden (full screen), its messages show at the foot of the
+    // picture instead, for as long as they would in the status line.
+    void setStatusOverPicture(bool over);
+    bool statusOverPicture() const { return m_statusOver; }
+    // The status message shown over the picture now; empty when none is.
+    QString statusOverPictureText() const;
 
     // The accessible names tests and assistive tools find the two messages by.
     static QString persistentAccessibleName();
@@ -44,10 +51,15 @@ protected:
 
 private:
     void placeOverlay();
+    void placeStatusOverlay();
+    void showStatusOverlay(const QString &text);
 
     QWidget *m_picture;
     QStatusBar *m_statusBar;
-    QLabel *m_overlay; // a child of m_picture, which owns it
+    QLabel *m_overlay;       // a child of m_picture, which owns it
+    QLabel *m_statusOverlay; // likewise
+    QTimer m_statusTimer;    // hides m_statusOverlay
+    bool m_statusOver = false;
     int m_statusMilliseconds = kStatusMilliseconds;
 };
 

@@ -71,9 +71,6 @@ bool SessionGraph::linkVideoBranch(GstElement *first, const char *queueName, QSi
 
 namespace {
 
-// Until the view says its size, its pictures are at most this.
-constexpr QSize kDefaultDisplaySize(1024, 768);
-
 GstFlowReturn viewSample(GstAppSink *sink, gpointer userData)
 {
     auto *graph = static_cast<SessionGraph *>(userData);
@@ -81,10 +78,11 @@ GstFlowReturn viewSample(GstAppSink *sink, gpointer userData)
     // Scaled once, here, to the size the view shows the picture at, so the window only copies
     // it: a 2048x1536 camera is neither painted full size 30 times a second nor scaled twice.
     GstSample *sample = gst_app_sink_pull_sample(sink);
-    const Frame frame = graph->compressedVideo() ? graph->viewScaler().fitJpeg(sample, session.displaySize())
-                                                 : graph->viewScaler().fit(sample, session.displaySize());
-    if (frame)
-        session.deliverToDisplay(frame);
+    const DisplayRequest request = session.displayRequest();
+    const ViewPicture picture = graph->compressedVideo() ? graph->viewScaler().showJpeg(sample, request)
+                                                         : graph->viewScaler().show(sample, request);
+    if (picture.frame)
+        session.deliverToDisplay(picture);
     else if (graph->compressedVideo())
         session.countSkippedFrame();
     return GST_FLOW_OK;
@@ -200,32 +198,6 @@ bool CaptureSession::addOutput(const std::shared_ptr<CaptureOutput> &output, QSt
     return true;
 }
 
-void CaptureSession::setDisplaySink(DisplaySink *sink)
-{
-    std::lock_guard lock(m_displayMutex);
-    m_display = sink;
-}
-
-void CaptureSession::setDisplaySize(QSize size)
-{
-    std::lock_guard lock(m_displayMutex);
-    m_displaySize = size;
-}
-
-QSize CaptureSession::displaySize()
-{
-    std::lock_guard lock(m_displayMutex);
-    return m_displaySize.isValid() ? m_displaySize : kDefaultDisplaySize;
-}
-
-void CaptureSession::deliverToDisplay(const Frame &frame)
-{
-    m_sawPicture.store(true);
-    std::lock_guard lock(m_displayMutex);
-    if (m_display)
-        m_display->presentFrame(frame);
-}
-
 QSize CaptureSession::largestWantedSize() const
 {
     QSize hint;
@@ -257,11 +229,12 @@ bool CaptureSession::linkCamera(SessionGraph &g)
     if (isMjpeg(m_mode->fourcc) && recording) {
         GstElement *decoder
             = registerJpegDecoder() ? gst_element_factory_make(kJpegDecoderFactory, "decoder") : nullptr;
-        // m_requestedSize is the movie's box: while recording the movie is the only output.
-        const QSize cover = displaySize().expandedTo(m_requestedSize);
+        const QSize cover = sharedDecodeCover(displayRequest());
         if (decoder) {
             g_object_set(decoder, "cover-width", cover.width(), "cover-height", cover.height(), nullptr);
             gst_bin_add(bin, decoder);
+            g.m_sharedDecoder = decoder;
+            g.m_sharedCover = cover;
         }
         linked = decoder && linkUnchecked(src, decoder) && linkUnchecked(decoder, g.m_videoTee);
     } else if (g.m_compressed) {

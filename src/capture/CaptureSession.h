@@ -6,8 +6,10 @@
 #include "CameraMode.h"
 #include "CaptureDevice.h"
 #include "CaptureLog.h"
+#include "DisplayPicture.h"
 
 #include <QObject>
+#include <QRectF>
 #include <QSize>
 
 #include <atomic>
@@ -18,7 +20,6 @@
 
 namespace quillora::capture {
 
-class Frame;
 class SessionGraph;
 class CaptureSession;
 
@@ -58,13 +59,6 @@ protected:
     virtual QString describe() const = 0;
 };
 
-// Receives the frames that the capture view shows. Called on a streaming thread.
-class DisplaySink {
-public:
-    virtual ~DisplaySink() = default;
-    virtual void presentFrame(const Frame &frame) = 0;
-};
-
 class CaptureSession : public QObject {
     Q_OBJECT
 public:
@@ -87,10 +81,15 @@ public:
     // The largest picture the view shows (device pixels): the view's frames are scaled to fit
     // it with their aspect kept. Any thread.
     void setDisplaySize(QSize size);
+    // The whole box the view shows the picture in (the request's wholeBox).
     QSize displaySize();
+    // The part of the picture a zoomed view shows, and its size; takes effect from the next
+    // frame, without rebuilding anything. Main thread (the view's).
+    void setDisplayRequest(const DisplayRequest &request);
+    DisplayRequest displayRequest();
 
-    // Delivers a frame to the display sink (streaming threads).
-    void deliverToDisplay(const Frame &frame);
+    // Delivers a picture to the display sink (streaming threads).
+    void deliverToDisplay(const ViewPicture &picture);
     // The camera sent a frame the picture cannot show: cut short, unreadable, damaged inside
     // (streaming threads).
     void countSkippedFrame() { m_skippedFrames.fetch_add(1); }
@@ -111,6 +110,10 @@ private:
     // The size the session asks the camera for: the largest its outputs want.
     QSize largestWantedSize() const;
     bool linkCamera(SessionGraph &g);
+    // The size the one decode before the branches covers while a movie is recorded from JPEG
+    // frames: the movie's box, the view's, and what the part a zoomed view shows needs.
+    QSize sharedDecodeCover(const DisplayRequest &request) const;
+    void followViewInSharedDecode(const DisplayRequest &request);
     void teardown();
     bool fallBackToNextMode();
     void reportLater(const QString &message);
@@ -132,10 +135,10 @@ private:
     std::atomic<quint64> m_skippedFrames{0}; // by the view's branch, across rebuilds
     std::atomic<quint64> m_skippedBefore{0}; // by the decoders of recordings torn down since
     OncePerSecond m_warningLog;
-    // Guards m_display and m_displaySize; held while a frame is handed to the display.
+    // Guards m_display and m_displayRequest; held while a frame is handed to the display.
     std::mutex m_displayMutex;
     DisplaySink *m_display = nullptr;
-    QSize m_displaySize; // empty until the view says its size
+    DisplayRequest m_displayRequest; // boxes empty until the view says its size
 
     friend class SessionGraph;
 };

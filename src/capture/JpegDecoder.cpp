@@ -30,7 +30,7 @@ struct QuilloraJpegDecoder {
     OncePerSecond *log;   // skipped frames
     OtherSizeFrames *otherSize;
     std::atomic<guint64> *skipped; // frames dropped, for the session to count
-    gint coverWidth;               // 0: full size
+    gint coverWidth;               // 0: full size; this and coverHeight guarded by the object's lock
     gint coverHeight;
 };
 
@@ -53,7 +53,9 @@ QuilloraJpegDecoder *self(gpointer object)
 // size, at the same rate and pixel shape; any JPEG size may give a picture.
 GstCaps *transformCaps(GstBaseTransform *transform, GstPadDirection direction, GstCaps *caps, GstCaps *filter)
 {
+    GST_OBJECT_LOCK(transform);
     const QSize cover(self(transform)->coverWidth, self(transform)->coverHeight);
+    GST_OBJECT_UNLOCK(transform);
     GstCaps *result = gst_caps_new_empty();
     for (guint i = 0; i < gst_caps_get_size(caps); ++i) {
         const GstStructure *in = gst_caps_get_structure(caps, i);
@@ -163,22 +165,28 @@ GstFlowReturn transform(GstBaseTransform *transform, GstBuffer *in, GstBuffer *o
     return GST_BASE_TRANSFORM_FLOW_DROPPED;
 }
 
+// The cover may change while frames flow (a view zoomed in while a movie is recorded): the next
+// frame then negotiates the picture's new size.
 void setProperty(GObject *object, guint id, const GValue *value, GParamSpec *property)
 {
-    switch (id) {
-    case PropCoverWidth:
-        self(object)->coverWidth = g_value_get_int(value);
-        break;
-    case PropCoverHeight:
-        self(object)->coverHeight = g_value_get_int(value);
-        break;
-    default:
+    gint *cover = id == PropCoverWidth ? &self(object)->coverWidth
+        : id == PropCoverHeight        ? &self(object)->coverHeight
+                                       : nullptr;
+    if (!cover) {
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, property);
+        return;
     }
+    GST_OBJECT_LOCK(object);
+    const bool changed = *cover != g_value_get_int(value);
+    *cover = g_value_get_int(value);
+    GST_OBJECT_UNLOCK(object);
+    if (changed)
+        gst_base_transform_reconfigure_src(GST_BASE_TRANSFORM(object));
 }
 
 void getProperty(GObject *object, guint id, GValue *value, GParamSpec *property)
 {
+    GST_OBJECT_LOCK(object);
     switch (id) {
     case PropCoverWidth:
         g_value_set_int(value, self(object)->coverWidth);
@@ -192,6 +200,7 @@ void getProperty(GObject *object, guint id, GValue *value, GParamSpec *property)
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, property);
     }
+    GST_OBJECT_UNLOCK(object);
 }
 
 void finalize(GObject *object)

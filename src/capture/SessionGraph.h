@@ -46,6 +46,10 @@ private:
     GstElement *m_videoTee = nullptr; // owned by the pipeline
     GstElement *m_source = nullptr;   // the camera's bin, owned by the pipeline
     bool m_compressed = false;
+    // While a movie is recorded from JPEG frames: the one decode before the tee, owned by the
+    // pipeline, and the size it covers.
+    GstElement *m_sharedDecoder = nullptr;
+    QSize m_sharedCover;
     ViewScaler m_viewScaler;
     ElementPtr m_soundSource;
 };

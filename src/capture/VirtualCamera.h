@@ -8,6 +8,8 @@
 #include "GstHandles.h"
 
 #include <QImage>
+#include <QPoint>
+#include <QRect>
 #include <QSize>
 
 #include <optional>
@@ -53,12 +55,21 @@ int virtualCameraSourcesInUse(const QString &identity);
 
 // Draws frame number `frameNumber` of page `page` into `image` (Format_RGB32, already filled
 // with the paper colour): dark text lines, a solid black square marker (an eighth of the
-// width) in the top-left corner on even pages and the top-right one on odd pages, and a small
-// block that moves from frame to frame.
+// width) in the top-left corner on even pages and the top-right one on odd pages, the fine
+// detail below in the middle, and a small block that moves from frame to frame.
 void paintVirtualPage(QImage &image, quint64 frameNumber, int page = 0);
 
 // The paper colour of the page, as 0xAARRGGBB.
 constexpr quint32 kVirtualPaper = 0xFFF4F1EA;
+
+// The page's fine detail: a clear square of paper in its middle (`patch`), crossed by a black
+// line one pixel wide at x = centre.x() and one pixel high at y = centre.y(). None (empty) on a
+// page smaller than 64 pixels.
+struct VirtualFineDetail {
+    QRect patch;
+    QPoint centre;
+};
+VirtualFineDetail virtualPageFineDetail(QSize page);
 
 // For tests: in virtual cameras made from now on, every `every`th JPEG frame arrives damaged,
 // as on a noisy USB link: cut short, with its headers garbled, or a packet lost in the middle,

@@ -20,6 +20,15 @@ std::atomic<int> gPage{0};
 
 } // namespace
 
+VirtualFineDetail virtualPageFineDetail(QSize page)
+{
+    if (page.width() < 64 || page.height() < 64)
+        return {};
+    const int side = std::max(16, page.width() / 16) & ~1;
+    const QPoint centre(page.width() / 2, page.height() / 2);
+    return {QRect(centre.x() - side / 2, centre.y() - side / 2, side, side), centre};
+}
+
 void paintStaticPage(QImage &image, int page)
 {
     const int w = image.width();
@@ -45,6 +54,12 @@ void paintStaticPage(QImage &image, int page)
             p.fillRect(x, y, end - x, lineHeight, ink);
             x = end + std::max(2, w / 80);
         }
+    }
+    // Detail only a view zoomed into the camera's own pixels shows sharp.
+    if (const VirtualFineDetail fine = virtualPageFineDetail(image.size()); !fine.patch.isEmpty()) {
+        p.fillRect(fine.patch, QColor(kVirtualPaper));
+        p.fillRect(fine.centre.x(), fine.patch.top(), 1, fine.patch.height(), Qt::black);
+        p.fillRect(fine.patch.left(), fine.centre.y(), fine.patch.width(), 1, Qt::black);
     }
 }
 

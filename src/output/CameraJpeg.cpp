@@ -65,19 +65,20 @@ QByteArray jfifHeader(int dotsPerInch)
     return QByteArray(reinterpret_cast<const char *>(header), sizeof header);
 }
 
-// A quarter turn clockwise on screen, as libjpeg-turbo's transforms name it. (A mirror joins
-// here as TJXOP_HFLIP, and with a turn as TJXOP_TRANSPOSE or TJXOP_TRANSVERSE.)
-int transformFor(int rotation)
+// The one lossless transform that turns by `rotation` quarter turns clockwise on screen and then,
+// when `mirrored`, mirrors left to right: a mirror after a quarter turn is the transpose, after
+// three quarters the transverse, after a half turn the flip upside down.
+TJXOP transformFor(int rotation, bool mirrored)
 {
     switch (rotation) {
     case 1:
-        return TJXOP_ROT90;
+        return mirrored ? TJXOP_TRANSPOSE : TJXOP_ROT90;
     case 2:
-        return TJXOP_ROT180;
+        return mirrored ? TJXOP_VFLIP : TJXOP_ROT180;
     case 3:
-        return TJXOP_ROT270;
+        return mirrored ? TJXOP_TRANSVERSE : TJXOP_ROT270;
     default:
-        return TJXOP_NONE;
+        return mirrored ? TJXOP_HFLIP : TJXOP_NONE;
     }
 }
 
@@ -170,12 +171,13 @@ bool readsWithoutWarning(const QByteArray &jpeg, QString *why)
 }
 
 std::optional<QByteArray> losslessCameraPhoto(
-    std::span<const std::uint8_t> frame, int rotation, int dotsPerInch, QString *why)
+    std::span<const std::uint8_t> frame, int rotation, bool mirrored, int dotsPerInch, QString *why)
 {
     const auto file = cleanCameraJpeg(frame, dotsPerInch, why);
     if (!file)
         return std::nullopt;
-    if (rotation < 1 || rotation > 3) {
+    const TJXOP op = transformFor(rotation, mirrored);
+    if (op == TJXOP_NONE) {
         if (!readsWithoutWarning(*file, why))
             return std::nullopt;
         return file;
@@ -185,10 +187,10 @@ std::optional<QByteArray> losslessCameraPhoto(
         *why = QString::fromLocal8Bit(tjGetErrorStr2(nullptr));
         return std::nullopt;
     }
-    // The transform reads every coefficient of the frame (and refuses it on a warning) and turns
-    // the blocks; it refuses a turn where a partial MCU at an edge would have to move.
+    // The transform reads every coefficient of the frame (and refuses it on a warning) and moves
+    // the blocks; it refuses a turn or flip where a partial MCU at an edge would have to move.
     tjtransform transform{};
-    transform.op = transformFor(rotation);
+    transform.op = op;
     transform.options = TJXOPT_PERFECT | TJXOPT_COPYNONE;
     unsigned char *turned = nullptr;
     unsigned long turnedSize = 0;

@@ -32,12 +32,13 @@ std::optional<QByteArray> cleanCameraJpeg(std::span<const std::uint8_t> frame, i
 // Whether libjpeg reads `jpeg` through without a warning (a decode at an eighth of its size).
 bool readsWithoutWarning(const QByteArray &jpeg, QString *why);
 
-// The photo of the frame turned by `rotation` quarter turns clockwise (as photos turn), without
-// loss: unturned, its standalone file; turned, libjpeg-turbo's lossless transform of it. Nothing
-// (with the reason in `why`) when that cannot be done without loss or doubt: the frame reads
-// with a warning (a decoder would have to pass over something), or a turn would cut into the
-// frame's MCU grid. The caller then decodes, turns and encodes.
+// The photo of the frame turned by `rotation` quarter turns clockwise and then, when `mirrored`,
+// mirrored left to right (as photos are), without loss: as it is, its standalone file; turned or
+// mirrored, libjpeg-turbo's lossless transform of it. Nothing (with the reason in `why`) when
+// that cannot be done without loss or doubt: the frame reads with a warning (a decoder would
+// have to pass over something), or the transform would cut into the frame's MCU grid. The
+// caller then decodes, turns, mirrors and encodes.
 std::optional<QByteArray> losslessCameraPhoto(
-    std::span<const std::uint8_t> frame, int rotation, int dotsPerInch, QString *why);
+    std::span<const std::uint8_t> frame, int rotation, bool mirrored, int dotsPerInch, QString *why);
 
 } // namespace quillora::output

@@ -72,6 +72,13 @@ QImage turnedImage(const QImage &image, int rotation)
     }
 }
 
+QImage orientedImage(const QImage &image, int rotation, bool mirrored)
+{
+    const QImage turned = turnedImage(image, rotation);
+    // Whole pixels moved, as for the turns: no resampling.
+    return mirrored ? turned.mirrored(true, false) : turned;
+}
+
 bool encodeImage(QIODevice &device, const QImage &image, PhotoFormat format, QString *error)
 {
     const char *qtFormat = nullptr;
@@ -124,7 +131,8 @@ OutputResult writeEncoded(const PhotoSettings &settings, PhotoFormat format, con
 
 // A JPEG photo of a camera's JPEG frame at its own size is the camera's own data: written, or
 // nothing when the data cannot be kept as it is (the caller then decodes and encodes).
-std::optional<OutputResult> writeCameraOwnPhoto(const PhotoFrame &frame, int rotation, const PhotoSettings &settings)
+std::optional<OutputResult> writeCameraOwnPhoto(
+    const PhotoFrame &frame, int rotation, bool mirrored, const PhotoSettings &settings)
 {
     if (frame.cameraJpeg.isEmpty())
         return std::nullopt;
@@ -137,8 +145,8 @@ std::optional<OutputResult> writeCameraOwnPhoto(const PhotoFrame &frame, int rot
     QString unclean;
     std::optional<QByteArray> photo;
     std::future<bool> clean; // declared last: it waits for its reading before the rest goes
-    if (rotation >= 1 && rotation <= 3) {
-        photo = losslessCameraPhoto(bytes, rotation, dpi, &why); // the turn reads all the data
+    if ((rotation >= 1 && rotation <= 3) || mirrored) {
+        photo = losslessCameraPhoto(bytes, rotation, mirrored, dpi, &why); // the transform reads all the data
     } else if ((photo = cleanCameraJpeg(bytes, dpi, &why))) {
         // All its data is read through while the file goes to the disk (half of this photo's
         // time each), and it is put in place only when it reads without a warning.
@@ -175,21 +183,21 @@ std::optional<OutputResult> writeCameraOwnPhoto(const PhotoFrame &frame, int rot
 
 } // namespace
 
-OutputResult writePhoto(const PhotoFrame &frame, int rotation, const PhotoSettings &settings)
+OutputResult writePhoto(const PhotoFrame &frame, int rotation, const PhotoSettings &settings, bool mirrored)
 {
     const std::optional<PhotoFormat> format = photoFormatForIndex(settings.formatIndex);
     if (!format)
         return {QString(), QStringLiteral("format index %1: no such format").arg(settings.formatIndex),
             WriteFault::BadSettings};
     if (*format == PhotoFormat::Jpeg) {
-        if (auto written = writeCameraOwnPhoto(frame, rotation, settings))
+        if (auto written = writeCameraOwnPhoto(frame, rotation, mirrored, settings))
             return *written;
     }
     const QImage picture = frame.picture ? frame.picture() : QImage();
     if (picture.isNull())
         return {QString(), QStringLiteral("no picture in the frame"), WriteFault::NoPicture};
 
-    QImage photo = turnedImage(picture, rotation);
+    QImage photo = orientedImage(picture, rotation, mirrored);
     const QSize size = photoSizeForIndex(settings.sizeIndex, rotation);
     // Frames arrive at the photo size. One decoded before a size change was applied does
     // not: it is scaled, so the file always has the size the settings promise.
@@ -210,9 +218,9 @@ OutputResult writePhoto(const PhotoFrame &frame, int rotation, const PhotoSettin
         [&](QIODevice &device, QString *error) { return encodeImage(device, photo, *format, error); });
 }
 
-OutputResult writePhoto(const QImage &frame, int rotation, const PhotoSettings &settings)
+OutputResult writePhoto(const QImage &frame, int rotation, const PhotoSettings &settings, bool mirrored)
 {
-    return writePhoto(PhotoFrame{[&frame] { return frame; }, {}}, rotation, settings);
+    return writePhoto(PhotoFrame{[&frame] { return frame; }, {}}, rotation, settings, mirrored);
 }
 
 } // namespace quillora::output

@@ -30,6 +30,9 @@ QSize photoSizeForIndex(int sizeIndex, int rotation);
 // The image turned by `rotation` quarter turns clockwise as seen on screen; any value but
 // 1, 2 and 3 leaves it as it is (the same image, not a copy).
 QImage turnedImage(const QImage &image, int rotation);
+// The image turned as above, then, when `mirrored`, mirrored left to right: what the live
+// picture shows (a mirror after a half turn is the upside-down flip).
+QImage orientedImage(const QImage &image, int rotation, bool mirrored);
 
 // Encodes: JPEG with libjpeg's defaults, PNG with libpng's default filtering (see PngEncoder.h),
 // TIFF with Qt's writer, GIF with a quantised palette.
@@ -55,12 +58,13 @@ struct PhotoFrame {
     QByteArray cameraJpeg;
 };
 
-// Turns the frame, gives it the chosen size, encodes it and writes it under the name the
-// naming rule gives. A JPEG photo of a camera's JPEG frame at the frame's own size is the
-// camera's own data (losslessCameraPhoto), unless that cannot be had without loss or doubt.
-// Photos are written one at a time across all threads. The result's path is set only when the
-// file is complete on disk; on failure nothing new is left behind.
-OutputResult writePhoto(const PhotoFrame &frame, int rotation, const PhotoSettings &settings);
-OutputResult writePhoto(const QImage &frame, int rotation, const PhotoSettings &settings);
+// Turns the frame (and, when `mirrored`, mirrors it after the turn, as the live picture shows
+// it), gives it the chosen size, encodes it and writes it under the name the naming rule gives.
+// A JPEG photo of a camera's JPEG frame at the frame's own size is the camera's own data
+// (losslessCameraPhoto), unless that cannot be had without loss or doubt. Photos are written
+// one at a time across all threads. The result's path is set only when the file is complete on
+// disk; on failure nothing new is left behind.
+OutputResult writePhoto(const PhotoFrame &frame, int rotation, const PhotoSettings &settings, bool mirrored = false);
+OutputResult writePhoto(const QImage &frame, int rotation, const PhotoSettings &settings, bool mirrored = false);
 
 } // namespace quillora::output

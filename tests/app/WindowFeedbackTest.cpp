@@ -268,9 +268,11 @@ TEST_F(WindowFeedback, TheTextsFollowTheUsersLanguage)
         Language german(QStringLiteral("de_DE"));
         start("");
         EXPECT_EQ(menuTitles(def->mainWindow()),
-            (QStringList{QStringLiteral("&Datei"), QStringLiteral("&Kamera"), QStringLiteral("&Aufnahme"),
-                QStringLiteral("&Hilfe")}));
+            (QStringList{QStringLiteral("&Datei"), QStringLiteral("&Kamera"), QStringLiteral("A&nsicht"),
+                QStringLiteral("&Aufnahme"), QStringLiteral("&Hilfe")}));
         EXPECT_EQ(testAccess(*c).mVideoMenu()->text(), QStringLiteral("Aufnahme starten"));
+        EXPECT_EQ(def->mainWindow()->findChild<QAction *>(QStringLiteral("actionFullScreen"))->text(),
+            QStringLiteral("Vollbild"));
         EXPECT_EQ(overPicture(), QStringLiteral("Keine Kamera angeschlossen"));
         auto *buttons = def->aboutWindow()->findChild<QDialogButtonBox *>();
         EXPECT_EQ(buttons->button(QDialogButtonBox::Close)->text(), QStringLiteral("Schließen"));
@@ -295,8 +297,8 @@ TEST_F(WindowFeedback, TheTextsFollowTheUsersLanguage)
         Language other(QString::fromLatin1(locale));
         start("");
         EXPECT_EQ(menuTitles(def->mainWindow()),
-            (QStringList{QStringLiteral("&File"), QStringLiteral("C&amera"), QStringLiteral("&Capture"),
-                QStringLiteral("&Help")}))
+            (QStringList{QStringLiteral("&File"), QStringLiteral("C&amera"), QStringLiteral("&View"),
+                QStringLiteral("&Capture"), QStringLiteral("&Help")}))
             << locale;
         EXPECT_EQ(testAccess(*c).mVideoMenu()->text(), QStringLiteral("Start Capture")) << locale;
         EXPECT_EQ(overPicture(), QStringLiteral("No camera connected")) << locale;

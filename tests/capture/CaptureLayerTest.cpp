@@ -3,6 +3,7 @@
 // scaling for the live view, the view and its delegate, and a camera that fails.
 #include "CaptureDevice.h"
 #include "CaptureSession.h"
+#include "CaptureTestSupport.h"
 #include "CaptureView.h"
 #include "DecompressedVideoOutput.h"
 #include "Devices.h"
@@ -24,50 +25,16 @@
 #include <mutex>
 
 using namespace quillora::capture;
+using namespace quillora::capture::test;
 using quillora::test::waitUntil;
 
 namespace {
 
-// The darkest bottom-right corner of the pictures seen: a frame decoded from a JPEG cut short
-// or one that lost a packet comes out grey or worse there.
-int bottomCorner(const QImage &image)
-{
-    return qGray(image.pixel(image.width() - 4, image.height() - 4));
-}
-
-// Counts the frames and keeps the last that gives a picture; they arrive on the streaming
-// thread. A frame kept for photos is decoded only when asked, and one damaged inside then
-// gives no picture at all (counted as refused) rather than a spoiled one.
-struct RecordingDelegate : DecompressedVideoOutputDelegate {
-    void captureOutputDidOutputVideoFrame(DecompressedVideoOutput *, const Frame &frame) override
-    {
-        const QImage image = frame.image();
-        std::lock_guard lock(mutex);
-        ++count;
-        if (image.isNull()) {
-            ++refused;
-            return;
-        }
-        last = frame;
-        darkestCorner = std::min(darkestCorner, bottomCorner(image));
-    }
-    template <typename T> T read(T RecordingDelegate::*member)
-    {
-        std::lock_guard lock(mutex);
-        return this->*member;
-    }
-    std::mutex mutex; // guards everything below
-    Frame last;
-    int count = 0;
-    int refused = 0;
-    int darkestCorner = 255;
-};
-
 // What the view is handed to show, as the capture view is.
 struct ShownPictures : DisplaySink {
-    void presentFrame(const Frame &frame) override
+    void presentFrame(const ViewPicture &picture) override
     {
-        const QImage image = frame.image();
+        const QImage image = picture.frame.image();
         std::lock_guard lock(mutex);
         ++count;
         darkestCorner = std::min(darkestCorner, image.isNull() ? 0 : bottomCorner(image));
@@ -77,76 +44,15 @@ struct ShownPictures : DisplaySink {
     int darkestCorner = 255;
 };
 
-CaptureDevicePtr virtualCamera(QSize native = {})
+// The whole frame fitted into `box`, as a view that is not zoomed asks for it.
+Frame fitted(ViewScaler &scaler, GstSample *sample, QSize box)
 {
-    DeviceDescription d;
-    d.kind = DeviceKind::VirtualCamera;
-    d.displayName = QStringLiteral("Test Camera");
-    d.modelUniqueID = QStringLiteral("Virtual Camera");
-    d.uniqueID = QStringLiteral("virtual-test");
-    // A camera of one raw size, or, without one, a document camera's modes.
-    d.modes = native.isValid()
-        ? std::vector<CameraMode>{CameraMode{QStringLiteral("XR24"), native, {}, {}, {FrameRate{30, 1}}, {}, {}}}
-        : documentCameraModes();
-    return std::make_shared<CaptureDevice>(d);
+    return scaler.show(sample, {QRectF(0, 0, 1, 1), box, box}).frame;
 }
 
-struct PreviewSession {
-    std::shared_ptr<CaptureSession> session = std::make_shared<CaptureSession>();
-    std::shared_ptr<DecompressedVideoOutput> output = std::make_shared<DecompressedVideoOutput>();
-    RecordingDelegate delegate;
-
-    PreviewSession(const CaptureDevicePtr &camera, QSize frameSize)
-    {
-        QString error;
-        EXPECT_TRUE(session->addInput(std::make_shared<CaptureDeviceInput>(camera), &error)) << error.toStdString();
-        output->setDelegate(&delegate);
-        EXPECT_TRUE(session->addOutput(output, &error));
-        output->setPixelBufferAttributes(
-            {{kPixelBufferWidthKey, frameSize.width()}, {kPixelBufferHeightKey, frameSize.height()}});
-    }
-    ~PreviewSession() { session.reset(); }
-};
-
-// A sample holding frame 0 of the virtual page at `size`, as the camera's branch delivers it.
-GstSample *pageSample(QSize size, const char *format = "BGRx")
+Frame fittedJpeg(ViewScaler &scaler, GstSample *sample, QSize box)
 {
-    ensureGstreamer();
-    GstBuffer *buffer = gst_buffer_new_allocate(nullptr, gsize(size.width()) * size.height() * 4, nullptr);
-    GstMapInfo map;
-    gst_buffer_map(buffer, &map, GST_MAP_WRITE);
-    QImage page(map.data, size.width(), size.height(), size.width() * 4, QImage::Format_RGB32);
-    page.fill(kVirtualPaper);
-    paintVirtualPage(page, 0);
-    gst_buffer_unmap(buffer, &map);
-    CapsPtr caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, format, "width", G_TYPE_INT, size.width(),
-        "height", G_TYPE_INT, size.height(), nullptr));
-    GstSample *sample = gst_sample_new(buffer, caps.get(), nullptr, nullptr);
-    gst_buffer_unref(buffer);
-    return sample;
-}
-
-// The same page as one camera JPEG frame (4:2:2 unless told); `cut` keeps only that many bytes of it.
-GstSample *pageJpegSample(QSize size, size_t cut = 0, int subsampling = TJSAMP_422)
-{
-    ensureGstreamer();
-    QImage page(size, QImage::Format_RGB32);
-    page.fill(kVirtualPaper);
-    paintVirtualPage(page, 0);
-    quillora::TjHandlePtr compressor(tjInitCompress());
-    unsigned char *raw = nullptr;
-    unsigned long length = 0;
-    EXPECT_EQ(tjCompress2(compressor.get(), page.constBits(), size.width(), int(page.bytesPerLine()), size.height(),
-                  TJPF_BGRX, &raw, &length, subsampling, 85, 0),
-        0);
-    quillora::TjBufferPtr bytes(raw);
-    const size_t kept = cut ? std::min<size_t>(cut, length) : length;
-    GstBuffer *buffer = gst_buffer_new_memdup(bytes.get(), kept);
-    CapsPtr caps(gst_caps_new_simple(
-        "image/jpeg", "width", G_TYPE_INT, size.width(), "height", G_TYPE_INT, size.height(), nullptr));
-    GstSample *sample = gst_sample_new(buffer, caps.get(), nullptr, nullptr);
-    gst_buffer_unref(buffer);
-    return sample;
+    return scaler.showJpeg(sample, {QRectF(0, 0, 1, 1), box, box}).frame;
 }
 
 // The page's marker (top left) is black and the far corner is paper, at any size; a camera's
@@ -181,12 +87,12 @@ TEST(ViewScaler, ShrinksWhatDoesNotFitPassesTheRestAndOutlivesItself)
     {
         ViewScaler scaler;
         // Larger than the view: scaled to fit, aspect kept, still the same page.
-        const Frame scaled = scaler.fit(pageSample({1280, 1024}), {769, 615});
+        const Frame scaled = fitted(scaler, pageSample({1280, 1024}), {769, 615});
         ASSERT_TRUE(scaled);
         EXPECT_EQ(QSize(scaled.width(), scaled.height()), fitInside({1280, 1024}, {769, 615}));
         expectPage(scaled.image());
         // Much smaller: averaged, not sampled, so it is still the page.
-        const Frame small = scaler.fit(pageSample({2048, 1536}), {200, 200});
+        const Frame small = fitted(scaler, pageSample({2048, 1536}), {200, 200});
         EXPECT_EQ(QSize(small.width(), small.height()), QSize(200, 150));
         expectPage(small.image());
         int greys = 0; // ink and paper blended: text lines thinner than a pixel here
@@ -195,14 +101,14 @@ TEST(ViewScaler, ShrinksWhatDoesNotFitPassesTheRestAndOutlivesItself)
                 greys += qGray(small.image().pixel(x, y)) > 70 && qGray(small.image().pixel(x, y)) < 200;
         EXPECT_GT(greys, 1000);
         // Fits already (or no size known): shown as it came, not copied.
-        EXPECT_EQ(scaler.fit(pageSample({640, 480}), {769, 615}).width(), 640);
-        EXPECT_EQ(scaler.fit(pageSample({1280, 1024}), {}).width(), 1280);
+        EXPECT_EQ(fitted(scaler, pageSample({640, 480}), {769, 615}).width(), 640);
+        EXPECT_EQ(fitted(scaler, pageSample({1280, 1024}), {}).width(), 1280);
         // Not a BGRx picture: nothing to show.
-        EXPECT_FALSE(scaler.fit(pageSample({1280, 1024}, "I420"), {320, 240}));
-        EXPECT_FALSE(scaler.fit(nullptr, {320, 240}));
+        EXPECT_FALSE(fitted(scaler, pageSample({1280, 1024}, "I420"), {320, 240}));
+        EXPECT_FALSE(fitted(scaler, nullptr, {320, 240}));
         // More frames held at once than the scaler keeps in turn: each is its own picture.
         for (int i = 0; i < 6; ++i)
-            held.push_back(scaler.fit(pageSample({1280, 1024}), {640, 480}));
+            held.push_back(fitted(scaler, pageSample({1280, 1024}), {640, 480}));
         for (size_t i = 1; i < held.size(); ++i)
             EXPECT_NE(held[i].image().constBits(), held[0].image().constBits());
     }
@@ -219,7 +125,7 @@ TEST(ViewScaler, DecodesJpegFramesAtTheScaleTheViewNeeds)
 {
     ViewScaler scaler;
     for (const QSize box : {QSize(769, 615), QSize(200, 200), QSize(4000, 4000)}) {
-        const Frame frame = scaler.fitJpeg(pageJpegSample({2048, 1536}), box);
+        const Frame frame = fittedJpeg(scaler, pageJpegSample({2048, 1536}), box);
         ASSERT_TRUE(frame) << box.width();
         const QSize expected = box.width() > 2048 ? QSize(2048, 1536) : fitInside({2048, 1536}, box);
         EXPECT_EQ(QSize(frame.width(), frame.height()), expected);
@@ -231,15 +137,15 @@ TEST(ViewScaler, DecodesJpegFramesAtTheScaleTheViewNeeds)
     const int paperGrey = (qRed(kVirtualPaper) * 299 + qGreen(kVirtualPaper) * 587 + qBlue(kVirtualPaper) * 114) / 1000;
     for (const int subsampling : {TJSAMP_420, TJSAMP_444, TJSAMP_411, TJSAMP_GRAY}) {
         SCOPED_TRACE(subsampling);
-        const Frame frame = scaler.fitJpeg(pageJpegSample({2048, 1536}, 0, subsampling), {769, 615});
+        const Frame frame = fittedJpeg(scaler, pageJpegSample({2048, 1536}, 0, subsampling), {769, 615});
         ASSERT_TRUE(frame);
         EXPECT_EQ(QSize(frame.width(), frame.height()), fitInside({2048, 1536}, {769, 615}));
         expectPage(frame.image(), 40, 200);
         expectPaperColour(
             frame.image(), subsampling == TJSAMP_GRAY ? qRgb(paperGrey, paperGrey, paperGrey) : kVirtualPaper, 4);
     }
-    EXPECT_FALSE(scaler.fitJpeg(pageJpegSample({2048, 1536}, 30000), {640, 480}));
-    EXPECT_TRUE(scaler.fitJpeg(pageJpegSample({640, 480}), {640, 480})) << "a decoder that failed is made anew";
+    EXPECT_FALSE(fittedJpeg(scaler, pageJpegSample({2048, 1536}, 30000), {640, 480}));
+    EXPECT_TRUE(fittedJpeg(scaler, pageJpegSample({640, 480}), {640, 480})) << "a decoder that failed is made anew";
     EXPECT_EQ(jpegScaledSize({2048, 1536}, {769, 577}), QSize(1024, 768));
     EXPECT_EQ(jpegScaledSize({2048, 1536}, {640, 480}), QSize(768, 576)); // 3/8: 1/4 would be too small
     EXPECT_EQ(jpegScaledSize({2048, 1536}, {2048, 1536}), QSize(2048, 1536));

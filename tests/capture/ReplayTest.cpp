@@ -71,10 +71,10 @@ struct Seen : DecompressedVideoOutputDelegate, DisplaySink {
         std::lock_guard lock(mutex);
         kept.push_back(frame);
     }
-    void presentFrame(const Frame &frame) override
+    void presentFrame(const ViewPicture &picture) override
     {
         std::lock_guard lock(mutex);
-        shown.push_back(frame.image());
+        shown.push_back(picture.frame.image());
     }
     template <typename T> T read(T Seen::*member)
     {

@@ -4,9 +4,12 @@
 // movie across the removal is finished and plays to its end, a camera plugged in with none at
 // start is chosen as at start-up.
 #include "CameraWatcher.h"
+#include "CaptureView.h"
+#include "FullScreen.h"
 #include "HotplugApp.h"
 #include "MovieInspect.h"
 #include "PathControl.h"
+#include "PictureZoom.h"
 
 #include <QPushButton>
 
@@ -77,6 +80,39 @@ TEST_F(VirtualHotplug, TheCameraInUseStopsWhenPulledOutAndResumesWhenPutBack)
     EXPECT_EQ(state(), "*A, B | A | live | ");
     EXPECT_TRUE(pictureMoves());
     EXPECT_TRUE(spy.logged("quillora.capture: camera back: A"));
+}
+
+// Pulled out while the picture is zoomed in full screen: the window says so over the last picture,
+// which stays where it was; zooming out, panning and leaving full screen go on without a crash,
+// and the camera put back brings its picture back at the zoom it had.
+TEST_F(VirtualHotplug, ACameraPulledOutWhileZoomedInFullScreenIsSaidOverThePicture)
+{
+    start("A|Generic|cam-a");
+    ASSERT_TRUE(pictureMoves());
+    def->fullScreen()->enter();
+    def->pictureZoom()->zoomAbout(4.0, QPointF(100, 80));
+    ASSERT_TRUE(pictureMoves());
+    const QRectF part = testAccess(*c).mCaptureView()->lastShownRegion();
+    ASSERT_LT(part.width(), 640);
+
+    attach("cam-a", false);
+    ASSERT_TRUE(waitUntil([&] { return c->cameraDisconnected(); }, 1s));
+    EXPECT_EQ(testAccess(*c).mMessages()->persistentMessage(), QStringLiteral("Camera disconnected"));
+    EXPECT_TRUE(def->fullScreen()->isActive());
+    EXPECT_EQ(testAccess(*c).mCaptureView()->lastShownRegion(), part) << "the last picture stays";
+    for (int i = 0; i < 3; ++i)
+        def->pictureZoom()->zoomOut();
+    def->pictureZoom()->pan(Qt::RightArrow);
+    const QImage shown = testAccess(*c).mCaptureView()->grab().toImage();
+    EXPECT_FALSE(shown.isNull());
+    def->fullScreen()->leave();
+    const capture::ViewZoom kept = def->pictureZoom()->zoom();
+
+    attach("cam-a", true);
+    ASSERT_TRUE(waitUntil([&] { return testAccess(*c).device() != nullptr; }, 1s));
+    ASSERT_TRUE(pictureMoves());
+    EXPECT_EQ(testAccess(*c).mMessages()->persistentMessage(), QString());
+    EXPECT_EQ(def->pictureZoom()->zoom(), kept);
 }
 
 // A movie being recorded when its camera is pulled out is finished, opened as a finished movie

@@ -312,9 +312,9 @@ TEST_F(MovieOutput, FramesOfAnotherSizeThanTheModeAreScaledNotDropped)
     }
     test::ScopedEnv mjpegCamera("QUILLORA_VIRTUAL_CAMERAS", ("Desk|Model X|cam-1|" + modes).toUtf8());
     struct CountingDisplay : DisplaySink {
-        void presentFrame(const Frame &frame) override
+        void presentFrame(const ViewPicture &picture) override
         {
-            if (frame && !frame.image().isNull())
+            if (picture.frame && !picture.frame.image().isNull())
                 shown.fetch_add(1);
         }
         std::atomic<int> shown{0};

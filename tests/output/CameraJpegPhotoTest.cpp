@@ -153,7 +153,7 @@ TEST_F(CameraJpegPhoto, EachRealFrameIsTheCamerasOwnDataMadeStandalone)
         expectCleanStandaloneFile(file);
         EXPECT_EQ(cameraJpegSize(bytesOf(jpeg)), f.size);
         QString why;
-        const auto photo = losslessCameraPhoto(bytesOf(jpeg), 0, 72, &why);
+        const auto photo = losslessCameraPhoto(bytesOf(jpeg), 0, false, 72, &why);
         if (f.warns) {
             EXPECT_FALSE(photo);
             EXPECT_FALSE(why.isEmpty());
@@ -179,7 +179,7 @@ TEST_F(CameraJpegPhoto, LosslessTurnsAreTheDecodedFrameTurned)
         for (int rotation = 1; rotation <= 3; ++rotation) {
             SCOPED_TRACE(testing::Message() << f.file << " rotation " << rotation);
             QString why;
-            const auto photo = losslessCameraPhoto(bytesOf(jpeg), rotation, 72, &why);
+            const auto photo = losslessCameraPhoto(bytesOf(jpeg), rotation, false, 72, &why);
             ASSERT_TRUE(photo) << why.toStdString();
             expectCleanStandaloneFile(*photo);
             const QImage turned = turnedImage(picture, rotation);
@@ -190,7 +190,7 @@ TEST_F(CameraJpegPhoto, LosslessTurnsAreTheDecodedFrameTurned)
             EXPECT_GT(test::psnr(decoded, turned), 54);
             EXPECT_LE(test::largestDifference(decoded, turned), 4);
             // Nothing was lost: turned back, it is the frame's picture to the bit.
-            const auto back = losslessCameraPhoto(bytesOf(*photo), 4 - rotation, 72, &why);
+            const auto back = losslessCameraPhoto(bytesOf(*photo), 4 - rotation, false, 72, &why);
             ASSERT_TRUE(back) << why.toStdString();
             EXPECT_EQ(libjpegDecode(*back, true), picture);
         }
@@ -223,17 +223,28 @@ TEST_F(CameraJpegPhoto, OtherwiseThePhotoIsDecodedTurnedAndEncoded)
     };
     EXPECT_EQ(photoOf(pion, 0, 1), standaloneCameraJpeg(bytesOf(pion), 72));
     QString why;
-    EXPECT_EQ(photoOf(pion, 3, 1), losslessCameraPhoto(bytesOf(pion), 3, 72, &why).value_or(QByteArray()));
+    EXPECT_EQ(photoOf(pion, 3, 1), losslessCameraPhoto(bytesOf(pion), 3, false, 72, &why).value_or(QByteArray()));
     EXPECT_EQ(decodes, 0);
     const QByteArray smaller = photoOf(pion, 0, 0);
     EXPECT_EQ(QImage::fromData(smaller).size(), QSize(320, 240));
     photoOf(pion, 0, 1, 1);
     EXPECT_EQ(decodes, 2);
 
-    // A 4:2:0 grid that a quarter turn would cut into.
+    // A 4:2:2 grid that a quarter turn, or a mirror (alone or after a half or three-quarter
+    // turn), would cut into. A mirror after a quarter turn is the transpose, which never moves
+    // a partial block: that one is kept without loss.
     const QImage page = libjpegDecode(pion, true).scaled(250, 130);
-    EXPECT_FALSE(losslessCameraPhoto(bytesOf(test::libjpegEncode(page, 2, 0, 0)), 1, 72, &why));
+    const QByteArray uneven = test::libjpegEncode(page, 2, 0, 0);
+    EXPECT_FALSE(losslessCameraPhoto(bytesOf(uneven), 1, false, 72, &why));
     EXPECT_FALSE(why.isEmpty());
+    for (const int rotation : {0, 2, 3}) {
+        why.clear();
+        EXPECT_FALSE(losslessCameraPhoto(bytesOf(uneven), rotation, true, 72, &why)) << rotation;
+        EXPECT_FALSE(why.isEmpty());
+    }
+    const auto transposed = losslessCameraPhoto(bytesOf(uneven), 1, true, 72, &why);
+    ASSERT_TRUE(transposed) << why.toStdString();
+    EXPECT_GT(test::psnr(libjpegDecode(*transposed, true), orientedImage(decodeAny(uneven), 1, true)), 40);
     // At a photo size: luminance sampled three to one (a grid 24 pixels wide, which no camera
     // sends and TurboJPEG's own readers refuse), and a camera's padding before its restart
     // markers.

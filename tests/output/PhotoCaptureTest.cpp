@@ -2,6 +2,7 @@
 // Photos written and decoded again, and the ways a write can fail without leaving anything behind.
 #include "PhotoCapture.h"
 #include "PhotoTestSupport.h"
+#include "RealFrames.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,9 @@
 using namespace quillora::output;
 using quillora::test::documentPage;
 using quillora::test::expectCorners;
+using quillora::test::libjpegDecode;
+using quillora::test::libjpegEncode;
+using quillora::test::psnr;
 
 namespace {
 
@@ -44,32 +48,60 @@ protected:
     QString path(const char *name) const { return dir.filePath(QString::fromUtf8(name)); }
 };
 
-// Every format at every rotation (each size index once per rotation): the name, the decoder
-// found from the content, the turned size, the marker's corner and 72 dpi where recorded. A frame
-// of another size is scaled; the bad settings a hand-edited file can give write nothing.
-TEST_F(PhotoCaptureTest, EveryFormatSizeAndRotationDecodesTheTurnedPage)
+// Every format at every rotation, plain and mirrored (each size index once per rotation and
+// mirror, each format with every turn both ways): the name, the decoder found from the content,
+// the turned size, the marker's corner and 72 dpi where recorded. A frame of another size is
+// scaled; the bad settings a hand-edited file can give write nothing.
+TEST_F(PhotoCaptureTest, EveryFormatSizeRotationAndMirrorDecodesTheTurnedPage)
 {
     const char *names[] = {"Quillora.jpg", "Quillora.png", "Quillora.gif", "Quillora.tiff"};
     const QByteArray decoders[] = {"jpeg", "png", "gif", "tiff"};
     const QSize sizes[] = {{320, 240}, {640, 480}, {1280, 1024}, {1600, 1200}, {2048, 1536}};
-    for (int size = 0; size <= 4; ++size)
-        for (int rotation = 0; rotation <= 3; ++rotation) {
-            const int format = (size + rotation) % 4;
-            SCOPED_TRACE(testing::Message() << names[format] << " size " << size << " rotation " << rotation);
-            const OutputResult r = writePhoto(documentPage(sizes[size]), rotation, settings(format, size, 0));
-            ASSERT_EQ(r.path, path(names[format])) << r.error.toStdString();
-            QImageReader reader(r.path);
-            EXPECT_EQ(reader.format(), decoders[format]);
-            const QImage decoded = reader.read().convertToFormat(QImage::Format_RGB32);
-            ASSERT_EQ(decoded.size(), rotation % 2 ? sizes[size].transposed() : sizes[size]);
-            expectCorners(decoded, sizes[size], rotation);
-            if (format == 1 || format == 3) { // lossless: the frame turned, to the bit
-                EXPECT_EQ(decoded, turnedImage(documentPage(sizes[size]), rotation));
+    for (const bool mirrored : {false, true})
+        for (int size = 0; size <= 4; ++size)
+            for (int rotation = 0; rotation <= 3; ++rotation) {
+                const int format = (size + rotation + (mirrored ? 2 : 0)) % 4;
+                SCOPED_TRACE(testing::Message()
+                    << names[format] << " size " << size << " rotation " << rotation << (mirrored ? " mirrored" : ""));
+                const OutputResult r
+                    = writePhoto(documentPage(sizes[size]), rotation, settings(format, size, 0), mirrored);
+                ASSERT_EQ(r.path, path(names[format])) << r.error.toStdString();
+                QImageReader reader(r.path);
+                EXPECT_EQ(reader.format(), decoders[format]);
+                const QImage decoded = reader.read().convertToFormat(QImage::Format_RGB32);
+                ASSERT_EQ(decoded.size(), rotation % 2 ? sizes[size].transposed() : sizes[size]);
+                expectCorners(decoded, sizes[size], rotation, mirrored);
+                if (format == 1 || format == 3) { // lossless: the frame turned and mirrored, to the bit
+                    EXPECT_EQ(decoded, orientedImage(documentPage(sizes[size]), rotation, mirrored));
+                }
+                if (format != 2) { // GIF records no resolution
+                    EXPECT_NEAR(decoded.dotsPerMeterX(), kPhotoDotsPerMeter, 1);
+                }
             }
-            if (format != 2) { // GIF records no resolution
-                EXPECT_NEAR(decoded.dotsPerMeterX(), kPhotoDotsPerMeter, 1);
+    // A camera's JPEG frame at the photo's size (4:2:2, as cameras send it): the photo is the
+    // camera's own data moved without loss, the turn and the mirror in one transform, never
+    // decoded, and it shows the page as the live picture does.
+    int decodes = 0;
+    for (const int size : {0, 4})
+        for (const bool mirrored : {false, true})
+            for (int rotation = 0; rotation <= 3; ++rotation) {
+                SCOPED_TRACE(testing::Message()
+                    << "camera JPEG size " << size << " rotation " << rotation << (mirrored ? " mirrored" : ""));
+                const QImage page = documentPage(sizes[size]);
+                const QByteArray jpeg = libjpegEncode(page, 2);
+                const PhotoFrame cameraFrame{[&decodes, page] {
+                                                 ++decodes;
+                                                 return page;
+                                             },
+                    jpeg};
+                const OutputResult r = writePhoto(cameraFrame, rotation, settings(0, size, 0), mirrored);
+                ASSERT_TRUE(r.ok()) << r.error.toStdString();
+                const QImage decoded = QImage(r.path).convertToFormat(QImage::Format_RGB32);
+                ASSERT_EQ(decoded.size(), rotation % 2 ? sizes[size].transposed() : sizes[size]);
+                expectCorners(decoded, sizes[size], rotation, mirrored);
+                EXPECT_GT(psnr(decoded, orientedImage(libjpegDecode(jpeg, true), rotation, mirrored)), 45);
             }
-        }
+    EXPECT_EQ(decodes, 0) << "a camera's frame was decoded for a photo of its own size";
     const QImage scaled(writePhoto(documentPage({320, 240}), 1, settings(1)).path);
     ASSERT_EQ(scaled.size(), QSize(480, 640));
     expectCorners(scaled, {640, 480}, 1);

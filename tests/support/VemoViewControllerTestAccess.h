@@ -60,10 +60,12 @@ public:
     const std::shared_ptr<usb::UsbInterface> &interface() const { return m_c.interface; }
     std::int32_t rotation() const { return m_c.rotation.load(); }
     bool quilloraDevice() const { return m_c.quilloraDevice; }
+    bool mirror() const { return m_c.mirror.load(); }
     WindowMessages *mMessages() const { return m_c.mMessages; }
     RecordingIndicator *mRecordingIndicator() const { return m_c.mRecordingIndicator; }
     QAbstractButton *mFreezeButton() const { return m_c.mFreezeButton; }
     QAction *mFreezeItem() const { return m_c.mFreezeItem; }
+    QAction *mMirrorItem() const { return m_c.mMirrorItem; }
     PictureControlsPanel *mPictureControls() const { return m_c.mPictureControls; }
 
     // The camera and the sound input the next startStream uses.

@@ -95,6 +95,30 @@
         <translation>Über Quillora Camera</translation>
     </message>
     <message>
+        <source>&amp;View</source>
+        <translation>A&amp;nsicht</translation>
+    </message>
+    <message>
+        <source>Full Screen</source>
+        <translation>Vollbild</translation>
+    </message>
+    <message>
+        <source>Zoom In</source>
+        <translation>Vergrößern</translation>
+    </message>
+    <message>
+        <source>Zoom Out</source>
+        <translation>Verkleinern</translation>
+    </message>
+    <message>
+        <source>Fit</source>
+        <translation>Einpassen</translation>
+    </message>
+    <message>
+        <source>Mirror</source>
+        <translation>Spiegeln</translation>
+    </message>
+    <message>
         <source>Picture Controls…</source>
         <translation>Bildeinstellungen …</translation>
     </message>
@@ -175,6 +199,14 @@
     <message>
         <source>Try &apos;%1 --help&apos; for more information.</source>
         <translation>Mehr dazu mit „%1 --help“.</translation>
+    </message>
+</context>
+<context>
+    <name>quillora::app::PictureZoom</name>
+    <message>
+        <source>%1 %</source>
+        <extracomment>The zoom factor shown over the picture for a moment, in per cent of the fitted picture.</extracomment>
+        <translation>%1 %</translation>
     </message>
 </context>
 <context>
