@@ -5,6 +5,7 @@
 
 #include "CaptureLog.h"
 #include "ImageView.h"
+#include "InkPainting.h"
 #include "MatrixControl.h"
 #include "OutputLog.h"
 #include "PathControl.h"
@@ -172,6 +173,27 @@ VemoViewController::Still VemoViewController::newestStill()
 
 void VemoViewController::photoClick(QObject *)
 {
+    takePhoto({});
+}
+
+void VemoViewController::annotatedPhotoClick(QObject *)
+{
+    if (!mInk || mInk->isEmpty()) {
+        takePhoto({});
+        return;
+    }
+    // The strokes as they are now; the page's pixels are those of the frame size it began on.
+    const std::vector<InkStrokePtr> strokes = mInk->strokes();
+    const QSizeF page = mInk->pageSize();
+    takePhoto([strokes, page](QPainter &painter, const QTransform &frameToPhoto, QSize frame) {
+        const QTransform pageToFrame
+            = QTransform::fromScale(frame.width() / page.width(), frame.height() / page.height());
+        paintInk(painter, strokes, pageToFrame * frameToPhoto);
+    });
+}
+
+void VemoViewController::takePhoto(const output::PhotoDrawing &drawing)
+{
     const Still still = newestStill(); // our own reference, kept until the photo is written
     if (!still.frame) {
         qCInfo(lcOutput) << "no photo: no picture from a camera";
@@ -185,7 +207,7 @@ void VemoViewController::photoClick(QObject *)
     const std::optional<output::PhotoSettings> settings = photoSettings();
     if (!settings)
         return;
-    const output::OutputResult written = output::writePhoto(still.image, turns, *settings, mirrored);
+    const output::OutputResult written = output::writePhoto(still.image, turns, *settings, mirrored, drawing);
     if (!written.ok()) {
         showStatusMessage(tr("Photo not saved: %1").arg(describeWriteFault(written.fault)));
         return;

@@ -8,9 +8,12 @@
 #include <QSize>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 class QIODevice;
+class QPainter;
+class QTransform;
 
 namespace quillora::output {
 
@@ -32,6 +35,9 @@ QImage turnedImage(const QImage &image, int rotation);
 // The image turned as above, then, when `mirrored`, mirrored left to right: what the live
 // picture shows (a mirror after a half turn is the upside-down flip).
 QImage orientedImage(const QImage &image, int rotation, bool mirrored);
+// Where orientedImage puts each point of an image of `size`: the mapping from the frame's
+// coordinates to the turned and mirrored picture's.
+QTransform orientationTransform(QSize size, int rotation, bool mirrored);
 
 // Encodes with the library's default settings.
 bool encodeImage(QIODevice &device, const QImage &image, PhotoFormat format, QString *error);
@@ -47,9 +53,15 @@ struct PhotoSettings {
     int collisionRow = -1;
 };
 
-// Turns (and mirrors) the frame, gives it the chosen size, encodes it and writes it under the
-// name the naming rule gives. Photos are written one at a time across all threads. The result's
-// path is set only when the file is complete on disk; on failure nothing new is left behind.
-OutputResult writePhoto(const QImage &frame, int rotation, const PhotoSettings &settings, bool mirrored = false);
+// Something drawn over a photo at the photo's own size (ink), given the mapping from the pixels
+// of the frame (of `frameSize`) to the photo's.
+using PhotoDrawing = std::function<void(QPainter &painter, const QTransform &frameToPhoto, QSize frameSize)>;
+
+// Turns (and mirrors) the frame, gives it the chosen size, draws `drawing` over it when there is
+// one, encodes it and writes it under the name the naming rule gives. Photos are written one at a
+// time across all threads. The result's path is set only when the file is complete on disk; on
+// failure nothing new is left behind.
+OutputResult writePhoto(const QImage &frame, int rotation, const PhotoSettings &settings, bool mirrored = false,
+    const PhotoDrawing &drawing = {});
 
 } // namespace quillora::output

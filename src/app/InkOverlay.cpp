@@ -1,0 +1,398 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "InkOverlay.h"
+
+#include "CaptureView.h"
+#include "ImageView.h"
+#include "InkPainting.h"
+
+#include <QCoreApplication>
+#include <QLineF>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStackedWidget>
+#include <QTabletEvent>
+#include <QTouchEvent>
+#include <QWheelEvent>
+
+#include <cmath>
+
+namespace quillora::app {
+
+namespace {
+
+// Points closer than this (view pixels) to the one before add nothing a curve would show.
+constexpr double kMinStep = 1.0;
+
+// A pen's pressure (0 to 1) as a factor of the stroke's width: half pressure draws the width
+// chosen, a light touch a quarter of it, a firm one nearly twice.
+float widthForPressure(double pressure)
+{
+    return float(0.25 + 1.5 * std::clamp(pressure, 0.0, 1.0));
+}
+
+} // namespace
+
+InkOverlay::InkOverlay(QStackedWidget *stack, capture::CaptureView *live, ImageView *still, InkPage *page)
+    : QWidget(stack)
+    , m_stack(stack)
+    , m_live(live)
+    , m_still(still)
+    , m_page(page)
+    , m_colour(Qt::red)
+{
+    setObjectName(QStringLiteral("inkOverlay"));
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_AcceptTouchEvents);
+    setAttribute(Qt::WA_TabletTracking);
+    setMouseTracking(true);
+    setFocusPolicy(Qt::NoFocus);
+    connect(page, &InkPage::changed, this, [this] {
+        ++m_version;
+        updateVisibility();
+        update();
+    });
+    connect(page, &InkPage::strokesCleared, this, &InkOverlay::cancelStroke);
+    connect(stack, &QStackedWidget::currentChanged, this, &InkOverlay::follow);
+    stack->installEventFilter(this);
+    follow();
+    updateVisibility();
+}
+
+InkOverlay::~InkOverlay() = default;
+
+QWidget *InkOverlay::shownView() const
+{
+    return m_stack->currentWidget() == m_still ? static_cast<QWidget *>(m_still) : static_cast<QWidget *>(m_live);
+}
+
+capture::ViewTransform InkOverlay::shownTransform() const
+{
+    return m_stack->currentWidget() == m_still ? m_still->viewTransform() : m_live->viewTransform();
+}
+
+// Lies exactly over the view shown, just above it: the messages over the picture stay on top.
+void InkOverlay::follow()
+{
+    QWidget *view = shownView();
+    setGeometry(view->geometry());
+    view->stackUnder(this);
+    update();
+}
+
+bool InkOverlay::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_stack && (event->type() == QEvent::Resize || event->type() == QEvent::LayoutRequest))
+        follow();
+    return QWidget::eventFilter(watched, event);
+}
+
+void InkOverlay::updateVisibility()
+{
+    // Without ink and without inking the layer costs nothing: it is not there.
+    setVisible(m_inking || !m_page->isEmpty() || m_active);
+    if (isVisible())
+        follow();
+}
+
+void InkOverlay::setInking(bool inking)
+{
+    if (inking == m_inking)
+        return;
+    if (!inking && strokeInProgress())
+        end();
+    m_inking = inking;
+    setAttribute(Qt::WA_TransparentForMouseEvents, !inking);
+    if (inking)
+        setCursor(Qt::CrossCursor);
+    else
+        unsetCursor();
+    updateVisibility();
+}
+
+std::optional<QTransform> InkOverlay::pageToView() const
+{
+    const capture::ViewTransform t = shownTransform();
+    if (!t.isValid())
+        return std::nullopt;
+    const QSizeF page = m_page->pageSize().isEmpty() ? QSizeF(t.frameSize()) : m_page->pageSize();
+    const QSize frame = t.frameSize();
+    // A frame of another size (another mode of the same camera) shows the same page.
+    return QTransform::fromScale(frame.width() / page.width(), frame.height() / page.height()) * t.frameToView();
+}
+
+void InkOverlay::cancelStroke()
+{
+    m_active.reset();
+    m_erasing = false;
+    m_activeLayer = QImage();
+    updateVisibility();
+    update();
+}
+
+void InkOverlay::begin(QPointF position, float pressure, bool erase)
+{
+    if (!m_inking)
+        return;
+    if (strokeInProgress())
+        end();
+    const capture::ViewTransform t = shownTransform();
+    if (!t.isValid())
+        return; // no picture to draw on
+    m_page->adoptPageSize(t.frameSize());
+    if (erase || m_tool == InkTool::Eraser) {
+        m_erasing = true;
+        ++m_eraseGesture;
+        m_eraseFrom.reset();
+        eraseAt(position);
+        return;
+    }
+    const QTransform toView = *pageToView();
+    const double scale = inkScale(toView);
+    m_active = std::make_unique<InkStroke>();
+    m_active->highlighter = m_tool == InkTool::Highlighter;
+    m_active->colour = m_active->highlighter ? QColor(255, 230, 0) : m_colour;
+    m_active->width = float(m_width * (m_active->highlighter ? kHighlighterWidths : 1.0) / scale);
+    const QPointF p = toView.inverted().map(position);
+    m_active->points.push_back({float(p.x()), float(p.y()), m_active->highlighter ? 1.0f : pressure});
+    m_activeLayer = QImage();
+    redrawActive(toView);
+    updateVisibility();
+    update();
+}
+
+void InkOverlay::extend(QPointF position, float pressure)
+{
+    if (m_erasing) {
+        eraseAt(position);
+        return;
+    }
+    if (!m_active)
+        return;
+    const std::optional<QTransform> toView = pageToView();
+    if (!toView)
+        return;
+    const QPointF last = toView->map(m_active->points.back().pos());
+    if (std::hypot(position.x() - last.x(), position.y() - last.y()) < kMinStep)
+        return;
+    const QPointF p = toView->inverted().map(position);
+    m_active->points.push_back({float(p.x()), float(p.y()), m_active->highlighter ? 1.0f : pressure});
+    if (*toView == m_activeTransform && !m_activeLayer.isNull())
+        drawNewPieces(*toView);
+    else
+        redrawActive(*toView);
+    // Only around the newest points: the stroke keeps up with the pointer however much ink
+    // the page holds.
+    const size_t n = m_active->points.size();
+    QRectF dirty(position, position);
+    for (size_t i = n >= 3 ? n - 3 : 0; i < n; ++i)
+        dirty |= QRectF(toView->map(m_active->points[i].pos()), QSizeF(1, 1));
+    const double reach = m_active->width * inkScale(*toView) * 2 + 2;
+    update(dirty.adjusted(-reach, -reach, reach, reach).toAlignedRect());
+}
+
+void InkOverlay::end()
+{
+    m_erasing = false;
+    if (!m_active)
+        return;
+    m_active->finish();
+    std::shared_ptr<const InkStroke> stroke(std::move(m_active));
+    m_activeLayer = QImage();
+    // A pen's stroke goes on top of the picture of the finished ones as it is; a highlighter's
+    // goes under the pen's, so that picture is made again.
+    const std::optional<QTransform> toView = pageToView();
+    const bool onTop = !stroke->highlighter && toView && !m_cache.isNull()
+        && m_cacheKey == CacheKey{*toView, size(), devicePixelRatioF(), m_version};
+    if (!m_page->add(stroke)) {
+        Q_EMIT inkFull();
+    } else if (onTop) {
+        QPainter painter(&m_cache);
+        painter.setRenderHint(QPainter::Antialiasing);
+        paintStroke(painter, *stroke, *toView);
+        m_cacheKey.version = m_version;
+    }
+    updateVisibility();
+    update();
+}
+
+void InkOverlay::eraseAt(QPointF position)
+{
+    const std::optional<QTransform> toView = pageToView();
+    if (!toView)
+        return;
+    const double scale = inkScale(*toView);
+    const QTransform toPage = toView->inverted();
+    // Along the way from the last place, so that a quick sweep takes what it passed over.
+    const QPointF from = m_eraseFrom.value_or(position);
+    const int steps = std::max(1, int(std::ceil(QLineF(from, position).length() / (kEraserRadius / 2))));
+    for (int i = 1; i <= steps; ++i)
+        m_page->eraseAt(
+            toPage.map(from + (position - from) * (double(i) / steps)), kEraserRadius / scale, m_eraseGesture);
+    m_eraseFrom = position;
+}
+
+QImage InkOverlay::blankLayer() const
+{
+    const qreal ratio = devicePixelRatioF();
+    QImage layer(size() * ratio, QImage::Format_ARGB32_Premultiplied);
+    layer.setDevicePixelRatio(ratio);
+    layer.fill(Qt::transparent);
+    return layer;
+}
+
+void InkOverlay::makeCache(const CacheKey &key)
+{
+    m_cache = blankLayer();
+    QPainter painter(&m_cache);
+    paintInk(painter, m_page->strokes(), key.pageToView);
+    m_cacheKey = key;
+}
+
+void InkOverlay::redrawActive(const QTransform &pageToView)
+{
+    m_activeLayer = blankLayer();
+    m_activeTransform = pageToView;
+    m_activeDrawn = 1;
+    drawNewPieces(pageToView);
+}
+
+void InkOverlay::drawNewPieces(const QTransform &pageToView)
+{
+    const size_t pieces = strokePieces(m_active->points.size());
+    if (pieces + 1 <= m_activeDrawn)
+        return;
+    QPainter painter(&m_activeLayer);
+    painter.setRenderHint(QPainter::Antialiasing);
+    paintStrokePieces(painter, *m_active, m_activeDrawn, pieces + 1, pageToView);
+    m_activeDrawn = pieces + 1;
+}
+
+void InkOverlay::paintEvent(QPaintEvent *)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const std::optional<QTransform> toView = pageToView();
+    if (!toView)
+        return;
+    const CacheKey key{*toView, size(), devicePixelRatioF(), m_version};
+    if (m_cache.isNull() || !(m_cacheKey == key))
+        makeCache(key);
+    QPainter painter(this);
+    painter.setClipRect(shownTransform().pictureRect());
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (m_active && m_activeTransform != *toView)
+        redrawActive(*toView);
+    const bool activeUnder = m_active && m_active->highlighter;
+    if (activeUnder) {
+        painter.setOpacity(kHighlighterOpacity);
+        painter.drawImage(0, 0, m_activeLayer);
+        paintStrokeTail(painter, *m_active, *toView);
+        painter.setOpacity(1);
+    }
+    painter.drawImage(0, 0, m_cache);
+    if (m_active && !activeUnder) {
+        painter.drawImage(0, 0, m_activeLayer);
+        paintStrokeTail(painter, *m_active, *toView);
+    }
+    ++m_paints;
+    m_paintNanos += timer.nsecsElapsed();
+}
+
+void InkOverlay::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        begin(event->position(), 1.0f, false);
+    event->accept();
+}
+
+void InkOverlay::mouseMoveEvent(QMouseEvent *event)
+{
+    Q_EMIT pointerMoved(event->position().toPoint());
+    if (event->buttons() & Qt::LeftButton)
+        extend(event->position(), 1.0f);
+    event->accept();
+}
+
+void InkOverlay::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton) {
+        extend(event->position(), 1.0f); // where the button came up ends the stroke
+        end();
+    }
+    event->accept();
+}
+
+void InkOverlay::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    // While inking a quick second tap is another stroke (a dot), not full screen.
+    mousePressEvent(event);
+}
+
+void InkOverlay::tabletEvent(QTabletEvent *event)
+{
+    const bool eraserEnd = event->pointerType() == QPointingDevice::PointerType::Eraser;
+    switch (event->type()) {
+    case QEvent::TabletPress:
+        begin(event->position(), widthForPressure(event->pressure()), eraserEnd);
+        break;
+    case QEvent::TabletMove:
+        Q_EMIT pointerMoved(event->position().toPoint());
+        if (event->buttons() & Qt::LeftButton)
+            extend(event->position(), widthForPressure(event->pressure()));
+        break;
+    case QEvent::TabletRelease:
+        extend(event->position(), widthForPressure(event->pressure()));
+        end();
+        break;
+    default:
+        break;
+    }
+    // Taken: no mouse event is made of it as well.
+    event->accept();
+}
+
+void InkOverlay::wheelEvent(QWheelEvent *event)
+{
+    // Zooming and moving about the page with the wheel work while inking, as without.
+    QCoreApplication::sendEvent(shownView(), event);
+}
+
+bool InkOverlay::touch(QEvent *event)
+{
+    auto *touchEvent = static_cast<QTouchEvent *>(event);
+    if (event->type() == QEvent::TouchCancel) {
+        cancelStroke();
+        m_touchId.reset();
+        return true;
+    }
+    for (const QEventPoint &point : touchEvent->points()) {
+        if (point.state() == QEventPoint::Pressed && !m_touchId) {
+            m_touchId = point.id();
+            begin(point.position(), 1.0f, false);
+        } else if (m_touchId && point.id() == *m_touchId) {
+            if (point.state() == QEventPoint::Released) {
+                end();
+                m_touchId.reset();
+            } else {
+                extend(point.position(), 1.0f);
+            }
+        }
+    }
+    event->accept();
+    return true;
+}
+
+bool InkOverlay::event(QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+        return touch(event);
+    default:
+        return QWidget::event(event);
+    }
+}
+
+} // namespace quillora::app
