@@ -11,14 +11,17 @@ e2e_setup "e2e ink" "$@"
 
 # The most red pixels (the pen's red) one row of a photo has, and which row: "count row".
 reddest_row() {
-  convert "$1" -depth 8 txt:- | awk -F'[(),: ]+' 'NR > 1 && $4 > 170 && $5 < 90 && $6 < 90 { n[$2]++ }
+  convert "$1" -depth 8 txt:- | awk -F'[(),: ]+' 'NR > 1 && $3 > 170 && $4 < 90 && $5 < 90 { n[$2]++ }
     END { best = 0; row = -1; for (y in n) if (n[y] > best) { best = n[y]; row = y } print best, row }'
 }
 # How many red pixels row $2 of photo $1 has.
 red_in_row() {
-  convert "$1" -crop "x1+0+$2" +repage -depth 8 txt:- | awk -F'[(),: ]+' 'NR > 1 && $4 > 170 && $5 < 90 && $6 < 90 { n++ } END { print n + 0 }'
+  convert "$1" -crop "x1+0+$2" +repage -depth 8 txt:- | awk -F'[(),: ]+' 'NR > 1 && $3 > 170 && $4 < 90 && $5 < 90 { n++ } END { print n + 0 }'
 }
 photos() { wc -l <"$work/opened" 2>/dev/null || echo 0; }
+opened() { # the file the program asked to open $1st
+  sed -n "${1}p" "$work/opened" | sed 's|^file://||'
+}
 
 start_app
 wait_for 'grep -q "quillora.capture: session started" "$work/log"' || fail "no session"
@@ -38,11 +41,11 @@ sleep 0.3
 
 xdotool key --window "$win" ctrl+shift+t
 wait_for '[ "$(photos)" -ge 1 ]' || fail "Ctrl+Shift+T opened no photo"
-annotated=$(sed -n 1p "$work/opened")
+annotated=$(opened 1)
 [ -f "$annotated" ] || fail "the annotated photo $annotated is not there"
 xdotool key --window "$win" ctrl+t
 wait_for '[ "$(photos)" -ge 2 ]' || fail "Ctrl+T opened no photo"
-plain=$(sed -n 2p "$work/opened")
+plain=$(opened 2)
 [ "$plain" != "$annotated" ] || fail "both photos were written as $plain"
 
 width=$(identify -format '%w' "$annotated")
