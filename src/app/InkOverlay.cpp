@@ -267,7 +267,7 @@ void InkOverlay::drawNewPieces(const QTransform &pageToView)
     m_activeDrawn = pieces + 1;
 }
 
-void InkOverlay::paintEvent(QPaintEvent *)
+void InkOverlay::paintEvent(QPaintEvent *event)
 {
     QElapsedTimer timer;
     timer.start();
@@ -277,25 +277,39 @@ void InkOverlay::paintEvent(QPaintEvent *)
     const CacheKey key{*toView, size(), devicePixelRatioF(), m_version};
     if (m_cache.isNull() || !(m_cacheKey == key))
         makeCache(key);
-    QPainter painter(this);
-    painter.setClipRect(shownTransform().pictureRect());
-    painter.setRenderHint(QPainter::Antialiasing);
     if (m_active && m_activeTransform != *toView)
         redrawActive(*toView);
+    // Only the part asked for, and only over the picture: a plain copy of that rectangle, with no
+    // clipping for the painter to do.
+    const QRect area = event->rect() & shownTransform().pictureRect().toAlignedRect();
+    if (area.isEmpty())
+        return;
+    const qreal ratio = devicePixelRatioF();
+    const QRectF source(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio);
+    QPainter painter(this);
     const bool activeUnder = m_active && m_active->highlighter;
     if (activeUnder) {
         painter.setOpacity(kHighlighterOpacity);
-        painter.drawImage(0, 0, m_activeLayer);
-        paintStrokeTail(painter, *m_active, *toView);
+        painter.drawImage(area, m_activeLayer, source);
+        paintActiveTail(painter, *toView, area);
         painter.setOpacity(1);
     }
-    painter.drawImage(0, 0, m_cache);
+    painter.drawImage(area, m_cache, source);
     if (m_active && !activeUnder) {
-        painter.drawImage(0, 0, m_activeLayer);
-        paintStrokeTail(painter, *m_active, *toView);
+        painter.drawImage(area, m_activeLayer, source);
+        paintActiveTail(painter, *toView, area);
     }
     ++m_paints;
     m_paintNanos += timer.nsecsElapsed();
+}
+
+void InkOverlay::paintActiveTail(QPainter &painter, const QTransform &pageToView, QRect area)
+{
+    painter.save();
+    painter.setClipRect(area);
+    painter.setRenderHint(QPainter::Antialiasing);
+    paintStrokeTail(painter, *m_active, pageToView);
+    painter.restore();
 }
 
 void InkOverlay::mousePressEvent(QMouseEvent *event)

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 
+class QPainter;
 class QStackedWidget;
 
 namespace quillora::capture {
@@ -103,6 +104,7 @@ private:
     void makeCache(const CacheKey &key);
     void redrawActive(const QTransform &pageToView);
     void drawNewPieces(const QTransform &pageToView);
+    void paintActiveTail(QPainter &painter, const QTransform &pageToView, QRect area);
 
     QStackedWidget *m_stack;
     capture::CaptureView *m_live;
