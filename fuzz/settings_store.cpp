@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The settings file, as a user or another program may have left it: the bytes of
 // $XDG_CONFIG_HOME/Quillora/quillora.conf. Every input goes through what start-up does with it
-// (every key read, every text mapped to its control's state), then through what confirming the
-// preferences does (the controls' texts stored, the file rewritten and checked).
+// (every key read, every text mapped to its control's state, the picture controls' values of a
+// camera read), then through what confirming the preferences and setting a picture control do
+// (the texts and a value stored, the file rewritten and checked).
 //
 // Writes, renames and flushes a file per input: run it on a memory file system (the scratch
 // folder is under /dev/shm).
 #include "FuzzSupport.h"
 
+#include "CameraControlStore.h"
 #include "SettingsMapping.h"
 #include "UserDefaults.h"
 
@@ -85,10 +87,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         prefs::textForLocation(photoFolder.value_or(desktop)), photoName, prefs::textForOverwriteRow(photoOverwrite)};
     for (std::size_t i = 0; i < prefs::kSettingsKeys.size(); ++i)
         store.setValue(written[i], prefs::kSettingsKeys[i]);
+    // A camera's remembered picture controls: whatever the group holds, what is read is a 32-bit
+    // value, and a value set is saved beside the ten settings.
+    const QString camera = QStringLiteral("/dev/video0 (Desk) %");
+    prefs::CameraControlStore controls(store);
+    for (const auto &[id, value] : controls.valuesFor(QStringLiteral("virtual-0")))
+        fuzz::check(value >= INT32_MIN && value <= INT32_MAX, "a remembered value beyond 32 bits");
+    controls.setValue(camera, 0x00980900, -40);
     // Whatever the file held, the settings can be saved over it: a file that could never be
     // saved again would lose every later change.
     fuzz::check(store.synchronize().saved, "the settings cannot be saved over this file");
     prefs::UserDefaults reread;
+    fuzz::check(prefs::CameraControlStore(reread).valuesFor(camera).count(0x00980900)
+            && prefs::CameraControlStore(reread).valuesFor(camera).at(0x00980900) == -40,
+        "a remembered picture control reads back changed");
     for (std::size_t i = 0; i < prefs::kSettingsKeys.size(); ++i) {
         const auto back = reread.stringForKey(prefs::kSettingsKeys[i]);
         if (back != written[i]) {

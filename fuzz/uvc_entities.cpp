@@ -5,6 +5,8 @@
 #include "FuzzSupport.h"
 #include "VideoDriverRoad.h"
 
+#include <map>
+#include <set>
 #include <vector>
 
 using namespace quillora;
@@ -39,27 +41,36 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // bytes long: there cannot be more of them than that.
     fuzz::check(entities.size() <= size / 4, "more entities than descriptors");
 
-    // The focus request and an extension-unit request to every entity: only a camera terminal
-    // takes the focus, only an extension unit takes its controls, and nothing else reaches the
-    // driver.
-    for (const auto &[id, kind] : entities) {
-        RecordingDriver driver;
-        std::uint8_t on = 1;
-        usb::DevRequest focus;
-        focus.bmRequestType = 0x21;
-        focus.bRequest = 0x01;
-        focus.wValue = 0x0800;
-        focus.wIndex = std::uint16_t(id << 8);
-        focus.wLength = 1;
-        focus.pData = &on;
-        const usb::UsbResult focusResult = usb::sendThroughVideoDriver(driver, entities, focus);
-        fuzz::check((focusResult == usb::kUsbSuccess)
-                == (kind == usb::UvcEntityKind::CameraTerminal || kind == usb::UvcEntityKind::ExtensionUnit),
-            "focus request on the wrong kind of entity");
-        fuzz::check(driver.autoFocusCalls == (kind == usb::UvcEntityKind::CameraTerminal ? 1 : 0),
-            "auto-focus sent to an entity that is no camera terminal");
-        fuzz::check(driver.extensionCalls == (kind == usb::UvcEntityKind::ExtensionUnit ? 1 : 0),
-            "extension-unit control sent to an entity that is no extension unit");
+    // The focus request and an extension-unit request to every entity ID. A camera may give one
+    // ID to entities of two kinds (units and terminals are numbered apart on some), so what the
+    // driver is asked follows from all the kinds the ID has: auto-focus only when a camera
+    // terminal has it, an extension unit's control only when an extension unit has it and (for
+    // the focus selector) no camera terminal takes the request first, and nothing else.
+    std::map<std::uint8_t, std::set<usb::UvcEntityKind>> kindsOf;
+    for (const auto &[id, kind] : entities)
+        kindsOf[id].insert(kind);
+    for (const auto &[id, kinds] : kindsOf) {
+        const bool camera = kinds.contains(usb::UvcEntityKind::CameraTerminal);
+        const bool extension = kinds.contains(usb::UvcEntityKind::ExtensionUnit);
+        for (const std::uint8_t selector : {std::uint8_t(0x08), std::uint8_t(0x02)}) {
+            RecordingDriver driver;
+            std::uint8_t on = 1;
+            usb::DevRequest request;
+            request.bmRequestType = 0x21;
+            request.bRequest = 0x01;
+            request.wValue = std::uint16_t(selector << 8);
+            request.wIndex = std::uint16_t(id << 8);
+            request.wLength = 1;
+            request.pData = &on;
+            const bool focus = selector == 0x08;
+            const bool toCamera = focus && camera;
+            const bool toExtension = extension && !toCamera;
+            const usb::UsbResult result = usb::sendThroughVideoDriver(driver, entities, request);
+            fuzz::check((result == usb::kUsbSuccess) == (toCamera || toExtension), "a request went the wrong way");
+            fuzz::check(driver.autoFocusCalls == (toCamera ? 1 : 0), "auto-focus sent where no camera terminal is");
+            fuzz::check(driver.extensionCalls == (toExtension ? 1 : 0),
+                "extension-unit control sent where no extension unit is");
+        }
     }
     return 0;
 }

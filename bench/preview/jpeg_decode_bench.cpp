@@ -7,6 +7,7 @@
 // Usage: jpeg_decode_bench [rounds] [frame.jpg]
 #include "JpegPicture.h"
 #include "PixelScale.h"
+#include "TurboJpegHandles.h"
 #include "VirtualCamera.h"
 
 #include <QFile>

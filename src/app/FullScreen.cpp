@@ -7,6 +7,7 @@
 #include <QLayout>
 #include <QMainWindow>
 #include <QScreen>
+#include <QTimer>
 #include <QWindow>
 
 #include <algorithm>
@@ -26,9 +27,7 @@ FullScreen::FullScreen(QMainWindow *window, QWidget *picture, QList<QWidget *> c
     m_leaveKey->setEnabled(false);
     window->addAction(m_leaveKey);
     connect(m_leaveKey, &QAction::triggered, this, &FullScreen::leave);
-    m_pointerTimer.setSingleShot(true);
-    m_pointerTimer.setInterval(kPointerHideMilliseconds);
-    connect(&m_pointerTimer, &QTimer::timeout, this, &FullScreen::hidePointer);
+    setPointerCountdown(std::make_unique<TimerCountdown>());
     // The pointer's movements over the picture (the live view, the still) bring it back.
     for (QWidget *page : picture->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
         page->setMouseTracking(true);
@@ -41,6 +40,12 @@ FullScreen::FullScreen(QMainWindow *window, QWidget *picture, QList<QWidget *> c
 }
 
 FullScreen::~FullScreen() = default;
+
+void FullScreen::setPointerCountdown(std::unique_ptr<Countdown> countdown)
+{
+    m_pointerCountdown = std::move(countdown);
+    m_pointerCountdown->onRunOut([this] { hidePointer(); });
+}
 
 void FullScreen::toggle()
 {
@@ -114,7 +119,7 @@ void FullScreen::leave()
         return;
     m_active = false;
     m_leaveKey->setEnabled(false);
-    m_pointerTimer.stop();
+    m_pointerCountdown->stop();
     showPointer();
     if (m_screen)
         disconnect(m_screen, nullptr, this, nullptr);
@@ -176,7 +181,7 @@ void FullScreen::showPointer()
         m_pointerHidden = false;
     }
     if (m_active)
-        m_pointerTimer.start();
+        m_pointerCountdown->start(kPointerHideMilliseconds);
 }
 
 void FullScreen::hidePointer()

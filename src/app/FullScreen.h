@@ -4,12 +4,15 @@
 // with the menu bar, the buttons and the status line hidden and the pointer hidden after a
 // moment without movement. Leaving gives the window back its size and place. A screen that goes
 // away (a projector unplugged) does not take the window with it. Main thread only.
+#include "Countdown.h"
+
 #include <QList>
 #include <QMargins>
 #include <QObject>
 #include <QPointer>
 #include <QRect>
-#include <QTimer>
+
+#include <memory>
 
 class QAction;
 class QMainWindow;
@@ -34,9 +37,10 @@ public:
     // it did before. Added to the window.
     QAction *leaveKey() const { return m_leaveKey; }
 
+    // How long the pointer stays without moving before it hides.
     static constexpr int kPointerHideMilliseconds = 2000;
-    // For tests: the pointer hides after this long instead.
-    void setPointerHideDelay(int milliseconds) { m_pointerTimer.setInterval(milliseconds); }
+    // For tests: the countdown the pointer hides by.
+    void setPointerCountdown(std::unique_ptr<Countdown> countdown);
     bool pointerHidden() const { return m_pointerHidden; }
 
 Q_SIGNALS:
@@ -58,7 +62,7 @@ private:
     QList<QWidget *> m_chrome;
     QList<QPointer<QWidget>> m_hidden; // the chrome that was shown before
     QAction *m_leaveKey;
-    QTimer m_pointerTimer;
+    std::unique_ptr<Countdown> m_pointerCountdown;
     QRect m_geometry; // the window's (unmaximized) before full screen
     bool m_wasMaximized = false;
     QMargins m_margins; // the central layout's

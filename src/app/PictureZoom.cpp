@@ -45,9 +45,7 @@ PictureZoom::PictureZoom(QStackedWidget *stack, capture::CaptureView *live, Imag
                                            "8px; padding: 8px 16px; font-size: 16pt; }"));
     m_factor->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_factor->hide();
-    m_factorTimer.setSingleShot(true);
-    m_factorTimer.setInterval(kFactorMilliseconds);
-    connect(&m_factorTimer, &QTimer::timeout, m_factor, &QWidget::hide);
+    setFactorCountdown(std::make_unique<TimerCountdown>());
     for (QWidget *view : {static_cast<QWidget *>(live), static_cast<QWidget *>(still)}) {
         view->installEventFilter(this);
         view->grabGesture(Qt::PinchGesture);
@@ -57,6 +55,12 @@ PictureZoom::PictureZoom(QStackedWidget *stack, capture::CaptureView *live, Imag
     // follows, so that live and still stay alike.
     connect(live, &capture::CaptureView::zoomReset, this, &PictureZoom::fit);
     connect(still, &ImageView::zoomReset, this, &PictureZoom::fit);
+}
+
+void PictureZoom::setFactorCountdown(std::unique_ptr<Countdown> countdown)
+{
+    m_factorCountdown = std::move(countdown);
+    m_factorCountdown->onRunOut([this] { m_factor->hide(); });
 }
 
 PictureZoom::~PictureZoom()
@@ -189,7 +193,7 @@ void PictureZoom::showFactor()
     placeFactor();
     m_factor->show();
     m_factor->raise();
-    m_factorTimer.start();
+    m_factorCountdown->start(kFactorMilliseconds);
 }
 
 void PictureZoom::placeFactor()

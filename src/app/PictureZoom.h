@@ -5,13 +5,14 @@
 // and the factor shown over the picture for a moment. The live picture and the still are zoomed
 // alike. Only the view changes: the session, the camera mode, photos, movies and the settings
 // stay as they are. Main thread only.
+#include "Countdown.h"
 #include "ViewTransform.h"
 
 #include <QObject>
 #include <QPointF>
-#include <QTimer>
 
 #include <array>
+#include <memory>
 #include <optional>
 
 class QAction;
@@ -56,6 +57,8 @@ public:
     // The factor shown over the picture now; empty once it has faded.
     QString shownFactor() const;
     static constexpr int kFactorMilliseconds = 1000;
+    // For tests: the countdown the factor fades by.
+    void setFactorCountdown(std::unique_ptr<Countdown> countdown);
 
 Q_SIGNALS:
     // The zoom or the pan changed (what is drawn over the picture follows the views' mapping).
@@ -80,7 +83,7 @@ private:
     capture::CaptureView *m_live;
     ImageView *m_still;
     QLabel *m_factor; // a child of m_stack, which owns it
-    QTimer m_factorTimer;
+    std::unique_ptr<Countdown> m_factorCountdown;
     std::optional<QPointF> m_dragFrom; // where the last move of a drag left the pointer
     std::array<QAction *, 4> m_panKeys{};
 };

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "VemoViewController.h"
 
+#include "CameraControlStore.h"
 #include "CameraWatcher.h"
 #include "CaptureLog.h"
 #include "FrameMemory.h"
@@ -17,6 +18,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QTimer>
 
 namespace quillora::app {
 
@@ -26,7 +28,12 @@ const QUrl VemoViewController::kMakerPage(QStringLiteral("http://www.quillora.co
 
 VemoViewController::VemoViewController(QObject *parent)
     : QObject(parent)
+    , mControlStore(std::make_unique<prefs::CameraControlStore>(prefs::UserDefaults::standardUserDefaults()))
+    , mControlsSaveTimer(new QTimer(this))
 {
+    mControlsSaveTimer->setSingleShot(true);
+    mControlsSaveTimer->setInterval(kControlsSaveDelayMs);
+    connect(mControlsSaveTimer, &QTimer::timeout, this, [this] { saveStoredControls(); });
 }
 
 VemoViewController::~VemoViewController()
@@ -35,6 +42,8 @@ VemoViewController::~VemoViewController()
     // before either goes away. A movie still being written is completed on the way.
     mQuitting = true;
     stopStream();
+    if (mControlsSaveTimer->isActive())
+        saveStoredControls();
 }
 
 void VemoViewController::awakeFromNib()
@@ -59,6 +68,9 @@ void VemoViewController::windowWillClose()
     mQuitting = true;
     if (mCaptureMovieFileOutput && mCaptureMovieFileOutput->isRecording())
         finishMovieBeforeTeardown(false);
+    // Picture controls set a moment ago are not lost with the window.
+    if (mControlsSaveTimer->isActive())
+        saveStoredControls();
     mApp->quit();
 }
 
@@ -96,6 +108,8 @@ void VemoViewController::startStream()
         if (auto *output = dynamic_cast<capture::DecompressedVideoOutput *>(mCaptureSession->outputs().at(0).get()))
             output->setPixelBufferAttributes(attributes);
     }
+    // The picture controls the user set for this camera, before its first frame.
+    applyStoredControls();
     // A camera that fails to start or while running (unplugged, busy) is said in
     // the window; the session logs it as well.
     connect(mCaptureSession.get(), &capture::CaptureSession::runtimeError, this,

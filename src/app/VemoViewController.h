@@ -28,8 +28,10 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QAbstractButton;
+class QTimer;
 
 namespace quillora::prefs {
+class CameraControlStore;
 class MatrixControl;
 class PathControl;
 class UserDefaults;
@@ -55,6 +57,7 @@ namespace quillora::app {
 
 class ImageView;
 class InkPage;
+class PictureControlsPanel;
 class RecordingIndicator;
 class WindowMessages;
 
@@ -142,6 +145,9 @@ public:
     // Without one, the machine's USB (libusb) is used from the first request on.
     void setUsbHost(std::shared_ptr<usb::UsbHost> host);
     // ---- listener: public additions ----
+    // ---- picture controls: public additions ----
+    // Camera ▸ Picture Controls…: the modeless panel of the camera in use.
+    void pictureControlsClick(QObject *sender);
     // ---- feedback: public additions ----
     // A short message in the status line; from any thread (it is shown on the main thread).
     void showStatusMessage(const QString &text);
@@ -269,6 +275,18 @@ private:
     // ---- usb: private additions ----
     std::shared_ptr<usb::UsbHost> mUsbHost; // created on first use unless set; main thread only
     usb::UsbHost *usbHost();
+    // ---- picture controls: private additions ----
+    // The values the user set for the camera in use, written to it before its picture starts.
+    void applyStoredControls();
+    // Writes the remembered values to the settings file (a moment after the last change, and
+    // when the application ends).
+    void saveStoredControls();
+    // Picture controls set are written to the settings file this long after the last change: a
+    // slider's drag is one save, not twenty a second.
+    static constexpr int kControlsSaveDelayMs = 1000;
+    PictureControlsPanel *mPictureControls = nullptr; // set by the window definition
+    std::unique_ptr<prefs::CameraControlStore> mControlStore;
+    QTimer *mControlsSaveTimer = nullptr;
     // ---- listener: private additions ----
     // The snapshot-button listener's thread (a listener::ListenerThread): asked to stop and
     // joined when the application quits or the controller goes, so that no button photo runs

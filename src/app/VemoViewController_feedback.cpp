@@ -6,6 +6,7 @@
 
 #include "MovieFileOutput.h"
 #include "OutputFile.h"
+#include "PictureControlsPanel.h"
 #include "WindowMessages.h"
 
 #include <QAbstractButton>
@@ -28,6 +29,9 @@ void VemoViewController::showStatusMessage(const QString &text)
 
 void VemoViewController::showCameraPresence()
 {
+    // The picture controls' panel follows the camera in use, as the message over the picture.
+    if (mPictureControls)
+        mPictureControls->setCamera(device);
     if (!mMessages)
         return;
     if (device)

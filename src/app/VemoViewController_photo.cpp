@@ -194,12 +194,10 @@ void VemoViewController::annotatedPhotoClick(QObject *)
 
 void VemoViewController::takePhoto(const output::PhotoDrawing &drawing)
 {
-    const Still still = newestStill(); // our own reference, kept until the photo is written
-    if (!still.frame) {
+    const capture::Frame newest = currentFrame(); // our own reference, kept until the photo is written
+    if (!newest) {
         qCInfo(lcOutput) << "no photo: no picture from a camera";
-        showStatusMessage(still.damaged
-                ? tr("Photo not saved: %1").arg(describeWriteFault(output::WriteFault::NoPicture))
-                : tr("No photo taken: there is no picture yet"));
+        showStatusMessage(tr("No photo taken: there is no picture yet"));
         return;
     }
     const std::int32_t turns = rotation.load();
@@ -207,7 +205,18 @@ void VemoViewController::takePhoto(const output::PhotoDrawing &drawing)
     const std::optional<output::PhotoSettings> settings = photoSettings();
     if (!settings)
         return;
-    const output::OutputResult written = output::writePhoto(still.image, turns, *settings, mirrored, drawing);
+    // A camera's JPEG frame goes along as the camera sent it: a JPEG photo of it at its own size
+    // is the camera's own data, read through (and so found whole or damaged) where the file is
+    // made, and nothing is decoded for it. Any other photo, or that one when the frame turns out
+    // damaged, takes the still: the newest frame's pixels, else those of the frame before it.
+    // Ink is drawn over the pixels.
+    Still still;
+    const output::PhotoFrame photoFrame{[this, &still] {
+                                            still = newestStill();
+                                            return still.image;
+                                        },
+        newest.cameraJpeg()};
+    const output::OutputResult written = output::writePhoto(photoFrame, turns, *settings, mirrored, drawing);
     if (!written.ok()) {
         showStatusMessage(tr("Photo not saved: %1").arg(describeWriteFault(written.fault)));
         return;

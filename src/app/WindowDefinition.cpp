@@ -6,6 +6,7 @@
 #include "AppDelegate.h"
 #include "FullScreen.h"
 #include "InkTools.h"
+#include "PictureControlsPanel.h"
 #include "PictureZoom.h"
 #include "RecordingIndicator.h"
 #include "VemoViewController.h"
@@ -47,6 +48,7 @@ WindowDefinition::WindowDefinition(QApplication *app)
     : m_mainWindow(std::make_unique<QMainWindow>())
     , m_preferences(std::make_unique<QDialog>())
     , m_about(std::make_unique<QDialog>())
+    , m_pictureControls(std::make_unique<PictureControlsPanel>())
     , m_mainUi(std::make_unique<Ui::MainWindow>())
     , m_preferencesUi(std::make_unique<Ui::PreferencesPanel>())
     , m_aboutUi(std::make_unique<Ui::AboutWindow>())
@@ -60,6 +62,7 @@ WindowDefinition::WindowDefinition(QApplication *app)
     const QIcon icon = applicationIcon();
     m_aboutUi->iconLabel->setPixmap(icon.pixmap(64, 64));
     m_about->setWindowIcon(icon);
+    m_pictureControls->setWindowIcon(icon);
     m_mainWindow->setWindowIcon(icon);
     m_delegate->setWindow(m_mainWindow.get());
     connectOutlets(app);
@@ -104,6 +107,8 @@ void WindowDefinition::connectOutlets(QApplication *app)
     c.mFreezeButton = m.freezeButton;
     c.mFreezeItem = m.actionFreeze;
     c.mMirrorItem = m.actionMirror;
+    c.mPictureControls = m_pictureControls.get();
+    m_pictureControls->setStore(c.mControlStore.get());
 }
 
 void WindowDefinition::connectActions()
@@ -137,8 +142,15 @@ void WindowDefinition::connectActions()
     QObject::connect(c->mRecordingIndicator, &QAbstractButton::clicked, c,
         [c, button = m.mRecordingButton] { c->recordingClick(button); });
     wireButton(p.doneButton, &VemoViewController::preferencesDone);
+    // The camera items are the menu's checkable ones; Picture Controls… follows them.
     for (QAction *item : m.mDevicesMenu->actions())
-        wire(item, &VemoViewController::deviceMenuClick);
+        if (item->isCheckable())
+            wire(item, &VemoViewController::deviceMenuClick);
+    wire(m.actionPictureControls, &VemoViewController::pictureControlsClick);
+    QObject::connect(m_pictureControls.get(), &PictureControlsPanel::statusMessage, c,
+        [c](const QString &text) { c->showStatusMessage(text); });
+    QObject::connect(m_pictureControls.get(), &PictureControlsPanel::storedValuesChanged, c,
+        [c] { c->mControlsSaveTimer->start(); });
 
     // Only a user's change of the stream's own settings sends preferencesChange: these
     // signals are not emitted when code sets the controls.

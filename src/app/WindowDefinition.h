@@ -25,6 +25,7 @@ class AppDelegate;
 class FullScreen;
 class InkTools;
 class PictureZoom;
+class PictureControlsPanel;
 class VemoViewController;
 
 class WindowDefinition : public QObject {
@@ -40,6 +41,7 @@ public:
     QMainWindow *mainWindow() const { return m_mainWindow.get(); }
     QDialog *preferencesPanel() const { return m_preferences.get(); }
     QDialog *aboutWindow() const { return m_about.get(); }
+    PictureControlsPanel *pictureControls() const { return m_pictureControls.get(); }
     VemoViewController *controller() const { return m_controller.get(); }
     AppDelegate *delegate() const { return m_delegate.get(); }
     Ui::MainWindow &mainUi() const { return *m_mainUi; }
@@ -61,6 +63,7 @@ private:
     std::unique_ptr<QMainWindow> m_mainWindow;
     std::unique_ptr<QDialog> m_preferences;
     std::unique_ptr<QDialog> m_about;
+    std::unique_ptr<PictureControlsPanel> m_pictureControls;
     std::unique_ptr<Ui::MainWindow> m_mainUi;
     std::unique_ptr<Ui::PreferencesPanel> m_preferencesUi;
     std::unique_ptr<Ui::AboutWindow> m_aboutUi;

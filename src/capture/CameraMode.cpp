@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <limits>
 #include <numeric>
 
 namespace quillora::capture {
@@ -288,7 +289,20 @@ std::optional<FrameRate> parseFps(const QString &text)
     const long long num = m.captured(1).toLongLong() * den + (fraction.isEmpty() ? 0 : fraction.toLongLong());
     if (num <= 0)
         return std::nullopt;
+    // "999999.999999" reduces to nothing an int holds: no camera runs at such a rate.
+    if (num / std::gcd(num, den) > std::numeric_limits<int>::max())
+        return std::nullopt;
     return reduced(num, den);
+}
+
+// A rate as v4l2-ctl writes it ("30.000"), with as many more digits as the rate has (up to the
+// six a listing may carry), so that a listing written out reads back as the same rates.
+QString fpsText(const FrameRate &rate)
+{
+    QString text = QString::number(rate.fps(), 'f', 6);
+    while (text.endsWith(QLatin1Char('0')) && text.size() - text.indexOf(QLatin1Char('.')) > 4)
+        text.chop(1);
+    return text;
 }
 
 bool validSize(int w, int h)
@@ -419,13 +433,12 @@ QString formatModeListing(const std::vector<CameraMode> &modes)
         for (const FrameRate &r : m.rates)
             out += QStringLiteral("\t\t\tInterval: Discrete %1s (%2 fps)\n")
                        .arg(1.0 / r.fps(), 0, 'f', 3)
-                       .arg(r.fps(), 0, 'f', 3);
+                       .arg(fpsText(r));
         if (m.minRate && m.maxRate)
             out += QStringLiteral("\t\t\tInterval: Continuous %1s - %2s (%3-%4 fps)\n")
                        .arg(1.0 / m.maxRate->fps(), 0, 'f', 3)
                        .arg(1.0 / m.minRate->fps(), 0, 'f', 3)
-                       .arg(m.minRate->fps(), 0, 'f', 3)
-                       .arg(m.maxRate->fps(), 0, 'f', 3);
+                       .arg(fpsText(*m.minRate), fpsText(*m.maxRate));
     }
     return out;
 }

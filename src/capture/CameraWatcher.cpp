@@ -4,6 +4,7 @@
 #include "CaptureLog.h"
 #include "UdevHandles.h"
 #include "VirtualCamera.h"
+#include "VirtualControls.h"
 
 #include <QMutex>
 #include <QPointer>
@@ -147,8 +148,10 @@ void setVirtualCameraAttached(const QString &uniqueID, bool attached)
         for (CameraWatcher *w : gWatchers)
             watchers.emplace_back(w);
     }
-    if (!attached)
+    if (!attached) {
         unplugVirtualCameraSources(uniqueID);
+        forgetVirtualCameraControls(uniqueID);
+    }
     // Told as the kernel's events are: later, from the watcher's own loop.
     for (const auto &watcher : watchers) {
         if (!watcher)

@@ -3,6 +3,8 @@
 
 #include "CaptureLog.h"
 #include "Devices.h"
+#include "V4l2Controls.h"
+#include "VirtualControls.h"
 
 #include <QFile>
 #include <QMutex>
@@ -47,6 +49,22 @@ bool CaptureDevice::open(QString *error)
     }
     m_open = true;
     return true;
+}
+
+std::unique_ptr<CameraControls> CaptureDevice::openControls(QString *error) const
+{
+    switch (m_description.kind) {
+    case DeviceKind::V4l2Camera:
+        return V4l2Controls::open(m_description.devicePath, error);
+    case DeviceKind::VirtualCamera:
+        return openVirtualCameraControls(m_description.uniqueID, m_description.controlListPath, error);
+    case DeviceKind::SoundSource:
+    case DeviceKind::VirtualSound:
+        break;
+    }
+    if (error)
+        *error = QStringLiteral("not a camera");
+    return nullptr;
 }
 
 namespace {

@@ -3,6 +3,7 @@
 // Capture devices as the controller sees them: a camera or a sound input with a display name,
 // a model string and a unique identifier. Whether a device is a V4L2 camera, a sound server
 // source or a virtual stand-in is the capture layer's business alone.
+#include "CameraControls.h"
 #include "DeviceDescription.h"
 
 #include <QString>
@@ -26,6 +27,10 @@ public:
     // session opens the device for real when it starts running.
     bool open(QString *error);
     bool isOpen() const { return m_open; }
+
+    // The camera's own picture controls, reachable while the result lives. Nothing, with the
+    // reason in `error`, for a sound input or a camera that cannot be opened.
+    std::unique_ptr<CameraControls> openControls(QString *error) const;
 
 private:
     DeviceDescription m_description;

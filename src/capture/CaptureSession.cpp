@@ -83,6 +83,8 @@ GstFlowReturn viewSample(GstAppSink *sink, gpointer userData)
                                                          : graph->viewScaler().show(sample, request);
     if (picture.frame)
         session.deliverToDisplay(picture);
+    else if (graph->compressedVideo())
+        session.countSkippedFrame();
     return GST_FLOW_OK;
 }
 
@@ -312,10 +314,32 @@ void CaptureSession::build()
     }
 }
 
+namespace {
+
+// What the decoder before the tee (while a movie is recorded from an MJPEG camera) passed over.
+quint64 recordingDecoderSkips(GstElement *pipeline)
+{
+    guint64 skipped = 0;
+    if (ElementPtr decoder{pipeline ? gst_bin_get_by_name(GST_BIN(pipeline), "decoder") : nullptr})
+        g_object_get(decoder.get(), "skipped-frames", &skipped, nullptr);
+    return skipped;
+}
+
+} // namespace
+
+quint64 CaptureSession::skippedFrames() const
+{
+    return m_skippedFrames.load() + m_skippedBefore.load()
+        + (m_graph ? recordingDecoderSkips(m_graph->m_pipeline.get()) : 0);
+}
+
 void CaptureSession::teardown()
 {
     if (!m_graph)
         return;
+    m_skippedBefore.fetch_add(recordingDecoderSkips(m_graph->m_pipeline.get()));
+    if (const quint64 skipped = m_skippedFrames.load() + m_skippedBefore.load())
+        qCInfo(lcCapture) << "camera frames skipped so far in this session:" << skipped;
     for (const auto &output : m_outputs)
         output->detach(*m_graph);
     if (m_graph->m_pipeline) {

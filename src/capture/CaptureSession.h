@@ -90,6 +90,12 @@ public:
 
     // Delivers a picture to the display sink (streaming threads).
     void deliverToDisplay(const ViewPicture &picture);
+    // The camera sent a frame the picture cannot show: cut short, unreadable, damaged inside
+    // (streaming threads).
+    void countSkippedFrame() { m_skippedFrames.fetch_add(1); }
+    // How many of the camera's frames never reached the picture since the session was made:
+    // those the view passed over, and those the decoder of a recording passed over. Main thread.
+    quint64 skippedFrames() const;
     // The camera mode the session runs in; nothing before the first start or without a camera.
     std::optional<ChosenMode> cameraMode() const { return m_mode; }
     // A message of the pipeline's bus (main thread; a GstMessage).
@@ -126,6 +132,8 @@ private:
     // Set by the view's streaming thread at the first picture: a camera that got that far has
     // accepted its mode.
     std::atomic<bool> m_sawPicture{false};
+    std::atomic<quint64> m_skippedFrames{0}; // by the view's branch, across rebuilds
+    std::atomic<quint64> m_skippedBefore{0}; // by the decoders of recordings torn down since
     OncePerSecond m_warningLog;
     // Guards m_display and m_displayRequest; held while a frame is handed to the display.
     std::mutex m_displayMutex;

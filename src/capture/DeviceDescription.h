@@ -32,6 +32,11 @@ struct DeviceDescription {
     // A virtual camera whose modes come from a file: the file is read again when its picture
     // starts, so a test can change what the camera offers between listing and start.
     QString modeListPath;
+    // A virtual camera that replays a recording (see virtualReplay): its folder or file.
+    QString replayPath;
+    // A virtual camera whose picture controls are a real camera's: its `v4l2-ctl
+    // --list-ctrls-menus` listing. Empty: the built-in set.
+    QString controlListPath;
     bool isDefault = false; // the sound server's default source
 };
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Devices.h"
 
+#include "CameraControls.h"
 #include "CameraWatcher.h"
 #include "CaptureLog.h"
 #include "SysfsCamera.h"
@@ -197,7 +198,7 @@ ElementPtr makeCamera(const DeviceDescription &device, QString *error)
                 *error = QStringLiteral("the virtual camera %1 is not attached").arg(device.uniqueID);
             return {};
         }
-        return makeVirtualCameraSource(virtualModesNow(device), error, device.uniqueID);
+        return makeVirtualCameraSource(virtualModesNow(device), error, device.uniqueID, device.replayPath);
     }
     if (const auto standIn = v4l2StandIn()) {
         if (!QFile::exists(device.devicePath)) {
@@ -274,6 +275,24 @@ ElementPtr makeSoundSource(const DeviceDescription &device, QString *error)
     }
 }
 
+namespace {
+
+// The fifth field of a virtual camera's entry: its controls as a real camera's listing. False
+// when the entry is to be skipped.
+bool readVirtualControlList(const QString &path, DeviceDescription &d, const QString &entry)
+{
+    if (path.isEmpty())
+        return true;
+    if (!readControlListing(path)) {
+        qCWarning(lcCapture) << "virtual camera entry skipped (control list unreadable):" << entry;
+        return false;
+    }
+    d.controlListPath = path;
+    return true;
+}
+
+} // namespace
+
 std::vector<DeviceDescription> parseVirtualCameras(const QString &text)
 {
     std::vector<DeviceDescription> out;
@@ -284,8 +303,8 @@ std::vector<DeviceDescription> parseVirtualCameras(const QString &text)
         if (entry.isEmpty())
             continue;
         const QStringList fields = entry.split(QLatin1Char('|'));
-        if (fields.size() > 4 || fields.at(0).trimmed().isEmpty()) {
-            qCWarning(lcCapture) << "virtual camera entry skipped (want name|model|id[|WxH]):" << entry;
+        if (fields.size() > 5 || fields.at(0).trimmed().isEmpty()) {
+            qCWarning(lcCapture) << "virtual camera entry skipped (want name|model|id[|modes[|controls]]):" << entry;
             continue;
         }
         DeviceDescription d;
@@ -296,7 +315,9 @@ std::vector<DeviceDescription> parseVirtualCameras(const QString &text)
         d.uniqueID
             = fields.size() > 2 && !fields.at(2).isEmpty() ? fields.at(2) : QStringLiteral("virtual-%1").arg(index);
         d.modes = documentCameraModes();
-        if (fields.size() > 3) {
+        if (fields.size() > 4 && !readVirtualControlList(fields.at(4).trimmed(), d, entry))
+            continue;
+        if (fields.size() > 3 && !fields.at(3).trimmed().isEmpty()) {
             const QString modes = fields.at(3).trimmed();
             static const QRegularExpression sizeRe(QStringLiteral("^(\\d{1,5})x(\\d{1,5})$"));
             const auto m = sizeRe.match(modes);
@@ -308,6 +329,9 @@ std::vector<DeviceDescription> parseVirtualCameras(const QString &text)
                     continue;
                 }
                 d.modes = {CameraMode{QStringLiteral("XR24"), QSize(w, h), {}, {}, {FrameRate{30, 1}}, {}, {}}};
+            } else if (auto replay = virtualReplay(modes)) {
+                d.modes = {replay->mode};
+                d.replayPath = replay->path;
             } else {
                 auto listed = readModeListing(modes);
                 if (!listed) {

@@ -15,10 +15,13 @@ void ensureGstreamer();
 std::vector<DeviceDescription> listCameras();
 
 // Parses QUILLORA_VIRTUAL_CAMERAS: entries separated by ';', each
-// "display name|model string|unique identifier[|modes]", where modes is WIDTHxHEIGHT (one raw
-// BGRx mode at 30 fps) or the path of a mode list as `v4l2-ctl --list-formats-ext` prints it;
-// without it the camera offers a 5 MP document camera's modes. Malformed entries, and entries
-// whose mode list cannot be read, are skipped with a warning.
+// "display name|model string|unique identifier[|modes[|controls]]", where modes is WIDTHxHEIGHT
+// (one raw BGRx mode at 30 fps), a recording to replay (virtualReplay: a folder of JPEG frames
+// or a `v4l2-ctl --stream-to` file, optionally @FPS), or the path of a mode list as
+// `v4l2-ctl --list-formats-ext` prints it; without it (or empty) the camera offers a 5 MP
+// document camera's modes. controls is the path of a control list as `v4l2-ctl
+// --list-ctrls-menus` prints it; without it the camera offers the built-in set. Malformed
+// entries, and entries whose lists cannot be read, are skipped with a warning.
 std::vector<DeviceDescription> parseVirtualCameras(const QString &text);
 
 std::vector<DeviceDescription> listSoundSources();

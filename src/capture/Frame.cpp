@@ -65,7 +65,8 @@ void Frame::Data::decode() const
     // At the smallest DCT scale that covers the size, then to the size itself.
     const QSize at = jpegScaledSize(jpegSize, size);
     QImage picture(at, QImage::Format_RGB32);
-    JpegPicture decoder;
+    // A still that is kept (a photo, the frozen picture): decoded as libjpeg decodes by default.
+    JpegPicture decoder(JpegDecoding::Accurate);
     QString why;
     const bool ok = !picture.isNull()
         && decoder.decode(map.data, map.size, picture.bits(), int(picture.bytesPerLine()), at, &why);
@@ -98,6 +99,20 @@ Frame Frame::adoptJpeg(GstSample *sample, QSize jpegSize, QSize size)
     Frame frame;
     frame.d = std::move(data);
     return frame;
+}
+
+QByteArray Frame::cameraJpeg() const
+{
+    if (!d || !d->jpeg)
+        return {};
+    GstBuffer *buffer = gst_sample_get_buffer(d->sample.get());
+    GstMapInfo map;
+    if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_READ))
+        return {};
+    const auto length = wholeJpegFrameLength(map.data, map.size);
+    QByteArray bytes = length ? QByteArray(reinterpret_cast<const char *>(map.data), qsizetype(*length)) : QByteArray();
+    gst_buffer_unmap(buffer, &map);
+    return bytes;
 }
 
 Frame Frame::fromImage(const QImage &image)

@@ -3,6 +3,7 @@
 // A decoded camera frame shared by reference: copying a Frame takes a reference, destroying
 // it gives one up. The pixels stay in the GStreamer buffer they were decoded into and are
 // mapped once; image() gives a QImage over that memory without copying.
+#include <QByteArray>
 #include <QImage>
 #include <QSize>
 
@@ -35,6 +36,11 @@ public:
     // A view of the pixels (Format_RGB32) that keeps this frame alive for as long as the
     // image or any of its shallow copies exist. Null for a JPEG frame that cannot be decoded.
     QImage image() const;
+
+    // A camera's JPEG frame as the camera sent it, from its start-of-image marker to its first
+    // end-of-image marker (whatever its buffer held after that is not the frame's). Empty for a
+    // frame that came as pixels, and for one that did not arrive whole.
+    QByteArray cameraJpeg() const;
 
     // Two handles on the same decoded frame.
     bool sameAs(const Frame &other) const { return d == other.d; }

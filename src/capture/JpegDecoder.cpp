@@ -9,6 +9,8 @@
 #include <gst/base/gstbasetransform.h>
 #include <gst/video/video.h>
 
+#include <atomic>
+
 using quillora::capture::HalvingScratch;
 using quillora::capture::JpegPicture;
 using quillora::capture::OncePerSecond;
@@ -27,7 +29,8 @@ struct QuilloraJpegDecoder {
     GstVideoInfo *output; // the negotiated picture
     OncePerSecond *log;   // skipped frames
     OtherSizeFrames *otherSize;
-    gint coverWidth; // 0: full size; this and coverHeight guarded by the object's lock
+    std::atomic<guint64> *skipped; // frames dropped, for the session to count
+    gint coverWidth;               // 0: full size; this and coverHeight guarded by the object's lock
     gint coverHeight;
 };
 
@@ -39,7 +42,7 @@ G_DEFINE_TYPE(QuilloraJpegDecoder, quillora_jpeg_decoder, GST_TYPE_BASE_TRANSFOR
 
 namespace {
 
-enum { PropCoverWidth = 1, PropCoverHeight };
+enum { PropCoverWidth = 1, PropCoverHeight, PropSkippedFrames };
 
 QuilloraJpegDecoder *self(gpointer object)
 {
@@ -104,8 +107,12 @@ bool decodeFrame(
 {
     JpegPicture &picture = *decoder->picture;
     OtherSizeFrames &other = *decoder->otherSize;
-    if (other.sent.isEmpty() && picture.decode(jpeg.data, jpeg.size, to, stride, target, why))
-        return true;
+    if (other.sent.isEmpty()) {
+        if (picture.decode(jpeg.data, jpeg.size, to, stride, target, why))
+            return true;
+        if (picture.lastWarning() == quillora::capture::JpegWarning::Damage)
+            return false; // damaged inside, at whatever size: not decoded a second time
+    }
     const auto full = picture.frameSize(jpeg.data, jpeg.size, why);
     if (!full)
         return false;
@@ -149,6 +156,7 @@ GstFlowReturn transform(GstBaseTransform *transform, GstBuffer *in, GstBuffer *o
     gst_buffer_unmap(in, &jpeg);
     if (decoded)
         return GST_FLOW_OK;
+    decoder->skipped->fetch_add(1);
     int passedOver = 0;
     if (decoder->log->ready(&passedOver))
         qCInfo(lcCapture).noquote()
@@ -186,6 +194,9 @@ void getProperty(GObject *object, guint id, GValue *value, GParamSpec *property)
     case PropCoverHeight:
         g_value_set_int(value, self(object)->coverHeight);
         break;
+    case PropSkippedFrames:
+        g_value_set_uint64(value, self(object)->skipped->load());
+        break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, property);
     }
@@ -199,6 +210,7 @@ void finalize(GObject *object)
     delete decoder->output;
     delete decoder->log;
     delete decoder->otherSize;
+    delete decoder->skipped;
     G_OBJECT_CLASS(quillora_jpeg_decoder_parent_class)->finalize(object);
 }
 
@@ -217,6 +229,10 @@ static void quillora_jpeg_decoder_class_init(QuilloraJpegDecoderClass *klass)
     g_object_class_install_property(objectClass, PropCoverHeight,
         g_param_spec_int("cover-height", "Cover height",
             "Decode at the smallest scale at least this high (0: full size)", 0, G_MAXINT, 0, flags));
+    g_object_class_install_property(objectClass, PropSkippedFrames,
+        g_param_spec_uint64("skipped-frames", "Skipped frames",
+            "Frames passed over: cut short, unreadable or damaged inside", 0, G_MAXUINT64, 0,
+            GParamFlags(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
     auto *element = GST_ELEMENT_CLASS(klass);
     gst_element_class_set_static_metadata(element, "Quillora camera JPEG decoder", "Codec/Decoder/Image",
         "Decodes a camera's JPEG frames to BGRx with libjpeg-turbo, scaled in the DCT where asked", "Quillora");
@@ -241,6 +257,7 @@ static void quillora_jpeg_decoder_init(QuilloraJpegDecoder *decoder)
     gst_video_info_init(decoder->output);
     decoder->log = new OncePerSecond;
     decoder->otherSize = new OtherSizeFrames;
+    decoder->skipped = new std::atomic<guint64>(0);
     decoder->coverWidth = 0;
     decoder->coverHeight = 0;
 }

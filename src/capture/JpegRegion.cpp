@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "JpegRegion.h"
 
+#include "JpegFrameCheck.h"
+
 // jpeglib.h wants FILE and size_t declared before it.
 #include <cstdio>
 
@@ -32,11 +34,19 @@ struct Errors {
     std::longjmp(errors->escape, 1);
 }
 
-// Warnings (damaged data the decoder reads past) are counted, never printed.
-void countWarning(j_common_ptr info, int level)
+// Warnings are counted, never printed. A camera's padding leaves the part whole; damage in the
+// rows read or skipped over to reach it (a lost packet) would put garbage in it: the part is
+// refused there, as a whole frame so damaged is, and the picture goes on with the next frame.
+void onWarning(j_common_ptr info, int level)
 {
-    if (level < 0)
-        ++info->err->num_warnings;
+    if (level >= 0)
+        return;
+    ++info->err->num_warnings;
+    if (jpegWarningKind(info->err->msg_code, info->err->msg_parm.i[0]) != JpegWarning::Damage)
+        return;
+    auto *errors = reinterpret_cast<Errors *>(info->err);
+    (*info->err->format_message)(info, errors->message);
+    std::longjmp(errors->escape, 1);
 }
 
 // A picture larger than this is no camera's (the largest listed are 48 megapixels); refused
@@ -75,7 +85,7 @@ bool create(Errors &errors, jpeg_decompress_struct &info)
 {
     info.err = jpeg_std_error(&errors.manager);
     errors.manager.error_exit = escapeOnError;
-    errors.manager.emit_message = countWarning;
+    errors.manager.emit_message = onWarning;
     if (setjmp(errors.escape))
         return false;
     jpeg_create_decompress(&info);

@@ -45,8 +45,9 @@ public:
 
     // Decodes the part `wanted` (pixels of the picture at `eighths`/8 of the frame's size,
     // clipped to it) of the JPEG frame `data` as BGRx into `to`, rows of decoded.width() * 4
-    // bytes. Nothing, with the reason in `why`, for a frame that cannot be decoded or a part
-    // outside it. A frame damaged further down than the part still gives the part.
+    // bytes. Nothing, with the reason in `why`, for a frame that cannot be decoded, one damaged
+    // above or inside the part, or a part outside it. A frame damaged further down than the part
+    // still gives the part (those rows are never read).
     std::optional<JpegRegion> decode(const std::uint8_t *data, std::size_t size, int eighths, QRect wanted,
         std::vector<std::uint8_t> &to, QString *why);
 

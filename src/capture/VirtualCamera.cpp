@@ -1,17 +1,17 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The stand-in camera as a GStreamer source element (GstPushSrc, live): its properties, caps
-// negotiation, pacing and frames; and the registry of elements standing for a device, so that
-// one can be pulled out.
+// negotiation, pacing and frames. The registry of elements standing for a device, so that one can
+// be pulled out, is VirtualCamera_sources.cpp.
 #include "VirtualCamera.h"
 
 #include "ElementRegistry.h"
 #include "VirtualCamera_p.h"
+#include "VirtualControls.h"
 
 #include <gst/base/gstpushsrc.h>
 #include <gst/video/video.h>
 
 #include <atomic>
-#include <list>
 #include <mutex>
 
 namespace quillora::capture {
@@ -30,6 +30,8 @@ struct CameraState {
     GstClockTime firstTime = GST_CLOCK_TIME_NONE; // the running time of the first frame
     QImage page;                                  // the page without the moving block, at the mode's size
     int pageShown = -1;                           // which page `page` shows; -1: none drawn yet
+    QString identity;                             // the device it stands for, whose controls it follows
+    quint64 lookShown = 0;                        // the generation of the controls' look `page` has
     QImage scratch;                               // the frame being drawn
     // Single-mode properties.
     QString format = QStringLiteral("XR24");
@@ -38,6 +40,9 @@ struct CameraState {
     int framerate = 30;
     int damageEvery = 0; // every this many JPEG frames one arrives damaged; 0: none
     QSize sentSize;      // the size of the JPEG frames sent, whatever the mode; empty: the mode's
+    // A recording's frames, sent instead of the page (set before the camera starts).
+    QString replayPath;
+    std::vector<JpegBytes> replay;
     // Set from any thread when the camera is pulled out; the streaming thread then fails.
     std::atomic<bool> unplugged{false};
 };
@@ -74,7 +79,17 @@ namespace {
 
 using namespace quillora::capture;
 
-enum { PropModes = 1, PropFormat, PropWidth, PropHeight, PropFramerate, PropDamage, PropSentWidth, PropSentHeight };
+enum {
+    PropModes = 1,
+    PropFormat,
+    PropWidth,
+    PropHeight,
+    PropFramerate,
+    PropDamage,
+    PropSentWidth,
+    PropSentHeight,
+    PropReplay
+};
 
 CameraState &stateOf(gpointer object)
 {
@@ -120,6 +135,15 @@ void setProperty(GObject *object, guint id, const GValue *value, GParamSpec *pro
     case PropSentHeight:
         st.sentSize.setHeight(g_value_get_int(value));
         return;
+    case PropReplay: {
+        const gchar *text = g_value_get_string(value);
+        const QString path = text ? QString::fromUtf8(text) : QString();
+        std::vector<JpegBytes> frames = path.isEmpty() ? std::vector<JpegBytes>{} : loadReplayFrames(path);
+        std::lock_guard lock(st.mutex);
+        st.replayPath = path;
+        st.replay = std::move(frames);
+        return;
+    }
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, property);
         return;
@@ -157,6 +181,11 @@ void getProperty(GObject *object, guint id, GValue *value, GParamSpec *property)
     case PropSentHeight:
         g_value_set_int(value, st.sentSize.height());
         break;
+    case PropReplay: {
+        std::lock_guard lock(st.mutex);
+        g_value_set_string(value, st.replayPath.toUtf8().constData());
+        break;
+    }
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, property);
     }
@@ -242,17 +271,19 @@ gboolean query(GstBaseSrc *src, GstQuery *q)
     return GST_BASE_SRC_CLASS(quillora_virtual_camera_parent_class)->query(src, q);
 }
 
-// The page underneath is drawn once per page turned under the camera; each frame adds the
-// moving block to a copy.
-void followPage(CameraState &st, int page)
+// The page underneath is drawn once per page turned under the camera, and again when its picture
+// controls change; each frame adds the moving block to a copy.
+void followPage(CameraState &st, int page, const LookNow &look)
 {
     const QSize size = pictureSize(st);
-    if (page == st.pageShown && st.page.size() == size)
+    if (page == st.pageShown && look.generation == st.lookShown && st.page.size() == size)
         return;
     st.page = QImage(size, QImage::Format_RGB32);
     st.page.fill(kVirtualPaper);
     if (st.page.width() >= 8 && st.page.height() >= 8)
         paintStaticPage(st.page, page);
+    applyPictureLook(st.page, look.look);
+    st.lookShown = look.generation;
     // A sensor's noise is what makes a camera's JPEG frames as large as they are (about 215 KB
     // at 2048x1536 this way, within what cameras send), and reading their entropy-coded data
     // is most of what decoding them costs. Raw frames stay clean, as the raw benchmarks have
@@ -271,14 +302,23 @@ void drawFrame(CameraState &st, quint64 number)
         paintMovingBlock(st.scratch, number);
 }
 
+// Frame `number` of the recording replayed; null when there is none.
+JpegBytes replayedFrame(CameraState &st, quint64 number)
+{
+    std::lock_guard lock(st.mutex);
+    return st.replay.empty() ? nullptr : st.replay[number % st.replay.size()];
+}
+
 // Frame `number` as a camera sends it in an MJPEG mode; null (the error posted) when it cannot.
 GstBuffer *jpegBuffer(GstPushSrc *src, CameraState &st, quint64 number, int page)
 {
     const quint64 slot = number % kVirtualPagePeriod;
-    JpegBytes bytes = virtualJpegFrames().frame(pictureSize(st), page, slot, [&]() -> const QImage & {
-        drawFrame(st, slot);
-        return st.scratch;
-    });
+    JpegBytes bytes = replayedFrame(st, number);
+    if (!bytes)
+        bytes = virtualJpegFrames().frame(pictureSize(st), page, st.lookShown, slot, [&]() -> const QImage & {
+            drawFrame(st, slot);
+            return st.scratch;
+        });
     if (!bytes) {
         GST_ELEMENT_ERROR(src, RESOURCE, FAILED, ("the virtual camera could not encode its frame"), (nullptr));
         return nullptr;
@@ -323,9 +363,11 @@ GstFlowReturn create(GstPushSrc *src, GstBuffer **out)
     }
     if (st.mode.size.isEmpty())
         return GST_FLOW_NOT_NEGOTIATED;
-    // A page turned under the camera shows from the next frame on, as with a real camera.
+    // A page turned under the camera, and a control set, show from the next frame on, as with a
+    // real camera.
     const int page = currentVirtualPage();
-    followPage(st, page);
+    if (!replayedFrame(st, 0))
+        followPage(st, page, virtualCameraLook(st.identity));
     const quint64 number = st.frames++;
     GstBuffer *buffer = isMjpeg(st.mode.fourcc) ? jpegBuffer(src, st, number, page) : rawBuffer(src, st, number);
     if (!buffer)
@@ -376,6 +418,10 @@ static void quillora_virtual_camera_class_init(QuilloraVirtualCameraClass *klass
     g_object_class_install_property(objectClass, PropSentHeight,
         g_param_spec_int(
             "sent-height", "Sent height", "The height of the JPEG frames sent (0: the mode's)", 0, 16384, 0, flags));
+    g_object_class_install_property(objectClass, PropReplay,
+        g_param_spec_string("replay", "Replay",
+            "A recording to send in the MJPEG mode: a folder of JPEG frames or a file of them one after another", "",
+            flags));
     auto *element = GST_ELEMENT_CLASS(klass);
     gst_element_class_set_static_metadata(element, "Quillora virtual camera", "Source/Video",
         "A live document page, sent as a camera sends it", "Quillora");
@@ -418,52 +464,13 @@ bool registerVirtualCamera(GstPlugin *plugin)
     return registerElementOnce<quillora_virtual_camera_get_type>(kVirtualCameraFactory);
 }
 
-namespace {
-
-// A weak reference to a virtual camera element that stands for a device; it does not keep the
-// element alive.
-struct LiveSource {
-    explicit LiveSource(QString id, GstElement *element)
-        : identity(std::move(id))
-    {
-        g_weak_ref_init(&ref, element);
-    }
-    ~LiveSource() { g_weak_ref_clear(&ref); }
-    LiveSource(const LiveSource &) = delete;
-    LiveSource &operator=(const LiveSource &) = delete;
-    QString identity;
-    GWeakRef ref;
-};
-
-std::mutex gLiveMutex;              // guards gLiveSources
-std::list<LiveSource> gLiveSources; // a list: a GWeakRef must not move
-
-// Calls `f` with each live element standing for `identity`, and forgets the elements that are
-// gone. The caller holds gLiveMutex.
-template <typename F> void forEachLiveSource(const QString &identity, F f)
+void markVirtualCameraUnplugged(GstElement *element)
 {
-    for (auto it = gLiveSources.begin(); it != gLiveSources.end();) {
-        auto *element = static_cast<GstElement *>(g_weak_ref_get(&it->ref));
-        if (!element) {
-            it = gLiveSources.erase(it);
-            continue;
-        }
-        if (it->identity == identity)
-            f(element);
-        gst_object_unref(element);
-        ++it;
-    }
+    stateOf(element).unplugged.store(true);
 }
 
-} // namespace
-
-void unplugVirtualCameraSources(const QString &identity)
-{
-    std::lock_guard lock(gLiveMutex);
-    forEachLiveSource(identity, [](GstElement *element) { stateOf(element).unplugged.store(true); });
-}
-
-ElementPtr makeVirtualCameraSource(const std::vector<CameraMode> &modes, QString *error, const QString &identity)
+ElementPtr makeVirtualCameraSource(
+    const std::vector<CameraMode> &modes, QString *error, const QString &identity, const QString &replay)
 {
     if (!registerVirtualCamera(nullptr)) {
         if (error)
@@ -477,13 +484,12 @@ ElementPtr makeVirtualCameraSource(const std::vector<CameraMode> &modes, QString
         return {};
     }
     ElementPtr camera(GST_ELEMENT(gst_object_ref_sink(element)));
+    stateOf(camera.get()).identity = identity; // before it streams: its controls' look is asked by it
     g_object_set(camera.get(), "modes", formatModeListing(modes).toUtf8().constData(), "damage", gDamageEvery.load(),
-        "sent-width", gSentWidth.load(), "sent-height", gSentHeight.load(), nullptr);
-    if (!identity.isEmpty()) {
-        std::lock_guard lock(gLiveMutex);
-        forEachLiveSource(QString(), [](GstElement *) {}); // forget the ones that are gone
-        gLiveSources.emplace_back(identity, camera.get());
-    }
+        "sent-width", gSentWidth.load(), "sent-height", gSentHeight.load(), "replay", replay.toUtf8().constData(),
+        nullptr);
+    if (!identity.isEmpty())
+        rememberVirtualCameraSource(identity, camera.get());
     return camera;
 }
 

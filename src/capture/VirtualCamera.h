@@ -12,6 +12,8 @@
 #include <QRect>
 #include <QSize>
 
+#include <optional>
+
 namespace quillora::capture {
 
 // The camera as a GStreamer source element. Properties: "modes" (a mode list as
@@ -25,13 +27,31 @@ bool registerVirtualCamera(GstPlugin *plugin);
 
 // A stand-in camera offering `modes`. Modes whose format it cannot produce (H.264, Bayer) are
 // left out, as a camera whose other node carries them.
-// `identity` names the device it stands for, so that it can be pulled out (below).
-ElementPtr makeVirtualCameraSource(
-    const std::vector<CameraMode> &modes, QString *error, const QString &identity = QString());
+// `identity` names the device it stands for, so that it can be pulled out (below). With
+// `replay` (a recording, see virtualReplay) its MJPEG frames are the recording's.
+ElementPtr makeVirtualCameraSource(const std::vector<CameraMode> &modes, QString *error,
+    const QString &identity = QString(), const QString &replay = QString());
+
+// A real camera's stream sent again: a folder of JPEG frames (in the order of their names) or a
+// file of JPEG frames one after another, as `v4l2-ctl --stream-mmap --stream-to=FILE` writes
+// them in an MJPEG mode. The stand-in offers one MJPEG mode, at the first frame's size, and
+// sends the frames in order, as they were recorded, over and over.
+struct VirtualReplay {
+    QString path; // absolute
+    CameraMode mode;
+};
+
+// The recording a mode field of QUILLORA_VIRTUAL_CAMERAS names: PATH, or PATH@FPS for a frame
+// rate of FPS (1 to 240; 30 without). Nothing when PATH is no folder of JPEG files and no file
+// that starts as a JPEG frame (a mode list, then), or its first frame cannot be read.
+std::optional<VirtualReplay> virtualReplay(const QString &field);
 
 // Every running virtual camera made for `identity` stops: its next frame is an error, the one
 // v4l2src posts when its device is unplugged.
 void unplugVirtualCameraSources(const QString &identity);
+
+// For tests: how many virtual cameras made for `identity` are in a pipeline now. Any thread.
+int virtualCameraSourcesInUse(const QString &identity);
 
 // Draws frame number `frameNumber` of page `page` into `image` (Format_RGB32, already filled
 // with the paper colour): dark text lines, a solid black square marker (an eighth of the
@@ -52,7 +72,8 @@ struct VirtualFineDetail {
 VirtualFineDetail virtualPageFineDetail(QSize page);
 
 // For tests: in virtual cameras made from now on, every `every`th JPEG frame arrives damaged,
-// as on a noisy USB link: cut short, or with its headers garbled, by turns. 0: none.
+// as on a noisy USB link: cut short, with its headers garbled, or a packet lost in the middle,
+// by turns. 0: none.
 void setVirtualCameraDamage(int every);
 
 // For tests: virtual cameras made from now on answer their MJPEG modes with JPEG frames of

@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "TurboJpegHandles.h"
@@ -39,13 +40,14 @@ using JpegBytes = std::shared_ptr<const std::vector<uint8_t>>;
 // A camera encodes its JPEG frames in hardware; the host pays only for decoding them. So the
 // stand-in encodes each of the page's distinct frames once, the first time it is sent, and
 // sends the same bytes when the block comes round again: what the session decodes is a
-// camera's JPEG stream, at a camera's cost to the host. One frame size and page at a time: a
-// new page (or size) forgets the frames of the old one.
+// camera's JPEG stream, at a camera's cost to the host. One frame size, page and look (the
+// generation of the picture controls' values) at a time: a new one forgets the frames of the old.
 class JpegFrameCache {
 public:
-    // The bytes of frame `frameNumber` of `page`; `draw` gives its picture when it is not
-    // encoded yet. Null when it cannot be encoded.
-    JpegBytes frame(QSize size, int page, quint64 frameNumber, const std::function<const QImage &()> &draw);
+    // The bytes of frame `frameNumber` of `page` under `look`; `draw` gives its picture when it
+    // is not encoded yet. Null when it cannot be encoded.
+    JpegBytes frame(
+        QSize size, int page, quint64 look, quint64 frameNumber, const std::function<const QImage &()> &draw);
 
 private:
     JpegBytes encode(const QImage &picture);
@@ -53,6 +55,7 @@ private:
     std::mutex m_mutex; // guards everything below
     QSize m_size;
     int m_page = 0;
+    quint64 m_look = 0;
     std::array<JpegBytes, kVirtualPagePeriod> m_frames;
     TjHandlePtr m_compressor;
 };
@@ -60,9 +63,16 @@ private:
 // The process's one cache, shared by its cameras (they film the same page).
 JpegFrameCache &virtualJpegFrames();
 
-// A frame as a noisy link delivers it: the first half only, or with its headers overwritten,
-// by turns of `which`.
+// A frame as a noisy link delivers it, by turns of `which`: the first half only, its headers
+// overwritten, or a packet lost in the middle of its data.
 JpegBytes damagedJpeg(const std::vector<uint8_t> &whole, quint64 which);
+
+// A recorded stream cut into its frames: each from its start-of-image marker to the next frame's,
+// so whatever the camera's buffers held after a frame stays with it, and a frame cut short is
+// kept as it was. Bytes before the first frame are dropped.
+std::vector<JpegBytes> splitJpegStream(std::span<const std::uint8_t> bytes);
+// The frames of the recording at `path` (a folder or a stream file); empty when it has none.
+std::vector<JpegBytes> loadReplayFrames(const QString &path);
 
 // `picture` (Format_RGB32) written into the mapped raw frame in the frame's own format. False
 // for a format the stand-in cannot send.
@@ -72,6 +82,13 @@ bool convertPicture(const QImage &picture, GstVideoFrame &frame);
 bool producible(const QString &fourcc);
 // The caps structure offering mode `m` (sizes and rates as listed).
 GstStructure *modeStructure(const CameraMode &m);
+// Remembers `element` as standing for the device `identity`, without keeping it alive
+// (VirtualCamera_sources.cpp).
+void rememberVirtualCameraSource(const QString &identity, GstElement *element);
+// Makes a virtual camera element fail from its next frame on, as v4l2src does when its device is
+// pulled out.
+void markVirtualCameraUnplugged(GstElement *element);
+
 // The mode of the list that fixed caps describe, if any.
 std::optional<ChosenMode> modeOfCaps(const std::vector<CameraMode> &modes, GstCaps *caps);
 

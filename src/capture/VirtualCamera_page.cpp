@@ -119,12 +119,14 @@ int currentVirtualPage()
     return gPage.load();
 }
 
-JpegBytes JpegFrameCache::frame(QSize size, int page, quint64 frameNumber, const std::function<const QImage &()> &draw)
+JpegBytes JpegFrameCache::frame(
+    QSize size, int page, quint64 look, quint64 frameNumber, const std::function<const QImage &()> &draw)
 {
     std::lock_guard lock(m_mutex);
-    if (size != m_size || page != m_page) {
+    if (size != m_size || page != m_page || look != m_look) {
         m_size = size;
         m_page = page;
+        m_look = look;
         m_frames.fill(nullptr);
     }
     JpegBytes &slot = m_frames[frameNumber % kVirtualPagePeriod];
@@ -158,12 +160,23 @@ JpegFrameCache &virtualJpegFrames()
 
 JpegBytes damagedJpeg(const std::vector<uint8_t> &whole, quint64 which)
 {
+    // What one packet of a USB transfer carries at most (three 1024-byte transactions).
+    constexpr size_t kPacket = 3072;
     std::vector<uint8_t> bytes = whole;
-    if (which % 2 == 0) {
+    switch (which % 3) {
+    case 0:
         bytes.resize(bytes.size() / 2);
-    } else {
+        break;
+    case 1:
         for (size_t i = 2; i < std::min<size_t>(bytes.size(), 600); ++i)
             bytes[i] = uint8_t(i * 37);
+        break;
+    default:
+        // Lost in the middle of the picture's data: the headers and the end marker are whole.
+        if (bytes.size() > 4 * kPacket)
+            bytes.erase(bytes.begin() + std::ptrdiff_t(bytes.size() / 2),
+                bytes.begin() + std::ptrdiff_t(bytes.size() / 2 + kPacket));
+        break;
     }
     return std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
 }

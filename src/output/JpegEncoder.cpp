@@ -19,8 +19,13 @@ namespace {
 constexpr int kQuality = 75;
 constexpr int kSubsampling = TJSAMP_420;
 
-// TurboJPEG writes a JFIF header with an aspect ratio only (units 0, density 1:1); the
-// resolution goes in there as dots per inch.
+} // namespace
+
+int dotsPerInch(int dotsPerMeter)
+{
+    return std::clamp(int(std::lround(dotsPerMeter * 0.0254)), 1, 65535);
+}
+
 void setJfifDensity(unsigned char *data, unsigned long size, int dpiX, int dpiY)
 {
     constexpr unsigned char jfif[] = {0xFF, 0xD8, 0xFF, 0xE0};
@@ -30,13 +35,6 @@ void setJfifDensity(unsigned char *data, unsigned long size, int dpiX, int dpiY)
     qToBigEndian<quint16>(quint16(dpiX), data + 14);
     qToBigEndian<quint16>(quint16(dpiY), data + 16);
 }
-
-int dotsPerInch(int dotsPerMeter)
-{
-    return std::clamp(int(std::lround(dotsPerMeter * 0.0254)), 1, 65535);
-}
-
-} // namespace
 
 bool writeJpeg(QIODevice &device, const QImage &image, QString *error)
 {

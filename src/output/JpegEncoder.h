@@ -12,4 +12,11 @@ namespace quillora::output {
 // header as dots per inch. False with `error` set when encoding or writing fails.
 bool writeJpeg(QIODevice &device, const QImage &image, QString *error);
 
+// Dots per metre (as QImage keeps them) in whole dots per inch, 1 to 65535.
+int dotsPerInch(int dotsPerMeter);
+
+// TurboJPEG writes a JFIF header with an aspect ratio only (units 0, density 1:1); this puts the
+// resolution in there as dots per inch. Does nothing to data that does not begin with one.
+void setJfifDensity(unsigned char *data, unsigned long size, int dpiX, int dpiY);
+
 } // namespace quillora::output

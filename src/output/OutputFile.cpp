@@ -186,7 +186,7 @@ void setBeforePlacingHookForTesting(void (*hook)(const QString &path))
     gBeforePlacingHook = hook;
 }
 
-OutputResult writeOutputFile(const OutputTarget &target, const ContentWriter &writeContent)
+OutputResult writeOutputFile(const OutputTarget &target, const ContentWriter &writeContent, const Confirmation &confirm)
 {
     OutputResult result;
     const QString folder = prepareOutputFolder(target.folderText);
@@ -212,6 +212,10 @@ OutputResult writeOutputFile(const OutputTarget &target, const ContentWriter &wr
 
     if (!writeAndSync(fd, writeContent, result))
         return result;
+    if (confirm && !confirm(&result.error)) {
+        result.fault = WriteFault::Other;
+        return result;
+    }
 
     if (target.collisionRow != 1) {
         const QString path = makeOutputPath(target.folderText, target.baseName, target.extension, target.collisionRow);

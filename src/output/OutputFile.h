@@ -45,8 +45,13 @@ struct OutputResult {
 
 // Writes the content into the device; false (with *error set) when it could not.
 using ContentWriter = std::function<bool(QIODevice &device, QString *error)>;
+// Says, once the content is on the disk and before it is put in place, whether it is to be
+// kept after all; false (with *error set) when not. A check that runs beside the writing (it
+// may wait for it here) costs no time of its own.
+using Confirmation = std::function<bool(QString *error)>;
 
-OutputResult writeOutputFile(const OutputTarget &target, const ContentWriter &writeContent);
+OutputResult writeOutputFile(
+    const OutputTarget &target, const ContentWriter &writeContent, const Confirmation &confirm = {});
 
 // Moving a finished file to its name without ever replacing what is there: done, the name was
 // taken (nothing moved), or failed (with the errno in *error).

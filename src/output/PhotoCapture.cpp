@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "PhotoCapture.h"
 
+#include "CameraJpeg.h"
 #include "GifEncoder.h"
 #include "JpegEncoder.h"
 #include "OutputLog.h"
+#include "PngEncoder.h"
 #include "SizeTable.h"
 
 #include <QBuffer>
@@ -11,6 +13,7 @@
 #include <QPainter>
 #include <QTransform>
 
+#include <future>
 #include <mutex>
 
 namespace quillora::output {
@@ -125,8 +128,7 @@ bool encodeImage(QIODevice &device, const QImage &image, PhotoFormat format, QSt
     case PhotoFormat::Jpeg:
         return writeJpeg(device, image, error);
     case PhotoFormat::Png:
-        qtFormat = "png";
-        break;
+        return writePng(device, image, error);
     case PhotoFormat::Tiff:
         qtFormat = "tiff";
         break;
@@ -156,19 +158,89 @@ namespace {
 // the same moment would otherwise race for the same name.
 std::mutex gPhotoWriteLock; // guards the photo write as a whole, naming included
 
+OutputResult writeEncoded(const PhotoSettings &settings, PhotoFormat format, const ContentWriter &writeContent,
+    const Confirmation &confirm = {})
+{
+    const OutputTarget target{settings.folderText, settings.baseName, photoExtension(format), settings.collisionRow};
+    std::lock_guard lock(gPhotoWriteLock);
+    OutputResult result = writeOutputFile(target, writeContent, confirm);
+    if (result.ok())
+        qCInfo(lcOutput).noquote() << "photo written:" << result.path;
+    else
+        qCInfo(lcOutput).noquote() << "photo not written:" << result.error;
+    return result;
+}
+
+// A JPEG photo of a camera's JPEG frame at its own size is the camera's own data: written, or
+// nothing when the data cannot be kept as it is (the caller then decodes and encodes).
+std::optional<OutputResult> writeCameraOwnPhoto(
+    const PhotoFrame &frame, int rotation, bool mirrored, const PhotoSettings &settings)
+{
+    if (frame.cameraJpeg.isEmpty())
+        return std::nullopt;
+    const std::span bytes(
+        reinterpret_cast<const std::uint8_t *>(frame.cameraJpeg.constData()), std::size_t(frame.cameraJpeg.size()));
+    if (cameraJpegSize(bytes) != photoSizeForIndex(settings.sizeIndex, 0))
+        return std::nullopt;
+    const int dpi = dotsPerInch(kPhotoDotsPerMeter);
+    QString why;
+    QString unclean;
+    std::optional<QByteArray> photo;
+    std::future<bool> clean; // declared last: it waits for its reading before the rest goes
+    if ((rotation >= 1 && rotation <= 3) || mirrored) {
+        photo = losslessCameraPhoto(bytes, rotation, mirrored, dpi, &why); // the transform reads all the data
+    } else if ((photo = cleanCameraJpeg(bytes, dpi, &why))) {
+        // All its data is read through while the file goes to the disk (half of this photo's
+        // time each), and it is put in place only when it reads without a warning.
+        clean = std::async(std::launch::async, [&photo, &unclean] { return readsWithoutWarning(*photo, &unclean); });
+    }
+    bool rejected = false;
+    OutputResult result;
+    if (photo) {
+        const Confirmation readsCleanly = [&](QString *error) {
+            if (clean.get())
+                return true;
+            rejected = true;
+            *error = unclean;
+            return false;
+        };
+        result = writeEncoded(
+            settings, PhotoFormat::Jpeg,
+            [&](QIODevice &device, QString *error) {
+                if (device.write(*photo) == photo->size())
+                    return true;
+                *error = QStringLiteral("JPEG: %1").arg(device.errorString());
+                return false;
+            },
+            clean.valid() ? readsCleanly : Confirmation());
+    }
+    if (!photo || rejected) {
+        qCInfo(lcOutput).noquote() << "photo: the camera's frame decoded and encoded again:" << (photo ? unclean : why);
+        return std::nullopt;
+    }
+    if (result.ok())
+        qCInfo(lcOutput) << "photo: the camera's own JPEG data";
+    return result;
+}
+
 } // namespace
 
 OutputResult writePhoto(
-    const QImage &frame, int rotation, const PhotoSettings &settings, bool mirrored, const PhotoDrawing &drawing)
+    const PhotoFrame &frame, int rotation, const PhotoSettings &settings, bool mirrored, const PhotoDrawing &drawing)
 {
     const std::optional<PhotoFormat> format = photoFormatForIndex(settings.formatIndex);
     if (!format)
         return {QString(), QStringLiteral("format index %1: no such format").arg(settings.formatIndex),
             WriteFault::BadSettings};
-    if (frame.isNull())
+    if (*format == PhotoFormat::Jpeg && !drawing) {
+        if (auto written = writeCameraOwnPhoto(frame, rotation, mirrored, settings))
+            return *written;
+    }
+    const QImage picture = frame.picture ? frame.picture() : QImage();
+    if (picture.isNull())
         return {QString(), QStringLiteral("no picture in the frame"), WriteFault::NoPicture};
 
-    QImage photo = orientedImage(frame, rotation, mirrored);
+    QImage photo = orientedImage(picture, rotation, mirrored);
     const QSize size = photoSizeForIndex(settings.sizeIndex, rotation);
     // Frames arrive at the photo size. One decoded before a size change was applied does
     // not: it is scaled, so the file always has the size the settings promise.
@@ -178,25 +250,22 @@ OutputResult writePhoto(
         photo = photo.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
     if (drawing)
-        drawOverPhoto(photo, frame, rotation, mirrored, drawing);
+        drawOverPhoto(photo, picture, rotation, mirrored, drawing);
     // Unturned and unscaled, the photo is still the frame's read-only memory, and labelling
     // it with a resolution would copy all of it. A view of the same pixels takes the label
-    // instead; the encoders only read it, and `frame` outlives it.
-    if (photo.constBits() == frame.constBits())
-        photo = QImage(const_cast<uchar *>(frame.constBits()), frame.width(), frame.height(), frame.bytesPerLine(),
-            frame.format());
+    // instead; the encoders only read it, and `picture` outlives it.
+    if (photo.constBits() == picture.constBits())
+        photo = QImage(const_cast<uchar *>(picture.constBits()), picture.width(), picture.height(),
+            picture.bytesPerLine(), picture.format());
     photo.setDotsPerMeterX(kPhotoDotsPerMeter);
     photo.setDotsPerMeterY(kPhotoDotsPerMeter);
+    return writeEncoded(settings, *format,
+        [&](QIODevice &device, QString *error) { return encodeImage(device, photo, *format, error); });
+}
 
-    const OutputTarget target{settings.folderText, settings.baseName, photoExtension(format), settings.collisionRow};
-    std::lock_guard lock(gPhotoWriteLock);
-    OutputResult result = writeOutputFile(
-        target, [&](QIODevice &device, QString *error) { return encodeImage(device, photo, *format, error); });
-    if (result.ok())
-        qCInfo(lcOutput).noquote() << "photo written:" << result.path;
-    else
-        qCInfo(lcOutput).noquote() << "photo not written:" << result.error;
-    return result;
+OutputResult writePhoto(const QImage &frame, int rotation, const PhotoSettings &settings, bool mirrored)
+{
+    return writePhoto(PhotoFrame{[&frame] { return frame; }, {}}, rotation, settings, mirrored);
 }
 
 } // namespace quillora::output

@@ -39,7 +39,8 @@ QImage orientedImage(const QImage &image, int rotation, bool mirrored);
 // coordinates to the turned and mirrored picture's.
 QTransform orientationTransform(QSize size, int rotation, bool mirrored);
 
-// Encodes with the library's default settings.
+// Encodes: JPEG with libjpeg's defaults, PNG with libpng's default filtering (see PngEncoder.h),
+// TIFF with Qt's writer, GIF with a quantised palette.
 bool encodeImage(QIODevice &device, const QImage &image, PhotoFormat format, QString *error);
 
 // The nominal resolution photos are labelled with: 72 dots per inch.
@@ -57,11 +58,24 @@ struct PhotoSettings {
 // of the frame (of `frameSize`) to the photo's.
 using PhotoDrawing = std::function<void(QPainter &painter, const QTransform &frameToPhoto, QSize frameSize)>;
 
-// Turns (and mirrors) the frame, gives it the chosen size, draws `drawing` over it when there is
-// one, encodes it and writes it under the name the naming rule gives. Photos are written one at a
-// time across all threads. The result's path is set only when the file is complete on disk; on
-// failure nothing new is left behind.
-OutputResult writePhoto(const QImage &frame, int rotation, const PhotoSettings &settings, bool mirrored = false,
+// The frame a photo is made of.
+struct PhotoFrame {
+    // Its pixels; asked for only when the photo needs them (a camera's JPEG frame is decoded
+    // then, and not at all for a photo of the camera's own bytes).
+    std::function<QImage()> picture;
+    // The camera's own JPEG frame, when the frame came as one.
+    QByteArray cameraJpeg;
+};
+
+// Turns the frame (and, when `mirrored`, mirrors it after the turn, as the live picture shows
+// it), gives it the chosen size, draws `drawing` over it when there is one (such a photo is
+// always made of the frame's pixels), encodes it and writes it under the name the naming rule gives.
+// A JPEG photo of a camera's JPEG frame at the frame's own size is the camera's own data
+// (losslessCameraPhoto), unless that cannot be had without loss or doubt. Photos are written
+// one at a time across all threads. The result's path is set only when the file is complete on
+// disk; on failure nothing new is left behind.
+OutputResult writePhoto(const PhotoFrame &frame, int rotation, const PhotoSettings &settings, bool mirrored = false,
     const PhotoDrawing &drawing = {});
+OutputResult writePhoto(const QImage &frame, int rotation, const PhotoSettings &settings, bool mirrored = false);
 
 } // namespace quillora::output

@@ -134,15 +134,15 @@ std::optional<QString> UserDefaults::textOfStoredValue(const QVariant &value)
 
 std::optional<QString> UserDefaults::stringForKey(const QString &key) const
 {
-    for (auto it = m_pending.crbegin(); it != m_pending.crend(); ++it) {
-        if (it->first == key)
-            return it->second;
-    }
     const auto registered = [&]() -> std::optional<QString> {
         if (m_registered.contains(key))
             return m_registered.value(key);
         return std::nullopt;
     };
+    for (auto it = m_pending.crbegin(); it != m_pending.crend(); ++it) {
+        if (it->first == key)
+            return it->second ? it->second : registered();
+    }
     const QString path = fileName();
     if (oversized(path)) {
         reportReadProblem(QStringLiteral("settings file %1 is too large to be ours; it is not read").arg(path));
@@ -174,18 +174,52 @@ void UserDefaults::setValue(const QString &value, const QString &key)
     m_pending.append({key, value});
 }
 
+void UserDefaults::removeValueForKey(const QString &key)
+{
+    m_pending.append({key, std::nullopt});
+}
+
+QList<QPair<QString, std::optional<QString>>> UserDefaults::entriesOfGroup(const QString &group) const
+{
+    QMap<QString, std::optional<QString>> entries;
+    const QString path = fileName();
+    if (oversized(path)) {
+        reportReadProblem(QStringLiteral("settings file %1 is too large to be ours; it is not read").arg(path));
+    } else {
+        const auto store = openStore(path);
+        store->beginGroup(group);
+        const QStringList keys = store->allKeys();
+        for (const QString &key : keys)
+            entries.insert(key, textOfStoredValue(store->value(key)));
+    }
+    const QString prefix = group + QLatin1Char('/');
+    for (const auto &[key, text] : m_pending) {
+        if (!key.startsWith(prefix))
+            continue;
+        if (text)
+            entries.insert(key.mid(prefix.size()), text);
+        else
+            entries.remove(key.mid(prefix.size()));
+    }
+    QList<QPair<QString, std::optional<QString>>> out;
+    for (auto it = entries.cbegin(); it != entries.cend(); ++it)
+        out.append({it.key(), it.value()});
+    return out;
+}
+
 namespace {
 
 bool isPlainKey(const QString &key)
 {
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_.\\-]+(/[A-Za-z0-9_.\\-]+)*$"));
+    // '%' for the percent-encoded camera identifiers of the picture controls' keys.
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_.%\\-]+(/[A-Za-z0-9_.%\\-]+)*$"));
     return plain.match(key).hasMatch();
 }
 
 // Everything the file holds now, with the new texts: no key is ever dropped. Nothing when the
 // file cannot be read. A file too large to be ours is not read at all.
 std::optional<QMap<QString, QVariant>> intendedContents(
-    const QString &path, bool readCurrent, const QList<QPair<QString, QString>> &pending)
+    const QString &path, bool readCurrent, const QList<QPair<QString, std::optional<QString>>> &pending)
 {
     QMap<QString, QVariant> intended;
     if (readCurrent) {
@@ -201,8 +235,12 @@ std::optional<QMap<QString, QVariant>> intendedContents(
                 intended.insert(key, current->value(key));
         }
     }
-    for (const auto &[key, text] : pending)
-        intended.insert(key, text);
+    for (const auto &[key, text] : pending) {
+        if (text)
+            intended.insert(key, *text);
+        else
+            intended.remove(key);
+    }
     return intended;
 }
 
@@ -264,7 +302,7 @@ bool replaceKeepingOld(const QString &newFile, const QString &file, const QStrin
 // has never seen (it would answer from its cache otherwise). The name of that file once it holds
 // every key; nothing, with the reason in `why`, otherwise.
 std::optional<QString> writeCheckedContents(const QString &file, const QMap<QString, QVariant> &intended,
-    const QList<QPair<QString, QString>> &pending, QString *why)
+    const QList<QPair<QString, std::optional<QString>>> &pending, QString *why)
 {
     const auto failed = [why](const QString &reason) {
         *why = reason;
@@ -291,8 +329,11 @@ std::optional<QString> writeCheckedContents(const QString &file, const QMap<QStr
     QSettings back(checked, QSettings::IniFormat);
     // Lines lost at the end of a truncated file take their keys with them.
     bool complete = back.status() == QSettings::NoError && back.allKeys().size() == intended.size();
-    for (const auto &[key, text] : pending)
-        complete = complete && back.value(key) == intended.value(key);
+    // Each key given as the last call left it: stored, or gone.
+    for (const auto &change : pending) {
+        const QString &key = change.first;
+        complete = complete && (intended.contains(key) ? back.value(key) == intended.value(key) : !back.contains(key));
+    }
     if (!complete) {
         QFile::remove(checked);
         return failed(QStringLiteral("the new contents did not reach the disk whole (is it full?)"));
@@ -304,7 +345,7 @@ std::optional<QString> writeCheckedContents(const QString &file, const QMap<QStr
 
 SaveResult UserDefaults::synchronize()
 {
-    const QList<QPair<QString, QString>> pending = std::exchange(m_pending, {});
+    const QList<QPair<QString, std::optional<QString>>> pending = std::exchange(m_pending, {});
     const QString path = fileName();
     const auto failed = [](const QString &why) { return SaveResult{false, why}; };
 

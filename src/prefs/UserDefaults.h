@@ -38,6 +38,13 @@ public:
 
     // Stores a text under a key. It reaches the file at the next synchronize().
     void setValue(const QString &value, const QString &key);
+    // Takes a key out of the store. The file loses it at the next synchronize().
+    void removeValueForKey(const QString &key);
+
+    // The keys below `group` (relative to it) with their texts as stringForKey gives them, what
+    // setValue and removeValueForKey were given since the last synchronize() included. A key
+    // whose stored value is no text nor number comes with nothing.
+    QList<QPair<QString, std::optional<QString>>> entriesOfGroup(const QString &group) const;
 
     // Writes what setValue was given since the last call and makes sure it reached the disk:
     // the file is replaced atomically (a new file renamed over the old, so the old one is
@@ -58,7 +65,8 @@ private:
     void reportReadProblem(const QString &message) const;
 
     QHash<QString, QString> m_registered;
-    QList<QPair<QString, QString>> m_pending; // (key, text), in the order they were given
+    // (key, text; nothing: the key is removed), in the order they were given
+    QList<QPair<QString, std::optional<QString>>> m_pending;
     mutable bool m_readProblemReported = false;
 };
 

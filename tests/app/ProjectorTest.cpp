@@ -116,6 +116,23 @@ protected:
     app::FullScreen *full = nullptr;
 };
 
+// A countdown the test runs out itself: how long it was started for, and whether it runs.
+struct ManualCountdown : app::Countdown {
+    void start(int milliseconds) override
+    {
+        startedFor = milliseconds;
+        running = true;
+    }
+    void stop() override { running = false; }
+    void runOutNow()
+    {
+        running = false;
+        runOut();
+    }
+    int startedFor = 0;
+    bool running = false;
+};
+
 std::unique_ptr<QWheelEvent> ctrlWheel(QPointF at, int angle)
 {
     return std::make_unique<QWheelEvent>(
@@ -172,13 +189,20 @@ TEST_F(Projector, FullScreenShowsOnlyThePictureAndGivesTheWindowBack)
     ASSERT_TRUE(waitUntil([&] { return !testAccess(*c).recording(); }, 15s));
     EXPECT_TRUE(full->isActive()) << "the rebuilds of a recording keep full screen";
 
-    full->setPointerHideDelay(50);
+    auto pointerCountdown = std::make_unique<ManualCountdown>();
+    ManualCountdown *pointer = pointerCountdown.get();
+    full->setPointerCountdown(std::move(pointerCountdown));
     QTest::mouseMove(live(), QPoint(100, 100));
-    ASSERT_TRUE(waitUntil([&] { return full->pointerHidden(); }, 2s));
+    EXPECT_TRUE(pointer->running);
+    EXPECT_EQ(pointer->startedFor, 2000);
+    EXPECT_FALSE(full->pointerHidden());
+    pointer->runOutNow(); // two seconds without a movement
+    EXPECT_TRUE(full->pointerHidden());
     EXPECT_EQ(stack()->cursor().shape(), Qt::BlankCursor);
     QTest::mouseMove(live(), QPoint(120, 110));
     EXPECT_FALSE(full->pointerHidden());
     EXPECT_NE(stack()->cursor().shape(), Qt::BlankCursor);
+    EXPECT_TRUE(pointer->running) << "a movement starts the two seconds again";
 
     // The preferences panel's Escape closes the panel, not full screen.
     c->preferencesClick(nullptr);
@@ -202,6 +226,7 @@ TEST_F(Projector, FullScreenShowsOnlyThePictureAndGivesTheWindowBack)
         EXPECT_TRUE(button->isVisible()) << button->objectName().toStdString();
     EXPECT_EQ(testAccess(*c).mMessages()->statusOverPictureText(), QString());
     EXPECT_FALSE(full->pointerHidden());
+    EXPECT_FALSE(pointer->running) << "the pointer would hide outside full screen";
     key(Qt::Key_Escape);
     EXPECT_EQ(window->geometry(), before) << "Escape outside full screen changes nothing";
 
@@ -260,6 +285,9 @@ TEST_F(Projector, ZoomStepsShowTheFactorAndStopAtTheLimits)
     QAction *right = window->findChild<QAction *>(QStringLiteral("pan1"));
     ASSERT_TRUE(in && out && right);
     EXPECT_FALSE(right->isEnabled());
+    auto factorCountdown = std::make_unique<ManualCountdown>();
+    ManualCountdown *fade = factorCountdown.get();
+    zoom->setFactorCountdown(std::move(factorCountdown));
     QSignalSpy changes(zoom, &app::PictureZoom::zoomChanged);
     const QStringList shown{QStringLiteral("126 %"), QStringLiteral("159 %"), QStringLiteral("200 %"),
         QStringLiteral("252 %"), QStringLiteral("317 %"), QStringLiteral("400 %"), QStringLiteral("504 %"),
@@ -276,7 +304,10 @@ TEST_F(Projector, ZoomStepsShowTheFactorAndStopAtTheLimits)
     EXPECT_EQ(zoom->zoom(), most) << "a step past 8 times is ignored";
     EXPECT_EQ(changes.count(), shown.size());
     EXPECT_EQ(live()->zoom(), still()->zoom());
-    ASSERT_TRUE(waitUntil([&] { return zoom->shownFactor().isEmpty(); }, 3s)) << "the factor stays";
+    EXPECT_TRUE(fade->running);
+    EXPECT_EQ(fade->startedFor, 1000);
+    fade->runOutNow(); // a second later
+    EXPECT_TRUE(zoom->shownFactor().isEmpty()) << "the factor stays";
     for (int i = 0; i < 9; ++i)
         out->trigger();
     EXPECT_EQ(zoom->zoom(), capture::ViewZoom{});
@@ -481,6 +512,22 @@ TEST_F(Projector, TheMirrorShowsInTheViewAndPhotosAndEndsWithARecording)
     QFile stored(home.filePath(QStringLiteral("config/Quillora/quillora.conf")));
     ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
     EXPECT_FALSE(stored.readAll().toLower().contains("mirror"));
+
+    // At the camera's JPEG size the photo is the camera's own frame, turned and mirrored in one
+    // lossless step: three quarter turns and the mirror.
+    testAccess(*c).mPhotoSize()->setCurrentIndex(4);
+    c->preferencesChange(testAccess(*c).mPhotoSize());
+    c->mirrorClick(nullptr);
+    for (int turn = 0; turn < 3; ++turn)
+        c->rotateClick(nullptr);
+    ASSERT_TRUE(waitUntil([&] {
+        const QImage shown = live()->lastShownImage();
+        return c->currentFrame().width() == 2048 && cornersAre(shown, shown.size().transposed(), 3, true);
+    })) << "the camera's JPEG frames are not shown turned and mirrored";
+    c->photoClick(nullptr);
+    const QImage ownPhoto(home.filePath(QStringLiteral("Desktop/Quillora.jpg")));
+    ASSERT_EQ(ownPhoto.size(), QSize(1536, 2048));
+    test::expectCorners(ownPhoto.convertToFormat(QImage::Format_RGB32), {2048, 1536}, 3, true);
 }
 
 // A window squeezed smaller than the picture's least, a camera mode of another shape while zoomed

@@ -9,6 +9,7 @@
 #include "MovieFileOutput.h"
 #include "OutputFile.h"
 #include "PathControl.h"
+#include "PictureControlsPanel.h"
 #include "RecordingIndicator.h"
 #include "TestSupport.h"
 #include "VemoViewController.h"
@@ -18,9 +19,11 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFile>
+#include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
 #include <QLocale>
@@ -273,6 +276,21 @@ TEST_F(WindowFeedback, TheTextsFollowTheUsersLanguage)
         EXPECT_EQ(overPicture(), QStringLiteral("Keine Kamera angeschlossen"));
         auto *buttons = def->aboutWindow()->findChild<QDialogButtonBox *>();
         EXPECT_EQ(buttons->button(QDialogButtonBox::Close)->text(), QStringLiteral("Schließen"));
+        c->pictureControlsClick(nullptr);
+        EXPECT_EQ(testAccess(*c).mPictureControls()->notice(), QStringLiteral("Keine Kamera"));
+        def.reset();
+        // The driver's standard texts too: its groups, controls and menu entries.
+        start();
+        c->pictureControlsClick(nullptr);
+        app::PictureControlsPanel *panel = testAccess(*c).mPictureControls();
+        EXPECT_EQ(panel->windowTitle(), QStringLiteral("Bildeinstellungen: Desk"));
+        QStringList groups;
+        for (QGroupBox *box : panel->findChildren<QGroupBox *>())
+            groups << box->title();
+        EXPECT_EQ(
+            groups, (QStringList{QStringLiteral("Allgemeine Einstellungen"), QStringLiteral("Kameraeinstellungen")}));
+        EXPECT_EQ(panel->editorOf(0x00980900)->accessibleName(), QStringLiteral("Helligkeit"));
+        EXPECT_EQ(qobject_cast<QComboBox *>(panel->editorOf(0x009a0901))->itemText(0), QStringLiteral("Manuell"));
         def.reset();
     }
     for (const char *locale : {"en_US", "fi_FI"}) {

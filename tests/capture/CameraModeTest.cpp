@@ -186,4 +186,13 @@ TEST(CameraMode, ListingsReadBack)
     ASSERT_EQ(old.size(), 1u);
     EXPECT_EQ(old[0].fourcc, QStringLiteral("YUYV"));
     EXPECT_EQ(old[0].rates, (std::vector<FrameRate>{{30, 1}}));
+    // Rates with more digits than v4l2-ctl's three keep them when written out; a rate no int
+    // holds is no rate.
+    const auto fine = parseModeListing(QStringLiteral("\t[0]: 'YUYV'\n\t\tSize: Discrete 6x2\n"
+                                                      "\t\t\tInterval: Discrete 0.2s (5.0001 fps)\n"
+                                                      "\t\t\tInterval: Discrete 0s (999999.999999 fps)\n"
+                                                      "\t\t\tInterval: Continuous 1s - 2s (0.5-29.970029 fps)\n"));
+    ASSERT_EQ(fine.size(), 1u);
+    EXPECT_EQ(fine[0].rates, (std::vector<FrameRate>{{50001, 10000}}));
+    EXPECT_EQ(parseModeListing(formatModeListing(fine)), fine);
 }

@@ -30,6 +30,20 @@ using quillora::test::waitUntil;
 
 namespace {
 
+// What the view is handed to show, as the capture view is.
+struct ShownPictures : DisplaySink {
+    void presentFrame(const ViewPicture &picture) override
+    {
+        const QImage image = picture.frame.image();
+        std::lock_guard lock(mutex);
+        ++count;
+        darkestCorner = std::min(darkestCorner, image.isNull() ? 0 : bottomCorner(image));
+    }
+    std::mutex mutex; // guards the counts
+    int count = 0;
+    int darkestCorner = 255;
+};
+
 // The whole frame fitted into `box`, as a view that is not zoomed asks for it.
 Frame fitted(ViewScaler &scaler, GstSample *sample, QSize box)
 {
@@ -203,19 +217,27 @@ TEST(Session, ACameraThatFailsIsReportedAndTheNextSessionWorks)
 }
 
 // The camera runs in the mode chosen for the request; its JPEG frames arrive decoded, and the
-// damaged ones (cut short, garbled) are passed over without stopping or spoiling the picture.
+// damaged ones (cut short, garbled, a packet lost inside) are passed over without stopping or
+// spoiling the picture: never shown, never a picture for a photo, and counted.
 TEST(Session, RunsTheChosenModeAndPassesOverDamagedFrames)
 {
     setVirtualCameraDamage(3);
     PreviewSession s(virtualCamera(), QSize(2048, 1536));
+    ShownPictures view;
+    s.session->setDisplaySink(&view);
     QSignalSpy failures(s.session.get(), &CaptureSession::runtimeError);
     s.session->startRunning(); // the camera is made here
     setVirtualCameraDamage(0);
     ASSERT_TRUE(s.session->cameraMode());
     EXPECT_EQ(describeMode(*s.session->cameraMode()), QStringLiteral("MJPEG 2048x1536 @ 30 fps"));
+    // Every kind of damage has come by then (the ninth frame is the third damaged one).
     ASSERT_TRUE(waitUntil([&] { return s.delegate.read(&RecordingDelegate::count) >= 20; }));
+    ASSERT_TRUE(waitUntil([&] { return s.session->skippedFrames() >= 3; }));
+    s.session->setDisplaySink(nullptr);
     EXPECT_EQ(failures.count(), 0);
-    EXPECT_GT(s.delegate.read(&RecordingDelegate::darkestCorner), 200) << "a damaged frame was shown";
+    EXPECT_GT(s.delegate.read(&RecordingDelegate::darkestCorner), 200) << "a damaged frame gave a picture";
+    EXPECT_GT(view.darkestCorner, 200) << "a damaged frame was shown";
+    EXPECT_GT(view.count, 10);
     expectPage(s.delegate.read(&RecordingDelegate::last).image(), 40, 200);
 }
 

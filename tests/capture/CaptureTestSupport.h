@@ -22,26 +22,38 @@
 
 namespace quillora::capture::test {
 
-// Counts the frames and keeps the last; they arrive on the streaming thread.
+// The darkest bottom-right corner of the pictures seen: a frame decoded from a JPEG cut short
+// or one that lost a packet comes out grey or worse there.
+inline int bottomCorner(const QImage &image)
+{
+    return qGray(image.pixel(image.width() - 4, image.height() - 4));
+}
+
+// Counts the frames and keeps the last that gives a picture; they arrive on the streaming
+// thread. A frame kept for photos is decoded only when asked, and one damaged inside then
+// gives no picture at all (counted as refused) rather than a spoiled one.
 struct RecordingDelegate : DecompressedVideoOutputDelegate {
     void captureOutputDidOutputVideoFrame(DecompressedVideoOutput *, const Frame &frame) override
     {
-        // A frame decoded from a JPEG cut short comes out grey at the bottom.
         const QImage image = frame.image();
-        const int corner = image.isNull() ? 0 : qGray(image.pixel(image.width() - 4, image.height() - 4));
         std::lock_guard lock(mutex);
-        last = frame;
         ++count;
-        darkestCorner = std::min(darkestCorner, corner);
+        if (image.isNull()) {
+            ++refused;
+            return;
+        }
+        last = frame;
+        darkestCorner = std::min(darkestCorner, bottomCorner(image));
     }
     template <typename T> T read(T RecordingDelegate::*member)
     {
         std::lock_guard lock(mutex);
         return this->*member;
     }
-    std::mutex mutex; // guards last and count
+    std::mutex mutex; // guards everything below
     Frame last;
     int count = 0;
+    int refused = 0;
     int darkestCorner = 255;
 };
 

@@ -182,9 +182,10 @@ TEST(JpegRegion, RealCamerasFramesDecodeTheSameInPartAsInWhole)
     }
 }
 
-// A frame cut short still gives a part above the cut (the rows below are never read); bytes that
-// are no picture, a picture larger than any camera's, a part outside it, or a scale libjpeg lacks
-// give nothing and a reason; and the decoder goes on with the next frame.
+// A frame cut short or damaged still gives a part above the cut or the damage (the rows below
+// are never read), and none that the damage reaches; bytes that are no picture, a picture larger
+// than any camera's, a part outside it, or a scale libjpeg lacks give nothing and a reason; and
+// the decoder goes on with the next frame.
 TEST(JpegRegion, RefusesWhatItCannotDecodeAndGoesOn)
 {
     const QImage page = pageImage({640, 480});
@@ -197,6 +198,18 @@ TEST(JpegRegion, RefusesWhatItCannotDecodeAndGoesOn)
     ASSERT_TRUE(top) << why.toStdString();
     EXPECT_EQ(
         largestDifference(asImage(pixels, top->decoded.size()), wholeDecode(jpeg, {640, 480}).copy(0, 0, 640, 96)), 0);
+
+    // A packet of the camera's transfer lost in the lower half of the data: the top still decodes
+    // as it is, and a part that takes the rows after the loss is refused, as the whole frame is,
+    // rather than shown with garbage in it.
+    const qsizetype at = jpeg.size() * 6 / 10;
+    const QByteArray lost = jpeg.left(at) + jpeg.mid(at + jpeg.size() / 20);
+    const auto *lostData = reinterpret_cast<const uint8_t *>(lost.constData());
+    ASSERT_TRUE(decoder.decode(lostData, size_t(lost.size()), 8, QRect(0, 0, 640, 96), pixels, &why))
+        << why.toStdString();
+    why.clear();
+    EXPECT_FALSE(decoder.decode(lostData, size_t(lost.size()), 8, QRect(0, 400, 640, 80), pixels, &why));
+    EXPECT_FALSE(why.isEmpty());
 
     // Found by the fuzzer: a progressive frame claiming 47520 x 64632 pixels, whose coefficients
     // libjpeg would have kept in gigabytes.

@@ -152,7 +152,7 @@ protected:
         VemoViewController &c = *m_def->controller();
         QStringList menu;
         for (QAction *action : testAccess(c).mDevicesMenu()->actions())
-            if (action->isVisible() || action->isChecked())
+            if (action->isCheckable() && (action->isVisible() || action->isChecked()))
                 menu << (action->isChecked() ? "*" : "") + action->text() + (action->isVisible() ? "" : " (hidden)");
         const QString stream = !testAccess(c).mCaptureSession() ? ""
             : testAccess(c).mCaptureSession()->isRunning()      ? " | live"

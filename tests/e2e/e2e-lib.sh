@@ -4,15 +4,29 @@
 # XDG_CONFIG_HOME, and an xdg-open early in PATH that writes down what it was asked to open
 # (one line each in $work/opened) instead of opening it.
 
+# Starts an Xvfb on a display number it picks itself and sets DISPLAY once it takes
+# connections. Xvfb claims the number with its lock file (xvfb-run -a only guesses a free one
+# from the lock files it sees, and two scripts starting together guess the same).
+start_xvfb() {
+  mkfifo "$work/xvfb-display"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/xvfb-display" 2>"$work/xvfb.log" &
+  xvfb=$!
+  local display=""
+  read -r display <"$work/xvfb-display" || true
+  if [ -z "$display" ]; then
+    cat "$work/xvfb.log" >&2
+    echo "$e2e_name: FAIL: Xvfb did not start" >&2
+    exit 1
+  fi
+  export DISPLAY=":$display"
+}
+
 e2e_setup() { # name, then the script's own arguments
   e2e_name=$1
   shift
-  if [ -z "${QUILLORA_E2E_INSIDE_XVFB:-}" ]; then
-    export QUILLORA_E2E_INSIDE_XVFB=1
-    exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
-  fi
   work=$(mktemp -d)
-  trap 'kill -9 "${app:-0}" 2>/dev/null || true; rm -rf "$work"' EXIT
+  trap 'kill -9 "${app:-0}" 2>/dev/null || true; kill "${xvfb:-0}" 2>/dev/null || true; rm -rf "$work"' EXIT
+  start_xvfb
   export HOME="$work/${E2E_HOME_NAME:-home}" XDG_CONFIG_HOME="$work/config"
   mkdir -p "$HOME/Desktop" "$XDG_CONFIG_HOME" "$work/bin"
   cat >"$work/bin/xdg-open" <<EOS

@@ -26,9 +26,31 @@ rmse() { # how unlike two pictures of one size are, 0..1
   { compare -metric RMSE "$work/$1.png" "$work/$2.png" null: 2>&1 || true; } | sed -n 's/.*(\([0-9.e-]*\)).*/\1/p'
 }
 
+# Whether the window's middle shows the page (paper, not the black of no picture yet).
+page_shown() { # name
+  shot "$1" || return 1
+  middle "$1" 320 240 "$1-middle"
+  awk -v m="$(convert "$work/$1-middle.png" -colorspace gray -format '%[fx:mean]' info:)" 'BEGIN { exit !(m > 0.5) }'
+}
+# Whether the zoomed window's middle is the fitted page's middle enlarged twice: more like the
+# fitted page's quarter enlarged than like the fitted page as it was.
+enlarged() {
+  shot zoomed || return 1
+  middle zoomed 320 240 zoomed-middle
+  enlarged=$(rmse zoomed-middle fit-enlarged)
+  unchanged=$(rmse zoomed-middle fit-middle)
+  awk -v a="$enlarged" -v b="$unchanged" 'BEGIN { exit !(a < b / 2) }'
+}
+returned() {
+  shot back || return 1
+  middle back 320 240 back-middle
+  returned=$(rmse back-middle fit-middle)
+  awk -v r="$returned" 'BEGIN { exit !(r < 0.05) }'
+}
+
 start_app
 wait_for 'grep -q "quillora.capture: session started" "$work/log"' || fail "no session"
-sleep 1 # the first frames
+wait_for 'page_shown first' || fail "no page in the window"
 before=$(geometry)
 screen=$(xdpyinfo 2>/dev/null | awk '/dimensions:/ && !s { s = $2 } END { print s }' || true)
 [ -n "$screen" ] || screen=1280x1024
@@ -37,35 +59,22 @@ xdotool key --window "$win" F11
 wait_for '[ "$(geometry)" = "0,0 $screen" ]' || fail "F11: the window is at $(geometry), not covering the $screen screen"
 
 # Zoomed in full screen, where the window's middle is the picture's.
-sleep 0.5 # pictures at the new size
-shot fit
+wait_for 'page_shown fit' || fail "no page in full screen"
+middle fit 160 120 fit-quarter
+convert "$work/fit-quarter.png" -resize 320x240! "$work/fit-enlarged.png"
 xdotool key --window "$win" ctrl+plus
 xdotool key --window "$win" ctrl+plus
 xdotool key --window "$win" ctrl+plus
 wait_for 'said "zoom: 200 %"' || fail "no 200 % after three steps: $(cat "$work/messages" 2>/dev/null)"
 said "zoom: 126 %" && said "zoom: 159 %" || fail "the steps were not shown: $(cat "$work/messages")"
-sleep 0.5 # pictures of the new part
-shot zoomed
+wait_for enlarged ||
+  fail "Ctrl++ did not enlarge the page: like the fitted page enlarged $enlarged, like it as it was $unchanged"
 xdotool key --window "$win" ctrl+0
 wait_for 'said "zoom: 100 %"' || fail "Ctrl+0 did not fit: $(cat "$work/messages")"
-sleep 0.5
-shot back
+wait_for returned || fail "Ctrl+0 did not bring the page back ($returned)"
 
 xdotool key --window "$win" Escape
 wait_for '[ "$(geometry)" = "$before" ]' || fail "Escape: the window is at $(geometry), not back at $before"
-
-# Twice as large: the middle of the zoomed window is the fitted page's middle enlarged twice.
-middle zoomed 320 240 zoomed-middle
-middle fit 160 120 fit-quarter
-convert "$work/fit-quarter.png" -resize 320x240! "$work/fit-enlarged.png"
-middle fit 320 240 fit-middle
-middle back 320 240 back-middle
-enlarged=$(rmse zoomed-middle fit-enlarged)
-unchanged=$(rmse zoomed-middle fit-middle)
-returned=$(rmse back-middle fit-middle)
-awk -v a="$enlarged" -v b="$unchanged" 'BEGIN { exit !(a < b / 2) }' ||
-  fail "Ctrl++ did not enlarge the page: like the fitted page enlarged $enlarged, like it as it was $unchanged"
-awk -v r="$returned" 'BEGIN { exit !(r < 0.05) }' || fail "Ctrl+0 did not bring the page back ($returned)"
 
 [ "$(grep -c 'quillora.capture: camera mode:' "$work/log")" = 1 ] || fail "the session was rebuilt: $(grep 'camera mode:' "$work/log")"
 quit_app

@@ -57,7 +57,7 @@ protected:
     {
         QStringList menu;
         for (QAction *item : testAccess(*c).mDevicesMenu()->actions())
-            if (item->isVisible())
+            if (item->isVisible() && item->isCheckable())
                 menu << (item->isChecked() ? "*" : "") + item->text();
         const QString stream = !testAccess(*c).mCaptureSession() ? "-"
             : testAccess(*c).mCaptureSession()->isRunning()      ? "live"

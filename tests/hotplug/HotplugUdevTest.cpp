@@ -2,18 +2,25 @@
 // Video nodes added to and removed from an emulated machine (umockdev-wrapper), whose uevents
 // udev's monitor hears: they drive the camera menu and the picture. The nodes' identity comes from
 // the emulated sysfs as on a real machine; their picture comes from the mode-faithful virtual
-// camera (the built-in document camera's mode list), since an emulated node cannot stream.
+// camera (the built-in document camera's mode list), since an emulated node cannot stream. Their
+// picture controls are the real ioctls, answered by an emulated driver (EmulatedControlNode.h).
 #include "CameraWatcher.h"
+#include "EmulatedControlNode.h"
 #include "HotplugApp.h"
 #include "MovieInspect.h"
+#include "PictureControlsPanel.h"
+#include "VirtualCamera.h"
 
+#include <QDir>
 #include <QFile>
+#include <QMainWindow>
 #include <QPushButton>
 
 #include <linux/videodev2.h>
 #include <umockdev.h>
 
 #include <map>
+#include <mutex>
 
 using namespace quillora;
 using namespace std::chrono_literals;
@@ -199,6 +206,64 @@ TEST_F(UdevHotplug, BadEventsLeaveTheCameraInUseAlone)
     EXPECT_EQ(state(), live());
     EXPECT_EQ(testAccess(*c).mCaptureSession(), session) << "the picture of the camera in use was restarted";
     EXPECT_TRUE(pictureMoves());
+}
+
+// Values remembered for the camera reach its node through the kernel's interface before its picture
+// source exists, at start-up and when it comes back after a pull-out (on a new node, its controls at
+// their defaults again); the panel lists and sets the node's controls.
+TEST_F(UdevHotplug, RememberedControlsReachTheNodeBeforeEachPicture)
+{
+    QDir().mkpath(home.filePath(QStringLiteral("config/Quillora")));
+    QFile conf(home.filePath(QStringLiteral("config/Quillora/quillora.conf")));
+    ASSERT_TRUE(conf.open(QIODevice::WriteOnly));
+    conf.write("[CameraControls]\n0x01400000090cb371\\0x00980900=40\n0x01400000090cb371\\0x009a0901=1\n"
+               "0x01400000090cb371\\0x009a0902=700\n");
+    conf.close();
+    std::mutex mutex; // guards seen: the driver answers on umockdev's thread
+    std::vector<std::string> seen;
+    std::unique_ptr<test::EmulatedControlNode> driver;
+    const auto attach = [&] {
+        const std::string devnode = "/dev/video" + std::to_string(firstNode);
+        driver = std::make_unique<test::EmulatedControlNode>(
+            testbed, devnode, test::EmulatedControlNode::documentCamera());
+        driver->setWriteObserver([&, identity = QString::fromStdString(devnode)](std::uint32_t id, std::int32_t value) {
+            std::lock_guard lock(mutex);
+            seen.push_back(QStringLiteral("%1=%2 in use %3")
+                               .arg(id, 8, 16, QLatin1Char('0'))
+                               .arg(value)
+                               .arg(capture::virtualCameraSourcesInUse(identity))
+                               .toStdString());
+        });
+    };
+    const auto written = [&] {
+        std::lock_guard lock(mutex);
+        return std::exchange(seen, {});
+    };
+    const std::vector<std::string> remembered
+        = {"009a0901=1 in use 0", "00980900=40 in use 0", "009a0902=700 in use 0"};
+    plugIn();
+    attach();
+    startApp();
+    ASSERT_TRUE(pictureMoves());
+    EXPECT_EQ(written(), remembered);
+
+    def->mainWindow()->findChild<QAction *>(QStringLiteral("actionPictureControls"))->trigger();
+    app::PictureControlsPanel &panel = *testAccess(*c).mPictureControls();
+    ASSERT_TRUE(panel.editorOf(0x00980900) && panel.editorOf(0x009a0906)) << panel.notice().toStdString();
+    panel.userChanged(0x00980900, -12);
+    EXPECT_EQ(driver->value(0x00980900), -12);
+    written();
+
+    driver->unplug();
+    pullOut();
+    ASSERT_TRUE(waitUntil([&] { return c->cameraDisconnected(); }, 15s));
+    EXPECT_EQ(panel.notice(), QStringLiteral("No camera"));
+    plugIn();
+    attach();
+    ASSERT_TRUE(pictureMoves(3s));
+    EXPECT_EQ(
+        written(), (std::vector<std::string>{"009a0901=1 in use 0", "00980900=-12 in use 0", "009a0902=700 in use 0"}));
+    EXPECT_TRUE(waitUntil([&] { return panel.editorOf(0x00980900) != nullptr; }));
 }
 
 } // namespace

@@ -4,6 +4,8 @@
 #include "MovieFileOutput.h"
 #include "Frame.h"
 #include "MovieInspect.h"
+#include "PixelScale.h"
+#include "RealFrames.h"
 #include "TestSupport.h"
 #include "VirtualCamera.h"
 
@@ -264,6 +266,35 @@ TEST_F(MovieOutput, AnMjpegCameraRecordsItsPageAndPassesOverDamagedFrames)
     for (const QImage &picture : pictures)
         greyCorners += qGray(picture.pixel(picture.width() - 5, picture.height() - 5)) < 200;
     EXPECT_EQ(greyCorners, 0) << "damaged frames reached the movie";
+}
+
+// Real cameras' frames, replayed by the virtual camera (a frame without Huffman tables, one with
+// a camera's padding, one with the rest of an older frame behind it): each movie's pictures are
+// the frame fitted into the movie's box, as libjpeg decodes it.
+TEST_F(MovieOutput, RealCamerasFramesRecordAsTheirPictures)
+{
+    QUILLORA_REAL_DATA_OR_SKIP(folder, QStringLiteral("mjpeg-frames"));
+    for (const std::size_t which : {std::size_t(0), std::size_t(1), std::size_t(2)}) {
+        const test::RealFrame &f = test::kRealFrames[which];
+        SCOPED_TRACE(f.file);
+        QTemporaryDir recording;
+        ASSERT_TRUE(QFile::link(
+            folder + QLatin1Char('/') + QLatin1String(f.file), recording.filePath(QStringLiteral("frame.jpg"))));
+        test::ScopedEnv replay("QUILLORA_VIRTUAL_CAMERAS", "Real|Model X|cam-1|" + recording.path().toUtf8());
+        build();
+        const QString file = start("real.mov");
+        ASSERT_TRUE(waitUntil([&] { return movie->statistics().framesWritten >= 10; }));
+        movie->recordToOutputFileURL(QUrl());
+        ASSERT_TRUE(waitForEnd());
+        EXPECT_EQ(ended.front().error, QString());
+        const QImage picture = test::firstPicture(file);
+        ASSERT_EQ(picture.size(), fitInside(f.size, QSize(640, 480)));
+        const QImage expected = test::libjpegDecode(test::readRealFrame(folder, f), true)
+                                    .scaled(picture.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        EXPECT_GT(test::psnr(picture, expected), 28);
+        session.reset();
+        QFile::remove(file);
+    }
 }
 
 // A camera that answers its MJPEG mode with frames of another size (asked for 1280x720, sending

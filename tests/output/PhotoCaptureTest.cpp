@@ -2,11 +2,14 @@
 // Photos written and decoded again, and the ways a write can fail without leaving anything behind.
 #include "PhotoCapture.h"
 #include "PhotoTestSupport.h"
+#include "RealFrames.h"
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QDir>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QTemporaryDir>
 
 #include <cerrno>
@@ -17,6 +20,9 @@
 using namespace quillora::output;
 using quillora::test::documentPage;
 using quillora::test::expectCorners;
+using quillora::test::libjpegDecode;
+using quillora::test::libjpegEncode;
+using quillora::test::psnr;
 
 namespace {
 
@@ -65,10 +71,37 @@ TEST_F(PhotoCaptureTest, EveryFormatSizeRotationAndMirrorDecodesTheTurnedPage)
                 const QImage decoded = reader.read().convertToFormat(QImage::Format_RGB32);
                 ASSERT_EQ(decoded.size(), rotation % 2 ? sizes[size].transposed() : sizes[size]);
                 expectCorners(decoded, sizes[size], rotation, mirrored);
+                if (format == 1 || format == 3) { // lossless: the frame turned and mirrored, to the bit
+                    EXPECT_EQ(decoded, orientedImage(documentPage(sizes[size]), rotation, mirrored));
+                }
                 if (format != 2) { // GIF records no resolution
                     EXPECT_NEAR(decoded.dotsPerMeterX(), kPhotoDotsPerMeter, 1);
                 }
             }
+    // A camera's JPEG frame at the photo's size (4:2:2, as cameras send it): the photo is the
+    // camera's own data moved without loss, the turn and the mirror in one transform, never
+    // decoded, and it shows the page as the live picture does.
+    int decodes = 0;
+    for (const int size : {0, 4})
+        for (const bool mirrored : {false, true})
+            for (int rotation = 0; rotation <= 3; ++rotation) {
+                SCOPED_TRACE(testing::Message()
+                    << "camera JPEG size " << size << " rotation " << rotation << (mirrored ? " mirrored" : ""));
+                const QImage page = documentPage(sizes[size]);
+                const QByteArray jpeg = libjpegEncode(page, 2);
+                const PhotoFrame cameraFrame{[&decodes, page] {
+                                                 ++decodes;
+                                                 return page;
+                                             },
+                    jpeg};
+                const OutputResult r = writePhoto(cameraFrame, rotation, settings(0, size, 0), mirrored);
+                ASSERT_TRUE(r.ok()) << r.error.toStdString();
+                const QImage decoded = QImage(r.path).convertToFormat(QImage::Format_RGB32);
+                ASSERT_EQ(decoded.size(), rotation % 2 ? sizes[size].transposed() : sizes[size]);
+                expectCorners(decoded, sizes[size], rotation, mirrored);
+                EXPECT_GT(psnr(decoded, orientedImage(libjpegDecode(jpeg, true), rotation, mirrored)), 45);
+            }
+    EXPECT_EQ(decodes, 0) << "a camera's frame was decoded for a photo of its own size";
     const QImage scaled(writePhoto(documentPage({320, 240}), 1, settings(1)).path);
     ASSERT_EQ(scaled.size(), QSize(480, 640));
     expectCorners(scaled, {640, 480}, 1);
@@ -88,6 +121,32 @@ TEST_F(PhotoCaptureTest, EveryFormatSizeRotationAndMirrorDecodesTheTurnedPage)
     }
     EXPECT_EQ(writePhoto(QImage(), 0, settings(0)).fault, WriteFault::NoPicture);
     EXPECT_EQ(entries(dir.path()).size(), 5); // the four names and Quillora1.png
+}
+
+// A PNG photo is a plain 8-bit RGB PNG of the frame's pixels, as large as libpng's defaults
+// make it (within 5%), for a camera's noisy page as for a clean one.
+TEST_F(PhotoCaptureTest, PngPhotosArePlainRgbPngsOfTheFrame)
+{
+    QImage noisy = documentPage({2048, 1536});
+    quint32 seed = 7;
+    for (int y = 0; y < noisy.height(); ++y)
+        for (QRgb &pixel : std::span(reinterpret_cast<QRgb *>(noisy.scanLine(y)), size_t(noisy.width())))
+            pixel ^= ((seed = seed * 1664525u + 1013904223u) >> 24) & 0x030303;
+    for (const QImage &picture : {noisy, documentPage({640, 480})}) {
+        const OutputResult r = writePhoto(picture, 0, settings(1, picture.width() == 640 ? 1 : 4, 0));
+        const QByteArray png = contents(r.path);
+        // IHDR: the size, 8 bits, colour type 2 (RGB), not interlaced; then pHYs at 72 dpi.
+        QByteArray header("\x00\x00\x00\x0dIHDR", 8);
+        for (int v : {picture.width(), picture.height()})
+            header += QByteArray(1, char(v >> 24)) + char(v >> 16) + char(v >> 8) + char(v);
+        EXPECT_EQ(png.mid(8, 21), header + QByteArray("\x08\x02\x00\x00\x00", 5));
+        EXPECT_EQ(png.mid(33, 17), QByteArray("\x00\x00\x00\x09pHYs\x00\x00\x0b\x13\x00\x00\x0b\x13\x01", 17));
+        EXPECT_EQ(QImage(r.path).convertToFormat(QImage::Format_RGB32), picture);
+        QBuffer libpng;
+        libpng.open(QIODevice::WriteOnly);
+        ASSERT_TRUE(QImageWriter(&libpng, "png").write(picture));
+        EXPECT_LE(double(png.size()), 1.05 * double(libpng.data().size())) << picture.width();
+    }
 }
 
 // Another program takes the free name just before our file is placed, once.

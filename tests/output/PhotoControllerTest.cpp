@@ -2,6 +2,7 @@
 // Freeze, rotation, photos and the camera button through the controller of a real window
 // definition. Frames come from a virtual camera or are handed in directly. Numbering, opening
 // and turning window photos are driven through the running program in photo_e2e.sh.
+#include "CameraJpeg.h"
 #include "CameraMode.h"
 #include "CaptureSession.h"
 #include "CaptureView.h"
@@ -11,6 +12,7 @@
 #include "MatrixControl.h"
 #include "PathControl.h"
 #include "PhotoTestSupport.h"
+#include "RealFrames.h"
 #include "TestSupport.h"
 #include "VemoViewController.h"
 #include "VemoViewControllerTestAccess.h"
@@ -269,4 +271,92 @@ TEST_F(PhotoController, APhotoRightAfterThePageTurnsShowsTheNewPage)
             expectPaper(testAccess(c).mCaptureView()->lastShownImage());
         }
     }
+}
+
+namespace {
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+std::span<const std::uint8_t> bytesOf(const QByteArray &bytes)
+{
+    return {reinterpret_cast<const std::uint8_t *>(bytes.constData()), std::size_t(bytes.size())};
+}
+
+} // namespace
+
+// Every real camera's frame, replayed by the virtual camera, through the whole window: the view
+// shows its picture, a freeze shows it at the photo size (640 x 480) as libjpeg decodes it, and
+// a photo in every format is that picture: to the bit in PNG and TIFF, its palette's best in
+// GIF, and in JPEG the camera's own data where the frame has the photo's size.
+TEST_F(PhotoController, RealCamerasFramesPassThroughViewFreezeAndEveryPhoto)
+{
+    QUILLORA_REAL_DATA_OR_SKIP(folder, u"mjpeg-frames"_s);
+    for (const test::RealFrame &f : test::kRealFrames) {
+        SCOPED_TRACE(f.file);
+        const QByteArray jpeg = test::readRealFrame(folder, f);
+        QTemporaryDir recording;
+        ASSERT_TRUE(QFile::link(folder + u'/' + QLatin1String(f.file), recording.filePath(u"frame.jpg"_s)));
+        VemoViewController &c = make("Real|Virtual Camera|virtual-0|" + recording.path().toUtf8());
+        testAccess(c).mOverwrite()->selectCellAtRow(0);
+        ASSERT_TRUE(waitUntil([&] { return !testAccess(c).mCaptureView()->lastShownImage().isNull(); }));
+        const QImage shown = testAccess(c).mCaptureView()->lastShownImage();
+        EXPECT_GT(
+            test::psnr(shown,
+                test::libjpegDecode(jpeg, false).scaled(shown.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)),
+            30);
+
+        c.previewClick(nullptr);
+        const QImage still = testAccess(c).mPreviewImage()->image().convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(still.size(), QSize(640, 480));
+        const QImage picture = test::libjpegDecode(jpeg, true);
+        if (f.size == QSize(640, 480)) {
+            EXPECT_EQ(still, picture);
+        } else {
+            EXPECT_GT(test::psnr(still, picture.scaled(640, 480, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)), 30);
+        }
+        c.previewClick(nullptr);
+
+        for (int format = 0; format < 4; ++format) {
+            testAccess(c).mPhotoFormat()->setCurrentIndex(format);
+            c.photoClick(nullptr);
+        }
+        const QString jpegPhoto = out.filePath(u"Quillora.jpg"_s);
+        if (f.size == QSize(640, 480)) {
+            EXPECT_EQ(fileBytes(jpegPhoto), output::standaloneCameraJpeg(bytesOf(jpeg), 72));
+        }
+        EXPECT_GT(test::psnr(QImage(jpegPhoto), still), 30);
+        EXPECT_EQ(QImage(out.filePath(u"Quillora.png"_s)).convertToFormat(QImage::Format_RGB32), still);
+        EXPECT_EQ(QImage(out.filePath(u"Quillora.tiff"_s)).convertToFormat(QImage::Format_RGB32), still);
+        EXPECT_GT(test::psnr(QImage(out.filePath(u"Quillora.gif"_s)), still), 25);
+    }
+}
+
+// A recording in which every other frame is cut short: whenever a photo is taken, it is of a
+// whole frame, never of one cut short (nor does one ever become the newest frame).
+TEST_F(PhotoController, FramesCutShortAreNeverPhotographed)
+{
+    QUILLORA_REAL_DATA_OR_SKIP(folder, u"mjpeg-frames"_s);
+    const QByteArray whole = test::readRealFrame(folder, test::kRealFrames[0]);
+    QTemporaryDir recording;
+    const QString stream = recording.filePath(u"camera.mjpeg"_s);
+    {
+        QFile file(stream);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(whole + whole.left(whole.size() * 3 / 5));
+    }
+    VemoViewController &c = make("Real|Virtual Camera|virtual-0|" + stream.toUtf8() + "@60");
+    const QByteArray expected = output::standaloneCameraJpeg(bytesOf(whole), 72);
+    for (int photo = 0; photo < 6; ++photo) {
+        const capture::Frame before = c.currentFrame();
+        ASSERT_TRUE(waitUntil([&] { return !c.currentFrame().sameAs(before); }));
+        EXPECT_EQ(c.currentFrame().cameraJpeg(), whole);
+        c.photoClick(nullptr);
+    }
+    ASSERT_EQ(files().size(), 6);
+    for (const QString &name : files())
+        EXPECT_EQ(fileBytes(out.filePath(name)), expected) << name.toStdString();
 }

@@ -2,6 +2,7 @@
 // The settings: the mapping of stored texts to control states and back (including texts a
 // hand-edited or foreign file may hold), the store and files we did not write, and the settings in
 // the running controller: first start, the panel and failed saves.
+#include "CameraControlStore.h"
 #include "MatrixControl.h"
 #include "PathControl.h"
 #include "SettingsMapping.h"
@@ -433,6 +434,71 @@ TEST(Settings, FailedSavesAreLoggedAndKeepThePreviousFile)
     app.confirm();
     EXPECT_EQ(home.fresh({"pic_filename"}), "Scan");
     qInstallMessageHandler(nullptr);
+}
+
+// The picture controls' values, per camera in their own group of the same file: "<camera>/<control
+// ID as 0x%08x>=<integer>", a camera identifier with other characters than letters, digits, '_',
+// '.' and '-' percent-encoded; a camera's reset removes its entries alone. The ten settings and
+// another program's keys stay as they were, in this process and in the next.
+TEST(CameraControlsGroup, ValuesPerCameraBesideTheTenSettings)
+{
+    SettingsHome home;
+    home.writeStore("[General]\npic_size=1024\npic_filename=Lesson\nother_program=kept\n");
+    const std::string ten = home.fresh();
+    UserDefaults defaults;
+    CameraControlStore store(defaults);
+    store.setValue("virtual-0", 0x00980900, 40);
+    store.setValue("0x01420000090c037a", 0x009a0902, -3);
+    store.setValue("/dev/video0 (Desk)", 0x009a0901, 1);
+    ASSERT_TRUE(store.save().saved);
+    const QByteArray file = home.readStore();
+    EXPECT_TRUE(file.contains("[CameraControls]\n"
+                              "%252Fdev%252Fvideo0%2520%2528Desk%2529\\0x009a0901=1\n"
+                              "0x01420000090c037a\\0x009a0902=-3\n"
+                              "virtual-0\\0x00980900=40\n"))
+        << file.constData();
+    EXPECT_EQ(home.fresh(), ten);
+    EXPECT_EQ(home.fresh({"other_program"}), "kept");
+
+    UserDefaults later;
+    CameraControlStore reread(later);
+    EXPECT_EQ(reread.valuesFor("virtual-0"), (std::map<std::uint32_t, std::int64_t>{{0x00980900, 40}}));
+    EXPECT_EQ(reread.valuesFor("/dev/video0 (Desk)"), (std::map<std::uint32_t, std::int64_t>{{0x009a0901, 1}}));
+    EXPECT_TRUE(reread.valuesFor("virtual-1").empty());
+    reread.removeCamera("virtual-0");
+    EXPECT_TRUE(reread.valuesFor("virtual-0").empty()) << "forgotten at once, before the save";
+    ASSERT_TRUE(reread.save().saved);
+    EXPECT_FALSE(home.readStore().contains("virtual-0"));
+    EXPECT_TRUE(home.readStore().contains("0x01420000090c037a\\0x009a0902=-3"));
+    EXPECT_EQ(home.fresh(), ten);
+}
+
+QStringList gPrefsLines; // quillora.prefs at info level
+
+// What is not "<camera>/0x<hex ID>=<32-bit integer>" in the group (words, bad IDs, numbers too large,
+// typed values, keys without a camera) is passed over with one line however often the group is
+// read; the good entries beside it count, and the ten settings load as they are.
+TEST(CameraControlsGroup, GarbageIsPassedOverWithOneLine)
+{
+    SettingsHome home;
+    home.writeStore("[General]\npic_filename=Lesson\n[CameraControls]\ncam\\0x00980900=-40\ncam\\0x980918=2\n"
+                    "cam\\0x00980901=soft\ncam\\brightness=3\ncam\\0x123456789=1\ncam\\0x00980902=99999999999\n"
+                    "cam\\0x00980903=@Variant(\\0\\0\\0\\x7f\\xff\\xff)\nloose=1\ncam\\0x00980904= 7 \n");
+    QLoggingCategory::setFilterRules("quillora.prefs.info=true");
+    gPrefsLines.clear();
+    const auto previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &context, const QString &text) {
+        if (QByteArrayView(context.category) == "quillora.prefs")
+            gPrefsLines << text;
+    });
+    UserDefaults defaults;
+    CameraControlStore store(defaults);
+    const std::map<std::uint32_t, std::int64_t> good{{0x00980900, -40}, {0x00980918, 2}, {0x00980904, 7}};
+    EXPECT_EQ(store.valuesFor("cam"), good);
+    EXPECT_EQ(store.valuesFor("cam"), good);
+    qInstallMessageHandler(previous);
+    QLoggingCategory::setFilterRules(QString());
+    EXPECT_EQ(gPrefsLines, QStringList{"6 entries of [CameraControls] ignored: not <camera>/<control ID>=<integer>"});
+    EXPECT_EQ(home.fresh({"pic_filename"}), "Lesson");
 }
 
 // Loading starts the stream once, at the loaded size; a user's change of photo size, movie size or

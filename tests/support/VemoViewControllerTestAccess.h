@@ -66,6 +66,7 @@ public:
     QAbstractButton *mFreezeButton() const { return m_c.mFreezeButton; }
     QAction *mFreezeItem() const { return m_c.mFreezeItem; }
     QAction *mMirrorItem() const { return m_c.mMirrorItem; }
+    PictureControlsPanel *mPictureControls() const { return m_c.mPictureControls; }
 
     // The camera and the sound input the next startStream uses.
     void setDevice(capture::CaptureDevicePtr camera) { m_c.device = std::move(camera); }

@@ -118,6 +118,10 @@
         <source>Mirror</source>
         <translation>Spiegeln</translation>
     </message>
+    <message>
+        <source>Picture Controls…</source>
+        <translation>Bildeinstellungen …</translation>
+    </message>
 </context>
 <context>
     <name>PreferencesPanel</name>
@@ -273,6 +277,45 @@
     </message>
 </context>
 <context>
+    <name>quillora::app::PictureControlsPanel</name>
+    <message>
+        <source>Other Controls</source>
+        <translation>Weitere Einstellungen</translation>
+    </message>
+    <message>
+        <source>Reset to Camera Defaults</source>
+        <translation>Auf Kamera-Standardwerte zurücksetzen</translation>
+    </message>
+    <message>
+        <source>Picture Controls</source>
+        <translation>Bildeinstellungen</translation>
+    </message>
+    <message>
+        <source>Picture Controls: %1</source>
+        <translation>Bildeinstellungen: %1</translation>
+    </message>
+    <message>
+        <source>No camera</source>
+        <translation>Keine Kamera</translation>
+    </message>
+    <message>
+        <source>The camera&apos;s controls cannot be reached</source>
+        <translation>Die Einstellungen der Kamera sind nicht erreichbar</translation>
+    </message>
+    <message>
+        <source>This camera offers no picture controls</source>
+        <translation>Diese Kamera bietet keine Bildeinstellungen</translation>
+    </message>
+    <message>
+        <source>From %1 to %2 in steps of %3, default %4</source>
+        <translation>Von %1 bis %2 in Schritten von %3, Standard %4</translation>
+    </message>
+    <message>
+        <source>%1: the camera refused %2</source>
+        <translation>%1: Die Kamera hat %2 abgelehnt</translation>
+    </message>
+</context>
+<context>
     <name>quillora::app::RecordingIndicator</name>
     <message>
         <source>● REC %1 – Stop</source>
@@ -416,6 +459,229 @@
     <message>
         <source>Take Annotated Photo</source>
         <translation>Foto mit Zeichnung aufnehmen</translation>
+    </message>
+</context>
+<context>
+    <name>quillora::capture::CameraControls</name>
+    <message>
+        <source>Brightness</source>
+        <translation>Helligkeit</translation>
+    </message>
+    <message>
+        <source>Contrast</source>
+        <translation>Kontrast</translation>
+    </message>
+    <message>
+        <source>Saturation</source>
+        <translation>Sättigung</translation>
+    </message>
+    <message>
+        <source>Hue</source>
+        <translation>Farbton</translation>
+    </message>
+    <message>
+        <source>White Balance, Automatic</source>
+        <translation>Weißabgleich, automatisch</translation>
+    </message>
+    <message>
+        <source>Do White Balance</source>
+        <translation>Weißabgleich durchführen</translation>
+    </message>
+    <message>
+        <source>Red Balance</source>
+        <translation>Rotabgleich</translation>
+    </message>
+    <message>
+        <source>Blue Balance</source>
+        <translation>Blauabgleich</translation>
+    </message>
+    <message>
+        <source>Gamma</source>
+        <translation>Gamma</translation>
+    </message>
+    <message>
+        <source>Exposure</source>
+        <translation>Belichtung</translation>
+    </message>
+    <message>
+        <source>Gain, Automatic</source>
+        <translation>Verstärkung, automatisch</translation>
+    </message>
+    <message>
+        <source>Gain</source>
+        <translation>Verstärkung</translation>
+    </message>
+    <message>
+        <source>Horizontal Flip</source>
+        <translation>Horizontal spiegeln</translation>
+    </message>
+    <message>
+        <source>Vertical Flip</source>
+        <translation>Vertikal spiegeln</translation>
+    </message>
+    <message>
+        <source>Power Line Frequency</source>
+        <translation>Netzfrequenz</translation>
+    </message>
+    <message>
+        <source>Hue, Automatic</source>
+        <translation>Farbton, automatisch</translation>
+    </message>
+    <message>
+        <source>White Balance Temperature</source>
+        <translation>Weißabgleich-Farbtemperatur</translation>
+    </message>
+    <message>
+        <source>Sharpness</source>
+        <translation>Schärfe</translation>
+    </message>
+    <message>
+        <source>Backlight Compensation</source>
+        <translation>Gegenlichtausgleich</translation>
+    </message>
+    <message>
+        <source>Color Effects</source>
+        <translation>Farbeffekte</translation>
+    </message>
+    <message>
+        <source>Auto Exposure</source>
+        <translation>Belichtungsautomatik</translation>
+    </message>
+    <message>
+        <source>Exposure Time, Absolute</source>
+        <translation>Belichtungszeit, absolut</translation>
+    </message>
+    <message>
+        <source>Exposure, Dynamic Framerate</source>
+        <translation>Belichtung, dynamische Bildrate</translation>
+    </message>
+    <message>
+        <source>Pan, Relative</source>
+        <translation>Schwenken, relativ</translation>
+    </message>
+    <message>
+        <source>Tilt, Relative</source>
+        <translation>Neigen, relativ</translation>
+    </message>
+    <message>
+        <source>Pan, Reset</source>
+        <translation>Schwenken zurücksetzen</translation>
+    </message>
+    <message>
+        <source>Tilt, Reset</source>
+        <translation>Neigen zurücksetzen</translation>
+    </message>
+    <message>
+        <source>Pan, Absolute</source>
+        <translation>Schwenken, absolut</translation>
+    </message>
+    <message>
+        <source>Tilt, Absolute</source>
+        <translation>Neigen, absolut</translation>
+    </message>
+    <message>
+        <source>Focus, Absolute</source>
+        <translation>Fokus, absolut</translation>
+    </message>
+    <message>
+        <source>Focus, Relative</source>
+        <translation>Fokus, relativ</translation>
+    </message>
+    <message>
+        <source>Focus, Automatic Continuous</source>
+        <translation>Fokus, fortlaufend automatisch</translation>
+    </message>
+    <message>
+        <source>Zoom, Absolute</source>
+        <translation>Zoom, absolut</translation>
+    </message>
+    <message>
+        <source>Zoom, Relative</source>
+        <translation>Zoom, relativ</translation>
+    </message>
+    <message>
+        <source>Zoom, Continuous</source>
+        <translation>Zoom, stufenlos</translation>
+    </message>
+    <message>
+        <source>Privacy</source>
+        <translation>Privatsphäre</translation>
+    </message>
+    <message>
+        <source>Iris, Absolute</source>
+        <translation>Blende, absolut</translation>
+    </message>
+    <message>
+        <source>Iris, Relative</source>
+        <translation>Blende, relativ</translation>
+    </message>
+    <message>
+        <source>Auto Exposure, Bias</source>
+        <translation>Belichtungsautomatik, Korrektur</translation>
+    </message>
+    <message>
+        <source>White Balance, Auto &amp; Preset</source>
+        <translation>Weißabgleich, Automatik und Voreinstellung</translation>
+    </message>
+    <message>
+        <source>Auto Focus, Start</source>
+        <translation>Autofokus starten</translation>
+    </message>
+    <message>
+        <source>Auto Focus, Stop</source>
+        <translation>Autofokus anhalten</translation>
+    </message>
+    <message>
+        <source>Auto Focus, Range</source>
+        <translation>Autofokus, Bereich</translation>
+    </message>
+    <message>
+        <source>Pan, Speed</source>
+        <translation>Schwenken, Geschwindigkeit</translation>
+    </message>
+    <message>
+        <source>Tilt, Speed</source>
+        <translation>Neigen, Geschwindigkeit</translation>
+    </message>
+    <message>
+        <source>User Controls</source>
+        <translation>Allgemeine Einstellungen</translation>
+    </message>
+    <message>
+        <source>Camera Controls</source>
+        <translation>Kameraeinstellungen</translation>
+    </message>
+    <message>
+        <source>Disabled</source>
+        <translation>Aus</translation>
+    </message>
+    <message>
+        <source>50 Hz</source>
+        <translation>50 Hz</translation>
+    </message>
+    <message>
+        <source>60 Hz</source>
+        <translation>60 Hz</translation>
+    </message>
+    <message>
+        <source>Auto</source>
+        <translation>Automatisch</translation>
+    </message>
+    <message>
+        <source>Auto Mode</source>
+        <translation>Automatik</translation>
+    </message>
+    <message>
+        <source>Manual Mode</source>
+        <translation>Manuell</translation>
+    </message>
+    <message>
+        <source>Shutter Priority Mode</source>
+        <translation>Blendenautomatik (Zeitvorwahl)</translation>
+    </message>
+    <message>
+        <source>Aperture Priority Mode</source>
+        <translation>Zeitautomatik (Blendenvorwahl)</translation>
     </message>
 </context>
 <context>
