@@ -269,14 +269,6 @@
     </message>
 </context>
 <context>
-    <name>quillora::app::PictureZoom</name>
-    <message>
-        <source>%1 %</source>
-        <extracomment>The zoom factor shown over the picture for a moment, in per cent of the fitted picture.</extracomment>
-        <translation>%1 %</translation>
-    </message>
-</context>
-<context>
     <name>quillora::app::PictureControlsPanel</name>
     <message>
         <source>Other Controls</source>
@@ -313,6 +305,14 @@
     <message>
         <source>%1: the camera refused %2</source>
         <translation>%1: Die Kamera hat %2 abgelehnt</translation>
+    </message>
+</context>
+<context>
+    <name>quillora::app::PictureZoom</name>
+    <message>
+        <source>%1 %</source>
+        <extracomment>The zoom factor shown over the picture for a moment, in per cent of the fitted picture.</extracomment>
+        <translation>%1 %</translation>
     </message>
 </context>
 <context>
