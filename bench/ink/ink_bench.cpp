@@ -183,12 +183,23 @@ int main(int argc, char **argv)
     const double shown = double(view->framesShown() - shownStart);
     const double paints = double(layer->paints() - paintsStart);
     const double paintMs = paints > 0 ? double(layer->paintNanoseconds() - paintNanosStart) / paints / 1e6 : 0;
+    // What a change of the view (a zoom step) costs with all that ink: its picture made again.
+    double redrawMs = 0;
+    if (withInk) {
+        const quint64 before = layer->paints();
+        const qint64 nanos = layer->paintNanoseconds();
+        view->setZoom({1.26, {0.5, 0.5}});
+        layer->repaint();
+        redrawMs = layer->paints() > before ? double(layer->paintNanoseconds() - nanos) / 1e6 : 0;
+    }
     session.reset();
     if (withInk)
         std::printf("ink: %zu strokes, %zu points replayed in %.1f s; the ink layer painted %.0f times, %.3f ms a "
                     "paint; the slowest pointer event took %.2f ms (120 Hz: 8.33 ms)\n",
             tools.page()->strokes().size(), tools.page()->pointsHeld(), replaySeconds, paints, paintMs,
             double(pen.longest) / 1e6);
+    if (withInk)
+        std::printf("ink: the paint after a zoom step, all the ink drawn again: %.1f ms\n", redrawMs);
     std::printf("preview 2048x1536 MJPEG %s for %.1f s: %.1f frames shown/s, %.2f ms CPU per frame\n",
         inkCase == 0 ? "without ink" : (inkCase == 1 ? "with ink shown" : "with ink and a pen drawing at 120 Hz"),
         elapsed, shown / elapsed, shown > 0 ? cpu * 1000.0 / shown : 0.0);
