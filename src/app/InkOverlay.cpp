@@ -9,6 +9,7 @@
 #include <QLineF>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QTabletEvent>
 #include <QTouchEvent>
@@ -53,6 +54,12 @@ InkOverlay::InkOverlay(QStackedWidget *stack, capture::CaptureView *live, ImageV
     });
     connect(page, &InkPage::strokesCleared, this, &InkOverlay::cancelStroke);
     connect(stack, &QStackedWidget::currentChanged, this, &InkOverlay::follow);
+    m_refresh.setSingleShot(true);
+    m_refresh.setTimerType(Qt::PreciseTimer);
+    connect(&m_refresh, &QTimer::timeout, this, [this] {
+        if (!m_dirty.isEmpty())
+            showSoon(QRect());
+    });
     stack->installEventFilter(this);
     follow();
     updateVisibility();
@@ -187,7 +194,20 @@ void InkOverlay::extend(QPointF position, float pressure)
     for (size_t i = n >= 3 ? n - 3 : 0; i < n; ++i)
         dirty |= QRectF(toView->map(m_active->points[i].pos()), QSizeF(1, 1));
     const double reach = m_active->width * inkScale(*toView) * 2 + 2;
-    update(dirty.adjusted(-reach, -reach, reach, reach).toAlignedRect());
+    showSoon(dirty.adjusted(-reach, -reach, reach, reach).toAlignedRect());
+}
+
+// A pen sends points faster than a screen shows pictures (120 Hz and more): the first change is
+// shown at once, those that follow within one refresh of the screen together, at its end.
+void InkOverlay::showSoon(QRect area)
+{
+    m_dirty |= area;
+    if (m_refresh.isActive())
+        return;
+    update(m_dirty);
+    m_dirty = QRect();
+    const double hz = screen() ? screen()->refreshRate() : 60.0;
+    m_refresh.start(std::max(1, int(1000.0 / std::max(hz, 1.0))));
 }
 
 void InkOverlay::end()

@@ -12,6 +12,7 @@
 
 #include <QElapsedTimer>
 #include <QImage>
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
@@ -104,6 +105,7 @@ private:
     void makeCache(const CacheKey &key);
     void redrawActive(const QTransform &pageToView);
     void drawNewPieces(const QTransform &pageToView);
+    void showSoon(QRect area);
     void paintActiveTail(QPainter &painter, const QTransform &pageToView, QRect area);
 
     QStackedWidget *m_stack;
@@ -127,6 +129,9 @@ private:
     QImage m_cache;        // the finished strokes as the view shows them
     CacheKey m_cacheKey;
     QTransform m_activeTransform; // the mapping m_activeLayer was drawn with
+
+    QTimer m_refresh; // runs for one refresh of the screen after the stroke's last repaint
+    QRect m_dirty;    // what the stroke changed since
 
     quint64 m_paints = 0;
     qint64 m_paintNanos = 0;
