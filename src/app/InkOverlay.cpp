@@ -54,6 +54,12 @@ InkOverlay::InkOverlay(QStackedWidget *stack, capture::CaptureView *live, ImageV
     });
     connect(page, &InkPage::strokesCleared, this, &InkOverlay::cancelStroke);
     connect(stack, &QStackedWidget::currentChanged, this, &InkOverlay::follow);
+    m_sharpen.setSingleShot(true);
+    m_sharpen.setInterval(kSharpenMilliseconds);
+    connect(&m_sharpen, &QTimer::timeout, this, [this] {
+        m_sharpenDue = true;
+        update();
+    });
     m_refresh.setSingleShot(true);
     m_refresh.setTimerType(Qt::PreciseTimer);
     connect(&m_refresh, &QTimer::timeout, this, [this] {
@@ -131,7 +137,7 @@ void InkOverlay::cancelStroke()
 {
     m_active.reset();
     m_erasing = false;
-    m_activeLayer = QImage();
+    clearActiveLayer();
     updateVisibility();
     update();
 }
@@ -161,7 +167,6 @@ void InkOverlay::begin(QPointF position, float pressure, bool erase)
     m_active->width = float(m_width * (m_active->highlighter ? kHighlighterWidths : 1.0) / scale);
     const QPointF p = toView.inverted().map(position);
     m_active->points.push_back({float(p.x()), float(p.y()), m_active->highlighter ? 1.0f : pressure});
-    m_activeLayer = QImage();
     redrawActive(toView);
     updateVisibility();
     update();
@@ -194,7 +199,9 @@ void InkOverlay::extend(QPointF position, float pressure)
     for (size_t i = n >= 3 ? n - 3 : 0; i < n; ++i)
         dirty |= QRectF(toView->map(m_active->points[i].pos()), QSizeF(1, 1));
     const double reach = m_active->width * inkScale(*toView) * 2 + 2;
-    showSoon(dirty.adjusted(-reach, -reach, reach, reach).toAlignedRect());
+    const QRect changed = dirty.adjusted(-reach, -reach, reach, reach).toAlignedRect();
+    m_activeBounds |= changed;
+    showSoon(changed);
 }
 
 // A pen sends points faster than a screen shows pictures (120 Hz and more): the first change is
@@ -217,7 +224,7 @@ void InkOverlay::end()
         return;
     m_active->finish();
     std::shared_ptr<const InkStroke> stroke(std::move(m_active));
-    m_activeLayer = QImage();
+    clearActiveLayer();
     // A pen's stroke goes on top of the picture of the finished ones as it is; a highlighter's
     // goes under the pen's, so that picture is made again.
     const std::optional<QTransform> toView = pageToView();
@@ -268,12 +275,31 @@ void InkOverlay::makeCache(const CacheKey &key)
     m_cacheKey = key;
 }
 
+void InkOverlay::clearActiveLayer()
+{
+    // The layer is kept from stroke to stroke: only where the last stroke was is made clear.
+    if (!m_activeBounds.isEmpty() && !m_activeLayer.isNull()) {
+        QPainter painter(&m_activeLayer);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.fillRect(m_activeBounds, Qt::transparent);
+    }
+    m_activeBounds = QRect();
+}
+
 void InkOverlay::redrawActive(const QTransform &pageToView)
 {
-    m_activeLayer = blankLayer();
+    if (m_activeLayer.size() != size() * devicePixelRatioF())
+        m_activeLayer = blankLayer();
+    else
+        clearActiveLayer();
     m_activeTransform = pageToView;
     m_activeDrawn = 1;
     drawNewPieces(pageToView);
+    QRectF bounds;
+    for (const InkPoint &point : m_active->points)
+        bounds |= QRectF(pageToView.map(point.pos()), QSizeF(1, 1));
+    const double reach = m_active->width * inkScale(pageToView) * 2 + 2;
+    m_activeBounds = bounds.adjusted(-reach, -reach, reach, reach).toAlignedRect();
 }
 
 void InkOverlay::drawNewPieces(const QTransform &pageToView)
@@ -287,6 +313,22 @@ void InkOverlay::drawNewPieces(const QTransform &pageToView)
     m_activeDrawn = pieces + 1;
 }
 
+// Whether the picture of the finished strokes is made again now for `key`. Otherwise (much ink,
+// and only the view's mapping changed: a zoom step, a pan, a turn) the picture made for the mapping
+// before is shown moved along, and made again sharp once the view has rested a moment.
+bool InkOverlay::remakeNow(const CacheKey &key)
+{
+    const bool onlyMoved = !m_cache.isNull() && m_cacheKey.version == key.version && m_cacheKey.size == key.size
+        && m_cacheKey.ratio == key.ratio;
+    if (!onlyMoved || m_sharpenDue || m_page->pointsHeld() <= kQuickRedrawPoints)
+        return true;
+    if (!(key == m_interimKey)) {
+        m_interimKey = key;
+        m_sharpen.start();
+    }
+    return false;
+}
+
 void InkOverlay::paintEvent(QPaintEvent *event)
 {
     QElapsedTimer timer;
@@ -295,8 +337,12 @@ void InkOverlay::paintEvent(QPaintEvent *event)
     if (!toView)
         return;
     const CacheKey key{*toView, size(), devicePixelRatioF(), m_version};
-    if (m_cache.isNull() || !(m_cacheKey == key))
+    m_interim = !m_cache.isNull() && !(m_cacheKey == key) && !remakeNow(key);
+    if (!m_interim && (m_cache.isNull() || !(m_cacheKey == key))) {
         makeCache(key);
+        m_sharpen.stop();
+        m_sharpenDue = false;
+    }
     if (m_active && m_activeTransform != *toView)
         redrawActive(*toView);
     // Only the part asked for, and only over the picture: a plain copy of that rectangle, with no
@@ -305,18 +351,28 @@ void InkOverlay::paintEvent(QPaintEvent *event)
     if (area.isEmpty())
         return;
     const qreal ratio = devicePixelRatioF();
-    const QRectF source(QPointF(area.topLeft()) * ratio, QSizeF(area.size()) * ratio);
+    auto source = [ratio](QRect part) { return QRectF(QPointF(part.topLeft()) * ratio, QSizeF(part.size()) * ratio); };
+    const QRect activeArea = area & m_activeBounds;
     QPainter painter(this);
     const bool activeUnder = m_active && m_active->highlighter;
     if (activeUnder) {
         painter.setOpacity(kHighlighterOpacity);
-        painter.drawImage(area, m_activeLayer, source);
+        painter.drawImage(activeArea, m_activeLayer, source(activeArea));
         paintActiveTail(painter, *toView, area);
         painter.setOpacity(1);
     }
-    painter.drawImage(area, m_cache, source);
+    if (m_interim) {
+        painter.save();
+        painter.setClipRect(area);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.setTransform(m_cacheKey.pageToView.inverted() * key.pageToView);
+        painter.drawImage(QPointF(0, 0), m_cache);
+        painter.restore();
+    } else {
+        painter.drawImage(area, m_cache, source(area));
+    }
     if (m_active && !activeUnder) {
-        painter.drawImage(area, m_activeLayer, source);
+        painter.drawImage(activeArea, m_activeLayer, source(activeArea));
         paintActiveTail(painter, *toView, area);
     }
     ++m_paints;

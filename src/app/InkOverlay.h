@@ -60,6 +60,13 @@ public:
     // view shows no picture.
     std::optional<QTransform> pageToView() const;
 
+    // With more points than this, a change of the view shows the strokes' picture moved along at
+    // once and makes it again sharp once the view has rested for kSharpenMilliseconds.
+    static constexpr size_t kQuickRedrawPoints = 20'000;
+    static constexpr int kSharpenMilliseconds = 150;
+    // The strokes shown now are the picture made for the view before, moved along.
+    bool showsMovedInk() const { return m_interim; }
+
     // For the benchmark: paints so far and the time they took.
     quint64 paints() const { return m_paints; }
     qint64 paintNanoseconds() const { return m_paintNanos; }
@@ -104,6 +111,8 @@ private:
     QImage blankLayer() const;
     void makeCache(const CacheKey &key);
     void redrawActive(const QTransform &pageToView);
+    void clearActiveLayer();
+    bool remakeNow(const CacheKey &key);
     void drawNewPieces(const QTransform &pageToView);
     void showSoon(QRect area);
     void paintActiveTail(QPainter &painter, const QTransform &pageToView, QRect area);
@@ -129,6 +138,11 @@ private:
     QImage m_cache;        // the finished strokes as the view shows them
     CacheKey m_cacheKey;
     QTransform m_activeTransform; // the mapping m_activeLayer was drawn with
+    QRect m_activeBounds;         // where m_activeLayer has the stroke being drawn
+    bool m_interim = false;       // the last paint showed m_cache moved along
+    CacheKey m_interimKey;        // the mapping the sharpening waits to rest at
+    QTimer m_sharpen;
+    bool m_sharpenDue = false;
 
     QTimer m_refresh; // runs for one refresh of the screen after the stroke's last repaint
     QRect m_dirty;    // what the stroke changed since

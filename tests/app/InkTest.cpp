@@ -317,6 +317,29 @@ TEST_F(Ink, StrokesStayOnThePageThroughEveryChangeOfTheView)
     EXPECT_EQ(ink->page()->strokes().size(), 1u);
 }
 
+// With much ink on the page a zoom step shows the strokes' picture moved along at once (still over
+// the marker) and the sharp one once the view rests.
+TEST_F(Ink, MuchInkFollowsAZoomAtOnceAndIsSharpWhenTheViewRests)
+{
+    start();
+    key(Qt::Key_I, Qt::ControlModifier);
+    strokeOverMarker();
+    const QSizeF page = ink->page()->pageSize();
+    for (size_t points = 0; points <= app::InkOverlay::kQuickRedrawPoints; points += 100)
+        ASSERT_TRUE(ink->page()->add(
+            line({page.width() * 0.6, page.height() * 0.9}, {page.width() * 0.9, page.height() * 0.6}, 100)));
+    expectStrokeOverMarker("with much ink");
+    EXPECT_FALSE(overlay()->showsMovedInk());
+    def->pictureZoom()->zoomAbout(1.6, shown().toView(markerCentre(shown().frameSize())));
+    expectStrokeOverMarker("moved along");
+    EXPECT_TRUE(overlay()->showsMovedInk());
+    ASSERT_TRUE(waitUntil([&] {
+        stack()->grab();
+        return !overlay()->showsMovedInk();
+    }));
+    expectStrokeOverMarker("sharp again");
+}
+
 // The tools and their keys: Undo, Redo and Clear, the eraser taking whole strokes (one drag is
 // one step), the highlighter under the pen's strokes, Clear in the middle of a stroke; with ink
 // off the picture behaves as without (a double click is full screen) and the ink stays shown;
