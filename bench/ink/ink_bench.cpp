@@ -183,7 +183,7 @@ int main(int argc, char **argv)
     const double shown = double(view->framesShown() - shownStart);
     const double paints = double(layer->paints() - paintsStart);
     const double paintMs = paints > 0 ? double(layer->paintNanoseconds() - paintNanosStart) / paints / 1e6 : 0;
-    // What a change of the view (a zoom step) costs with all that ink: its picture made again.
+    // What a change of the view (a zoom step) costs with all that ink at once.
     double redrawMs = 0;
     if (withInk) {
         const quint64 before = layer->paints();
@@ -199,7 +199,9 @@ int main(int argc, char **argv)
             tools.page()->strokes().size(), tools.page()->pointsHeld(), replaySeconds, paints, paintMs,
             double(pen.longest) / 1e6);
     if (withInk)
-        std::printf("ink: the paint after a zoom step, all the ink drawn again: %.1f ms\n", redrawMs);
+        std::printf(
+            "ink: the paint after a zoom step (the strokes' picture moved along until the view rests): %.1f ms\n",
+            redrawMs);
     std::printf("preview 2048x1536 MJPEG %s for %.1f s: %.1f frames shown/s, %.2f ms CPU per frame\n",
         inkCase == 0 ? "without ink" : (inkCase == 1 ? "with ink shown" : "with ink and a pen drawing at 120 Hz"),
         elapsed, shown / elapsed, shown > 0 ? cpu * 1000.0 / shown : 0.0);

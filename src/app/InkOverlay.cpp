@@ -204,13 +204,33 @@ void InkOverlay::extend(QPointF position, float pressure)
     showSoon(changed);
 }
 
-// A pen sends points faster than a screen shows pictures (120 Hz and more): the first change is
-// shown at once, those that follow within one refresh of the screen together, at its end.
+// Whether the live picture is being painted again frame by frame now (and the ink over it with it).
+bool InkOverlay::liveFramesFlow()
+{
+    if (m_stack->currentWidget() != m_live)
+        return false;
+    const quint64 shown = m_live->framesShown();
+    if (shown != m_liveFrames || !m_sinceLiveFrame.isValid()) {
+        m_liveFrames = shown;
+        m_sinceLiveFrame.start();
+    }
+    return m_sinceLiveFrame.elapsed() < kFrameGapMilliseconds;
+}
+
+// A pen sends points faster than a screen shows pictures (120 Hz and more). Over the live picture
+// the stroke so far is painted with each frame of the camera, in step with the page it is on; over
+// a still the first change is shown at once, those that follow within one refresh of the screen
+// together, at its end.
 void InkOverlay::showSoon(QRect area)
 {
     m_dirty |= area;
     if (m_refresh.isActive())
         return;
+    if (liveFramesFlow()) {
+        // Looked at again in a moment, in case the frames stop (a camera pulled out, a freeze).
+        m_refresh.start(kFrameGapMilliseconds);
+        return;
+    }
     update(m_dirty);
     m_dirty = QRect();
     const double hz = screen() ? screen()->refreshRate() : 60.0;
@@ -375,6 +395,8 @@ void InkOverlay::paintEvent(QPaintEvent *event)
         painter.drawImage(activeArea, m_activeLayer, source(activeArea));
         paintActiveTail(painter, *toView, area);
     }
+    if (event->rect().contains(m_dirty))
+        m_dirty = QRect();
     ++m_paints;
     m_paintNanos += timer.nsecsElapsed();
 }

@@ -115,6 +115,9 @@ private:
     bool remakeNow(const CacheKey &key);
     void drawNewPieces(const QTransform &pageToView);
     void showSoon(QRect area);
+    bool liveFramesFlow();
+    // Live frames further apart than this have stopped coming.
+    static constexpr int kFrameGapMilliseconds = 60;
     void paintActiveTail(QPainter &painter, const QTransform &pageToView, QRect area);
 
     QStackedWidget *m_stack;
@@ -144,8 +147,10 @@ private:
     QTimer m_sharpen;
     bool m_sharpenDue = false;
 
-    QTimer m_refresh; // runs for one refresh of the screen after the stroke's last repaint
-    QRect m_dirty;    // what the stroke changed since
+    QTimer m_refresh;               // runs for one refresh of the screen after the stroke's last repaint
+    QRect m_dirty;                  // what the stroke changed since
+    quint64 m_liveFrames = 0;       // the live view's frames shown, when last looked at
+    QElapsedTimer m_sinceLiveFrame; // since that count changed
 
     quint64 m_paints = 0;
     qint64 m_paintNanos = 0;
