@@ -78,6 +78,8 @@ public:
             held, Qt::NoModifier);
         QApplication::sendEvent(m_layer, &event);
         longest = std::max(longest, took.nsecsElapsed());
+        total += took.nsecsElapsed();
+        ++events;
     }
     void stroke(const std::vector<QPointF> &points)
     {
@@ -87,6 +89,8 @@ public:
         send(QEvent::MouseButtonRelease, points.back());
     }
     qint64 longest = 0;
+    qint64 total = 0;
+    qint64 events = 0;
 
 private:
     QWidget *m_layer;
@@ -168,6 +172,7 @@ int main(int argc, char **argv)
     QElapsedTimer wall;
     QTimer::singleShot(warmup * 1000, [&] {
         pen.longest = 0;
+        pen.total = pen.events = 0;
         if (inkCase == 2)
             hand.start();
         cpuStart = cpuSeconds();
@@ -198,6 +203,9 @@ int main(int argc, char **argv)
                     "paint; the slowest pointer event took %.2f ms (120 Hz: 8.33 ms)\n",
             tools.page()->strokes().size(), tools.page()->pointsHeld(), replaySeconds, paints, paintMs,
             double(pen.longest) / 1e6);
+    if (inkCase == 2)
+        std::printf("ink: %lld pointer events while measuring, %.3f ms each on average\n", pen.events,
+            pen.events ? double(pen.total) / double(pen.events) / 1e6 : 0.0);
     if (withInk)
         std::printf(
             "ink: the paint after a zoom step (the strokes' picture moved along until the view rests): %.1f ms\n",
