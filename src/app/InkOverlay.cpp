@@ -5,15 +5,12 @@
 #include "ImageView.h"
 #include "InkPainting.h"
 
-#include <QCoreApplication>
+#include <QEvent>
 #include <QLineF>
-#include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QStackedWidget>
-#include <QTabletEvent>
-#include <QTouchEvent>
-#include <QWheelEvent>
 
 #include <cmath>
 
@@ -23,13 +20,6 @@ namespace {
 
 // Points closer than this (view pixels) to the one before add nothing a curve would show.
 constexpr double kMinStep = 1.0;
-
-// A pen's pressure (0 to 1) as a factor of the stroke's width: half pressure draws the width
-// chosen, a light touch a quarter of it, a firm one nearly twice.
-float widthForPressure(double pressure)
-{
-    return float(0.25 + 1.5 * std::clamp(pressure, 0.0, 1.0));
-}
 
 } // namespace
 
@@ -408,103 +398,6 @@ void InkOverlay::paintActiveTail(QPainter &painter, const QTransform &pageToView
     painter.setRenderHint(QPainter::Antialiasing);
     paintStrokeTail(painter, *m_active, pageToView);
     painter.restore();
-}
-
-void InkOverlay::mousePressEvent(QMouseEvent *event)
-{
-    if (event->button() == Qt::LeftButton)
-        begin(event->position(), 1.0f, false);
-    event->accept();
-}
-
-void InkOverlay::mouseMoveEvent(QMouseEvent *event)
-{
-    Q_EMIT pointerMoved(event->position().toPoint());
-    if (event->buttons() & Qt::LeftButton)
-        extend(event->position(), 1.0f);
-    event->accept();
-}
-
-void InkOverlay::mouseReleaseEvent(QMouseEvent *event)
-{
-    if (event->button() == Qt::LeftButton) {
-        extend(event->position(), 1.0f); // where the button came up ends the stroke
-        end();
-    }
-    event->accept();
-}
-
-void InkOverlay::mouseDoubleClickEvent(QMouseEvent *event)
-{
-    // While inking a quick second tap is another stroke (a dot), not full screen.
-    mousePressEvent(event);
-}
-
-void InkOverlay::tabletEvent(QTabletEvent *event)
-{
-    const bool eraserEnd = event->pointerType() == QPointingDevice::PointerType::Eraser;
-    switch (event->type()) {
-    case QEvent::TabletPress:
-        begin(event->position(), widthForPressure(event->pressure()), eraserEnd);
-        break;
-    case QEvent::TabletMove:
-        Q_EMIT pointerMoved(event->position().toPoint());
-        if (event->buttons() & Qt::LeftButton)
-            extend(event->position(), widthForPressure(event->pressure()));
-        break;
-    case QEvent::TabletRelease:
-        extend(event->position(), widthForPressure(event->pressure()));
-        end();
-        break;
-    default:
-        break;
-    }
-    // Taken: no mouse event is made of it as well.
-    event->accept();
-}
-
-void InkOverlay::wheelEvent(QWheelEvent *event)
-{
-    // Zooming and moving about the page with the wheel work while inking, as without.
-    QCoreApplication::sendEvent(shownView(), event);
-}
-
-bool InkOverlay::touch(QEvent *event)
-{
-    auto *touchEvent = static_cast<QTouchEvent *>(event);
-    if (event->type() == QEvent::TouchCancel) {
-        cancelStroke();
-        m_touchId.reset();
-        return true;
-    }
-    for (const QEventPoint &point : touchEvent->points()) {
-        if (point.state() == QEventPoint::Pressed && !m_touchId) {
-            m_touchId = point.id();
-            begin(point.position(), 1.0f, false);
-        } else if (m_touchId && point.id() == *m_touchId) {
-            if (point.state() == QEventPoint::Released) {
-                end();
-                m_touchId.reset();
-            } else {
-                extend(point.position(), 1.0f);
-            }
-        }
-    }
-    event->accept();
-    return true;
-}
-
-bool InkOverlay::event(QEvent *event)
-{
-    switch (event->type()) {
-    case QEvent::TouchBegin:
-    case QEvent::TouchUpdate:
-    case QEvent::TouchEnd:
-    case QEvent::TouchCancel:
-        return touch(event);
-    default:
-        return QWidget::event(event);
-    }
 }
 
 } // namespace quillora::app
