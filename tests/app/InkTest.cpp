@@ -522,7 +522,8 @@ TEST_F(Ink, TheAnnotatedPhotoHasTheInkWhereItWasDrawn)
 }
 
 // Faults: a stroke that leaves the window ends as a stroke; a session rebuilt under a stroke
-// leaves it whole; an annotated photo into a folder that cannot be made says what a photo says;
+// leaves it whole; an annotated photo into a folder that cannot be made or onto a full disk says
+// what a photo says;
 // another camera clears the ink (and what could be undone).
 TEST_F(Ink, AStrokeOutsideARebuildAMissingFolderAndAnotherCamera)
 {
@@ -554,6 +555,20 @@ TEST_F(Ink, AStrokeOutsideARebuildAMissingFolderAndAnotherCamera)
     key(Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(testAccess(*c).mMessages()->statusMessage(), plain);
     EXPECT_TRUE(spy.opened().isEmpty());
+
+    // A full disk: the same words again, and nothing left behind.
+    testAccess(*c).mPhotoPath()->setURL(QUrl::fromLocalFile(home.filePath(QStringLiteral("Desktop/"))));
+    {
+        test::FileSizeLimit full(4096);
+        key(Qt::Key_T, Qt::ControlModifier);
+        const QString plainFull = testAccess(*c).mMessages()->statusMessage();
+        EXPECT_TRUE(plainFull.startsWith(QStringLiteral("Photo not saved"))) << plainFull.toStdString();
+        testAccess(*c).mMessages()->showStatusMessage(QString());
+        key(Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier);
+        EXPECT_EQ(testAccess(*c).mMessages()->statusMessage(), plainFull);
+    }
+    EXPECT_TRUE(spy.opened().isEmpty());
+    EXPECT_TRUE(QDir(home.filePath(QStringLiteral("Desktop"))).isEmpty());
 
     c->deviceMenuClick(testAccess(*c).mDevicesMenu()->actions().at(1));
     ASSERT_TRUE(liveShowsNewPictures());
