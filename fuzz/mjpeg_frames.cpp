@@ -3,12 +3,11 @@
 // such a mode. A frame may be anything (a camera that glitches, a cable that drops bytes, a
 // device that only claims to be a camera): it must be skipped, and the frame after it must come
 // out decoded, so the picture goes on. Input: one frame's bytes.
-#include "FuzzSupport.h"
+#include "FuzzPage.h"
 
 #include "Devices.h"
 #include "GstHandles.h"
 #include "JpegDecoder.h"
-#include "TurboJpegHandles.h"
 
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
@@ -20,7 +19,7 @@ using namespace quillora;
 namespace {
 
 // A whole frame that must always decode; it follows every fuzzed one.
-QByteArray gGoodFrame;
+std::vector<unsigned char> gGoodFrame;
 GstClockTime gPts = 0;
 
 struct Pipeline {
@@ -55,27 +54,6 @@ Pipeline makePipeline()
     return p;
 }
 
-// A 640x480 frame as a camera sends it in an MJPEG mode (4:2:2): a page with lines of "text".
-QByteArray makeGoodFrame()
-{
-    const int width = 640, height = 480;
-    std::vector<unsigned char> pixels(std::size_t(width * height * 3), 235);
-    for (int y = 40; y < height - 40; y += 24)
-        for (int x = 40; x < width - 40; ++x)
-            if ((x / 7 + y) % 5 != 0)
-                for (int row = y; row < y + 10; ++row)
-                    std::fill_n(&pixels[std::size_t((row * width + x) * 3)], 3, 30);
-    TjHandlePtr compressor(tjInitCompress());
-    unsigned char *raw = nullptr;
-    unsigned long size = 0;
-    if (!compressor
-        || tjCompress2(compressor.get(), pixels.data(), width, 0, height, TJPF_RGB, &raw, &size, TJSAMP_422, 85, 0)
-            != 0)
-        fuzz::fail("the good frame cannot be made");
-    const TjBufferPtr jpeg(raw);
-    return QByteArray(reinterpret_cast<const char *>(jpeg.get()), qsizetype(size));
-}
-
 void push(GstElement *src, const char *data, std::size_t size, GstClockTime pts)
 {
     GstBuffer *buffer = gst_buffer_new_memdup(data, size);
@@ -94,7 +72,7 @@ void decodeThenGoodFrame(Pipeline &p, const std::uint8_t *data, std::size_t size
     gPts += 2 * GST_SECOND / 30;
     if (size > 0)
         push(p.src, reinterpret_cast<const char *>(data), size, fuzzed);
-    push(p.src, gGoodFrame.constData(), std::size_t(gGoodFrame.size()), next);
+    push(p.src, reinterpret_cast<const char *>(gGoodFrame.data()), gGoodFrame.size(), next);
 
     // Whatever became of the fuzzed frame, the good one after it comes out decoded.
     for (;;) {
@@ -124,7 +102,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     capture::ensureGstreamer();
     if (!capture::registerJpegDecoder())
         fuzz::fail("the camera JPEG decoder cannot be registered");
-    gGoodFrame = makeGoodFrame();
+    gGoodFrame = fuzz::pageFrame(640, 480);
     // The pipeline starts (threads, decoder state) before any input, so that what it keeps for
     // its whole life is not taken for a leak of the first input.
     decodeThenGoodFrame(pipeline(), nullptr, 0);

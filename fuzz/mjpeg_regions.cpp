@@ -6,10 +6,9 @@
 // Input: four bytes choosing the part (its left, top, width and height in steps of 16 pixels of
 // the picture at the scale; the top three bits of the first byte choose the DCT scale too), then
 // one frame's bytes.
-#include "FuzzSupport.h"
+#include "FuzzPage.h"
 
 #include "JpegRegion.h"
-#include "TurboJpegHandles.h"
 
 #include <vector>
 
@@ -19,26 +18,6 @@ namespace {
 
 // A 320x240 page as a camera sends it in an MJPEG mode (4:2:2), to decode after every input.
 std::vector<unsigned char> gGoodFrame;
-
-std::vector<unsigned char> makeGoodFrame()
-{
-    const int width = 320, height = 240;
-    std::vector<unsigned char> pixels(std::size_t(width * height * 3), 235);
-    for (int y = 20; y < height - 20; y += 12)
-        for (int x = 20; x < width - 20; ++x)
-            if ((x / 7 + y) % 5 != 0)
-                for (int row = y; row < y + 5; ++row)
-                    std::fill_n(&pixels[std::size_t((row * width + x) * 3)], 3, 30);
-    TjHandlePtr compressor(tjInitCompress());
-    unsigned char *raw = nullptr;
-    unsigned long size = 0;
-    if (!compressor
-        || tjCompress2(compressor.get(), pixels.data(), width, 0, height, TJPF_RGB, &raw, &size, TJSAMP_422, 85, 0)
-            != 0)
-        fuzz::fail("the good frame cannot be made");
-    const TjBufferPtr jpeg(raw);
-    return {jpeg.get(), jpeg.get() + size};
-}
 
 // Decodes the part and checks what came out is what was said.
 bool decodePart(capture::JpegRegionDecoder &decoder, const std::uint8_t *data, std::size_t size, int eighths,
@@ -67,7 +46,7 @@ bool decodePart(capture::JpegRegionDecoder &decoder, const std::uint8_t *data, s
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     fuzz::quietQt();
-    gGoodFrame = makeGoodFrame();
+    gGoodFrame = fuzz::pageFrame(320, 240);
     return 0;
 }
 

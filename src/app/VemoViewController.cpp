@@ -6,6 +6,7 @@
 #include "CaptureLog.h"
 #include "FrameMemory.h"
 #include "ImageView.h"
+#include "InkPage.h"
 #include "MovieFile.h"
 #include "MovieFileOutput.h"
 #include "PhotoCapture.h"
@@ -74,6 +75,12 @@ void VemoViewController::startStream()
 {
     if (!device)
         return;
+    // Ink belongs to the page under the camera: another camera shows another page.
+    if (mInk && device->uniqueID() != mInkCameraId) {
+        if (!mInkCameraId.isEmpty())
+            mInk->reset();
+        mInkCameraId = device->uniqueID();
+    }
     QString error; // handed to every call that can fail; a failure does not stop the start
     mCaptureSession = std::make_shared<capture::CaptureSession>();
     device->open(&error);

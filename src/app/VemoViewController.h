@@ -8,6 +8,7 @@
 #include "DecompressedVideoOutput.h"
 #include "Frame.h"
 #include "HandOff.h"
+#include "PhotoCapture.h"
 #include "ProgramClock.h"
 
 #include <QObject>
@@ -56,6 +57,7 @@ struct DevRequest;
 namespace quillora::app {
 
 class ImageView;
+class InkPage;
 class PictureControlsPanel;
 class RecordingIndicator;
 class WindowMessages;
@@ -95,6 +97,10 @@ public:
         const QString &error, capture::MovieFault fault, bool complete);
     void previewClick(QObject *sender);
     void photoClick(QObject *sender);
+    // The photo as Take Photo writes it (the whole frame, turned and mirrored, by the photo
+    // settings' size, format, folder and naming rule) with the page's ink drawn over it at the
+    // photo's own size. Main thread.
+    void annotatedPhotoClick(QObject *sender);
     void preferencesClick(QObject *sender);
     void preferencesDone(QObject *sender);
     void preferencesChange(QObject *sender);
@@ -212,6 +218,10 @@ private:
     QAbstractButton *mFreezeButton = nullptr;
     QAction *mFreezeItem = nullptr;
     QAction *mMirrorItem = nullptr;
+    // The ink over the page: cleared when another camera's picture comes. Set by the window
+    // definition; main thread only.
+    InkPage *mInk = nullptr;
+    QString mInkCameraId; // the camera whose page the ink is on
 
     // Guards mCurrentImageBuffer and mPreviousImageBuffer. Recursive because the controller's own operations may
     // nest while holding it; it is held only for the exchange of one reference.
@@ -251,6 +261,8 @@ private:
         bool damaged = false;
     };
     Still newestStill();
+    // Takes a photo of the newest still with `drawing` over it (none: as it is).
+    void takePhoto(const output::PhotoDrawing &drawing);
     // ---- movies: private additions ----
     // A movie still being written is finished before its session is torn down (a rebuild
     // for another reason, quitting): the finish callback's steps run, but for the rebuild,

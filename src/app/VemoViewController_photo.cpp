@@ -6,6 +6,7 @@
 #include "CaptureLog.h"
 #include "HandOff.h"
 #include "ImageView.h"
+#include "InkPainting.h"
 #include "MatrixControl.h"
 #include "OutputLog.h"
 #include "PathControl.h"
@@ -175,6 +176,27 @@ VemoViewController::Still VemoViewController::newestStill()
 
 void VemoViewController::photoClick(QObject *)
 {
+    takePhoto({});
+}
+
+void VemoViewController::annotatedPhotoClick(QObject *)
+{
+    if (!mInk || mInk->isEmpty()) {
+        takePhoto({});
+        return;
+    }
+    // The strokes as they are now; the page's pixels are those of the frame size it began on.
+    const std::vector<InkStrokePtr> strokes = mInk->strokes();
+    const QSizeF page = mInk->pageSize();
+    takePhoto([strokes, page](QPainter &painter, const QTransform &frameToPhoto, QSize frame) {
+        const QTransform pageToFrame
+            = QTransform::fromScale(frame.width() / page.width(), frame.height() / page.height());
+        paintInk(painter, strokes, pageToFrame * frameToPhoto);
+    });
+}
+
+void VemoViewController::takePhoto(const output::PhotoDrawing &drawing)
+{
     const capture::Frame newest = currentFrame(); // our own reference, kept until the photo is written
     if (!newest) {
         qCInfo(lcOutput) << "no photo: no picture from a camera";
@@ -190,13 +212,14 @@ void VemoViewController::photoClick(QObject *)
     // is the camera's own data, read through (and so found whole or damaged) where the file is
     // made, and nothing is decoded for it. Any other photo, or that one when the frame turns out
     // damaged, takes the still: the newest frame's pixels, else those of the frame before it.
+    // Ink is drawn over the pixels.
     Still still;
     const output::PhotoFrame photoFrame{[this, &still] {
                                             still = newestStill();
                                             return still.image;
                                         },
         newest.cameraJpeg()};
-    const output::OutputResult written = output::writePhoto(photoFrame, turns, *settings, mirrored);
+    const output::OutputResult written = output::writePhoto(photoFrame, turns, *settings, mirrored, drawing);
     if (!written.ok()) {
         showStatusMessage(tr("Photo not saved: %1").arg(describeWriteFault(written.fault)));
         return;

@@ -5,6 +5,7 @@
 
 #include "AppDelegate.h"
 #include "FullScreen.h"
+#include "InkTools.h"
 #include "PictureControlsPanel.h"
 #include "PictureZoom.h"
 #include "RecordingIndicator.h"
@@ -178,7 +179,9 @@ void WindowDefinition::connectView()
     QObject::connect(m.actionFullScreen, &QAction::triggered, m_fullScreen, &FullScreen::toggle);
     QObject::connect(m_zoom, &PictureZoom::doubleClicked, m_fullScreen, &FullScreen::toggle);
     VemoViewController *c = m_controller.get();
-    QObject::connect(m_fullScreen, &FullScreen::activeChanged, window, [c, &m](bool active) {
+    connectInk();
+    QObject::connect(m_fullScreen, &FullScreen::activeChanged, window, [this, c, &m](bool active) {
+        m_ink->setFullScreen(active);
         m.actionFullScreen->setChecked(active);
         // With the status line and the buttons hidden, what they say shows over the picture.
         if (c->mMessages)
@@ -201,6 +204,21 @@ void WindowDefinition::connectView()
             keys << key;
     }
     m.actionFullScreen->setShortcuts(keys);
+}
+
+void WindowDefinition::connectInk()
+{
+    Ui::MainWindow &m = *m_mainUi;
+    VemoViewController *c = m_controller.get();
+    m_ink = new InkTools(m.pictureStack, m.mCaptureView, m.mPreviewImage);
+    m_ink->addTo(m.viewMenu);
+    c->mInk = m_ink->page();
+    QObject::connect(m_ink, &InkTools::statusMessage, c, &VemoViewController::showStatusMessage);
+    auto *annotated = new QAction(tr("Take Annotated Photo"), m_mainWindow.get());
+    annotated->setObjectName(QStringLiteral("actionTakeAnnotatedPhoto"));
+    annotated->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T));
+    m.captureMenu->insertAction(m.mVideoMenu, annotated);
+    QObject::connect(annotated, &QAction::triggered, c, [c, annotated] { c->annotatedPhotoClick(annotated); });
 }
 
 bool WindowDefinition::eventFilter(QObject *watched, QEvent *event)

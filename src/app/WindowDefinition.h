@@ -23,6 +23,7 @@ namespace quillora::app {
 
 class AppDelegate;
 class FullScreen;
+class InkTools;
 class PictureZoom;
 class PictureControlsPanel;
 class VemoViewController;
@@ -47,6 +48,8 @@ public:
     // The view's own state, beside the controller's: zoom and pan, full screen.
     PictureZoom *pictureZoom() const { return m_zoom; }
     FullScreen *fullScreen() const { return m_fullScreen; }
+    // The ink over the picture, its tools and its keys.
+    InkTools *inkTools() const { return m_ink; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -55,6 +58,7 @@ private:
     void connectOutlets(QApplication *app);
     void connectActions();
     void connectView();
+    void connectInk();
 
     std::unique_ptr<QMainWindow> m_mainWindow;
     std::unique_ptr<QDialog> m_preferences;
@@ -67,6 +71,7 @@ private:
     std::unique_ptr<VemoViewController> m_controller;
     PictureZoom *m_zoom = nullptr;      // owned by the picture
     FullScreen *m_fullScreen = nullptr; // owned by the main window
+    InkTools *m_ink = nullptr;          // owned by the picture
 };
 
 // The application's icon, from the resources built into the program.

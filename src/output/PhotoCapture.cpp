@@ -10,6 +10,7 @@
 
 #include <QBuffer>
 #include <QImageWriter>
+#include <QPainter>
 #include <QTransform>
 
 #include <future>
@@ -78,6 +79,47 @@ QImage orientedImage(const QImage &image, int rotation, bool mirrored)
     // Whole pixels moved, as for the turns: no resampling.
     return mirrored ? turned.mirrored(true, false) : turned;
 }
+
+QTransform orientationTransform(QSize size, int rotation, bool mirrored)
+{
+    const double w = size.width(), h = size.height();
+    QTransform turn;
+    switch (rotation) {
+    case 1: // (x, y) to (h - y, x)
+        turn = QTransform(0, 1, -1, 0, h, 0);
+        break;
+    case 2:
+        turn = QTransform(-1, 0, 0, -1, w, h);
+        break;
+    case 3: // (x, y) to (y, w - x)
+        turn = QTransform(0, -1, 1, 0, 0, w);
+        break;
+    default:
+        break;
+    }
+    if (!mirrored)
+        return turn;
+    const double turnedWidth = (rotation == 1 || rotation == 3) ? h : w;
+    return turn * QTransform(-1, 0, 0, 1, turnedWidth, 0);
+}
+
+namespace {
+
+// Draws `drawing` over the photo made of `frame`; the photo becomes a picture of its own.
+void drawOverPhoto(QImage &photo, const QImage &frame, int rotation, bool mirrored, const PhotoDrawing &drawing)
+{
+    // The painter copies a photo that is still the frame's memory before drawing on it.
+    if (photo.format() != QImage::Format_RGB32 && photo.format() != QImage::Format_ARGB32_Premultiplied)
+        photo = photo.convertToFormat(QImage::Format_RGB32);
+    const QSize turned = (rotation == 1 || rotation == 3) ? frame.size().transposed() : frame.size();
+    const QTransform toPhoto = orientationTransform(frame.size(), rotation, mirrored)
+        * QTransform::fromScale(double(photo.width()) / turned.width(), double(photo.height()) / turned.height());
+    QPainter painter(&photo);
+    painter.setRenderHint(QPainter::Antialiasing);
+    drawing(painter, toPhoto, frame.size());
+}
+
+} // namespace
 
 bool encodeImage(QIODevice &device, const QImage &image, PhotoFormat format, QString *error)
 {
@@ -183,13 +225,14 @@ std::optional<OutputResult> writeCameraOwnPhoto(
 
 } // namespace
 
-OutputResult writePhoto(const PhotoFrame &frame, int rotation, const PhotoSettings &settings, bool mirrored)
+OutputResult writePhoto(
+    const PhotoFrame &frame, int rotation, const PhotoSettings &settings, bool mirrored, const PhotoDrawing &drawing)
 {
     const std::optional<PhotoFormat> format = photoFormatForIndex(settings.formatIndex);
     if (!format)
         return {QString(), QStringLiteral("format index %1: no such format").arg(settings.formatIndex),
             WriteFault::BadSettings};
-    if (*format == PhotoFormat::Jpeg) {
+    if (*format == PhotoFormat::Jpeg && !drawing) {
         if (auto written = writeCameraOwnPhoto(frame, rotation, mirrored, settings))
             return *written;
     }
@@ -206,6 +249,8 @@ OutputResult writePhoto(const PhotoFrame &frame, int rotation, const PhotoSettin
                                    << size.width() << "x" << size.height();
         photo = photo.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     }
+    if (drawing)
+        drawOverPhoto(photo, picture, rotation, mirrored, drawing);
     // Unturned and unscaled, the photo is still the frame's read-only memory, and labelling
     // it with a resolution would copy all of it. A view of the same pixels takes the label
     // instead; the encoders only read it, and `picture` outlives it.

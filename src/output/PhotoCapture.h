@@ -12,6 +12,8 @@
 #include <optional>
 
 class QIODevice;
+class QPainter;
+class QTransform;
 
 namespace quillora::output {
 
@@ -33,6 +35,9 @@ QImage turnedImage(const QImage &image, int rotation);
 // The image turned as above, then, when `mirrored`, mirrored left to right: what the live
 // picture shows (a mirror after a half turn is the upside-down flip).
 QImage orientedImage(const QImage &image, int rotation, bool mirrored);
+// Where orientedImage puts each point of an image of `size`: the mapping from the frame's
+// coordinates to the turned and mirrored picture's.
+QTransform orientationTransform(QSize size, int rotation, bool mirrored);
 
 // Encodes: JPEG with libjpeg's defaults, PNG with libpng's default filtering (see PngEncoder.h),
 // TIFF with Qt's writer, GIF with a quantised palette.
@@ -49,6 +54,10 @@ struct PhotoSettings {
     int collisionRow = -1;
 };
 
+// Something drawn over a photo at the photo's own size (ink), given the mapping from the pixels
+// of the frame (of `frameSize`) to the photo's.
+using PhotoDrawing = std::function<void(QPainter &painter, const QTransform &frameToPhoto, QSize frameSize)>;
+
 // The frame a photo is made of.
 struct PhotoFrame {
     // Its pixels; asked for only when the photo needs them (a camera's JPEG frame is decoded
@@ -59,12 +68,14 @@ struct PhotoFrame {
 };
 
 // Turns the frame (and, when `mirrored`, mirrors it after the turn, as the live picture shows
-// it), gives it the chosen size, encodes it and writes it under the name the naming rule gives.
+// it), gives it the chosen size, draws `drawing` over it when there is one (such a photo is
+// always made of the frame's pixels), encodes it and writes it under the name the naming rule gives.
 // A JPEG photo of a camera's JPEG frame at the frame's own size is the camera's own data
 // (losslessCameraPhoto), unless that cannot be had without loss or doubt. Photos are written
 // one at a time across all threads. The result's path is set only when the file is complete on
 // disk; on failure nothing new is left behind.
-OutputResult writePhoto(const PhotoFrame &frame, int rotation, const PhotoSettings &settings, bool mirrored = false);
+OutputResult writePhoto(const PhotoFrame &frame, int rotation, const PhotoSettings &settings, bool mirrored = false,
+    const PhotoDrawing &drawing = {});
 OutputResult writePhoto(const QImage &frame, int rotation, const PhotoSettings &settings, bool mirrored = false);
 
 } // namespace quillora::output

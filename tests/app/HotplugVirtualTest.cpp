@@ -7,6 +7,7 @@
 #include "CameraWatcher.h"
 #include "CaptureView.h"
 #include "FullScreen.h"
+#include "InkTools.h"
 #include "MovieFileOutput.h"
 #include "MovieInspect.h"
 #include "PathControl.h"
@@ -16,6 +17,7 @@
 #include <QAction>
 #include <QMenu>
 #include <QPushButton>
+#include <QTest>
 
 using namespace quillora;
 using namespace std::chrono_literals;
@@ -124,6 +126,40 @@ TEST_F(VirtualHotplug, ACameraPulledOutWhileZoomedInFullScreenIsSaidOverThePictu
     ASSERT_TRUE(pictureMoves());
     EXPECT_EQ(testAccess(*c).mMessages()->persistentMessage(), QString());
     EXPECT_EQ(def->pictureZoom()->zoom(), kept);
+}
+
+// Ink while the camera is pulled out: drawing goes on over the last picture, an annotated photo
+// is not taken of it (as Take Photo is not), and the same camera put back keeps the page's ink.
+TEST_F(VirtualHotplug, InkGoesOnOverTheLastPictureAndStaysWhenTheCameraComesBack)
+{
+    start("A|Generic|cam-a");
+    ASSERT_TRUE(pictureMoves());
+    app::InkTools *ink = def->inkTools();
+    ink->inkAction()->trigger();
+    auto stroke = [&](int y) {
+        QTest::mousePress(ink->overlay(), Qt::LeftButton, {}, QPoint(100, y));
+        QTest::mouseMove(ink->overlay(), QPoint(200, y + 10));
+        QTest::mouseRelease(ink->overlay(), Qt::LeftButton, {}, QPoint(300, y));
+    };
+    stroke(100);
+    attach("cam-a", false);
+    EXPECT_TRUE(log.waitFor("quillora.capture: capture error: camera: Could not read from resource."));
+    settle();
+    ASSERT_TRUE(c->cameraDisconnected());
+    stroke(200);
+    ASSERT_EQ(ink->page()->strokes().size(), 2u);
+    testAccess(*c).mPhotoPath()->setURL(QUrl::fromLocalFile(home.path()));
+    c->annotatedPhotoClick(nullptr);
+    EXPECT_TRUE(desktop.opened().isEmpty()) << "a photo of the last picture was taken";
+    EXPECT_EQ(log.count("quillora.output: no photo: no picture from a camera"), 1);
+
+    attach("cam-a", true);
+    settle();
+    ASSERT_NE(testAccess(*c).device(), nullptr);
+    EXPECT_TRUE(pictureMoves());
+    EXPECT_EQ(ink->page()->strokes().size(), 2u) << "the same camera, the same page";
+    c->annotatedPhotoClick(nullptr);
+    EXPECT_EQ(desktop.opened().size(), 1);
 }
 
 // A movie being recorded when its camera is pulled out is finished, opened as a finished movie

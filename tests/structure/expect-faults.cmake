@@ -9,7 +9,10 @@ foreach(expected
     "include cycle between components: a/Bar, a/Foo"
     "a/Bar.cpp:13: function of 89 lines"
     "a/Foo.cpp:27: free function undeclared is not declared"
-    "check-structure: 3 problem")
+    "b/Baz.cpp: includes a/Foo_p.h, the private header of another folder's component"
+    "include cycle between folders: b, c"
+    "crowded/: 17 components (at most 16)"
+    "check-structure: 6 problem")
   string(FIND "${out}" "${expected}" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "not reported: ${expected}")

@@ -202,11 +202,70 @@
     </message>
 </context>
 <context>
-    <name>quillora::app::PictureZoom</name>
+    <name>quillora::app::InkTools</name>
     <message>
-        <source>%1 %</source>
-        <extracomment>The zoom factor shown over the picture for a moment, in per cent of the fitted picture.</extracomment>
-        <translation>%1 %</translation>
+        <source>Ink</source>
+        <translation>Zeichnen</translation>
+    </message>
+    <message>
+        <source>Pen</source>
+        <translation>Stift</translation>
+    </message>
+    <message>
+        <source>Highlighter</source>
+        <translation>Textmarker</translation>
+    </message>
+    <message>
+        <source>Eraser</source>
+        <translation>Radierer</translation>
+    </message>
+    <message>
+        <source>Red</source>
+        <translation>Rot</translation>
+    </message>
+    <message>
+        <source>Blue</source>
+        <translation>Blau</translation>
+    </message>
+    <message>
+        <source>Green</source>
+        <translation>Grün</translation>
+    </message>
+    <message>
+        <source>Black</source>
+        <translation>Schwarz</translation>
+    </message>
+    <message>
+        <source>Thin</source>
+        <translation>Dünn</translation>
+    </message>
+    <message>
+        <source>Medium</source>
+        <translation>Mittel</translation>
+    </message>
+    <message>
+        <source>Thick</source>
+        <translation>Dick</translation>
+    </message>
+    <message>
+        <source>Undo Ink</source>
+        <translation>Zeichnung rückgängig</translation>
+    </message>
+    <message>
+        <source>Redo Ink</source>
+        <translation>Zeichnung wiederherstellen</translation>
+    </message>
+    <message>
+        <source>Clear Ink</source>
+        <translation>Zeichnung löschen</translation>
+    </message>
+    <message>
+        <source>The ink is full: undo or clear some of it to draw more</source>
+        <translation>Die Zeichnung ist voll: Machen Sie Striche rückgängig oder löschen Sie welche, um weiterzuzeichnen</translation>
+    </message>
+    <message>
+        <source>Ink Tools</source>
+        <translation>Zeichenwerkzeuge</translation>
     </message>
 </context>
 <context>
@@ -246,6 +305,14 @@
     <message>
         <source>%1: the camera refused %2</source>
         <translation>%1: Die Kamera hat %2 abgelehnt</translation>
+    </message>
+</context>
+<context>
+    <name>quillora::app::PictureZoom</name>
+    <message>
+        <source>%1 %</source>
+        <extracomment>The zoom factor shown over the picture for a moment, in per cent of the fitted picture.</extracomment>
+        <translation>%1 %</translation>
     </message>
 </context>
 <context>
@@ -388,6 +455,10 @@
     <message>
         <source>Version %1</source>
         <translation>Version %1</translation>
+    </message>
+    <message>
+        <source>Take Annotated Photo</source>
+        <translation>Foto mit Zeichnung aufnehmen</translation>
     </message>
 </context>
 <context>
