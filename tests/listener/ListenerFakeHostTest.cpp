@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The listener through a fake USB host whose reads complete when the test says so.
 #include "FakeUsbHost.h"
+#include "HandOff.h"
 #include "ListenerTestSupport.h"
 #include "LogSpy.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <QAbstractEventDispatcher>
 #include <QTimer>
 
 #include <thread>
@@ -84,8 +84,12 @@ TEST_F(ListenerFakeHost, PressesWhileArmedTakeOnePhotoEachAndNoneWhileKilled)
 TEST_F(ListenerFakeHost, AFailingReadIsNoPressAndIsQueuedAgainLaterAndLater)
 {
     auto camera = addCamera().second;
-    std::mutex mutex; // guards delays
+    std::mutex mutex; // guards delays and mailbox
     std::vector<long> delays;
+    // Where the test hands the held retry back to the listener thread: it lives in that thread,
+    // and hands work over under a lock the sanitizer sees (a lambda posted through Qt's event
+    // queue would be freed by whichever thread lets go of it last, out of its sight).
+    std::unique_ptr<Mailbox> mailbox;
     std::function<void()> held; // a retry the test fires itself; the listener thread's alone
     std::atomic<bool> holdNext{false};
     listener::ListenerSetup setup;
@@ -94,14 +98,13 @@ TEST_F(ListenerFakeHost, AFailingReadIsNoPressAndIsQueuedAgainLaterAndLater)
     setup.sysRoot = "/nonexistent/sys";
     setup.devRoot = "/nonexistent/dev";
     setup.retryAfter = [&](std::chrono::milliseconds delay, std::function<void()> retry) {
-        {
-            std::lock_guard lock(mutex);
-            delays.push_back(long(delay.count()));
-        }
         // Served at once: the test sees the delays asked for without waiting them out.
-        if (holdNext.exchange(false))
+        std::lock_guard lock(mutex);
+        delays.push_back(long(delay.count()));
+        if (holdNext.exchange(false)) {
             held = std::move(retry);
-        else
+            mailbox = std::make_unique<Mailbox>();
+        } else
             QTimer::singleShot(0, std::move(retry));
     };
     const auto asked = [&] {
@@ -132,13 +135,16 @@ TEST_F(ListenerFakeHost, AFailingReadIsNoPressAndIsQueuedAgainLaterAndLater)
     WebcamProcessor::unkillListener();
     ASSERT_TRUE(waitUntil([&] { return camera->isOpen(); }));
     EXPECT_EQ(camera->pendingReads(), 0u) << "the retry still waits";
-    ASSERT_TRUE(thread->listenerThread());
-    QMetaObject::invokeMethod(
-        thread->listenerThread()->eventDispatcher(), [&] { std::exchange(held, nullptr)(); }, Qt::QueuedConnection);
+    {
+        std::lock_guard lock(mutex);
+        ASSERT_TRUE(mailbox);
+        mailbox->post([&] { std::exchange(held, nullptr)(); });
+    }
     ASSERT_TRUE(waitUntil([&] { return armed(*camera); }));
     ASSERT_TRUE(camera->completeRead(usb::kUsbSuccess, kReport));
     ASSERT_TRUE(waitUntil([&] { return target.count == 2 && armed(*camera); }));
     EXPECT_EQ(target.offThread, 0);
+    thread.reset(); // the mailbox is deleted once the thread it lives in has ended
 }
 
 // Unplugged while armed, the listener moves on to the next camera; unplugged while killed, the loop ends.

@@ -39,7 +39,8 @@ CapsPtr videoCapsFor(QSize size)
 // QuickTime track cannot change its picture size half-way.
 GstPadProbeReturn videoEntryProbe(GstPad *, GstPadProbeInfo *info, gpointer userData)
 {
-    StreamState &s = stateOf(userData);
+    const ProbeState probe(userData);
+    StreamState &s = probe.state;
     if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
         s.framesOffered.fetch_add(1, std::memory_order_relaxed);
         notePictureTimes(s, GST_PAD_PROBE_INFO_BUFFER(info));
@@ -66,13 +67,13 @@ GstPadProbeReturn videoEntryProbe(GstPad *, GstPadProbeInfo *info, gpointer user
 
 GstPadProbeReturn countVideoProbe(GstPad *, GstPadProbeInfo *, gpointer userData)
 {
-    stateOf(userData).framesWritten.fetch_add(1, std::memory_order_relaxed);
+    ProbeState(userData).state.framesWritten.fetch_add(1, std::memory_order_relaxed);
     return GST_PAD_PROBE_OK;
 }
 
 GstPadProbeReturn countSoundProbe(GstPad *, GstPadProbeInfo *, gpointer userData)
 {
-    stateOf(userData).soundBuffers.fetch_add(1, std::memory_order_relaxed);
+    ProbeState(userData).state.soundBuffers.fetch_add(1, std::memory_order_relaxed);
     return GST_PAD_PROBE_OK;
 }
 
@@ -83,7 +84,8 @@ GstPadProbeReturn fileEndProbe(GstPad *, GstPadProbeInfo *info, gpointer userDat
     GstEvent *event = GST_PAD_PROBE_INFO_EVENT(info);
     if (!event || GST_EVENT_TYPE(event) != GST_EVENT_EOS)
         return GST_PAD_PROBE_OK;
-    StreamState &s = stateOf(userData);
+    const ProbeState probe(userData);
+    StreamState &s = probe.state;
     {
         std::lock_guard lock(s.mutex);
         s.fileComplete = true;

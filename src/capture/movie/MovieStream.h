@@ -56,16 +56,27 @@ struct StreamState {
 
 using StreamStatePtr = std::shared_ptr<StreamState>;
 
-// The state a probe added by addProbe was given.
-inline StreamState &stateOf(gpointer userData)
-{
-    // As addProbe handed it over; and handed back for deleteStreamRef, which a pad calls on
-    // another thread once its probe has run for the last time.
-    takeOver(userData);
-    StreamState &state = **static_cast<StreamStatePtr *>(userData);
-    handOff(userData);
-    return state;
-}
+// The state a probe added by addProbe was given, for the length of one call of the probe: taken
+// over as addProbe or the probe's previous call handed it on, and handed on again when the call
+// has done with it, to the next call or to deleteStreamRef, which a pad calls on another thread
+// once its probe has run for the last time. Declared first in the probe, so that it is handed on
+// after the probe's last access.
+class ProbeState {
+public:
+    explicit ProbeState(gpointer userData)
+        : state((takeOver(userData), **static_cast<StreamStatePtr *>(userData)))
+        , m_token(userData)
+    {
+    }
+    ~ProbeState() { handOff(m_token); }
+    ProbeState(const ProbeState &) = delete;
+    ProbeState &operator=(const ProbeState &) = delete;
+
+    StreamState &state;
+
+private:
+    gpointer m_token;
+};
 
 // Adds a probe that holds its own reference to `state`, dropped when the probe goes.
 gulong addProbe(GstPad *pad, GstPadProbeType type, GstPadProbeCallback callback, const StreamStatePtr &state);
