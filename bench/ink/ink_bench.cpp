@@ -6,6 +6,7 @@
 // at 120 Hz (a stroke finished every 100 points). Prints frames shown per second, CPU per frame,
 // the ink layer's paint time per frame and the longest a pointer event took to be drawn.
 // Usage: ink_bench [seconds] [ink: 0, 1 or 2] [warm-up seconds]   (see bench/README.md)
+#include "BenchSupport.h"
 #include "CaptureDevice.h"
 #include "CaptureSession.h"
 #include "CaptureView.h"
@@ -20,34 +21,14 @@
 #include <QStackedWidget>
 #include <QTimer>
 
-#include <sys/resource.h>
-
 #include <cmath>
 #include <cstdio>
 
 using namespace quillora;
 using namespace quillora::capture;
+using namespace quillora::bench;
 
 namespace {
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-struct KeepNewest : DecompressedVideoOutputDelegate {
-    std::mutex mutex; // guards newest
-    Frame newest;
-    void captureOutputDidOutputVideoFrame(DecompressedVideoOutput *, const Frame &frame) override
-    {
-        Frame exchanged = frame;
-        std::lock_guard lock(mutex);
-        std::swap(newest, exchanged);
-    }
-};
 
 // A hand's stroke: a short run of handwriting, a wavy line drifting across, sampled 100 times.
 std::vector<QPointF> recordedStroke(QRandomGenerator &random, QSizeF view)

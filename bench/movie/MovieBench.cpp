@@ -6,6 +6,7 @@
 //       preview keeps running, and prints what it measured as key=value lines;
 //   movie_bench inspect <movie>
 //       decodes a movie to its end and prints its pictures, sound and the drift between them.
+#include "BenchSupport.h"
 #include "MatrixControl.h"
 #include "MovieFileOutput.h"
 #include "MovieInspect.h"
@@ -25,10 +26,10 @@
 #include <QMainWindow>
 #include <QTimer>
 
-#include <sys/resource.h>
-
 #include <cmath>
 #include <cstdio>
+
+using namespace quillora::bench;
 
 namespace {
 
@@ -41,14 +42,6 @@ public:
 public Q_SLOTS:
     void open(const QUrl &) { }
 };
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 void printDecoded(const QString &path)
 {

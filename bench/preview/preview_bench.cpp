@@ -4,6 +4,7 @@
 // Usage: preview_bench [seconds] [width] [height] [format] [warm-up seconds] [zoom]   (see bench/README.md)
 // With a zoom above 1 the view is zoomed that far into the middle of the page, as a teacher
 // zooms into a word: it then shows a part of each frame, decoded from the frame's own pixels.
+#include "BenchSupport.h"
 #include "CaptureDevice.h"
 #include "CaptureSession.h"
 #include "CaptureView.h"
@@ -14,40 +15,11 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
-#include <sys/resource.h>
-
 #include <atomic>
 #include <cstdio>
 
 using namespace quillora::capture;
-
-namespace {
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// Keeps the newest frame the way the controller does, so the hand-off costs what it costs.
-struct KeepNewest : DecompressedVideoOutputDelegate {
-    std::atomic<long> frames{0};
-    std::mutex mutex; // guards newest
-    Frame newest;
-    void captureOutputDidOutputVideoFrame(DecompressedVideoOutput *, const Frame &frame) override
-    {
-        Frame exchanged = frame;
-        {
-            std::lock_guard lock(mutex);
-            std::swap(newest, exchanged);
-        }
-        frames.fetch_add(1);
-    }
-};
-
-} // namespace
+using namespace quillora::bench;
 
 int main(int argc, char **argv)
 {

@@ -37,6 +37,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 
 using namespace quillora;
 using app::InkPage;
@@ -433,11 +434,12 @@ TEST_F(Ink, TabletPressureWidensAndAFingerDraws)
     pen(eraser, 200, 0.5);
     EXPECT_EQ(ink->page()->strokes().size(), 1u) << "the eraser end takes the light stroke";
 
-    QPointingDevice *screen = QTest::createTouchDevice();
-    QTest::touchEvent(overlay(), screen).press(0, QPoint(100, 450));
-    QTest::touchEvent(overlay(), screen).move(0, QPoint(200, 460));
-    QTest::touchEvent(overlay(), screen).move(0, QPoint(300, 450));
-    QTest::touchEvent(overlay(), screen).release(0, QPoint(300, 450));
+    // The test owns the touch device QTest makes for it.
+    const std::unique_ptr<QPointingDevice> screen(QTest::createTouchDevice());
+    QTest::touchEvent(overlay(), screen.get()).press(0, QPoint(100, 450));
+    QTest::touchEvent(overlay(), screen.get()).move(0, QPoint(200, 460));
+    QTest::touchEvent(overlay(), screen.get()).move(0, QPoint(300, 450));
+    QTest::touchEvent(overlay(), screen.get()).release(0, QPoint(300, 450));
     ASSERT_EQ(ink->page()->strokes().size(), 2u);
     EXPECT_GE(ink->page()->strokes().back()->points.size(), 3u);
 }

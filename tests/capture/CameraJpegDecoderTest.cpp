@@ -74,19 +74,7 @@ int segmentIndex(const JpegLayout &layout, std::uint8_t marker)
     return -1;
 }
 
-class RealCameraFrames : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        const auto found = test::realData(QStringLiteral("mjpeg-frames"));
-        if (!found)
-            GTEST_SKIP() << "skipped: no real devices' data at " << test::realDataDir().toStdString()
-                         << "/mjpeg-frames";
-        folder = *found;
-    }
-    QByteArray frame(const test::RealFrame &f) const { return test::readRealFrame(folder, f); }
-    QString folder;
-};
+using RealCameraFrames = test::RealFramesTest;
 
 } // namespace
 

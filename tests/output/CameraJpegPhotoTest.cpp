@@ -124,18 +124,8 @@ void expectReadsCleanlyAs(const QByteArray &photo, const QImage &expected)
     EXPECT_GT(test::psnr(byJpegdec, expected), 30);
 }
 
-class CameraJpegPhoto : public ::testing::Test {
+class CameraJpegPhoto : public test::RealFramesTest {
 protected:
-    void SetUp() override
-    {
-        const auto found = test::realData(QStringLiteral("mjpeg-frames"));
-        if (!found)
-            GTEST_SKIP() << "skipped: no real devices' data at " << test::realDataDir().toStdString()
-                         << "/mjpeg-frames";
-        folder = *found;
-    }
-    QByteArray frame(const test::RealFrame &f) const { return test::readRealFrame(folder, f); }
-    QString folder;
     QTemporaryDir out;
 };
 

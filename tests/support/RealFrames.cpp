@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "RealFrames.h"
+#include "TestSupport.h"
 
 #include "TurboJpegHandles.h"
 
@@ -13,6 +14,12 @@
 #include <jpeglib.h>
 
 namespace quillora::test {
+
+void RealFramesTest::SetUp()
+{
+    QUILLORA_REAL_DATA_OR_SKIP(found, QStringLiteral("mjpeg-frames"));
+    folder = found;
+}
 
 QByteArray readRealFrame(const QString &folder, const RealFrame &frame)
 {

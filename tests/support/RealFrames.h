@@ -7,6 +7,8 @@
 #include <QSize>
 #include <QString>
 
+#include <gtest/gtest.h>
+
 #include <array>
 
 namespace quillora::test {
@@ -30,6 +32,14 @@ inline constexpr std::array<RealFrame, 6> kRealFrames{{
 
 // The frame's bytes; empty when it is not there.
 QByteArray readRealFrame(const QString &folder, const RealFrame &frame);
+
+// A test over the real cameras' frames; skipped, saying so, where the real devices' data is not.
+class RealFramesTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    QByteArray frame(const RealFrame &f) const { return readRealFrame(folder, f); }
+    QString folder;
+};
 
 // libjpeg's decode of `jpeg` (TurboJPEG over the same library), as RGB32: `accurate` with
 // libjpeg's defaults, else with the fast DCT and plain upsampling, at `size` (the frame's own
