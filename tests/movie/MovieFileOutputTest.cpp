@@ -21,6 +21,7 @@
 #include <gst/gst.h>
 
 #include <iostream>
+#include <vector>
 
 using namespace quillora;
 using namespace quillora::capture;
@@ -58,13 +59,16 @@ protected:
             for (const QString &line : log.lines())
                 std::cerr << "  log: " << line.toStdString() << '\n';
     }
-    // A running session of the camera and the microphone, recording SD H.264 and AAC.
-    void build()
+    // A running session of the camera and (unless told otherwise) the microphone, recording SD
+    // H.264 and AAC.
+    void build(bool withSound = true)
     {
         ended.clear();
         session = std::make_shared<CaptureSession>();
         movie = std::make_shared<MovieFileOutput>();
-        for (MediaType type : {MediaType::Video, MediaType::Sound})
+        const std::vector<MediaType> types = withSound ? std::vector{MediaType::Video, MediaType::Sound}
+                                                       : std::vector{MediaType::Video};
+        for (MediaType type : types)
             ASSERT_TRUE(session->addInput(
                 std::make_shared<CaptureDeviceInput>(defaultInputDeviceWithMediaType(type)), nullptr));
         ASSERT_TRUE(session->addOutput(movie, nullptr));
@@ -299,9 +303,11 @@ TEST_F(MovieOutput, AFinishThatNeverCompletesIsClosedAsItIsWhenItsTimeIsOver)
 
 // A stream that fills the file's index faster than the space kept for the longest movie allows
 // is ended before the space runs out, long before the longest length, as one that reached it.
+// Pictures only: a microphone sends in real time, and on a slow machine (a sanitizer build under
+// load) its packets alone would fill the index before the test moves the movie's clock.
 TEST_F(MovieOutput, AnIndexThatFillsFasterThanPlannedEndsTheMovieBeforeItsSpaceRunsOut)
 {
-    build();
+    build(false);
     movie->setMaximumDuration(60s);
     movie->setIndexBytesPerSecond(kIndexBytesPerSecond);
     const QString file = start("index.mov");
@@ -310,7 +316,7 @@ TEST_F(MovieOutput, AnIndexThatFillsFasterThanPlannedEndsTheMovieBeforeItsSpaceR
     ASSERT_TRUE(waitForEnd());
     EXPECT_EQ(ended.front().fault, MovieFault::TooLong);
     EXPECT_TRUE(log.logged(QStringLiteral("quillora.capture: movie: the longest movie length is reached")));
-    EXPECT_EQ(test::playProblem(file, 10), QString());
+    EXPECT_EQ(test::playProblem(file, 10, false), QString());
 }
 
 // A microphone whose sound arrives late but still comes is not cut off when the movie stops:
