@@ -44,10 +44,10 @@ endfunction()
 # quillora_add_e2e_test(<name> <script> [ARGS <args...>] [NEEDS <programs...>])
 # An end-to-end check: a script that drives the running binary under its own Xvfb with
 # xdotool (tests/e2e/e2e-lib.sh). One at a time, since each starts an X server. Left out when
-# a program it needs (xvfb-run, xdotool, and NEEDS) is not installed.
+# a program it needs (Xvfb, xdotool, and NEEDS) is not installed.
 function(quillora_add_e2e_test name script)
   cmake_parse_arguments(ARG "" "" "ARGS;NEEDS" ${ARGN})
-  foreach(program xvfb-run xdotool ${ARG_NEEDS})
+  foreach(program Xvfb xdotool ${ARG_NEEDS})
     string(MAKE_C_IDENTIFIER "QUILLORA_PROGRAM_${program}" var)
     find_program(${var} ${program})
     if(NOT ${var})

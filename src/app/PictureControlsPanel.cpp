@@ -337,7 +337,7 @@ void PictureControlsPanel::userChanged(std::uint32_t id, std::int64_t value)
 void PictureControlsPanel::coolDown(std::uint32_t id)
 {
     m_throttles[id].coolingDown = true;
-    QTimer::singleShot(kWriteInterval, this, [this, id, epoch = m_epoch] {
+    m_clock.singleShot(kWriteInterval, this, [this, id, epoch = m_epoch] {
         if (epoch == m_epoch)
             sendPending(id);
     });

@@ -8,9 +8,11 @@
 // inactive (an automatic mode is on) are shown disabled, and every control is read again after
 // each change. Main thread only.
 #include "CaptureDevice.h"
+#include "ProgramClock.h"
 
 #include <QDialog>
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <optional>
@@ -35,8 +37,9 @@ public:
     explicit PictureControlsPanel(QWidget *parent = nullptr);
     ~PictureControlsPanel() override;
 
-    // At most one write per control in this time while a slider moves: about 20 a second.
-    static constexpr int kWriteInterval = 50;
+    // At most one write per control in this time of the program's clock while a slider moves:
+    // about 20 a second.
+    static constexpr std::chrono::milliseconds kWriteInterval{50};
 
     // Where the user's changes are remembered; none: nowhere.
     void setStore(prefs::CameraControlStore *store) { m_store = store; }
@@ -94,6 +97,7 @@ private:
     void resetPass(bool switches);
     const capture::CameraControl *shown(std::uint32_t id) const;
 
+    Clock &m_clock = programClock(); // times the writes of a moving slider
     prefs::CameraControlStore *m_store = nullptr;
     capture::CaptureDevicePtr m_camera;
     std::unique_ptr<capture::CameraControls> m_controls; // open while shown and the camera is there

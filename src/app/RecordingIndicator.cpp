@@ -15,8 +15,8 @@ RecordingIndicator::RecordingIndicator(QWidget *target)
     setAccessibleName(accessibleNameText());
     setStyleSheet(QStringLiteral("QPushButton { color: white; background: #c0141c; font-weight: bold; "
                                  "border-radius: 4px; padding: 2px 8px; }"));
-    m_tick.setInterval(250); // a quarter second keeps the shown second close to the real one
-    connect(&m_tick, &QTimer::timeout, this, &RecordingIndicator::showElapsed);
+    m_tick = m_clock.makeTimer(
+        this, [this] { showElapsed(); }, Clock::Repeat::Every);
     m_target->installEventFilter(this);
     hide();
 }
@@ -28,25 +28,26 @@ QString RecordingIndicator::accessibleNameText()
 
 void RecordingIndicator::start()
 {
-    m_clock.start();
+    m_started = m_clock.now();
     showElapsed();
     followTarget();
     show();
     raise();
-    m_tick.start();
+    // A quarter second keeps the shown second close to the real one.
+    m_tick->start(std::chrono::milliseconds(250));
 }
 
 void RecordingIndicator::stop()
 {
     setAccessibleDescription(QString());
-    m_tick.stop();
-    m_clock.invalidate();
+    m_tick->stop();
+    m_started.reset();
     hide();
 }
 
 qint64 RecordingIndicator::elapsedSeconds() const
 {
-    return m_clock.isValid() ? m_clock.elapsed() / 1000 : 0;
+    return m_started ? std::chrono::duration_cast<std::chrono::seconds>(m_clock.now() - *m_started).count() : 0;
 }
 
 void RecordingIndicator::showElapsed()

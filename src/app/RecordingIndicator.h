@@ -3,9 +3,12 @@
 // While a movie is recorded the recording button is fully transparent; this indicator takes
 // its place, shows that a recording is running and for how long, and a click on it stops the
 // recording (it sends the recording button's own action). Main thread only.
-#include <QElapsedTimer>
+#include "ProgramClock.h"
+
 #include <QPushButton>
-#include <QTimer>
+
+#include <memory>
+#include <optional>
 
 namespace quillora::app {
 
@@ -17,7 +20,7 @@ public:
 
     void start();
     void stop();
-    bool isRunning() const { return m_clock.isValid(); }
+    bool isRunning() const { return m_started.has_value(); }
     // Whole seconds since start(); 0 when not running.
     qint64 elapsedSeconds() const;
 
@@ -36,8 +39,9 @@ private:
 
     QWidget *m_target;
     QWidget *m_picture = nullptr;
-    QElapsedTimer m_clock;
-    QTimer m_tick;
+    Clock &m_clock = programClock();
+    std::optional<std::chrono::microseconds> m_started; // on m_clock, while running
+    std::unique_ptr<ClockTimer> m_tick;
 };
 
 } // namespace quillora::app

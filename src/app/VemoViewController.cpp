@@ -18,7 +18,6 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDialog>
-#include <QTimer>
 
 namespace quillora::app {
 
@@ -29,11 +28,9 @@ const QUrl VemoViewController::kMakerPage(QStringLiteral("http://www.quillora.co
 VemoViewController::VemoViewController(QObject *parent)
     : QObject(parent)
     , mControlStore(std::make_unique<prefs::CameraControlStore>(prefs::UserDefaults::standardUserDefaults()))
-    , mControlsSaveTimer(new QTimer(this))
+    , mControlsSaveTimer(mClock.makeTimer(
+          this, [this] { saveStoredControls(); }, Clock::Repeat::Once))
 {
-    mControlsSaveTimer->setSingleShot(true);
-    mControlsSaveTimer->setInterval(kControlsSaveDelayMs);
-    connect(mControlsSaveTimer, &QTimer::timeout, this, [this] { saveStoredControls(); });
 }
 
 VemoViewController::~VemoViewController()

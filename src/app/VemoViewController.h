@@ -7,7 +7,9 @@
 #include "CaptureView.h"
 #include "DecompressedVideoOutput.h"
 #include "Frame.h"
+#include "HandOff.h"
 #include "PhotoCapture.h"
+#include "ProgramClock.h"
 
 #include <QObject>
 #include <QStringList>
@@ -28,7 +30,6 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QAbstractButton;
-class QTimer;
 
 namespace quillora::prefs {
 class CameraControlStore;
@@ -70,6 +71,10 @@ class VemoViewController : public QObject,
                            public capture::DecompressedVideoOutputDelegate {
     Q_OBJECT
 public:
+    // Picture controls set are written to the settings file this long (of the program's clock)
+    // after the last change: a slider's drag is one save, not twenty a second.
+    static constexpr std::chrono::milliseconds kControlsSaveDelay{1000};
+
     explicit VemoViewController(QObject *parent = nullptr);
     ~VemoViewController() override;
 
@@ -135,8 +140,6 @@ public:
     // ---- photos: public additions ----
     // Brings the live picture back to the front after a freeze (the still stays in its view).
     void showLivePicture();
-    // Shortens the camera button's two-second hold, for tests only; production never calls it.
-    static void setSnapshotHoldIntervalForTesting(int milliseconds);
     // ---- movies: public additions ----
     // How long quitting or a rebuild waits for a movie being written to be completed.
     static constexpr int kMovieFinishTimeoutMs = 5000;
@@ -246,6 +249,9 @@ private:
     QStringList mKnownCameraIds; // the cameras of the last list, to tell a newcomer
     // ---- settings: private additions ----
     // ---- photos: private additions ----
+    Clock &mClock = programClock(); // times the camera button's hold and the controls' save
+    // Work for the main thread from the others (a button photo's settings, file and message).
+    Mailbox *mMailbox = new Mailbox(this);
     // The picture a photo or a freeze takes: the newest frame's or, when that one will not
     // decode (damaged on its way from the camera), the frame's before it. No frame when there is
     // none to take; `damaged` then says whether frames were there that would not decode.
@@ -281,12 +287,9 @@ private:
     // Writes the remembered values to the settings file (a moment after the last change, and
     // when the application ends).
     void saveStoredControls();
-    // Picture controls set are written to the settings file this long after the last change: a
-    // slider's drag is one save, not twenty a second.
-    static constexpr int kControlsSaveDelayMs = 1000;
     PictureControlsPanel *mPictureControls = nullptr; // set by the window definition
     std::unique_ptr<prefs::CameraControlStore> mControlStore;
-    QTimer *mControlsSaveTimer = nullptr;
+    std::unique_ptr<ClockTimer> mControlsSaveTimer;
     // ---- listener: private additions ----
     // The snapshot-button listener's thread (a listener::ListenerThread): asked to stop and
     // joined when the application quits or the controller goes, so that no button photo runs

@@ -9,8 +9,6 @@
 #include "PrefsLog.h"
 #include "UserDefaults.h"
 
-#include <QTimer>
-
 namespace quillora::app {
 
 void VemoViewController::pictureControlsClick(QObject *)

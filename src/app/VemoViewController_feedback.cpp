@@ -4,6 +4,7 @@
 // as before.
 #include "VemoViewController.h"
 
+#include "HandOff.h"
 #include "MovieFileOutput.h"
 #include "OutputFile.h"
 #include "PictureControlsPanel.h"
@@ -19,8 +20,7 @@ void VemoViewController::showStatusMessage(const QString &text)
 {
     if (QThread::currentThread() != thread()) {
         // A button photo runs on the listener thread; widgets belong to the main thread.
-        QMetaObject::invokeMethod(
-            this, [this, text] { showStatusMessage(text); }, Qt::QueuedConnection);
+        mMailbox->post([this, text] { showStatusMessage(text); });
         return;
     }
     if (mMessages)

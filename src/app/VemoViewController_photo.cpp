@@ -4,12 +4,14 @@
 #include "VemoViewController.h"
 
 #include "CaptureLog.h"
+#include "HandOff.h"
 #include "ImageView.h"
 #include "InkPainting.h"
 #include "MatrixControl.h"
 #include "OutputLog.h"
 #include "PathControl.h"
 #include "PhotoCapture.h"
+#include "ProgramClock.h"
 
 #include <QAbstractEventDispatcher>
 #include <QComboBox>
@@ -18,9 +20,7 @@
 #include <QLineEdit>
 #include <QStackedWidget>
 #include <QThread>
-#include <QTimer>
 
-#include <atomic>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -30,8 +30,7 @@ namespace quillora::app {
 
 namespace {
 
-constexpr int kSnapshotHoldMilliseconds = 2000;
-std::atomic<int> gSnapshotHoldMilliseconds{kSnapshotHoldMilliseconds};
+constexpr std::chrono::milliseconds kSnapshotHold{2000};
 
 } // namespace
 
@@ -54,15 +53,24 @@ std::optional<output::PhotoSettings> VemoViewController::photoSettings()
 {
     if (QThread::currentThread() == thread())
         return readPhotoSettings();
-    auto promise = std::make_shared<std::promise<output::PhotoSettings>>();
-    std::future<output::PhotoSettings> answer = promise->get_future();
-    QMetaObject::invokeMethod(
-        this, [this, promise] { promise->set_value(readPhotoSettings()); }, Qt::QueuedConnection);
-    if (answer.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+    struct Answer {
+        std::mutex mutex; // guards settings
+        std::condition_variable given;
+        std::optional<output::PhotoSettings> settings;
+    };
+    auto answer = std::make_shared<Answer>();
+    mMailbox->post([this, answer] {
+        const output::PhotoSettings settings = readPhotoSettings();
+        std::lock_guard lock(answer->mutex);
+        answer->settings = settings;
+        answer->given.notify_all();
+    });
+    std::unique_lock lock(answer->mutex);
+    if (!answer->given.wait_for(lock, std::chrono::seconds(5), [&] { return answer->settings.has_value(); })) {
         qCInfo(lcOutput) << "photo not taken: the main thread did not answer";
         return std::nullopt;
     }
-    return answer.get();
+    return answer->settings;
 }
 
 namespace {
@@ -73,11 +81,6 @@ QStackedWidget *pictureStack(ImageView *preview)
 }
 
 } // namespace
-
-void VemoViewController::setSnapshotHoldIntervalForTesting(int milliseconds)
-{
-    gSnapshotHoldMilliseconds = milliseconds;
-}
 
 void VemoViewController::showLivePicture()
 {
@@ -227,28 +230,22 @@ void VemoViewController::takePhoto(const output::PhotoDrawing &drawing)
     if (QThread::currentThread() == thread())
         QDesktopServices::openUrl(url);
     else
-        QMetaObject::invokeMethod(
-            this, [url] { QDesktopServices::openUrl(url); }, Qt::QueuedConnection);
+        mMailbox->post([url] { QDesktopServices::openUrl(url); });
 }
 
 void VemoViewController::snapshotByKey()
 {
-    if (gSnapshotBusy)
+    if (gSnapshotBusy) {
+        qCInfo(lcOutput) << "camera button: held off, a photo was taken less than two seconds ago";
         return;
-    // The hold ends on this thread's own event loop, like every other event of the listener;
-    // the timer's object lives here and goes with the timeout, or with the thread's event loop
-    // when the program ends within the hold (a press just before quitting).
+    }
+    // The hold ends on this thread's own event loop, like every other event of the listener; it
+    // goes with the thread's event loop when the program ends within the hold (a press just
+    // before quitting).
     QAbstractEventDispatcher *loop = QAbstractEventDispatcher::instance();
     if (!loop)
         qCInfo(lcOutput) << "snapshotByKey: no event loop on this thread, the hold will not end";
-    auto *timer = new QTimer(loop);
-    timer->setSingleShot(true);
-    timer->setTimerType(Qt::PreciseTimer);
-    QObject::connect(timer, &QTimer::timeout, timer, [this, timer] {
-        onTimer();
-        timer->deleteLater();
-    });
-    timer->start(gSnapshotHoldMilliseconds.load());
+    mClock.singleShot(kSnapshotHold, loop, [this] { onTimer(); });
     photoClick(nullptr);
     gSnapshotBusy = true;
 }
@@ -256,6 +253,7 @@ void VemoViewController::snapshotByKey()
 void VemoViewController::onTimer()
 {
     gSnapshotBusy = false;
+    qCInfo(lcOutput) << "camera button: the hold is over";
 }
 
 } // namespace quillora::app

@@ -150,7 +150,7 @@ void WindowDefinition::connectActions()
     QObject::connect(m_pictureControls.get(), &PictureControlsPanel::statusMessage, c,
         [c](const QString &text) { c->showStatusMessage(text); });
     QObject::connect(m_pictureControls.get(), &PictureControlsPanel::storedValuesChanged, c,
-        [c] { c->mControlsSaveTimer->start(); });
+        [c] { c->mControlsSaveTimer->start(VemoViewController::kControlsSaveDelay); });
 
     // Only a user's change of the stream's own settings sends preferencesChange: these
     // signals are not emitted when code sets the controls.

@@ -32,14 +32,20 @@ WindowMessages::WindowMessages(QWidget *picture, QStatusBar *statusBar)
         "QLabel { color: white; background: rgba(0, 0, 0, 170); border-radius: 6px; padding: 8px 12px; }"));
     m_statusOverlay->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_statusOverlay->hide();
-    m_statusTimer.setSingleShot(true);
-    connect(&m_statusTimer, &QTimer::timeout, m_statusOverlay, &QWidget::hide);
     m_statusBar->setAccessibleName(statusAccessibleName());
     // The status bar's accessible description follows the message, so that a screen reader
     // (and a test) reads what is shown now.
     connect(m_statusBar, &QStatusBar::messageChanged, m_statusBar,
         [bar = m_statusBar](const QString &text) { bar->setAccessibleDescription(text); });
     m_picture->installEventFilter(this);
+    // The message under the picture and its copy over it go together.
+    m_statusClear = programClock().makeTimer(
+        this,
+        [this] {
+            m_statusBar->clearMessage();
+            m_statusOverlay->hide();
+        },
+        Clock::Repeat::Once);
 }
 
 WindowMessages::~WindowMessages() = default;
@@ -80,7 +86,8 @@ QString WindowMessages::persistentMessage() const
 
 void WindowMessages::showStatusMessage(const QString &text)
 {
-    m_statusBar->showMessage(text, m_statusMilliseconds);
+    m_statusBar->showMessage(text);
+    m_statusClear->start(kStatusTime);
     if (m_statusOver)
         showStatusOverlay(text);
     record("status", text);
@@ -92,14 +99,12 @@ void WindowMessages::showStatusOverlay(const QString &text)
     placeStatusOverlay();
     m_statusOverlay->show();
     m_statusOverlay->raise();
-    m_statusTimer.start(m_statusMilliseconds);
 }
 
 void WindowMessages::setStatusOverPicture(bool over)
 {
     m_statusOver = over;
     if (!over) {
-        m_statusTimer.stop();
         m_statusOverlay->hide();
     } else if (const QString now = m_statusBar->currentMessage(); !now.isEmpty()) {
         showStatusOverlay(now);

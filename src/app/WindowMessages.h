@@ -3,9 +3,12 @@
 // What the window tells the user in words: a message that stays over the picture until it is
 // cleared (no camera, a camera gone), and a short status message under it that clears itself
 // (a photo or movie that could not be written, a camera error, a file saved). Main thread only.
+#include "ProgramClock.h"
+
 #include <QObject>
 #include <QString>
-#include <QTimer>
+
+#include <memory>
 
 class QLabel;
 class QStatusBar;
@@ -21,8 +24,7 @@ public:
     ~WindowMessages() override;
 
     // How long a status message stays: long enough to read a sentence twice.
-    static constexpr int kStatusMilliseconds = 6000;
-    void setStatusDuration(int milliseconds) { m_statusMilliseconds = milliseconds; }
+    static constexpr std::chrono::milliseconds kStatusTime{6000};
 
     void showPersistentMessage(const QString &text);
     void clearPersistentMessage();
@@ -58,9 +60,10 @@ private:
     QStatusBar *m_statusBar;
     QLabel *m_overlay;       // a child of m_picture, which owns it
     QLabel *m_statusOverlay; // likewise
-    QTimer m_statusTimer;    // hides m_statusOverlay
     bool m_statusOver = false;
-    int m_statusMilliseconds = kStatusMilliseconds;
+    // Clears the status message, and hides its copy over the picture, kStatusTime after it was
+    // shown, on the program's clock.
+    std::unique_ptr<ClockTimer> m_statusClear;
 };
 
 } // namespace quillora::app

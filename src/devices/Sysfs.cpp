@@ -3,6 +3,7 @@
 
 #include "UniqueFd.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -10,10 +11,17 @@
 #include <cerrno>
 #include <charconv>
 #include <filesystem>
+#include <memory>
+#include <string_view>
 
 namespace quillora::devices {
 
 namespace {
+// The one owner of a directory stream.
+struct DirCloser {
+    void operator()(DIR *stream) const { closedir(stream); }
+};
+
 // Attributes are at most a page; anything longer is not one of ours.
 constexpr std::size_t kMaxAttributeSize = 4096;
 
@@ -93,9 +101,24 @@ std::string canonicalPath(const std::string &path)
 std::vector<std::string> directoryEntries(const std::string &dir)
 {
     std::vector<std::string> names;
-    std::error_code error;
-    for (std::filesystem::directory_iterator it(dir, error), end; !error && it != end; it.increment(error))
-        names.push_back(it->path().filename().string());
+    // Opened here with open and handed to fdopendir, not with opendir, which opens it inside the
+    // C library: ThreadSanitizer then sees the descriptor made here. The kernel hands out again a
+    // number that another thread's library has just closed where the sanitizer does not look
+    // (libusb starting up on the listener's thread), and a descriptor it did not see made looked
+    // like a race on that number at the closedir. Nothing else is shared.
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return names;
+    const std::unique_ptr<DIR, DirCloser> stream(fdopendir(fd)); // the stream's from here
+    if (!stream) {
+        ::close(fd);
+        return names;
+    }
+    while (const dirent *entry = readdir(stream.get())) {
+        const std::string_view name(entry->d_name);
+        if (name != "." && name != "..")
+            names.emplace_back(name);
+    }
     std::sort(names.begin(), names.end());
     return names;
 }

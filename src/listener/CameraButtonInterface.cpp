@@ -150,6 +150,8 @@ usb::UsbResult CameraButtonInterface::openInputDevice(usb::UsbResult held)
 
 void CameraButtonInterface::closeInputDevice()
 {
+    if (m_input)
+        qCInfo(lcListener, "no longer listening to the camera's button");
     m_notifier.reset();
     m_input.reset();
 }

@@ -376,6 +376,7 @@ usb::UsbResult listenOnInterface(const std::shared_ptr<usb::UsbDevice> &device)
             // Armed again with the read of an earlier pass still queued (a kill and an unkill
             // that both came before this pass): it serves; one read is pending at a time.
             code = usb::kUsbSuccess;
+            qCInfo(lcListener, "waiting for a press of the camera's button");
         } else if (gRetryWaiting) {
             // A failed read waits out its delay, a kill and an unkill in between or not; the
             // retry stops the run loop when it is over, and the next pass queues the read.
@@ -390,6 +391,10 @@ usb::UsbResult listenOnInterface(const std::shared_ptr<usb::UsbDevice> &device)
                 writeOut(stdout, "ReadPipeAsync error!");
             else
                 gPendingRead = std::move(read);
+            // Once per armed pass (a press, a kill and unkill): what a script waits for before
+            // pressing.
+            if (gPendingRead)
+                qCInfo(lcListener, "waiting for a press of the camera's button");
         }
         {
             std::lock_guard lock(gListenerRunLoopLock);

@@ -13,6 +13,7 @@
 // another thread may be the one that handles the event.
 #include "LibusbHost.h"
 
+#include "HandOff.h"
 #include "LibusbHost_p.h"
 #include "UsbLog.h"
 
@@ -29,8 +30,9 @@
 
 namespace quillora::usb {
 
-// Serves libusb's file descriptors in the thread that made it.
-class EventSourceObject : public QObject {
+// Serves libusb's file descriptors in the thread that made it; work for that thread arrives in
+// its mailbox.
+class EventSourceObject : public Mailbox {
 public:
     explicit EventSourceObject(HostCore *core)
         : m_core(core)
@@ -104,7 +106,7 @@ bool HostCore::post(std::function<void()> work)
     std::lock_guard lock(sourceMutex);
     if (!source)
         return false;
-    QMetaObject::invokeMethod(source, std::move(work), Qt::QueuedConnection);
+    source->post(std::move(work));
     return true;
 }
 
@@ -113,8 +115,7 @@ void HostCore::readQueued()
     std::lock_guard lock(sourceMutex);
     if (source) {
         EventSourceObject *object = source;
-        QMetaObject::invokeMethod(
-            object, [object] { object->watchCompletions(); }, Qt::QueuedConnection);
+        object->post([object] { object->watchCompletions(); });
     }
 }
 
@@ -131,8 +132,7 @@ void LIBUSB_CALL pollfdAdded(int fd, short events, void *userData)
     auto *core = static_cast<HostCore *>(userData);
     std::lock_guard lock(core->sourceMutex);
     if (EventSourceObject *object = core->source)
-        QMetaObject::invokeMethod(
-            object, [object, fd, events] { object->addFd(fd, events); }, Qt::QueuedConnection);
+        object->post([object, fd, events] { object->addFd(fd, events); });
 }
 
 void LIBUSB_CALL pollfdRemoved(int fd, void *userData)
@@ -140,8 +140,7 @@ void LIBUSB_CALL pollfdRemoved(int fd, void *userData)
     auto *core = static_cast<HostCore *>(userData);
     std::lock_guard lock(core->sourceMutex);
     if (EventSourceObject *object = core->source)
-        QMetaObject::invokeMethod(
-            object, [object, fd] { object->removeFd(fd); }, Qt::QueuedConnection);
+        object->post([object, fd] { object->removeFd(fd); });
 }
 
 class LibusbEventSource final : public UsbEventSource {

@@ -55,7 +55,9 @@ struct InterfaceCore {
     std::uint8_t number = 0;
     std::uint8_t alternate = 0;
 
-    std::mutex mutex;                         // guards the fields below
+    // Guards the fields below. Never held while libusb opens a device: libusb runs readDone, which
+    // takes it, with its list of open devices locked, the lock libusb_open takes.
+    std::mutex mutex;
     bool claimed = false;                     // claimed through usbfs
     std::unique_ptr<VideoDriverControl> road; // set while open through the video driver
     std::set<libusb_transfer *> pending;      // queued reads, until their completion
@@ -133,11 +135,13 @@ public:
 
     UsbResult open() override
     {
-        std::lock_guard lock(m_core->mutex);
-        if (m_core->claimed || m_core->road)
+        if (isOpen())
             return kUsbSuccess;
         libusb_device_handle *handle = nullptr;
         UsbResult result = m_core->device->openHandle(handle);
+        std::lock_guard lock(m_core->mutex);
+        if (m_core->claimed || m_core->road)
+            return kUsbSuccess;
         if (result == kUsbSuccess) {
             result = libusb_claim_interface(handle, m_core->number);
             if (result == kUsbSuccess) {
@@ -166,6 +170,7 @@ public:
 
     UsbResult close() override
     {
+        libusb_device_handle *handle = m_core->device->openedHandle();
         std::lock_guard lock(m_core->mutex);
         // Cancelled reads complete later, with kUsbErrorInterrupted.
         for (libusb_transfer *transfer : m_core->pending)
@@ -174,9 +179,7 @@ public:
         if (!m_core->claimed)
             return kUsbSuccess;
         m_core->claimed = false;
-        libusb_device_handle *handle = nullptr;
-        const UsbResult opened = m_core->device->openHandle(handle);
-        return opened != kUsbSuccess ? opened : libusb_release_interface(handle, m_core->number);
+        return handle ? libusb_release_interface(handle, m_core->number) : kUsbErrorNoDevice;
     }
 
     bool isOpen() const override
@@ -222,14 +225,12 @@ public:
             if (!host->source)
                 return kUsbErrorNotSupported;
         }
+        // Claimed means opened: the handle is there, and taking it opens nothing.
+        libusb_device_handle *handle = m_core->device->openedHandle();
         std::lock_guard lock(m_core->mutex);
         // The driver's own status reads hold the pipe while it has the interface.
-        if (!m_core->claimed)
+        if (!m_core->claimed || !handle)
             return kUsbErrorBusy;
-        libusb_device_handle *handle = nullptr;
-        const UsbResult opened = m_core->device->openHandle(handle);
-        if (opened != kUsbSuccess)
-            return opened;
 
         auto record = std::make_unique<ReadRecord>();
         record->transfer.reset(libusb_alloc_transfer(0));
@@ -276,6 +277,12 @@ std::shared_ptr<UsbDevice> LibusbInterface::device() const
 }
 
 } // namespace
+
+libusb_device_handle *DeviceCore::openedHandle()
+{
+    std::lock_guard lock(handleMutex);
+    return handle.get();
+}
 
 UsbResult DeviceCore::openHandle(libusb_device_handle *&out)
 {

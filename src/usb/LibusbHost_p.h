@@ -48,6 +48,8 @@ struct DeviceCore {
     HandleOwner handle;     // opened on first need, kept until the device object goes
 
     UsbResult openHandle(libusb_device_handle *&out);
+    // The handle when it is open already, else nullptr; opens nothing.
+    libusb_device_handle *openedHandle();
     std::optional<std::uint32_t> location() const;
     // The device's directory under /sys/bus/usb/devices: "1-4.2", or "usb1" for a root hub.
     std::string sysfsName() const;

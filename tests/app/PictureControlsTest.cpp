@@ -4,33 +4,24 @@
 // forgets the camera's values, and remembered values are written to the camera each time its
 // picture starts (start-up, camera switch, rebuild, return after a pull-out) before the camera's
 // source exists, so before its first frame.
-#include "CameraControlStore.h"
+// Writes of a moving slider and the save of what was set follow the program's clock, which the
+// test moves.
+#include "AppTest.h"
 #include "CameraWatcher.h"
-#include "DesktopSpy.h"
 #include "PictureControlsPanel.h"
-#include "TestSupport.h"
-#include "VemoViewController.h"
-#include "VemoViewControllerTestAccess.h"
 #include "VirtualCamera.h"
 #include "VirtualControls.h"
-#include "WindowDefinition.h"
 #include "WindowMessages.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
-#include <QFile>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QSlider>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 
@@ -42,6 +33,7 @@ namespace {
 
 constexpr std::uint32_t kBrightness = 0x00980900, kAutoWhiteBalance = 0x0098090c, kPowerLine = 0x00980918,
                         kTemperature = 0x0098091a, kAutoExposure = 0x009a0901, kExposure = 0x009a0902;
+constexpr auto kWriteInterval = app::PictureControlsPanel::kWriteInterval;
 
 // One write a virtual camera received: which camera, control and value, and how many of that
 // camera's picture sources were in a pipeline at that moment.
@@ -52,20 +44,14 @@ struct Write {
     int sourcesInUse;
 };
 
-class PictureControls : public ::testing::Test {
+class PictureControls : public test::AppTest {
 protected:
-    QTemporaryDir home;
-    test::ScopedEnv configHome{"XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8()};
-    test::ScopedEnv noMicrophone{"QUILLORA_VIRTUAL_MICROPHONE", ""};
-    test::DesktopSpy spy;
-    std::optional<test::ScopedEnv> cameraList;
-    std::unique_ptr<app::WindowDefinition> def;
-    app::VemoViewController *c = nullptr;
     std::vector<Write> writes;
     std::map<std::uint32_t, int> refusals; // control -> errno the cameras answer
 
     void SetUp() override
     {
+        clock.emplace();
         capture::setVirtualControlObserver([this](const QString &camera, std::uint32_t id, std::int64_t value) {
             writes.push_back({camera, id, value, capture::virtualCameraSourcesInUse(camera)});
             return refusals.count(id) ? refusals[id] : 0;
@@ -73,35 +59,25 @@ protected:
     }
     void TearDown() override
     {
-        if (HasFailure())
-            for (const QString &line : spy.lines())
-                std::cerr << "  log: " << line.toStdString() << '\n';
-        def.reset();
+        AppTest::TearDown();
         capture::setVirtualControlObserver({});
         for (const QString &camera : {QStringLiteral("cam-a"), QStringLiteral("cam-b")}) {
             capture::setVirtualCameraAttached(camera, true);
             capture::forgetVirtualCameraControls(camera);
         }
     }
-    QString storeFile() const { return home.filePath(QStringLiteral("config/Quillora/quillora.conf")); }
-    void seed(const QByteArray &contents) const
-    {
-        QDir().mkpath(home.filePath(QStringLiteral("config/Quillora")));
-        QFile file(storeFile());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
-    }
-    QByteArray stored() const
-    {
-        QFile file(storeFile());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    QByteArray stored() const { return home.readStore(); }
     void start(const QByteArray &cameras = "A|Generic|cam-a|640x480;B|Generic|cam-b|640x480")
     {
-        cameraList.emplace("QUILLORA_VIRTUAL_CAMERAS", cameras); // asked again on every switch
-        def = std::make_unique<app::WindowDefinition>(qApp);
-        def->awake();
-        c = def->controller();
-        ASSERT_TRUE(waitUntil([&] { return bool(c->currentFrame()); }));
+        AppTest::start(cameras); // the list is asked again on every switch
+        ASSERT_TRUE(hasFrame());
+    }
+    // The camera leaves or comes back, and its event settles.
+    void attach(const QString &camera, bool attached)
+    {
+        capture::setVirtualCameraAttached(camera, attached);
+        test::flushEvents();
+        clock->advance(capture::CameraWatcher::kSettleTime);
     }
     app::PictureControlsPanel &panel() const { return *testAccess(*c).mPictureControls(); }
     void openPanel()
@@ -176,7 +152,7 @@ TEST_F(PictureControls, ThePanelShowsTheCamerasControlsByKind)
 // program ends a moment after the change; and the next run sets it again.
 TEST_F(PictureControls, ChangesReachThePictureAndAreRemembered)
 {
-    seed("[General]\npic_size=240\npic_filename=Lesson\n");
+    home.writeStore("[General]\npic_size=240\npic_filename=Lesson\n");
     start("A|Generic|cam-a|640x480");
     const double normal = freshGreen();
     openPanel();
@@ -186,8 +162,9 @@ TEST_F(PictureControls, ChangesReachThePictureAndAreRemembered)
     for (int step = 0; step < 100; ++step)
         brightness->setValue(brightness->value() - 1);
     EXPECT_EQ(writesTo("cam-a", kBrightness).size(), 1u) << "one write at once, not one per step";
-    ASSERT_TRUE(waitUntil([&] { return writesTo("cam-a", kBrightness).back().value == -64; }));
+    clock->advance(kWriteInterval);
     EXPECT_EQ(writesTo("cam-a", kBrightness).size(), 2u);
+    EXPECT_EQ(writesTo("cam-a", kBrightness).back().value, -64);
     brightness->setSliderDown(false);
     EXPECT_TRUE(pictureBecomes([&](double green) { return green < normal - 60; }));
     def.reset(); // quitting a moment after the change still saves it
@@ -210,18 +187,19 @@ TEST_F(PictureControls, ChangesReachThePictureAndAreRemembered)
 // what was remembered for this camera alone.
 TEST_F(PictureControls, RefusalsAreSaidOnceAndAResetForgetsTheCamera)
 {
-    seed("[CameraControls]\ncam-b\\0x00980900=20\n");
+    home.writeStore("[CameraControls]\ncam-b\\0x00980900=20\n");
     start("A|Generic|cam-a|640x480");
     openPanel();
     QSignalSpy said(&panel(), &app::PictureControlsPanel::statusMessage);
     refusals[kBrightness] = EBUSY;
     for (const int value : {-20, -30, -40}) {
         panel().userChanged(kBrightness, value);
-        ASSERT_TRUE(waitUntil([&] { return writesTo("cam-a", kBrightness).back().value == value; }));
+        ASSERT_EQ(writesTo("cam-a", kBrightness).back().value, value);
+        clock->advance(kWriteInterval);
     }
     EXPECT_EQ(said.size(), 1);
     EXPECT_EQ(testAccess(*c).mMessages()->statusMessage(), QStringLiteral("Brightness: the camera refused -20"));
-    EXPECT_EQ(spy.count("quillora.capture: Brightness: the camera refused "), 3);
+    EXPECT_EQ(log.count("quillora.capture: Brightness: the camera refused "), 3);
     EXPECT_TRUE(waitUntil([&] { return editor<QSlider>(kBrightness)->value() == 64; })) << "the camera's 0";
     refusals.clear();
 
@@ -229,7 +207,11 @@ TEST_F(PictureControls, RefusalsAreSaidOnceAndAResetForgetsTheCamera)
     ASSERT_TRUE(waitUntil([&] { return editor<QSlider>(kExposure) && editor<QSlider>(kExposure)->isEnabled(); }));
     panel().userChanged(kExposure, 100);
     panel().userChanged(kBrightness, 30);
-    ASSERT_TRUE(waitUntil([&] { return stored().contains("cam-a\\0x009a0902=100"); }));
+    clock->advance(app::VemoViewController::kControlsSaveDelay - 1ms);
+    EXPECT_FALSE(stored().contains("cam-a")) << "saved before the slider could rest";
+    clock->advance(1ms);
+    ASSERT_TRUE(stored().contains("cam-a\\0x009a0902=100")) << stored().constData();
+    test::flushEvents(); // the panel has read the camera again after the changes
     writes.clear();
     panel().resetToDefaults();
     std::vector<std::pair<std::uint32_t, std::int64_t>> reset;
@@ -237,7 +219,8 @@ TEST_F(PictureControls, RefusalsAreSaidOnceAndAResetForgetsTheCamera)
         reset.emplace_back(w.id, w.value);
     EXPECT_EQ(reset,
         (std::vector<std::pair<std::uint32_t, std::int64_t>>{{kBrightness, 0}, {kExposure, 250}, {kAutoExposure, 3}}));
-    ASSERT_TRUE(waitUntil([&] { return !stored().contains("cam-a"); })) << stored().constData();
+    clock->advance(app::VemoViewController::kControlsSaveDelay);
+    EXPECT_FALSE(stored().contains("cam-a")) << stored().constData();
     EXPECT_TRUE(stored().contains("cam-b\\0x00980900=20"));
     EXPECT_EQ(editor<QComboBox>(kAutoExposure)->currentText(), QStringLiteral("Aperture Priority Mode"));
 }
@@ -249,9 +232,9 @@ TEST_F(PictureControls, RefusalsAreSaidOnceAndAResetForgetsTheCamera)
 // garbage in the group is passed over with one line and the ten settings load as they are.
 TEST_F(PictureControls, RememberedValuesAreWrittenBeforeEachPictureStarts)
 {
-    seed("[General]\npic_filename=Lesson\n[CameraControls]\ncam-a\\0x00980900=-40\ncam-a\\0x0a046d05=3\n"
-         "cam-b\\0x00980900=500\ncam-b\\0x0098090c=0\ncam-b\\0x0098091a=2800\ncam-a\\0x00980901=soft\n"
-         "cam-a\\brightness=3\nloose=1\n");
+    home.writeStore("[General]\npic_filename=Lesson\n[CameraControls]\ncam-a\\0x00980900=-40\ncam-a\\0x0a046d05=3\n"
+                    "cam-b\\0x00980900=500\ncam-b\\0x0098090c=0\ncam-b\\0x0098091a=2800\ncam-a\\0x00980901=soft\n"
+                    "cam-a\\brightness=3\nloose=1\n");
     start();
     const auto firstWrites = [&](const QString &camera) {
         std::vector<std::string> out;
@@ -266,15 +249,15 @@ TEST_F(PictureControls, RememberedValuesAreWrittenBeforeEachPictureStarts)
     };
     EXPECT_EQ(firstWrites("cam-a"), std::vector<std::string>{"00980900=-40 in use 0"});
     const double darker = freshGreen();
-    EXPECT_EQ(spy.count("quillora.prefs: 3 entries of [CameraControls] ignored"), 1);
-    EXPECT_TRUE(spy.logged("quillora.capture: picture control 0x0a046d05 of A kept, not set"));
+    EXPECT_EQ(log.count("quillora.prefs: 3 entries of [CameraControls] ignored"), 1);
+    EXPECT_TRUE(log.logged("quillora.capture: picture control 0x0a046d05 of A kept, not set"));
     EXPECT_EQ(testAccess(*c).mPhotoFilename()->text(), QStringLiteral("Lesson"));
 
     writes.clear();
     c->deviceMenuClick(testAccess(*c).mDevicesMenu()->actions().at(1));
     const std::vector<std::string> cameraB = {"0098090c=0 in use 0", "00980900=64 in use 0", "0098091a=2800 in use 0"};
     EXPECT_EQ(firstWrites("cam-b"), cameraB);
-    EXPECT_TRUE(spy.logged(
+    EXPECT_TRUE(log.logged(
         "quillora.capture: picture control Brightness of B: stored 500 is outside what it takes now; set to 64"));
     EXPECT_TRUE(pictureBecomes([&](double green) { return green > darker + 60; }));
 
@@ -283,17 +266,18 @@ TEST_F(PictureControls, RememberedValuesAreWrittenBeforeEachPictureStarts)
     EXPECT_EQ(firstWrites("cam-b"), cameraB);
 
     writes.clear();
-    capture::setVirtualCameraAttached(QStringLiteral("cam-b"), false);
-    ASSERT_TRUE(waitUntil([&] { return c->cameraDisconnected(); }));
-    capture::setVirtualCameraAttached(QStringLiteral("cam-b"), true);
-    ASSERT_TRUE(waitUntil([&] { return testAccess(*c).device() != nullptr; }));
+    attach(QStringLiteral("cam-b"), false);
+    ASSERT_TRUE(c->cameraDisconnected());
+    attach(QStringLiteral("cam-b"), true);
+    ASSERT_NE(testAccess(*c).device(), nullptr);
     EXPECT_EQ(firstWrites("cam-b"), cameraB);
-    EXPECT_EQ(spy.count("quillora.prefs: 3 entries of [CameraControls] ignored"), 1);
+    EXPECT_EQ(log.count("quillora.prefs: 3 entries of [CameraControls] ignored"), 1);
 
     // Saving leaves the value for the control the camera lacks where it was.
     openPanel();
     panel().userChanged(kPowerLine, 2);
-    ASSERT_TRUE(waitUntil([&] { return stored().contains("cam-b\\0x00980918=2"); }));
+    clock->advance(app::VemoViewController::kControlsSaveDelay);
+    ASSERT_TRUE(stored().contains("cam-b\\0x00980918=2")) << stored().constData();
     EXPECT_TRUE(stored().contains("cam-a\\0x0a046d05=3"));
 }
 
@@ -306,10 +290,10 @@ TEST_F(PictureControls, ACameraPulledOutWhileASliderMovesEndsTheWritesQuietly)
     QSignalSpy said(&panel(), &app::PictureControlsPanel::statusMessage);
     panel().userChanged(kBrightness, -10);
     panel().userChanged(kBrightness, -20); // due after the interval
-    capture::setVirtualCameraAttached(QStringLiteral("cam-a"), false);
-    ASSERT_TRUE(waitUntil([&] { return c->cameraDisconnected(); }));
+    attach(QStringLiteral("cam-a"), false);
+    ASSERT_TRUE(c->cameraDisconnected());
     EXPECT_EQ(panel().notice(), QStringLiteral("No camera"));
-    test::runEventsFor(2 * std::chrono::milliseconds(app::PictureControlsPanel::kWriteInterval));
+    clock->advance(2 * kWriteInterval);
     EXPECT_EQ(writesTo("cam-a", kBrightness).size(), 1u);
     EXPECT_EQ(said.size(), 0);
 }

@@ -4,24 +4,20 @@
 // the window back, zoom and pan of the live picture and of the frozen one, the mirror in the view
 // and in photos, and the faults a classroom brings (a wheel flood, a tiny window, a picture of
 // another shape while zoomed, a place on a screen that is gone).
+#include "AppTest.h"
 #include "CameraMode.h"
 #include "CaptureView.h"
-#include "DesktopSpy.h"
 #include "FullScreen.h"
 #include "ImageView.h"
 #include "MatrixControl.h"
 #include "MovieInspect.h"
 #include "PathControl.h"
 #include "PhotoCapture.h"
-#include "PhotoTestSupport.h"
 #include "PictureChecks.h"
 #include "PictureZoom.h"
 #include "RecordingIndicator.h"
-#include "TestSupport.h"
-#include "VemoViewController.h"
-#include "VemoViewControllerTestAccess.h"
+#include "TestPage.h"
 #include "VirtualCamera.h"
-#include "WindowDefinition.h"
 #include "WindowMessages.h"
 
 #include <QAction>
@@ -52,25 +48,21 @@ using test::waitUntil;
 
 namespace {
 
-class Projector : public ::testing::Test {
+class Projector : public test::AppTest {
 protected:
     // The application with one virtual camera (a document camera's modes, or `modes` alone), at
     // the photo size of `sizeIndex` (4: 2048 x 1536, which the camera sends as JPEG frames), the
     // window shown and active.
     void start(int sizeIndex = 1, const std::vector<capture::CameraMode> &modes = {})
     {
-        QDir(home.path()).mkpath(QStringLiteral("Desktop"));
         QByteArray cameras = "Desk|Model X|cam-1";
         if (!modes.empty()) {
-            QFile listing(home.filePath(QStringLiteral("modes.txt")));
+            QFile listing(home.path() + QStringLiteral("/modes.txt"));
             ASSERT_TRUE(listing.open(QIODevice::WriteOnly));
             listing.write(capture::formatModeListing(modes).toUtf8());
             cameras += "|" + listing.fileName().toUtf8();
         }
-        test::ScopedEnv env("QUILLORA_VIRTUAL_CAMERAS", cameras);
-        def = std::make_unique<app::WindowDefinition>(qApp);
-        def->awake();
-        c = def->controller();
+        AppTest::start(cameras);
         window = def->mainWindow();
         zoom = def->pictureZoom();
         full = def->fullScreen();
@@ -104,13 +96,6 @@ protected:
         return waitUntil([&] { return live()->framesShown() >= shown + 3; });
     }
 
-    QTemporaryDir home;
-    test::ScopedEnv homeEnv{"HOME", home.path().toUtf8()};
-    test::ScopedEnv configHome{"XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toUtf8()};
-    test::ScopedEnv noMicrophone{"QUILLORA_VIRTUAL_MICROPHONE", ""};
-    test::DesktopSpy spy;
-    std::unique_ptr<app::WindowDefinition> def;
-    VemoViewController *c = nullptr;
     QMainWindow *window = nullptr;
     app::PictureZoom *zoom = nullptr;
     app::FullScreen *full = nullptr;
@@ -143,15 +128,8 @@ std::unique_ptr<QWheelEvent> ctrlWheel(QPointF at, int angle)
 // put them in `image`, a picture of a `size` page.
 bool cornersAre(const QImage &image, QSize size, int rotation, bool mirrored)
 {
-    const int c = std::max(1, size.width() / 32) + std::max(2, size.width() / 8) / 2;
-    QPoint marker(c, c), paper(size.width() - 1 - c, c);
-    for (int i = 0; i < rotation; ++i, size.transpose())
-        for (QPoint *p : {&marker, &paper})
-            *p = QPoint(size.height() - 1 - p->y(), p->x());
-    if (mirrored)
-        for (QPoint *p : {&marker, &paper})
-            p->setX(size.width() - 1 - p->x());
-    return image.size() == size && qGray(image.pixel(marker)) < 60 && qGray(image.pixel(paper)) > 190;
+    return image.size() == (rotation % 2 ? size.transposed() : size)
+        && test::mirroredPageShown(image, rotation, mirrored) == 0;
 }
 
 } // namespace
@@ -385,7 +363,7 @@ TEST_F(Projector, AWheelFloodStaysResponsive)
     start();
     const auto mode = testAccess(*c).mCaptureSession()->cameraMode();
     const auto session = testAccess(*c).mCaptureSession();
-    const int modeLines = spy.count(QStringLiteral("quillora.capture: camera mode:"));
+    const int modeLines = log.count(QStringLiteral("quillora.capture: camera mode:"));
     QRandomGenerator random(22);
     for (int i = 0; i < 600; ++i) {
         const QPointF at(random.bounded(live()->width()), random.bounded(live()->height()));
@@ -402,7 +380,7 @@ TEST_F(Projector, AWheelFloodStaysResponsive)
     EXPECT_TRUE(live()->lastShownRegion().contains(live()->viewTransform().visibleFrameRect().adjusted(1, 1, -1, -1)));
     EXPECT_EQ(testAccess(*c).mCaptureSession(), session);
     EXPECT_EQ(session->cameraMode(), mode);
-    EXPECT_EQ(spy.count(QStringLiteral("quillora.capture: camera mode:")), modeLines) << "rebuilt while zooming";
+    EXPECT_EQ(log.count(QStringLiteral("quillora.capture: camera mode:")), modeLines) << "rebuilt while zooming";
 }
 
 // Frozen, the still is the camera's whole frame: zoomed 4 times into the page's fine detail it is
@@ -465,10 +443,10 @@ TEST_F(Projector, WhileRecordingAZoomedViewStillShowsTheCamerasOwnDetail)
 
     c->recordingClick(testAccess(*c).mRecordingButton());
     ASSERT_TRUE(waitUntil([&] { return !testAccess(*c).recording(); }, 15s));
-    const QString movie = home.filePath(QStringLiteral("Desktop/Quillora.mov"));
+    const QString movie = home.desktopFile(QStringLiteral("Quillora.mov"));
     EXPECT_EQ(test::playProblem(movie, 5, false), QString());
     EXPECT_EQ(test::discoverMovie(movie).pictureSize, QSize(640, 480));
-    test::expectCorners(test::firstPicture(movie), {640, 480}, 0);
+    EXPECT_EQ(test::pageShown(test::firstPicture(movie), 0), 0);
 }
 
 // The mirror shows in the live picture after each turn (a half turn and the mirror turn the page
@@ -477,7 +455,7 @@ TEST_F(Projector, WhileRecordingAZoomedViewStillShowsTheCamerasOwnDetail)
 TEST_F(Projector, TheMirrorShowsInTheViewAndPhotosAndEndsWithARecording)
 {
     start();
-    testAccess(*c).mPhotoPath()->setURL(QUrl::fromLocalFile(home.filePath(QStringLiteral("Desktop/"))));
+    testAccess(*c).mPhotoPath()->setURL(QUrl::fromLocalFile(home.desktopFile({})));
     testAccess(*c).mOverwrite()->selectCellAtRow(0);
     const QImage page = test::documentPage({64, 48});
     c->mirrorClick(nullptr);
@@ -485,7 +463,7 @@ TEST_F(Projector, TheMirrorShowsInTheViewAndPhotosAndEndsWithARecording)
     for (int turn = 0; turn < 4; ++turn) {
         SCOPED_TRACE(turn);
         const QImage shown = c->viewWillDisplayImage(live(), page);
-        test::expectCorners(shown, {64, 48}, turn, true);
+        EXPECT_EQ(test::mirroredPageShown(shown, turn, true), 0);
         EXPECT_EQ(c->viewOrientation(live()), (capture::PictureOrientation{turn, true}));
         if (turn == 2) {
             EXPECT_EQ(shown, page.mirrored(false, true)) << "upside down";
@@ -497,9 +475,9 @@ TEST_F(Projector, TheMirrorShowsInTheViewAndPhotosAndEndsWithARecording)
         return cornersAre(live()->lastShownImage(), {640, 480}, 1, true);
     })) << "the live picture is not shown turned and mirrored";
     c->photoClick(nullptr);
-    const QImage photo(home.filePath(QStringLiteral("Desktop/Quillora.jpg")));
+    const QImage photo(home.desktopFile(QStringLiteral("Quillora.jpg")));
     ASSERT_EQ(photo.size(), QSize(480, 640));
-    test::expectCorners(photo.convertToFormat(QImage::Format_RGB32), {640, 480}, 1, true);
+    EXPECT_EQ(test::mirroredPageShown(photo.convertToFormat(QImage::Format_RGB32), 1, true), 0);
 
     c->recordingClick(testAccess(*c).mRecordingButton());
     ASSERT_TRUE(testAccess(*c).recording());
@@ -509,7 +487,7 @@ TEST_F(Projector, TheMirrorShowsInTheViewAndPhotosAndEndsWithARecording)
     c->recordingClick(testAccess(*c).mRecordingButton());
     ASSERT_TRUE(waitUntil([&] { return !testAccess(*c).recording(); }, 15s));
     c->preferencesDone(nullptr); // the settings are written: the mirror is not among them
-    QFile stored(home.filePath(QStringLiteral("config/Quillora/quillora.conf")));
+    QFile stored(home.storeFile());
     ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
     EXPECT_FALSE(stored.readAll().toLower().contains("mirror"));
 
@@ -525,9 +503,9 @@ TEST_F(Projector, TheMirrorShowsInTheViewAndPhotosAndEndsWithARecording)
         return c->currentFrame().width() == 2048 && cornersAre(shown, shown.size().transposed(), 3, true);
     })) << "the camera's JPEG frames are not shown turned and mirrored";
     c->photoClick(nullptr);
-    const QImage ownPhoto(home.filePath(QStringLiteral("Desktop/Quillora.jpg")));
+    const QImage ownPhoto(home.desktopFile(QStringLiteral("Quillora.jpg")));
     ASSERT_EQ(ownPhoto.size(), QSize(1536, 2048));
-    test::expectCorners(ownPhoto.convertToFormat(QImage::Format_RGB32), {2048, 1536}, 3, true);
+    EXPECT_EQ(test::mirroredPageShown(ownPhoto.convertToFormat(QImage::Format_RGB32), 3, true), 0);
 }
 
 // A window squeezed smaller than the picture's least, a camera mode of another shape while zoomed

@@ -10,8 +10,9 @@
 #include "JpegPicture.h"
 #include "JpegStructure.h"
 #include "RealFrames.h"
+#include "SanitizerHandOff.h"
+#include "TestPage.h"
 #include "TestSupport.h"
-#include "TurboJpegHandles.h"
 
 #include <gtest/gtest.h>
 
@@ -20,8 +21,6 @@
 
 #include <QFile>
 
-#include <vector>
-
 using namespace quillora;
 using namespace quillora::capture;
 using test::kRealFrames;
@@ -29,22 +28,10 @@ using test::libjpegDecode;
 
 namespace {
 
-// A 640x480 picture compressed by libjpeg-turbo in 4:2:0.
-QByteArray goodFrame(int seed = 7)
+// The camera's page as libjpeg-turbo compresses it, 640x480 in 4:2:0.
+QByteArray goodFrame()
 {
-    const int width = 640, height = 480;
-    std::vector<unsigned char> pixels(std::size_t(width * height * 3));
-    for (std::size_t i = 0; i < pixels.size(); ++i)
-        pixels[i] = static_cast<unsigned char>(i * std::size_t(seed) / 5);
-    TjHandlePtr compressor(tjInitCompress());
-    unsigned char *raw = nullptr;
-    unsigned long size = 0;
-    if (!compressor
-        || tjCompress2(compressor.get(), pixels.data(), width, 0, height, TJPF_RGB, &raw, &size, TJSAMP_420, 90, 0)
-            != 0)
-        return {};
-    const TjBufferPtr jpeg(raw);
-    return QByteArray(reinterpret_cast<const char *>(jpeg.get()), qsizetype(size));
+    return test::documentPageJpeg({640, 480}, TJSAMP_420);
 }
 
 std::span<const std::uint8_t> bytesOf(const QByteArray &bytes)
@@ -173,7 +160,7 @@ TEST_F(RealCameraFrames, PaddingKeepsTheFrameDamageInsideDropsIt)
 // the frame is what comes before, whatever follows.
 TEST_F(RealCameraFrames, StaleTailsAreNotPartOfTheFrame)
 {
-    const QByteArray other = goodFrame(11);
+    const QByteArray other = test::libjpegEncode(test::documentPage({640, 480}, 1), 2);
     for (const test::RealFrame &f : kRealFrames) {
         SCOPED_TRACE(f.file);
         const QByteArray jpeg = frame(f);
@@ -298,6 +285,7 @@ TEST(CameraJpegDecoder, TheElementPassesOverBadFramesCountsThemAndGoesOn)
     const ElementPtr src(gst_bin_get_by_name(GST_BIN(pipeline.get()), "camera"));
     const ElementPtr sink(gst_bin_get_by_name(GST_BIN(pipeline.get()), "frames"));
     const ElementPtr decoder(gst_bin_get_by_name(GST_BIN(pipeline.get()), "decoder"));
+    runTasksOnTheirOwnThreads(pipeline.get());
     ASSERT_NE(gst_element_set_state(pipeline.get(), GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
     for (int i = 0; i < 5; ++i) {
         GstBuffer *buffer = gst_buffer_new_memdup(frames[i].constData(), std::size_t(frames[i].size()));

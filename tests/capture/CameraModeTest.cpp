@@ -90,7 +90,7 @@ TEST(CameraMode, ChoosesForEveryPhotoSizeOfTheBuiltInCamera)
 
 // Real cameras' lists: the choice for each photo size; H.264 alone is nothing to show; a refused
 // size of a stepwise range takes only that size away; every list reads back as it was written.
-TEST(CameraMode, RealCamerasLists)
+TEST(CameraMode, RealCamerasListsGiveTheRightModeForEveryPhotoSize)
 {
     QUILLORA_REAL_DATA_OR_SKIP(dir, QStringLiteral("camera-modes"));
     for (const CameraCase &c : kCameras) {
@@ -120,7 +120,7 @@ TEST(CameraMode, RealCamerasLists)
     }
 }
 
-TEST(CameraMode, NothingToShow)
+TEST(CameraMode, AListWithoutSizesOrRatesOffersNoMode)
 {
     EXPECT_FALSE(chooseCameraMode({}, QSize(640, 480)));
     // Sizes of nothing and rates of nothing are no modes.
@@ -131,7 +131,7 @@ TEST(CameraMode, NothingToShow)
     EXPECT_TRUE(zeroRate[0].rates.empty());
 }
 
-TEST(CameraMode, RefusedModeGivesTheNextBest)
+TEST(CameraMode, ARefusedModeGivesTheNextBest)
 {
     const auto &modes = documentCameraModes();
     const auto first = chooseCameraMode(modes, QSize(2048, 1536));
@@ -143,7 +143,7 @@ TEST(CameraMode, RefusedModeGivesTheNextBest)
     EXPECT_EQ(describeMode(*second), QStringLiteral("MJPEG 2592x1944 @ 15 fps"));
 }
 
-TEST(CameraMode, RatesAndCaps)
+TEST(CameraMode, ASlowSizeIsNotChosenAndFractionalRatesReachTheCapsExactly)
 {
     // Continuous intervals: 30 where the range reaches it, its top where it does not.
     const auto continuous
@@ -167,7 +167,7 @@ TEST(CameraMode, RatesAndCaps)
         QStringLiteral("video/x-raw,format=YUY2,width=640,height=480,framerate=30/1"));
 }
 
-TEST(CameraMode, ListingsReadBack)
+TEST(CameraMode, OlderListingsAndOutputSectionsAreReadAsACameraOffersThem)
 {
     // What the virtual camera is told is what it offers.
     EXPECT_EQ(parseModeListing(formatModeListing(documentCameraModes())), documentCameraModes());

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Shared by the capture layer's tests: virtual cameras, a preview session whose frames are
-// counted, and the virtual camera's page as the samples a camera's branch delivers.
+// counted, and the virtual camera's page as the samples a camera's branch delivers (TestPage.h).
 #include "CaptureDevice.h"
 #include "CaptureSession.h"
 #include "DecompressedVideoOutput.h"
 #include "Devices.h"
 #include "Frame.h"
 #include "GstHandles.h"
-#include "TurboJpegHandles.h"
+#include "TestPage.h"
 #include "VirtualCamera.h"
 
 #include <gtest/gtest.h>
@@ -57,18 +57,12 @@ struct RecordingDelegate : DecompressedVideoOutputDelegate {
     int darkestCorner = 255;
 };
 
+// A camera of one raw size at 30 fps, or, without one, a document camera's modes.
 inline CaptureDevicePtr virtualCamera(QSize native = {})
 {
-    DeviceDescription d;
-    d.kind = DeviceKind::VirtualCamera;
-    d.displayName = QStringLiteral("Test Camera");
-    d.modelUniqueID = QStringLiteral("Virtual Camera");
-    d.uniqueID = QStringLiteral("virtual-test");
-    // A camera of one raw size, or, without one, a document camera's modes.
-    d.modes = native.isValid()
-        ? std::vector<CameraMode>{CameraMode{QStringLiteral("XR24"), native, {}, {}, {FrameRate{30, 1}}, {}, {}}}
-        : documentCameraModes();
-    return std::make_shared<CaptureDevice>(d);
+    const QString modes = native.isValid() ? QStringLiteral("|%1x%2").arg(native.width()).arg(native.height()) : "";
+    return std::make_shared<CaptureDevice>(
+        parseVirtualCameras("Test Camera|Virtual Camera|virtual-test" + modes).at(0));
 }
 
 struct PreviewSession {
@@ -88,71 +82,12 @@ struct PreviewSession {
     ~PreviewSession() { session.reset(); }
 };
 
-// Frame 0 of the virtual camera's page at `size`, without the camera's noise.
-inline QImage pageImage(QSize size)
-{
-    QImage page(size, QImage::Format_RGB32);
-    page.fill(kVirtualPaper);
-    paintVirtualPage(page, 0);
-    return page;
-}
-
-// `picture` as the camera's raw branch delivers it, in `format` (only the caps say BGRx or not).
-inline GstSample *rawSample(const QImage &picture, const char *format = "BGRx")
-{
-    ensureGstreamer();
-    const QSize size = picture.size();
-    GstBuffer *buffer = gst_buffer_new_allocate(nullptr, gsize(size.width()) * size.height() * 4, nullptr);
-    GstMapInfo map;
-    gst_buffer_map(buffer, &map, GST_MAP_WRITE);
-    for (int y = 0; y < size.height(); ++y)
-        std::copy_n(picture.constScanLine(y), size.width() * 4, map.data + size_t(y) * size.width() * 4);
-    gst_buffer_unmap(buffer, &map);
-    CapsPtr caps(gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, format, "width", G_TYPE_INT, size.width(),
-        "height", G_TYPE_INT, size.height(), nullptr));
-    GstSample *sample = gst_sample_new(buffer, caps.get(), nullptr, nullptr);
-    gst_buffer_unref(buffer);
-    return sample;
-}
-
-// A sample holding frame 0 of the virtual page at `size`, as the camera's branch delivers it.
-inline GstSample *pageSample(QSize size, const char *format = "BGRx")
-{
-    return rawSample(pageImage(size), format);
-}
-
-// `picture` compressed as a camera compresses its frames (4:2:2 unless told).
-inline QByteArray jpegOf(const QImage &picture, int subsampling = TJSAMP_422, int quality = 85)
-{
-    quillora::TjHandlePtr compressor(tjInitCompress());
-    unsigned char *raw = nullptr;
-    unsigned long length = 0;
-    EXPECT_EQ(tjCompress2(compressor.get(), picture.constBits(), picture.width(), int(picture.bytesPerLine()),
-                  picture.height(), TJPF_BGRX, &raw, &length, subsampling, quality, 0),
-        0);
-    quillora::TjBufferPtr bytes(raw);
-    return QByteArray(reinterpret_cast<const char *>(bytes.get()), qsizetype(length));
-}
-
-// JPEG bytes as the camera's compressed branch delivers a frame of `size`.
-inline GstSample *jpegSample(const QByteArray &bytes, QSize size)
-{
-    ensureGstreamer();
-    GstBuffer *buffer = gst_buffer_new_memdup(bytes.constData(), size_t(bytes.size()));
-    CapsPtr caps(gst_caps_new_simple(
-        "image/jpeg", "width", G_TYPE_INT, size.width(), "height", G_TYPE_INT, size.height(), nullptr));
-    GstSample *sample = gst_sample_new(buffer, caps.get(), nullptr, nullptr);
-    gst_buffer_unref(buffer);
-    return sample;
-}
-
-// The same page as one camera JPEG frame (4:2:2 unless told); `cut` keeps only that many bytes of it.
-inline GstSample *pageJpegSample(QSize size, size_t cut = 0, int subsampling = TJSAMP_422)
-{
-    QByteArray bytes = jpegOf(pageImage(size), subsampling);
-    if (cut)
-        bytes.truncate(qsizetype(std::min<size_t>(cut, size_t(bytes.size()))));
-    return jpegSample(bytes, size);
-}
+// The virtual camera's page and any picture as the samples a camera's branch delivers
+// (TestPage.h).
+using quillora::test::jpegOf;
+using quillora::test::jpegSample;
+using quillora::test::pageJpegSample;
+using quillora::test::pageSample;
+using quillora::test::rawSample;
 
 } // namespace quillora::capture::test

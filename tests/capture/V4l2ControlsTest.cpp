@@ -6,6 +6,7 @@
 #include "CameraControls.h"
 #include "ControlsText.h"
 #include "EmulatedControlNode.h"
+#include "EmulatedMachine.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -24,16 +25,12 @@ constexpr std::uint32_t kBrightness = 0x00980900, kAutoWhiteBalance = 0x0098090c
 
 class EmulatedNode : public ::testing::Test {
 protected:
-    UMockdevTestbed *testbed = umockdev_testbed_new();
+    test::EmulatedMachine machine;
     std::string devnode;
     std::unique_ptr<EmulatedControlNode> driver;
 
     void SetUp() override { ASSERT_TRUE(umockdev_in_mock_environment()) << "run under umockdev-wrapper"; }
-    void TearDown() override
-    {
-        driver.reset();
-        g_object_unref(testbed);
-    }
+    void TearDown() override { driver.reset(); }
     // A video node with a driver offering `controls`; a new node number for every node, since
     // umockdev does not make a device file twice under one name.
     std::unique_ptr<capture::V4l2Controls> open(
@@ -45,8 +42,8 @@ protected:
         devnode = "/dev/video" + n;
         const std::string node = "P: /devices/virtual/video4linux/video" + n + "\nN: video" + n
             + "\nE: SUBSYSTEM=video4linux\nE: DEVNAME=" + devnode + "\nA: dev=81:" + n + "\n";
-        EXPECT_TRUE(umockdev_testbed_add_from_string(testbed, node.c_str(), nullptr));
-        driver = std::make_unique<EmulatedControlNode>(testbed, devnode, std::move(controls), extendedQuery);
+        EXPECT_TRUE(machine.add(node));
+        driver = std::make_unique<EmulatedControlNode>(machine.testbed(), devnode, std::move(controls), extendedQuery);
         QString error;
         auto opened = capture::V4l2Controls::open(QString::fromStdString(devnode), &error);
         EXPECT_TRUE(opened) << error.toStdString();

@@ -86,7 +86,7 @@ QImage asImage(const std::vector<uint8_t> &pixels, QSize size)
 // pictures' memory is used again once the view has let go of them.
 TEST(ViewScaler, AZoomedViewGetsItsPartFromTheFramesOwnPixels)
 {
-    const QImage page = pageImage({2048, 1536});
+    const QImage page = quillora::test::documentPage({2048, 1536});
     const QRectF middle(0.375, 0.375, 0.25, 0.25); // 512 x 384 frame pixels
     const DisplayRequest large{middle, QSize(800, 600), QSize(800, 600)};
     const DisplayRequest small{middle, QSize(256, 192), QSize(800, 600)};
@@ -188,7 +188,7 @@ TEST(JpegRegion, RealCamerasFramesDecodeTheSameInPartAsInWhole)
 // the decoder goes on with the next frame.
 TEST(JpegRegion, RefusesWhatItCannotDecodeAndGoesOn)
 {
-    const QImage page = pageImage({640, 480});
+    const QImage page = quillora::test::documentPage({640, 480});
     const QByteArray jpeg = jpegOf(page);
     const auto *data = reinterpret_cast<const uint8_t *>(jpeg.constData());
     JpegRegionDecoder decoder;

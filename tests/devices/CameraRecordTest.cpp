@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // One record per camera: the camera list resolves it, and the USB host's video driver road and
-// the listener take the node and the button's input device from that record, in a sysfs tree
-// laid out as the kernel's.
+// the listener take the node and the button's input device from that record; and the button's
+// input device found afresh. In an emulated machine's sysfs, laid out as the kernel's.
 #include "AttachedCameras.h"
 #include "CameraInputDevice.h"
 #include "SysfsCamera.h"
 #include "VideoDriverRoad.h"
 
-#include <QTemporaryDir>
-
+#include "CameraOnPort42.h"
+#include "EmulatedMachine.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -21,60 +21,33 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::uint32_t kLocation = 0x01420000;    // bus 1, ports 4.2
-constexpr const char *kCameraKey = "100000 0 0 0"; // KEY_CAMERA (212)
+constexpr std::uint32_t kLocation = test::kCameraLocation;
 
 // A Quillora 890 camera at bus 1, ports 4.2, bound to its video driver, with a picture node, a
-// metadata node and the driver's input device for its button. Device files are plain files.
+// metadata node and the driver's input device for its button, in an emulated machine's sysfs.
 class CameraTree : public ::testing::Test {
 protected:
-    QTemporaryDir dir;
-    fs::path sys = fs::path(dir.path().toStdString()) / "sys", dev = fs::path(dir.path().toStdString()) / "dev";
-    fs::path camera = sys / "devices/pci0000:00/0000:00:14.0/usb1/1-4/1-4.2", interface = camera / "1-4.2:1.0";
-    devices::SysfsRoots roots{sys.string(), dev.string()};
+    test::EmulatedMachine machine;
+    test::CameraOnPort42 camera{0x037a, "Quillora 890", {}, true, {0, 1}, 5};
+    devices::SysfsRoots roots{machine.sysRoot(), machine.devRoot()};
+    fs::path device = machine.sysRoot() + test::CameraOnPort42::kDevice;
 
-    void SetUp() override
-    {
-        write(camera / "../..", {{"busnum", "1"}, {"devpath", "0"}});
-        link(sys / "bus/usb/devices/usb1", camera.parent_path().parent_path());
-        write(camera,
-            {{"busnum", "1"}, {"devpath", "4.2"}, {"idVendor", "090c"}, {"idProduct", "037a"},
-                {"product", "Quillora 890"}});
-        link(sys / "bus/usb/devices/1-4.2", camera);
-        write(interface, {{"bInterfaceNumber", "00"}, {"bInterfaceClass", "0e"}, {"bInterfaceSubClass", "01"}});
-        link(interface / "driver", sys / "bus/usb/drivers/uvcvideo");
-        fs::create_directories(dev / "input");
-        plug(0, 5);
-    }
-    static void write(const fs::path &path, std::initializer_list<std::pair<const char *, const char *>> files)
-    {
-        quillora::test::writeSysfsFiles(path, files);
-    }
-    static void link(const fs::path &from, const fs::path &to) { quillora::test::linkSysfs(from, to); }
-    // The driver's nodes video<first> (picture) and video<first + 1> (metadata), and its input
-    // device input<input> with event node event<input>.
-    void plug(int first, int input)
-    {
-        for (int index = 0; index < 2; ++index) {
-            const std::string name = "video" + std::to_string(first + index);
-            const fs::path node = interface / "video4linux" / name;
-            write(node,
-                {{"name", "Quillora 890"}, {"index", index ? "1" : "0"}, {"uevent", ("DEVNAME=" + name).c_str()}});
-            link(node / "device", "../..");
-            link(sys / "class/video4linux" / name, node);
-            std::ofstream(dev / name) << "";
-        }
-        const std::string inputName = "input" + std::to_string(input);
-        const fs::path inputDir = interface / "input" / inputName;
-        write(inputDir, {{"phys", "usb-0000:00:14.0-4.2/button"}, {"capabilities/key", kCameraKey}});
-        fs::create_directories(inputDir / ("event" + std::to_string(input)));
-        link(sys / "class/input" / inputName, inputDir);
-    }
+    void SetUp() override { ASSERT_TRUE(machine.add(camera.describe())); }
+    // The driver lets go (the camera is pulled out) and comes back with nodes video<first> and
+    // video<first + 1> and input device input<input>.
     void unplug()
     {
-        fs::remove_all(interface / "video4linux");
-        fs::remove_all(interface / "input");
-        fs::remove_all(sys / "class");
+        for (int node : camera.videoNodes)
+            machine.remove(std::string(test::CameraOnPort42::kInterface) + "/video4linux/video" + std::to_string(node));
+        if (camera.button >= 0)
+            machine.remove(
+                std::string(test::CameraOnPort42::kInterface) + "/input/input" + std::to_string(camera.button));
+    }
+    void plug(int first, int input)
+    {
+        camera.videoNodes = {first, first + 1};
+        camera.button = input;
+        ASSERT_TRUE(machine.add(camera.describeDriverDevices()));
     }
     std::vector<capture::DeviceDescription> list()
     {
@@ -105,13 +78,13 @@ TEST_F(CameraTree, TheListedRecordServesTheVideoDriverRoadAndTheButton)
     ASSERT_TRUE(byLocation);
     for (const auto *record : {&fromNode, &*byLocation}) {
         EXPECT_EQ(names(*record), "video0 video1 event5");
-        EXPECT_EQ(record->usbDeviceDir, fs::canonical(camera).string());
-        EXPECT_EQ(record->controlInterfaceDir, fs::canonical(interface).string());
+        EXPECT_EQ(record->usbDeviceDir, fs::canonical(device).string());
+        EXPECT_EQ(record->controlInterfaceDir, fs::canonical(device / "1-4.2:1.0").string());
         EXPECT_EQ(record->locationId, kLocation);
         EXPECT_EQ(record->productName, "Quillora 890");
     }
 
-    write(camera, {{"product", "Renamed"}});
+    std::ofstream(device / "product") << "Renamed\n";
     const auto attached = devices::attachedCameraAt(roots, kLocation);
     ASSERT_TRUE(attached);
     EXPECT_EQ(attached->productName, "Quillora 890");
@@ -120,7 +93,7 @@ TEST_F(CameraTree, TheListedRecordServesTheVideoDriverRoadAndTheButton)
     EXPECT_EQ(usb::openVideoDriverControl(kLocation, road, roots.sys, roots.dev), usb::kUsbSuccess);
     EXPECT_TRUE(road);
     const auto button = listener::attachedCameraButton({kLocation, 0x090c, 0x037a, 0}, roots);
-    EXPECT_EQ(button.eventNode, (dev / "input/event5").string());
+    EXPECT_EQ(button.eventNode, roots.dev + "/input/event5");
     EXPECT_TRUE(button.driverBound);
     EXPECT_EQ(listener::attachedCameraButton({0x01430000, 0x090c, 0x037a, 0}, roots).why,
         "no USB device at this location in sysfs");
@@ -135,7 +108,7 @@ TEST_F(CameraTree, ACameraPutBackAtTheSamePlaceIsResolvedAgain)
     plug(2, 8);
     EXPECT_EQ(names(*devices::attachedCameraAt(roots, kLocation)), "video2 video3 event8");
     std::unique_ptr<usb::VideoDriverControl> road;
-    fs::remove(dev / "video0");
+    fs::remove(roots.dev + "/video0");
     EXPECT_EQ(usb::openVideoDriverControl(kLocation, road, roots.sys, roots.dev), usb::kUsbSuccess);
 
     list();
@@ -143,7 +116,7 @@ TEST_F(CameraTree, ACameraPutBackAtTheSamePlaceIsResolvedAgain)
     EXPECT_EQ(usb::openVideoDriverControl(kLocation, road, roots.sys, roots.dev), usb::kUsbErrorNotFound);
     EXPECT_NE(listener::attachedCameraButton({kLocation, 0x090c, 0x037a, 0}, roots).why.find("no input device"),
         std::string::npos);
-    fs::remove_all(camera);
+    machine.remove(test::CameraOnPort42::kDevice);
     EXPECT_FALSE(devices::attachedCameraAt(roots, kLocation));
 }
 
@@ -151,14 +124,56 @@ TEST_F(CameraTree, ACameraPutBackAtTheSamePlaceIsResolvedAgain)
 // listener's fresh look finds it and keeps it for the others.
 TEST_F(CameraTree, AnInputDeviceMadeAfterTheListingIsFoundByAFreshLook)
 {
-    fs::remove_all(sys / "class/input");
+    machine.remove(std::string(test::CameraOnPort42::kInterface) + "/input/input5");
     list();
     EXPECT_TRUE(listener::attachedCameraButton({kLocation, 0x090c, 0x037a, 0}, roots).eventNode.empty());
-    link(sys / "class/input/input5", interface / "input/input5");
+    camera.button = 9;
+    ASSERT_TRUE(machine.add(camera.describeButton()));
     EXPECT_EQ(listener::findCameraButton({kLocation, 0x090c, 0x037a, 0}, roots.sys, roots.dev).eventNode,
-        (dev / "input/event5").string());
-    EXPECT_EQ(listener::attachedCameraButton({kLocation, 0x090c, 0x037a, 0}, roots).eventNode,
-        (dev / "input/event5").string());
+        roots.dev + "/input/event9");
+    EXPECT_EQ(
+        listener::attachedCameraButton({kLocation, 0x090c, 0x037a, 0}, roots).eventNode, roots.dev + "/input/event9");
+}
+
+// Found below the camera's interface (driver-bound) or elsewhere by its phys; nothing without KEY_CAMERA,
+// under another interface, with another camera's phys, at another location, or for another product.
+TEST(CameraButtonLookup, TheButtonIsFoundOnlyForTheCameraAtTheLocation)
+{
+    test::EmulatedMachine machine;
+    const test::CameraOnPort42 camera{0x037a, "Quillora 890", {}, false, {}, -1};
+    ASSERT_TRUE(machine.add(camera.describe()));
+    ASSERT_TRUE(machine.add(std::string("P: ") + test::CameraOnPort42::kDevice
+        + "/1-4.2:1.1\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nA: bInterfaceNumber=01\\n\n"));
+    const std::string interface = test::CameraOnPort42::kInterface, phys = "usb-0000:00:14.0-4.2/button";
+    const auto input = [&](const std::string &path, int number, const std::string &itsPhys, const char *keys) {
+        ASSERT_TRUE(machine.add(test::CameraOnPort42::inputDevice(path, number, itsPhys, keys)));
+    };
+    const auto lookup = [&](std::uint32_t location = test::kCameraLocation, std::uint16_t product = 0x037a) {
+        return listener::findCameraButton({location, 0x090c, product, 0}, machine.sysRoot(), "/dev");
+    };
+
+    input("/devices/virtual/input/input9", 9, phys, test::CameraOnPort42::kCameraKey);
+    listener::CameraButtonLookup found = lookup();
+    EXPECT_EQ(found.eventNode, "/dev/input/event9");
+    EXPECT_FALSE(found.driverBound);
+
+    machine.remove("/devices/virtual/input/input9");
+    input(interface + "/input/input6", 6, phys, "0 0 0 0");
+    input(std::string(test::CameraOnPort42::kDevice) + "/1-4.2:1.1/input/input8", 8, "x",
+        test::CameraOnPort42::kCameraKey);
+    input("/devices/virtual/input/input10", 10, "usb-0000:00:14.0-4.3/button", test::CameraOnPort42::kCameraKey);
+    found = lookup();
+    EXPECT_TRUE(found.eventNode.empty());
+    EXPECT_NE(found.why.find("no input device"), std::string::npos);
+    EXPECT_TRUE(lookup(0x01430000).usbDeviceDir.empty());
+    EXPECT_TRUE(lookup(test::kCameraLocation, 0xb371).usbDeviceDir.empty());
+
+    std::filesystem::create_symlink(
+        "../../../../../../../bus/usb/drivers/uvcvideo", machine.sysRoot() + interface + "/driver");
+    input(interface + "/input/input7", 7, "something-else", test::CameraOnPort42::kCameraKey);
+    found = lookup();
+    EXPECT_EQ(found.eventNode, "/dev/input/event7");
+    EXPECT_TRUE(found.driverBound);
 }
 
 } // namespace

@@ -1,21 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The camera list from sysfs (fixtures under tests/data/sysfs), choosing and marking the camera in
-// the running controller, and the sound input.
+// The camera list from sysfs (fixtures under tests/data/sysfs) and the sound input. Choosing and
+// marking the camera in the running application is tested with the controller (tests/app).
 #include "Devices.h"
+#include "CaptureDevice.h"
 #include "SysfsCamera.h"
 #include "TestSupport.h"
-#include "VemoViewController.h"
-#include "VemoViewControllerTestAccess.h"
-#include "WindowDefinition.h"
-#include "WindowMessages.h"
 
-#include <QAction>
-#include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QLoggingCategory>
-#include <QMenu>
-#include <QMutex>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -24,7 +16,6 @@
 #include <map>
 
 using namespace quillora::capture;
-using quillora::app::VemoViewController;
 using quillora::devices::resolveCamera;
 using quillora::devices::VideoNode;
 using quillora::test::ScopedEnv;
@@ -84,7 +75,7 @@ TEST(SysfsCameras, IncompleteTreeStillListsWhatItCan)
 
 // One nibble per port, outermost first, up to six; deeper chains or ports above 15 get no location
 // and an identifier that is never read as one.
-TEST(SysfsCameras, LocationIdForHubChains)
+TEST(SysfsCameras, HubChainsTooDeepOrPortsTooHighGetNoLocation)
 {
     const std::pair<QString, std::string> cases[] = {{"4", "0x03400000090c037a 0x03400000"},
         {"4.2.7.1.15", "0x034271f0090c037a 0x034271f0"}, {"4.2.7.1.15.3", "0x034271f3090c037a 0x034271f3"},
@@ -111,65 +102,6 @@ TEST(SysfsCameras, LocationIdForHubChains)
     }
 }
 
-const QByteArray k45937 = "UVC Camera VendorID_2316 ProductID_45937", k890 = "UVC Camera VendorID_2316 ProductID_890";
-
-QMutex gMutex; // GStreamer threads log too
-QStringList gLines;
-
-void collect(QtMsgType, const QMessageLogContext &context, const QString &message)
-{
-    QMutexLocker lock(&gMutex);
-    if (context.category && QByteArrayView(context.category) == "quillora.capture")
-        gLines << message;
-}
-
-std::string logged(const QString &text)
-{
-    QMutexLocker lock(&gMutex);
-    return gLines.filter(text).join('\n').toStdString();
-}
-
-// An empty settings folder and a virtual microphone for each start of the application.
-class CameraMenu : public ::testing::Test {
-protected:
-    void attach(const QByteArray &cameras) { m_cameras.emplace("QUILLORA_VIRTUAL_CAMERAS", cameras); }
-    VemoViewController &start(const std::optional<QByteArray> &cameras = {})
-    {
-        m_def.reset();
-        if (cameras)
-            attach(*cameras);
-        QLoggingCategory::setFilterRules("quillora.capture.info=true");
-        qInstallMessageHandler(collect);
-        gLines.clear(); // no session is left to log
-        m_def = std::make_unique<quillora::app::WindowDefinition>(qApp);
-        m_def->awake();
-        return *m_def->controller();
-    }
-    QAction *item(int i) const { return testAccess(*m_def->controller()).mDevicesMenu()->actions().at(i); }
-    // The menu ("*" marks the checked item), the camera in use, quilloraDevice and the stream.
-    std::string state() const
-    {
-        VemoViewController &c = *m_def->controller();
-        QStringList menu;
-        for (QAction *action : testAccess(c).mDevicesMenu()->actions())
-            if (action->isCheckable() && (action->isVisible() || action->isChecked()))
-                menu << (action->isChecked() ? "*" : "") + action->text() + (action->isVisible() ? "" : " (hidden)");
-        const QString stream = !testAccess(c).mCaptureSession() ? ""
-            : testAccess(c).mCaptureSession()->isRunning()      ? " | live"
-                                                                : " | stopped";
-        return (menu.join(", ") + " | "
-            + (testAccess(c).device() ? testAccess(c).device()->localizedDisplayName() : "no camera")
-            + (testAccess(c).quilloraDevice() ? " | 890" : "") + stream)
-            .toStdString();
-    }
-
-    QTemporaryDir m_config;
-    ScopedEnv m_xdg{"XDG_CONFIG_HOME", m_config.path().toUtf8()};
-    ScopedEnv m_microphone{"QUILLORA_VIRTUAL_MICROPHONE", "Test Tone"};
-    std::optional<ScopedEnv> m_cameras;
-    std::unique_ptr<quillora::app::WindowDefinition> m_def; // destroyed first
-};
-
 // With a private PulseAudio daemon the server's default source is the input (not the first or last),
 // an output monitor is taken when made the default, and the virtual microphone comes first.
 TEST(SoundServer, TheSourceTheServerMarksAsDefaultIsTheSoundInput)
@@ -189,74 +121,6 @@ TEST(SoundServer, TheSourceTheServerMarksAsDefaultIsTheSoundInput)
     EXPECT_TRUE(makeSoundSource(input()->description(), &error)) << error.toStdString();
     ScopedEnv microphone("QUILLORA_VIRTUAL_MICROPHONE", "Test Tone");
     EXPECT_EQ(input()->localizedDisplayName().toStdString(), "Test Tone");
-}
-
-// A known model is preferred over the default camera and the last one wins; an 890 anywhere sets
-// quilloraDevice for good; the choice is logged and its location looked up, by start-up only.
-TEST_F(CameraMenu, KnownModelsAreChosenAndMarked)
-{
-    start("Desk Webcam|Generic UVC|0x01100000aaaabbbb;"
-          "Document Camera|UVC Camera VendorID_2316 ProductID_14096|0x01420000090c3710");
-    EXPECT_EQ(state(), "Desk Webcam, *Document Camera | Document Camera | live");
-    EXPECT_EQ(logged("camera chosen:"),
-        "camera chosen: Document Camera (UVC Camera VendorID_2316 ProductID_14096, 0x01420000090c3710)");
-    EXPECT_EQ(logged("USB location"), "USB location 0x01420000");
-
-    start("Q890|" + k890 + "|0x01100000090c037a;Q45937|" + k45937 + "|0x01200000090cb371");
-    EXPECT_EQ(state(), "Q890, *Q45937 | Q45937 | 890 | live");
-    item(0)->trigger();
-    EXPECT_EQ(state(), "*Q890, Q45937 | Q890 | 890 | live");
-    EXPECT_EQ(logged("USB location"), "USB location 0x01200000");
-}
-
-// Choosing the checked item still restarts the stream. A click after the list changed (cameras
-// gone or come before the menu was filled again) starts the camera whose title was clicked,
-// wherever it stands now, and the menu shows the list as it is; a click on a camera that has gone
-// says so and keeps the one in use, or takes the one left when that has gone too.
-TEST_F(CameraMenu, AClickStartsTheCameraWhoseTitleWasClickedEvenAfterTheListChanged)
-{
-    VemoViewController &c = start("A|Generic|virtual-a;B|Generic|virtual-b;C|Generic|virtual-c");
-    const auto firstSession = testAccess(c).mCaptureSession();
-    item(0)->trigger();
-    EXPECT_NE(testAccess(c).mCaptureSession(), firstSession);
-    EXPECT_EQ(state(), "*A, B, C | A | live");
-    attach("B|Generic|virtual-b;C|Generic|virtual-c"); // A unplugged, the menu not filled again yet
-    item(1)->trigger();                                // "B", first in the list now
-    EXPECT_EQ(state(), "*B, C | B | live");
-    attach("D|Generic|virtual-d;C|Generic|virtual-c;B|Generic|virtual-b");
-    item(1)->trigger(); // "C", second in the list as in the menu
-    EXPECT_EQ(state(), "D, *C, B | C | live");
-    item(2)->trigger(); // "B", last
-    EXPECT_EQ(state(), "D, C, *B | B | live");
-    EXPECT_TRUE(quillora::test::waitUntil([&] { return static_cast<bool>(c.currentFrame()); }));
-
-    attach("D|Generic|virtual-d;B|Generic|virtual-b"); // C unplugged: B stays in use, untouched
-    const auto running = testAccess(c).mCaptureSession();
-    item(1)->trigger(); // "C"
-    EXPECT_EQ(state(), "D, *B | B | live");
-    EXPECT_EQ(testAccess(c).mCaptureSession(), running);
-    EXPECT_EQ(logged("not connected any more"), "camera menu: C (virtual-c) is not connected any more");
-    EXPECT_EQ(testAccess(c).mMessages()->statusMessage(), "C is not connected any more");
-    attach("E|Generic|virtual-e"); // the camera in use is gone too: the one left takes over
-    item(0)->trigger();            // "D"
-    EXPECT_EQ(state(), "*E | E | live");
-    attach("");
-    item(0)->trigger();
-    EXPECT_EQ(state(), " | no camera");
-}
-
-// In the running application, sysfs cameras whose device files are gone when opened are listed and logged.
-TEST_F(CameraMenu, SysfsCamerasThatAreGoneWhenOpenedDoNotStopTheApplication)
-{
-    qunsetenv("QUILLORA_VIRTUAL_CAMERAS");
-    ScopedEnv sysfs("QUILLORA_SYSFS_ROOT", (quillora::test::testDataDir() + "/sysfs/desk").toUtf8());
-    ScopedEnv dev("QUILLORA_DEV_ROOT", kNoDev.toUtf8());
-    start();
-    EXPECT_EQ(state(),
-        "*Quillora Document Camera, vivid-000-vid-cap, UVC Camera (046d:0825) | Quillora Document Camera | live");
-    EXPECT_EQ(logged("USB location"), "USB location 0x01400000");
-    EXPECT_NE(logged("cannot be opened"), "");
-    EXPECT_TRUE(quillora::test::waitUntil([&] { return !logged("capture error").empty(); }));
 }
 
 } // namespace

@@ -8,20 +8,12 @@ bin=$1
 source "$(dirname "$0")/e2e-lib.sh"
 e2e_setup "e2e live picture" "$@"
 
-mean_of_window() { # the mean brightness (0..1) of the middle of the window
-  import -window "$win" "$work/shot.png" 2>/dev/null
-  convert "$work/shot.png" -gravity center -crop 60%x50%+0+0 -colorspace Gray -format '%[fx:mean]' info:
-}
-
 start_app
-sleep 1.5
+logged 'quillora.capture: first frame: 640x480' || fail "no frame reached the window"
 grep -q 'quillora.capture: session started: preview 640x480' "$work/log" || fail "no preview session"
-a=$(mean_of_window)
+# The page is light paper with dark text: clearly not a black window, once it is painted.
+wait_for 'a=$(mean_of_window); awk -v m="$a" "BEGIN { exit !(m > 0.45) }"' || fail "picture too dark ($a): no live page shown"
 cp "$work/shot.png" "$work/first.png"
-sleep 0.7
-mean_of_window >/dev/null
-# The page is light paper with dark text: clearly not a black window.
-awk -v m="$a" 'BEGIN { exit !(m > 0.45) }' || fail "picture too dark ($a): no live page shown"
-cmp -s "$work/first.png" "$work/shot.png" && fail "two screenshots 0.7 s apart are identical: picture not live"
+wait_for 'mean_of_window >/dev/null; ! cmp -s "$work/first.png" "$work/shot.png"' || fail "the picture never changed: not live"
 quit_app
 echo "$e2e_name: ok"

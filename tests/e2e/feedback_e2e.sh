@@ -11,7 +11,6 @@ bin=$1
 inspect=$2
 source "$(dirname "$0")/e2e-lib.sh"
 e2e_setup "e2e window feedback" "$@"
-export QUILLORA_MESSAGE_LOG="$work/messages"
 mkdir -p "$XDG_CONFIG_HOME/Quillora"
 cat >"$XDG_CONFIG_HOME/Quillora/quillora.conf" <<EOS
 [General]
@@ -19,21 +18,19 @@ pic_path=$work/missing/
 vid_path=$HOME/Desktop/
 EOS
 
-said() { grep -qxF "$1" "$work/messages" 2>/dev/null; }
-
 start_app
-sleep 1
+logged 'quillora.capture: first frame' || fail "no frame reached the window"
 xdotool key --window "$win" ctrl+t
-wait_for 'said "status: Photo not saved: the folder does not exist"' || fail "no message for the missing folder: $(cat "$work/messages" 2>/dev/null)"
+said '^status: Photo not saved: the folder does not exist$' || fail "no message for the missing folder: $(cat "$work/messages" 2>/dev/null)"
 grep -q 'quillora.output: photo not written:' "$work/log" || fail "the log line is gone"
 
 xdotool key --window "$win" ctrl+shift+r
-wait_for 'grep -q "^recording: 0:00:02 at " "$work/messages"' || fail "the indicator did not count: $(cat "$work/messages")"
+said '^recording: 0:00:02 at ' || fail "the indicator did not count: $(cat "$work/messages")"
 grep -q "^recording: 0:00:00 at " "$work/messages" || fail "the indicator did not start at 0:00:00"
 # Its place in the window: "x,y wxh"; a click in its middle.
 read -r x y w h < <(sed -n 's/^recording: 0:00:02 at \([0-9]*\),\([0-9]*\) \([0-9]*\)x\([0-9]*\)$/\1 \2 \3 \4/p' "$work/messages")
 xdotool mousemove --window "$win" $((x + w / 2)) $((y + h / 2)) click 1
-wait_for 'said "status: Movie saved: Quillora.mov"' || fail "the click did not stop the recording: $(cat "$work/messages")"
+said '^status: Movie saved: Quillora.mov$' || fail "the click did not stop the recording: $(cat "$work/messages")"
 out=$("$inspect" "$HOME/Desktop/Quillora.mov") || fail "the movie does not play: $out"
 echo "$out" | grep -qx 'video=video/x-h264 640x480' || fail "picture: $out"
 quit_app
@@ -41,6 +38,6 @@ quit_app
 # No camera, in German: the message over the picture.
 : >"$work/messages"
 QUILLORA_VIRTUAL_CAMERAS="" LANG=de_DE.UTF-8 LANGUAGE= LC_ALL= start_app
-wait_for 'said "picture: Keine Kamera angeschlossen"' || fail "no German camera message: $(cat "$work/messages")"
+said '^picture: Keine Kamera angeschlossen$' || fail "no German camera message: $(cat "$work/messages")"
 quit_app
 echo "$e2e_name: ok"

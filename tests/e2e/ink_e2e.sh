@@ -25,10 +25,11 @@ opened() { # the file the program asked to open $1st
 
 start_app
 wait_for 'grep -q "quillora.capture: session started" "$work/log"' || fail "no session"
-sleep 1 # the first frames
+logged "quillora.capture: first frame" || fail "no frame reached the window"
 eval "$(xdotool getwindowgeometry --shell "$win")"
+# The X server hands the key and the pointer's moves to the program in the order they were made,
+# so ink is on before the drag and the stroke is finished before the photo's key.
 xdotool key --window "$win" ctrl+i
-sleep 0.3
 # Across the middle of the picture, in small steps as a hand moves.
 y=$((Y + HEIGHT / 2))
 xdotool mousemove $((X + WIDTH / 5)) "$y"
@@ -37,7 +38,6 @@ for step in $(seq 1 30); do
   xdotool mousemove $((X + WIDTH / 5 + step * WIDTH * 3 / 5 / 30)) "$y"
 done
 xdotool mouseup 1
-sleep 0.3
 
 xdotool key --window "$win" ctrl+shift+t
 wait_for '[ "$(photos)" -ge 1 ]' || fail "Ctrl+Shift+T opened no photo"

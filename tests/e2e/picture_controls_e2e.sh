@@ -11,19 +11,14 @@ e2e_setup "e2e picture controls" "$@"
 store="$XDG_CONFIG_HOME/Quillora/quillora.conf"
 mkdir -p "$(dirname "$store")"
 
-mean_of_window() { # the mean brightness (0..1) of the middle of the window
-  import -window "$win" "$work/shot.png" 2>/dev/null
-  convert "$work/shot.png" -gravity center -crop 60%x50%+0+0 -colorspace Gray -format '%[fx:mean]' info:
-}
-
 # Starts the program with the settings file given on stdin, waits for its picture and sets $mean
 # to the middle's mean brightness. (In this shell: quit_app needs the program start_app started.)
 run_with_store() {
   cat >"$store"
   start_app
-  wait_for "grep -q 'quillora.capture: session started: preview' '$work/log'" || fail "no preview session"
-  sleep 1.5
-  mean=$(mean_of_window)
+  logged 'quillora.capture: first frame' || fail "no frame reached the window"
+  # Light paper, once it is painted (the brightest is far above, garbage stays at the plain one).
+  wait_for 'mean=$(mean_of_window); awk -v m="$mean" "BEGIN { exit !(m > 0.45) }"' || fail "no page shown ($mean)"
 }
 
 run_with_store <<EOS

@@ -1,19 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The input-device road under umockdev-wrapper: the video driver holds the camera's interface, so the
-// listener reads KEY_CAMERA presses (replayed evemu events) from the driver's input device.
+// listener reads KEY_CAMERA presses from the driver's input device, here an emulated one the test
+// writes each press into when it wants it.
+#include "CameraOnPort42.h"
+#include "EmulatedMachine.h"
 #include "FakeUsbHost.h"
 #include "ListenerTestSupport.h"
+#include "LogSpy.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QTest>
-
+#include <linux/input.h>
 #include <umockdev.h>
-
-#include <fstream>
-#include <sstream>
 #include <unistd.h>
 
 using namespace quillora;
@@ -22,81 +21,51 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr const char *kInterface = "/devices/pci0000:00/0000:00:14.0/usb1/1-4/1-4.2/1-4.2:1.0";
-
-class ListenerInputDevice : public ::testing::Test {
-protected:
-    UMockdevTestbed *testbed = umockdev_testbed_new();
-    std::shared_ptr<usb::fake::FakeUsbHost> host = std::make_shared<usb::fake::FakeUsbHost>();
-    std::shared_ptr<usb::fake::FakeUsbInterface> camera
-        = host->addDevice(0x090c, listener::kListenerProductIdQuillora, "Quillora", 0x01420000)
-              ->addInterface(0, usb::kVideoInterfaceClass, usb::kVideoControlSubClass);
-    CountingTarget target;
-    std::unique_ptr<listener::ListenerThread> thread;
-    LogCapture log;
-    std::chrono::steady_clock::time_point replayStart;
-
-    void TearDown() override
-    {
-        thread.reset();
-        g_object_unref(testbed);
-    }
-    // The camera at bus 1, ports 4.2, bound to uvcvideo, with its button's input device; then the
-    // listener, with a press at each of `seconds` (after a stale event at 0).
-    void start(std::initializer_list<double> seconds)
-    {
-        ASSERT_TRUE(umockdev_in_mock_environment()) << "run under umockdev-wrapper";
-        std::ostringstream s;
-        s << "P: /devices/pci0000:00/0000:00:14.0/usb1\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
-             "A: busnum=1\nA: devpath=0\n\nP: /devices/pci0000:00/0000:00:14.0/usb1/1-4/1-4.2\nE: SUBSYSTEM=usb\n"
-             "E: DEVTYPE=usb_device\nA: busnum=1\nA: devpath=4.2\nA: idVendor=090c\nA: idProduct=037a\n\n"
-          << "P: " << kInterface << "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nA: bInterfaceNumber=00\n"
-          << "L: driver=../../../../../../../bus/usb/drivers/uvcvideo\n\n";
-        s << "P: " << kInterface
-          << "/input/input7\nE: SUBSYSTEM=input\nA: name=UVC Camera (090c:037a)\n"
-             "A: phys=usb-0000:00:14.0-4.2/button\nA: capabilities/key=100000 0 0 0\n\nP: "
-          << kInterface
-          << "/input/input7/event7\nN: input/event7\nE: DEVNAME=/dev/input/event7\nE: SUBSYSTEM=input\n"
-             "A: dev=13:71\n";
-        ASSERT_TRUE(umockdev_testbed_add_from_string(testbed, s.str().c_str(), nullptr));
-        const std::string path = QDir::temp().filePath(QString("quillora-%1.evemu").arg(getpid())).toStdString();
-        std::ofstream events(path);
-        events << "E: 1000.000000 0000 0000 0\n";
-        for (double t : seconds)
-            for (int value : {1, 0}) {
-                const double at = 1000 + t + (value ? 0 : 0.1);
-                events << "E: " << std::fixed << at << " 0001 00d4 " << value << "\nE: " << at << " 0000 0000 0\n";
-            }
-        events.close();
-        replayStart = std::chrono::steady_clock::now();
-        ASSERT_TRUE(umockdev_testbed_load_evemu_events(testbed, "/dev/input/event7", path.c_str(), nullptr));
-        std::remove(path.c_str());
-        thread = startListener(
-            Variant::Quillora, &target, [h = host] { return h; }, 0ms, "/sys", "/dev");
-    }
-    void sleepUntil(double seconds)
-    {
-        while (std::chrono::steady_clock::now() - replayStart < std::chrono::duration<double>(seconds))
-            QTest::qWait(10);
-    }
-};
-
-// One photo per press on the listener thread; none for the stale event, releases, or a press while
-// killed; the interface the driver holds is never claimed.
-TEST_F(ListenerInputDevice, EachPressTakesOnePhotoExceptWhileKilled)
+// One press and release of the camera's button, as the kernel reports it.
+void press(int button)
 {
-    start({1.0, 2.0, 3.5, 5.0});
-    ASSERT_TRUE(waitUntil([&] { return target.count == 1; }, 5s));
-    EXPECT_GE(std::chrono::steady_clock::now() - replayStart, 900ms) << "the stale event was no press";
-    ASSERT_TRUE(waitUntil([&] { return target.count == 2; }, 5s));
-    sleepUntil(2.6);
+    std::vector<input_event> events;
+    for (int value : {1, 0}) {
+        events.push_back(input_event{{}, EV_KEY, KEY_CAMERA, value});
+        events.push_back(input_event{{}, EV_SYN, SYN_REPORT, 0});
+    }
+    const auto size = ssize_t(events.size() * sizeof(input_event));
+    ASSERT_EQ(::write(button, events.data(), size_t(size)), size);
+}
+
+// One photo per press on the listener thread; none for an event from before the listener
+// listened, or for a press while killed; the interface the driver holds is never claimed.
+TEST(ListenerInputDevice, EachPressTakesOnePhotoExceptWhileKilled)
+{
+    EmulatedMachine machine;
+    ASSERT_TRUE(umockdev_in_mock_environment()) << "run under umockdev-wrapper";
+    ASSERT_TRUE(machine.add(CameraOnPort42{0x037a, "Quillora", {}, true, {}, 7}.describe()));
+    const int button = umockdev_testbed_get_dev_fd(machine.testbed(), "/dev/input/event7");
+    ASSERT_GE(button, 0);
+    auto host = std::make_shared<usb::fake::FakeUsbHost>();
+    auto camera = host->addDevice(0x090c, listener::kListenerProductIdQuillora, "Quillora", kCameraLocation)
+                      ->addInterface(0, usb::kVideoInterfaceClass, usb::kVideoControlSubClass);
+    CountingTarget target;
+    LogSpy log;
+    const QString listening = "quillora.listener: listening to the camera's button on /dev/input/event7";
+
+    press(button); // before the listener listens: not a press of its
+    auto thread = startListener(
+        Variant::Quillora, &target, [host] { return host; }, 0ms, "/sys", "/dev");
+    ASSERT_TRUE(log.waitFor(listening));
+    for (int photo = 1; photo <= 2; ++photo) {
+        press(button);
+        ASSERT_TRUE(waitUntil([&] { return target.count == photo; }));
+    }
     listener::WebcamProcessor::killListener();
-    sleepUntil(4.2);
-    EXPECT_EQ(target.count, 2);
+    ASSERT_TRUE(log.waitFor("quillora.listener: no longer listening to the camera's button"));
+    press(button);
     listener::WebcamProcessor::unkillListener();
-    ASSERT_TRUE(waitUntil([&] { return target.count == 3; }, 5s));
-    sleepUntil(5.5);
-    EXPECT_EQ(target.count, 3);
+    ASSERT_TRUE(log.waitFor(listening, 2));
+    press(button);
+    ASSERT_TRUE(waitUntil([&] { return target.count >= 3; }));
+    thread.reset();
+    EXPECT_EQ(target.count, 3) << "the press while killed was taken";
     EXPECT_EQ(target.offThread, 0);
     EXPECT_EQ(camera->openCount(), 0);
 }

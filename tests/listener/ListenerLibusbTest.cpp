@@ -4,6 +4,7 @@
 // listener thread; a kill discards it and releases the interface, an unkill claims it again.
 #include "EmulatedCamera.h"
 #include "ListenerTestSupport.h"
+#include "LogSpy.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -20,31 +21,29 @@ TEST(ListenerOnLibusb, APressCompletesTheInterruptReadOnTheListenerThread)
     ASSERT_EQ(bed.error(), "");
     test::EmulatedWire &wire = bed.wire;
     test::CountingTarget target;
-    test::LogCapture log;
+    test::LogSpy log;
     const auto press = [&] {
         std::lock_guard lock(wire.mutex);
         ++wire.presses;
     };
     auto thread = test::startListener(test::Variant::Quillora, &target, {}, 0ms, "/sys", "/dev");
     for (int photo = 1; photo <= 2; ++photo) {
-        ASSERT_TRUE(waitUntil([&] { return wire.pendingReads() == 1; }, 10s)) << "an interrupt URB on endpoint 0x83";
+        ASSERT_TRUE(waitUntil([&] { return wire.pendingReads() == 1; })) << "an interrupt URB on endpoint 0x83";
         press();
-        ASSERT_TRUE(waitUntil([&] { return target.count == photo; }, 10s));
+        ASSERT_TRUE(waitUntil([&] { return target.count == photo; }));
     }
     EXPECT_EQ(target.offThread, 0);
-    ASSERT_TRUE(waitUntil([&] { return wire.pendingReads() == 1; }, 10s));
+    ASSERT_TRUE(waitUntil([&] { return wire.pendingReads() == 1; }));
     listener::WebcamProcessor::killListener();
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            std::lock_guard lock(wire.mutex);
-            return wire.releases.size() == 1 && wire.flying.empty() && wire.discarded.empty();
-        },
-        10s));
+    ASSERT_TRUE(waitUntil([&] {
+        std::lock_guard lock(wire.mutex);
+        return wire.releases.size() == 1 && wire.flying.empty() && wire.discarded.empty();
+    }));
     listener::WebcamProcessor::unkillListener();
-    ASSERT_TRUE(waitUntil([&] { return wire.pendingReads() == 1; }, 10s));
+    ASSERT_TRUE(waitUntil([&] { return wire.pendingReads() == 1; }));
     EXPECT_EQ(target.count, 2) << "the discarded read is no press";
     press();
-    ASSERT_TRUE(waitUntil([&] { return target.count == 3; }, 10s));
+    ASSERT_TRUE(waitUntil([&] { return target.count == 3; }));
     std::lock_guard lock(wire.mutex);
     EXPECT_EQ(wire.claims, (std::vector<int>{0, 0}));
     EXPECT_TRUE(wire.controlUrbs.empty());

@@ -33,12 +33,3 @@ std::unique_ptr<listener::ListenerThread> startListener(
 }
 
 } // namespace quillora::test
-
-// The fake USB host posts completions and notifications as Qt queued calls, passed over under a
-// futex-based lock ThreadSanitizer cannot see: only the fake's own posting places are excused.
-extern "C" const char *__tsan_default_suppressions()
-{
-    return "race:quillora::usb::fake::FakeBus::postLocked\n"
-           "race:quillora::usb::fake::FakeUsbInterface::deliver\n"
-           "race:quillora::usb::fake::FakeUsbDevice::unplug\n";
-}

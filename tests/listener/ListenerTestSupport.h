@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// What the listener tests share: a snapshot target that counts, the listener's lines on standard
-// output and standard error, and a listener thread run against a host of the test's choosing.
+// What the listener tests share: a snapshot target that counts, and a listener thread run against
+// a host of the test's choosing.
 #include "ListenerThread.h"
-#include "UsbTestSupport.h"
+#include "UsbHost.h"
 #include "WebcamProcessor.h"
 
 #include <QThread>
@@ -14,7 +14,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <utility>
 
 namespace quillora::test {
 
@@ -32,25 +31,6 @@ public:
     std::atomic<int> count{0}, offThread{0};
     std::atomic<QThread *> expectedThread{nullptr}; // set by startListener
     std::function<void()> during;                   // runs inside each call (set before the listener starts)
-};
-
-// Captures standard output and standard error while it lives; stop() hands back what was written.
-struct StdCapture {
-    StdCapture()
-    {
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-    }
-    ~StdCapture() { stop(); }
-    void stop()
-    {
-        if (std::exchange(capturing, false)) {
-            out = testing::internal::GetCapturedStdout();
-            err = testing::internal::GetCapturedStderr();
-        }
-    }
-    std::string out, err;
-    bool capturing = true;
 };
 
 enum class Variant { Listener, Quillora };

@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "MovieInspect.h"
 
+#include "HandOff.h"
+#include "SanitizerHandOff.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
@@ -110,10 +113,12 @@ DecodedMovie decodeMovie(const QString &path, int timeoutSeconds)
     g_autoptr(GstElement) decode = gst_bin_get_by_name(GST_BIN(pipeline), "decode");
     g_object_set(src, "location", QFile::encodeName(path).constData(), nullptr);
     g_signal_connect(decode, "pad-added", G_CALLBACK(padAdded), &d);
+    capture::runTasksOnTheirOwnThreads(pipeline);
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
     g_autoptr(GstBus) bus = gst_element_get_bus(pipeline);
     g_autoptr(GstMessage) message = gst_bus_timed_pop_filtered(
         bus, GstClockTime(timeoutSeconds) * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    takeOver(message);
     g_autoptr(GError) error = nullptr;
     if (message && GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR)
         gst_message_parse_error(message, &error, nullptr);

@@ -12,27 +12,20 @@ QUILLORA_VIRTUAL_MICROPHONE="Virtual Microphone" e2e_setup "movie e2e" "$@"
 movies="$HOME/Desktop"
 
 start_app
-sleep 1
+logged 'quillora.capture: first frame' || fail "no frame reached the window"
 
-wait_for_line() { # pattern, seconds
-  for _ in $(seq 1 $(($2 * 10))); do
-    grep -q "$1" "$work/log" && return 0
-    sleep 0.1
-  done
-  return 1
+record() { # seconds on the recording indicator, expected file name, the recordings before
+  : >"$work/messages"
+  xdotool key --clearmodifiers ctrl+shift+r
+  logged 'session started: recording' "$(($3 + 1))" || fail "no recording session"
+  said "^recording: 0:00:0$1 at " || fail "the recording did not reach $1 s: $(cat "$work/messages")"
+  xdotool key --clearmodifiers ctrl+shift+r
+  logged "movie written: $movies/$2" || fail "no 'movie written' line for $2"
 }
 
-record() { # seconds, expected file name
-  xdotool key --clearmodifiers ctrl+shift+r
-  wait_for_line 'session started: recording' 10 || fail "no recording session"
-  sleep "$1"
-  xdotool key --clearmodifiers ctrl+shift+r
-  wait_for_line "movie written: $movies/$2" 15 || fail "no 'movie written' line for $2"
-}
-
-record 3 Quillora.mov
-record 1 Quillora1.mov
-sleep 0.5
+record 3 Quillora.mov 0
+record 1 Quillora1.mov 1
+wait_for '[ "$(wc -l < "$work/opened" 2>/dev/null)" = 2 ]' || fail "opened: $(cat "$work/opened")"
 [ "$(cat "$work/opened")" = "$(printf 'file://%s\nfile://%s' "$movies/Quillora.mov" "$movies/Quillora1.mov")" ] \
   || fail "opened: $(cat "$work/opened")"
 
@@ -42,8 +35,9 @@ echo "$out" | grep -qx 'video=video/x-h264 640x480' || fail "picture: $out"
 echo "$out" | grep -qx 'audio=audio/mpeg/4 48000' || fail "sound: $out"
 
 # Quitting in the middle of a recording.
+: >"$work/messages"
 xdotool key --clearmodifiers ctrl+shift+r
-sleep 2
+said '^recording: 0:00:02 at ' || fail "the third recording did not reach 2 s"
 quit_app
 out=$("$inspect" "$movies/Quillora2.mov") || fail "the movie cut by quitting does not play: $out"
 [ "$(wc -l < "$work/opened")" -eq 2 ] || fail "quitting opened something"

@@ -15,7 +15,7 @@ using namespace quillora::output;
 
 // The folder text: one separator, the "file://localhost" literal dropped (only it), an empty
 // folder refused; the base name used as typed, "/" included.
-TEST(OutputPath, FolderTextAndBaseName)
+TEST(OutputPath, AFolderTextIsReadOnceAndTheBaseNameAsTyped)
 {
     const struct {
         const char *folder, *base;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Photos from several threads at once: every one gets its own complete file.
 #include "PhotoCapture.h"
-#include "PhotoTestSupport.h"
+#include "TestPage.h"
 
 #include <gtest/gtest.h>
 

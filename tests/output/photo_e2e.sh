@@ -7,11 +7,11 @@
 set -euo pipefail
 bin=$1
 source "$(dirname "$0")/../e2e/e2e-lib.sh"
-QT_LOGGING_RULES="quillora.output.info=true" e2e_setup "photo e2e" "$@"
+QT_LOGGING_RULES="quillora.output.info=true;quillora.capture.info=true" e2e_setup "photo e2e" "$@"
 desk="$HOME/Desktop"
 
 start_app
-sleep 1 # the first frames
+logged 'quillora.capture: first frame' || fail "no frame reached the window"
 
 xdotool key --window "$win" ctrl+t
 wait_for '[ -f "$desk/Quillora.jpg" ]' || fail "no Quillora.jpg"

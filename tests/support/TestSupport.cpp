@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <fstream>
 #include <sys/resource.h>
 
 #include <QCoreApplication>
@@ -34,6 +33,14 @@ void runEventsFor(std::chrono::milliseconds time)
     QEventLoop loop;
     QTimer::singleShot(time, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+void flushEvents()
+{
+    for (int round = 0; round < 8; ++round) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
 }
 
 ScopedEnv::ScopedEnv(const char *name, const QByteArray &value)
@@ -120,21 +127,6 @@ std::optional<QString> realData(const QString &relative)
     if (!QFileInfo::exists(path))
         return std::nullopt;
     return path;
-}
-
-void writeSysfsFiles(
-    const std::filesystem::path &dir, std::initializer_list<std::pair<const char *, const char *>> files)
-{
-    for (const auto &[name, value] : files) {
-        std::filesystem::create_directories((dir / name).parent_path());
-        std::ofstream(dir / name) << value << "\n";
-    }
-}
-
-void linkSysfs(const std::filesystem::path &from, const std::filesystem::path &to)
-{
-    std::filesystem::create_directories(from.parent_path());
-    std::filesystem::create_symlink(to, from);
 }
 
 } // namespace quillora::test

@@ -9,12 +9,9 @@
 
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <functional>
-#include <initializer_list>
 #include <memory>
 #include <optional>
-#include <utility>
 
 #ifndef QUILLORA_TEST_SLOWDOWN
 #define QUILLORA_TEST_SLOWDOWN 1
@@ -35,12 +32,18 @@ constexpr std::chrono::milliseconds stretched(std::chrono::milliseconds time)
     return time * kSlowdown;
 }
 
-// Runs the event loop until `done` holds or `timeout` passes; true when it held.
+// Runs the event loop until `done` holds or `timeout` passes; true when it held. The timeout only
+// bounds a failing test: a loaded machine may take long, and a passing test never waits it out.
 bool waitUntil(
-    const std::function<bool()> &done, std::chrono::milliseconds timeout = stretched(std::chrono::seconds(10)));
+    const std::function<bool()> &done, std::chrono::milliseconds timeout = stretched(std::chrono::seconds(30)));
 
-// Lets the event loop run for `time` (timers, queued calls and frames keep coming).
+// Lets the event loop run for `time` (timers, queued calls and frames keep coming). For the
+// benchmarks, which measure a span of time; a test waits on a condition instead.
 void runEventsFor(std::chrono::milliseconds time);
+
+// Handles every event and queued call posted so far (and those they post in turn), without
+// waiting for anything to come: what has been sent has then arrived.
+void flushEvents();
 
 // Sets an environment variable for the lifetime of the object, then restores it.
 class ScopedEnv {
@@ -105,11 +108,5 @@ std::optional<QString> realData(const QString &relative);
         GTEST_SKIP() << "skipped: no real devices' data at "                                                           \
                      << (::quillora::test::realDataDir() + '/' + (relative)).toStdString();                            \
     const QString path = *path##_found
-
-// Fixture sysfs trees: files under `dir` (name, one line of content; folders made on the way),
-// and a symbolic link `from` -> `to`.
-void writeSysfsFiles(
-    const std::filesystem::path &dir, std::initializer_list<std::pair<const char *, const char *>> files);
-void linkSysfs(const std::filesystem::path &from, const std::filesystem::path &to);
 
 } // namespace quillora::test

@@ -19,7 +19,6 @@ public:
     }
 
     capture::CaptureView *mCaptureView() const { return m_c.mCaptureView; }
-    QApplication *mApp() const { return m_c.mApp; }
     ImageView *mPreviewImage() const { return m_c.mPreviewImage; }
     prefs::PathControl *mPhotoPath() const { return m_c.mPhotoPath; }
     QLineEdit *mPhotoFilename() const { return m_c.mPhotoFilename; }
@@ -32,11 +31,9 @@ public:
     QComboBox *mPhotoSize() const { return m_c.mPhotoSize; }
     QPushButton *mRecordingButton() const { return m_c.mRecordingButton; }
     QComboBox *mVideoSize() const { return m_c.mVideoSize; }
-    QDialog *mAbout() const { return m_c.mAbout; }
     QAction *mVideoMenu() const { return m_c.mVideoMenu; }
     QMenu *mDevicesMenu() const { return m_c.mDevicesMenu; }
     QCheckBox *mVideoCaptureAudio() const { return m_c.mVideoCaptureAudio; }
-    QAction *mHelpMenu() const { return m_c.mHelpMenu; }
     const capture::CaptureDevicePtr &device() const { return m_c.device; }
     const capture::CaptureDevicePtr &audioDevice() const { return m_c.audioDevice; }
     const std::shared_ptr<capture::CaptureSession> &mCaptureSession() const { return m_c.mCaptureSession; }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "EmulatedCamera.h"
 
+#include "CameraOnPort42.h"
+
 #include <linux/usbdevice_fs.h>
 
 #include <algorithm>
@@ -16,15 +18,7 @@ namespace quillora::test {
 
 namespace {
 
-constexpr const char *kVideoNode = "/sys/devices/usb1/1-4/1-4.2/1-4.2:1.0/video4linux/video0";
-constexpr const char *kHubDescriptors
-    = "12010002090001406b1d020000010302010109021900010100e0000904000001090000000705810304000c";
-// Video control (interface 0: header, camera terminal 1, processing unit 2, extension unit 3,
-// output terminal 4, interrupt endpoint 0x83), then video streaming (interface 1).
-constexpr const char *kCameraDescriptors
-    = "12010002ef0201400c097a0300010102000109027c0002010080fa080b00020e03000209040000010e0100020d240100014d00808d5b0"
-      "001011224020101020000000000000000030000020b240502010000020100001a2406030102030405060708090a0b0c0d0e0f10010102"
-      "01030009240304010100030007058303100006052503100009040100000e020000";
+const std::string kVideoNode = std::string(CameraOnPort42::kInterface) + "/video4linux/video0";
 const std::uint8_t kReport[8] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
 
 // The ioctl's argument (or what a pointer in it points to) as a T, for the span of `use`.
@@ -144,44 +138,34 @@ gboolean handleVideoNode(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpoin
 } // namespace
 
 EmulatedCameraBed::EmulatedCameraBed(std::string descriptors)
-    : m_descriptors(descriptors.empty() ? std::string(kCameraDescriptors) : std::move(descriptors))
 {
     // Without the preload nothing would be emulated and the real machine would be asked.
-    if (const char *preload = std::getenv("LD_PRELOAD"); !preload || !std::strstr(preload, "libumockdev-preload")) {
+    m_machine.emplace();
+    if (!umockdev_in_mock_environment()) {
+        m_machine.reset();
         m_error = "run under umockdev-wrapper (LD_PRELOAD=libumockdev-preload.so.0), as ctest does";
         return;
     }
-    m_testbed = umockdev_testbed_new();
     m_usbfs = umockdev_ioctl_base_new();
     m_video = umockdev_ioctl_base_new();
     g_signal_connect(m_usbfs, "handle-ioctl", G_CALLBACK(handleUsbfs), &wire);
     g_signal_connect(m_video, "handle-ioctl", G_CALLBACK(handleVideoNode), &wire);
     // The handlers first, so that the nodes are emulated from the moment they exist.
-    if (!umockdev_testbed_attach_ioctl(m_testbed, "/dev/bus/usb/001/003", m_usbfs, nullptr)
-        || !umockdev_testbed_attach_ioctl(m_testbed, "/dev/video0", m_video, nullptr)) {
+    if (!umockdev_testbed_attach_ioctl(m_machine->testbed(), "/dev/bus/usb/001/003", m_usbfs, nullptr)
+        || !umockdev_testbed_attach_ioctl(m_machine->testbed(), "/dev/video0", m_video, nullptr)) {
         m_error = "cannot attach the ioctl handlers";
         return;
     }
-    if (!addUsbDevice("/devices/usb1", "001", "0") || !addUsbDevice("/devices/usb1/1-4", "002", "4")
-        || !addUsbDevice("/devices/usb1/1-4/1-4.2", "003", "4.2")
-        || !add("P: /devices/usb1/1-4/1-4.2/1-4.2:1.0\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: DRIVER=uvcvideo\n"
-                "A: bInterfaceNumber=00\\n\nA: bInterfaceClass=0e\\n\nA: bInterfaceSubClass=01\\n\n")
-        || !add(std::string("P: ") + (kVideoNode + 4)
-            + "\nN: video0\nE: SUBSYSTEM=video4linux\n"
-              "E: DEVNAME=/dev/video0\nA: index=0\\n\nA: name=Quillora Document Camera\\n\n"))
-        return;
-    // Like the kernel's: a video node's device is the USB interface above it.
-    const std::filesystem::path node = sysDir() + (kVideoNode + 4);
-    std::error_code error;
-    if (!std::filesystem::exists(node / "device", error))
-        std::filesystem::create_directory_symlink("../..", node / "device", error);
-    if (error)
-        m_error = "cannot link the video node to its interface: " + error.message();
+    // No driver bound in sysfs: the listener reads the status pipe itself; the video node stays
+    // for the video driver's road.
+    const CameraOnPort42 camera{0x037a, "Quillora Document Camera", std::move(descriptors), false, {0}, -1};
+    if (!m_machine->add(camera.describe()))
+        m_error = "cannot add the camera";
 }
 
 EmulatedCameraBed::~EmulatedCameraBed()
 {
-    if (!m_testbed)
+    if (!m_machine)
         return;
     {
         std::lock_guard lock(wire.mutex);
@@ -192,61 +176,26 @@ EmulatedCameraBed::~EmulatedCameraBed()
         wire.flying.clear();
         wire.discarded.clear();
     }
+    m_machine.reset();
     g_object_unref(m_usbfs);
     g_object_unref(m_video);
-    g_object_unref(m_testbed);
-}
-
-std::string EmulatedCameraBed::sysDir() const
-{
-    gchar *dir = umockdev_testbed_get_sys_dir(m_testbed);
-    std::string result = dir;
-    g_free(dir);
-    return result;
 }
 
 void EmulatedCameraBed::removeVideoNode()
 {
-    umockdev_testbed_remove_device(m_testbed, kVideoNode);
+    umockdev_testbed_remove_device(m_machine->testbed(), ("/sys" + kVideoNode).c_str());
 }
 
 void EmulatedCameraBed::denyCameraNode()
 {
-    gchar *root = umockdev_testbed_get_root_dir(m_testbed);
     std::error_code error;
-    std::filesystem::permissions(std::string(root) + "/dev/bus/usb/001/003", std::filesystem::perms::none, error);
-    g_free(root);
+    std::filesystem::permissions(m_machine->devRoot() + "/bus/usb/001/003", std::filesystem::perms::none, error);
 }
 
 bool EmulatedCameraBed::cameraNodeOpens() const
 {
-    gchar *root = umockdev_testbed_get_root_dir(m_testbed);
-    const std::string node = std::string(root) + "/dev/bus/usb/001/003";
-    g_free(root);
     // With the effective user and capabilities, as open() would decide.
-    return ::faccessat(AT_FDCWD, node.c_str(), R_OK | W_OK, AT_EACCESS) == 0;
-}
-
-bool EmulatedCameraBed::add(const std::string &description)
-{
-    GError *error = nullptr;
-    if (umockdev_testbed_add_from_string(m_testbed, description.c_str(), &error))
-        return true;
-    m_error = std::string("cannot add a device: ") + (error ? error->message : "?");
-    g_clear_error(&error);
-    return false;
-}
-
-// The hubs at devpath 0 and 4, the cameras below them.
-bool EmulatedCameraBed::addUsbDevice(const std::string &path, const std::string &devnum, const std::string &devpath)
-{
-    const bool hub = devpath.size() == 1;
-    return add("P: " + path + "\nN: bus/usb/001/" + devnum + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\n"
-        + "E: DRIVER=usb\nE: BUSNUM=001\nE: DEVNUM=" + devnum + "\nE: DEVNAME=/dev/bus/usb/001/" + devnum + "\n"
-        + "A: busnum=1\\n\nA: devnum=" + std::to_string(std::stoi(devnum)) + "\\n\nA: devpath=" + devpath
-        + "\\n\nA: bConfigurationValue=1\\n\nA: speed=480\\n\nA: product="
-        + (hub ? "USB Hub" : "Quillora Document Camera")
-        + "\\n\nH: descriptors=" + (hub ? std::string(kHubDescriptors) : m_descriptors) + "\n");
+    return ::faccessat(AT_FDCWD, (m_machine->devRoot() + "/bus/usb/001/003").c_str(), R_OK | W_OK, AT_EACCESS) == 0;
 }
 
 } // namespace quillora::test

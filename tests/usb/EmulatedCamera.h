@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// An emulated Quillora camera at bus 1, ports 4.2, with its video node (umockdev; needs
+// The camera at ports 4.2 (CameraOnPort42.h) in an emulated machine, with its video node (needs
 // umockdev-wrapper): usbfs and video node ioctls answered here, every URB and video control recorded.
+#include "EmulatedMachine.h"
+
 #include <linux/videodev2.h>
 #include <umockdev.h>
 
@@ -9,12 +11,11 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace quillora::test {
-
-constexpr std::uint32_t kEmulatedCameraLocation = 0x01420000;
 
 // What the emulated kernel saw, and how it answers. The handlers run on umockdev's thread.
 struct EmulatedWire {
@@ -55,13 +56,8 @@ public:
     EmulatedWire wire;
 
 private:
-    std::string sysDir() const;
-    bool add(const std::string &description);
-    bool addUsbDevice(const std::string &path, const std::string &devnum, const std::string &devpath);
-
-    UMockdevTestbed *m_testbed = nullptr;
+    std::optional<EmulatedMachine> m_machine;
     UMockdevIoctlBase *m_usbfs = nullptr, *m_video = nullptr;
-    std::string m_descriptors;
     std::string m_error;
 };
 

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The libusb host against an emulated camera (EmulatedCamera.h; fails at once without umockdev-wrapper).
 #include "EmulatedCamera.h"
+#include "CameraOnPort42.h"
 #include "LibusbHost.h"
+#include "LogSpy.h"
 #include "UsbTestSupport.h"
 #include "VemoViewController.h"
 #include "VemoViewControllerTestAccess.h"
@@ -11,12 +13,12 @@
 #include <unistd.h>
 
 using namespace quillora::usb;
-using quillora::test::LogCapture;
+using quillora::test::LogSpy;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-constexpr std::uint32_t kCameraLocation = quillora::test::kEmulatedCameraLocation;
+constexpr std::uint32_t kCameraLocation = quillora::test::kCameraLocation;
 
 class EmulatedCamera : public ::testing::Test {
 protected:
@@ -42,12 +44,11 @@ struct FocusCase {
     std::size_t videoControls;
     QStringList lines;
 };
-const Bytes kWrite8{0x41, 0x00, 0x08, 0x00, 0x00, 0x3F, 0x00, 0x00},
-    kWrite3{0x41, 0x00, 0x03, 0x00, 0x00, 0x3F, 0x00, 0x00};
 const FocusCase kFocusCases[] = {
-    {"usbfs", 0, true, {kWrite8, kWrite3, {0x21, 0x01, 0x00, 0x08, 0x00, 0x01, 0x01, 0x00, 0x01}}, {0}, 0, {}},
-    {"videoDriver", EBUSY, true, {kWrite8, kWrite3}, {}, 1, {}},
-    {"none", EBUSY, false, {kWrite8, kWrite3}, {}, 0, {"CameraControl Error: Unable to open interface (fffffffa)"}},
+    {"usbfs", 0, true, quillora::test::focusUrbs(), {0}, 0, {}},
+    {"videoDriver", EBUSY, true, quillora::test::focusUrbs(false), {}, 1, {}},
+    {"none", EBUSY, false, quillora::test::focusUrbs(false), {}, 0,
+        {"CameraControl Error: Unable to open interface (fffffffa)"}},
 };
 struct FocusRoad : EmulatedCamera, ::testing::WithParamInterface<FocusCase> { };
 
@@ -58,10 +59,10 @@ TEST_P(FocusRoad, FocusTakesTheRoadThatIsOpen)
     wire.claimErrno = c.claimErrno;
     if (!c.videoNode)
         bed.removeVideoNode();
-    LogCapture log;
+    LogSpy log;
     controller.initCameraInterfaceWithLocationID(kCameraLocation);
     controller.focusClick(nullptr);
-    EXPECT_EQ(log.lines(), c.lines);
+    EXPECT_EQ(log.lines("default"), c.lines);
     std::lock_guard lock(wire.mutex);
     EXPECT_EQ(wire.controlUrbs, c.urbs);
     EXPECT_EQ(wire.claims, std::vector<int>{0});
@@ -82,14 +83,14 @@ TEST_F(EmulatedCamera, APermissionFailureIsLoggedOnceWithTheFix)
     ASSERT_FALSE(bed.cameraNodeOpens()) << "run as an ordinary user or without capabilities";
     controller.initCameraInterfaceWithLocationID(kCameraLocation);
     ASSERT_TRUE(testAccess(controller).interface()) << "finding the camera needs no access to its node";
-    LogCapture log;
+    LogSpy log;
     controller.focusClick(nullptr);
     controller.focusClick(nullptr);
-    const QStringList hints = log.lines("quillora.usb");
+    const QStringList hints = log.lines("quillora.usb").filter("no permission");
     ASSERT_EQ(hints.size(), 1) << hints.join('\n').toStdString();
     EXPECT_TRUE(hints[0].contains("/dev/bus/usb/001/003") && hints[0].contains("70-quillora.rules"))
         << hints[0].toStdString();
-    EXPECT_TRUE(log.lines().isEmpty()) << log.lines().join('\n').toStdString();
+    EXPECT_TRUE(log.lines("default").isEmpty()) << log.lines().join('\n').toStdString();
     std::lock_guard lock(wire.mutex);
     EXPECT_TRUE(wire.controlUrbs.empty());
     EXPECT_EQ(wire.videoControls.size(), 2u);

@@ -2,18 +2,13 @@
 // The whole application started against the emulated camera with descriptors it must not trust:
 // seven real webcams' configurations (usb-descriptors/ of the real devices' data) and broken ones made from the
 // Quillora camera's. Every start must end cleanly; focus either works or costs its one line.
+#include "AppTest.h"
 #include "EmulatedCamera.h"
-#include "TestSupport.h"
 #include "UsbTestSupport.h"
-#include "VemoViewController.h"
-#include "VemoViewControllerTestAccess.h"
-#include "WindowDefinition.h"
 
 #include <QApplication>
 #include <QFile>
-#include <QLoggingCategory>
 #include <QMainWindow>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -82,9 +77,6 @@ struct DescriptorCase {
     bool interfaceSkipped = false; // the half-parsed interface is named in quillora.usb
 };
 
-const Bytes kFocusUrbs[] = {{0x41, 0x00, 0x08, 0x00, 0x00, 0x3F, 0x00, 0x00},
-    {0x41, 0x00, 0x03, 0x00, 0x00, 0x3F, 0x00, 0x00}, {0x21, 0x01, 0x00, 0x08, 0x00, 0x01, 0x01, 0x00, 0x01}};
-
 std::vector<DescriptorCase> cases()
 {
     std::vector<DescriptorCase> all;
@@ -130,52 +122,43 @@ std::vector<DescriptorCase> cases()
     return all;
 }
 
-struct HostileDescriptors : ::testing::TestWithParam<DescriptorCase> { };
+struct HostileDescriptors : test::AppTest, ::testing::WithParamInterface<DescriptorCase> { };
 
 TEST_P(HostileDescriptors, TheApplicationStartsFocusesAndQuitsCleanly)
 {
-    const DescriptorCase &c = GetParam();
-    if (c.descriptors.empty())
+    const DescriptorCase &k = GetParam();
+    if (k.descriptors.empty())
         GTEST_SKIP()
             << "skipped: no real devices' data at "
-            << (test::realDataDir() + QStringLiteral("/usb-descriptors/") + QLatin1String(c.name)).toStdString()
+            << (test::realDataDir() + QStringLiteral("/usb-descriptors/") + QLatin1String(k.name)).toStdString()
             << ".hex";
-    test::EmulatedCameraBed bed(c.descriptors);
+    test::EmulatedCameraBed bed(k.descriptors);
     ASSERT_EQ(bed.error(), "");
-    QTemporaryDir config;
-    test::ScopedEnv configHome("XDG_CONFIG_HOME", config.path().toUtf8());
-    test::ScopedEnv noMicrophone("QUILLORA_VIRTUAL_MICROPHONE", "");
-    test::ScopedEnv camera(
-        "QUILLORA_VIRTUAL_CAMERAS", "Desk|UVC Camera VendorID_2316 ProductID_890|0x01420000090c037a");
-    QLoggingCategory::setFilterRules(QStringLiteral("quillora.usb.info=true"));
-    test::LogCapture log;
-    {
-        app::WindowDefinition def(qApp);
-        def.awake();
-        app::VemoViewController &controller = *def.controller();
-        ASSERT_TRUE(testAccess(controller).quilloraDevice());
-        controller.focusClick(nullptr);
-        QTimer::singleShot(500, def.mainWindow(), [&def] { def.mainWindow()->close(); });
-        QTimer::singleShot(20000, def.mainWindow(), [] { QCoreApplication::exit(99); }); // a hung quit fails
-        EXPECT_EQ(QApplication::exec(), 0);
-    }
-    QLoggingCategory::setFilterRules(QString());
+    start("Desk|UVC Camera VendorID_2316 ProductID_890|0x01420000090c037a");
+    ASSERT_TRUE(testAccess(*c).quilloraDevice());
+    c->focusClick(nullptr);
+    QTimer::singleShot(0, def->mainWindow(), [this] { def->mainWindow()->close(); });
+    QTimer::singleShot(test::stretched(std::chrono::seconds(20)), def->mainWindow(), [] {
+        QCoreApplication::exit(99); // a hung quit fails
+    });
+    EXPECT_EQ(QApplication::exec(), 0);
+    def.reset();
 
-    const QStringList errors = log.lines().filter(QStringLiteral("CameraControl Error"));
+    const QStringList errors = log.lines("default").filter(QStringLiteral("CameraControl Error"));
     std::vector<Bytes> urbs;
     {
         std::lock_guard lock(bed.wire.mutex);
         urbs = bed.wire.controlUrbs;
     }
-    if (c.focus == Focus::Works) {
+    if (k.focus == Focus::Works) {
         EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
-        EXPECT_EQ(urbs, std::vector<Bytes>(std::begin(kFocusUrbs), std::end(kFocusUrbs)));
+        EXPECT_EQ(urbs, test::focusUrbs());
     } else {
         EXPECT_EQ(errors.size(), 1) << errors.join('\n').toStdString();
         EXPECT_TRUE(urbs.empty());
     }
     const QStringList skipped = log.lines("quillora.usb").filter(QStringLiteral("incomplete"));
-    EXPECT_EQ(!skipped.isEmpty(), c.interfaceSkipped) << log.lines("*").join('\n').toStdString();
+    EXPECT_EQ(!skipped.isEmpty(), k.interfaceSkipped) << log.lines().join('\n').toStdString();
 }
 INSTANTIATE_TEST_SUITE_P(EmulatedCamera, HostileDescriptors, ::testing::ValuesIn(cases()),
     [](const ::testing::TestParamInfo<DescriptorCase> &p) { return std::string(p.param.name); });

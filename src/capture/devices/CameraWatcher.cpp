@@ -2,6 +2,7 @@
 #include "CameraWatcher.h"
 
 #include "CaptureLog.h"
+#include "ProgramClock.h"
 #include "UdevHandles.h"
 #include "VirtualCamera.h"
 #include "VirtualControls.h"
@@ -10,7 +11,6 @@
 #include <QPointer>
 #include <QSet>
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <algorithm>
 
@@ -29,9 +29,9 @@ struct CameraWatcher::Private {
     UdevPtr udev;
     UdevMonitorPtr monitor;
     std::unique_ptr<QSocketNotifier> notifier;
-    QTimer settle;
-    QSet<QString> removing; // nodes removed in the interval running now
-    QSet<QString> removed;  // nodes removed in the interval last told
+    std::unique_ptr<ClockTimer> settle; // on the program's clock
+    QSet<QString> removing;             // nodes removed in the interval running now
+    QSet<QString> removed;              // nodes removed in the interval last told
 };
 
 namespace {
@@ -48,12 +48,13 @@ CameraWatcher::CameraWatcher(QObject *parent)
     : QObject(parent)
     , d(std::make_unique<Private>())
 {
-    d->settle.setSingleShot(true);
-    d->settle.setInterval(kSettleMilliseconds);
-    connect(&d->settle, &QTimer::timeout, this, [this] {
-        d->removed = std::exchange(d->removing, {});
-        Q_EMIT camerasChanged();
-    });
+    d->settle = programClock().makeTimer(
+        this,
+        [this] {
+            d->removed = std::exchange(d->removing, {});
+            Q_EMIT camerasChanged();
+        },
+        Clock::Repeat::Once);
     {
         QMutexLocker lock(&gPresenceMutex);
         gWatchers.push_back(this);
@@ -132,8 +133,8 @@ void CameraWatcher::deviceEvent(const QString &action, const QString &node)
     }
     // The first event of a burst starts the interval; later ones ride along with it, so that
     // a camera that keeps coming and going is still looked at every interval.
-    if (!d->settle.isActive())
-        d->settle.start();
+    if (!d->settle->isActive())
+        d->settle->start(kSettleTime);
 }
 
 void setVirtualCameraAttached(const QString &uniqueID, bool attached)

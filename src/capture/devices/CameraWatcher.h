@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -27,7 +28,7 @@ public:
 
     // Events closer together than this are told as one change: a flaky cable's burst costs
     // one fresh list per interval, not one per event.
-    static constexpr int kSettleMilliseconds = 100;
+    static constexpr std::chrono::milliseconds kSettleTime{100};
 
     // False when udev could not be reached (no netlink socket, say); virtual cameras are
     // still heard then.

@@ -265,7 +265,7 @@ ElementPtr makeSoundSource(const DeviceDescription &device, QString *error)
     ensureGstreamer();
     switch (device.kind) {
     case DeviceKind::VirtualSound:
-        return parseBin("audiotestsrc is-live=true wave=sine freq=440 volume=0.2", error);
+        return makeVirtualMicrophone(error);
     case DeviceKind::SoundSource:
         return parseBin("pulsesrc device=" + quoted(device.devicePath), error);
     default:

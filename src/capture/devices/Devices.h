@@ -37,4 +37,18 @@ ElementPtr makeVideoSource(const DeviceDescription &device, const ChosenMode &mo
 // A bin with one "src" pad giving raw audio of the sound input.
 ElementPtr makeSoundSource(const DeviceDescription &device, QString *error);
 
+// The virtual microphone (QUILLORA_VIRTUAL_MICROPHONE): a live test tone, which behaves as
+// setVirtualMicrophone says (Devices_microphone.cpp).
+ElementPtr makeVirtualMicrophone(QString *error);
+
+// For tests: how virtual microphones behave, as real ones do on a bad day.
+enum class VirtualMicrophone {
+    Sending, // sound as it is made
+    Late,    // sound that arrives 0.6 seconds after it was made (a loaded machine);
+             // for microphones made from now on
+    Silent,  // nothing more, and no word of why (a stalled sound server)
+    Gone,    // an error, as a sound input gives when its device goes away, then nothing more
+};
+void setVirtualMicrophone(VirtualMicrophone behaviour);
+
 } // namespace quillora::capture

@@ -3,6 +3,7 @@
 
 #include "CaptureLog.h"
 #include "GstHandles.h"
+#include "HandOff.h"
 #include "JpegPicture.h"
 #include "PixelScale.h"
 
@@ -71,6 +72,7 @@ void Frame::Data::decode() const
     const bool ok = !picture.isNull()
         && decoder.decode(map.data, map.size, picture.bits(), int(picture.bytesPerLine()), at, &why);
     gst_buffer_unmap(buffer, &map);
+    handOff(map.data); // to whoever frees it
     if (!ok) {
         qCInfo(lcCapture).noquote() << "camera frame cannot be decoded:" << why;
         return;

@@ -3,6 +3,7 @@
 
 #include "CaptureLog.h"
 #include "ElementRegistry.h"
+#include "HandOff.h"
 #include "JpegPicture.h"
 #include "PixelScale.h"
 
@@ -10,6 +11,7 @@
 #include <gst/video/video.h>
 
 #include <atomic>
+#include <mutex>
 
 using quillora::capture::HalvingScratch;
 using quillora::capture::JpegPicture;
@@ -30,7 +32,11 @@ struct QuilloraJpegDecoder {
     OncePerSecond *log;   // skipped frames
     OtherSizeFrames *otherSize;
     std::atomic<guint64> *skipped; // frames dropped, for the session to count
-    gint coverWidth;               // 0: full size; this and coverHeight guarded by the object's lock
+    // Guards coverWidth and coverHeight: set from the program's thread while the streaming thread
+    // negotiates. A lock of the C++ library rather than the object's own, which is GLib's and
+    // locks with a futex that ThreadSanitizer cannot follow.
+    std::mutex *coverLock;
+    gint coverWidth; // 0: full size
     gint coverHeight;
 };
 
@@ -53,9 +59,11 @@ QuilloraJpegDecoder *self(gpointer object)
 // size, at the same rate and pixel shape; any JPEG size may give a picture.
 GstCaps *transformCaps(GstBaseTransform *transform, GstPadDirection direction, GstCaps *caps, GstCaps *filter)
 {
-    GST_OBJECT_LOCK(transform);
-    const QSize cover(self(transform)->coverWidth, self(transform)->coverHeight);
-    GST_OBJECT_UNLOCK(transform);
+    QSize cover;
+    {
+        std::lock_guard lock(*self(transform)->coverLock);
+        cover = QSize(self(transform)->coverWidth, self(transform)->coverHeight);
+    }
     GstCaps *result = gst_caps_new_empty();
     for (guint i = 0; i < gst_caps_get_size(caps); ++i) {
         const GstStructure *in = gst_caps_get_structure(caps, i);
@@ -154,6 +162,7 @@ GstFlowReturn transform(GstBaseTransform *transform, GstBuffer *in, GstBuffer *o
     }
     const gsize size = jpeg.size;
     gst_buffer_unmap(in, &jpeg);
+    quillora::handOff(jpeg.data); // to whoever frees it
     if (decoded)
         return GST_FLOW_OK;
     decoder->skipped->fetch_add(1);
@@ -176,17 +185,19 @@ void setProperty(GObject *object, guint id, const GValue *value, GParamSpec *pro
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, property);
         return;
     }
-    GST_OBJECT_LOCK(object);
-    const bool changed = *cover != g_value_get_int(value);
-    *cover = g_value_get_int(value);
-    GST_OBJECT_UNLOCK(object);
+    bool changed = false;
+    {
+        std::lock_guard lock(*self(object)->coverLock);
+        changed = *cover != g_value_get_int(value);
+        *cover = g_value_get_int(value);
+    }
     if (changed)
         gst_base_transform_reconfigure_src(GST_BASE_TRANSFORM(object));
 }
 
 void getProperty(GObject *object, guint id, GValue *value, GParamSpec *property)
 {
-    GST_OBJECT_LOCK(object);
+    std::lock_guard lock(*self(object)->coverLock);
     switch (id) {
     case PropCoverWidth:
         g_value_set_int(value, self(object)->coverWidth);
@@ -200,7 +211,6 @@ void getProperty(GObject *object, guint id, GValue *value, GParamSpec *property)
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, property);
     }
-    GST_OBJECT_UNLOCK(object);
 }
 
 void finalize(GObject *object)
@@ -211,6 +221,7 @@ void finalize(GObject *object)
     delete decoder->log;
     delete decoder->otherSize;
     delete decoder->skipped;
+    delete decoder->coverLock;
     G_OBJECT_CLASS(quillora_jpeg_decoder_parent_class)->finalize(object);
 }
 
@@ -258,6 +269,7 @@ static void quillora_jpeg_decoder_init(QuilloraJpegDecoder *decoder)
     decoder->log = new OncePerSecond;
     decoder->otherSize = new OtherSizeFrames;
     decoder->skipped = new std::atomic<guint64>(0);
+    decoder->coverLock = new std::mutex;
     decoder->coverWidth = 0;
     decoder->coverHeight = 0;
 }

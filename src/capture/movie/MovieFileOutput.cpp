@@ -13,7 +13,6 @@ namespace quillora::capture {
 
 namespace {
 
-constexpr std::chrono::milliseconds kLimitPollInterval{250};
 // A recording asked for while the session is still starting waits for its first pictures.
 constexpr std::chrono::milliseconds kStartPollInterval{20};
 constexpr std::chrono::seconds kStartTimeout{10};
@@ -23,10 +22,11 @@ constexpr std::chrono::seconds kStartTimeout{10};
 MovieFileOutput::Private::Private(MovieFileOutput *owner)
     : q(owner)
 {
-    watchdog.setSingleShot(true);
-    QObject::connect(&watchdog, &QTimer::timeout, &context, [this] { finishTimedOut(); });
-    soundFallback.setSingleShot(true);
-    QObject::connect(&soundFallback, &QTimer::timeout, &context, [this] { forceSoundEnd(); });
+    using Repeat = Clock::Repeat;
+    watchdog = clock.makeTimer(
+        &context, [this] { finishTimedOut(); }, Repeat::Once);
+    soundFallback = clock.makeTimer(
+        &context, [this] { forceSoundEnd(); }, Repeat::Once);
     startPoll.setInterval(kStartPollInterval);
     QObject::connect(&startPoll, &QTimer::timeout, &context, [this] { continueStart(); });
     limitPoll.setInterval(kLimitPollInterval);
@@ -142,6 +142,11 @@ void MovieFileOutput::setMaximumDuration(std::chrono::seconds duration)
     d->maximumDuration = std::max(duration, std::chrono::seconds(2));
 }
 
+void MovieFileOutput::setIndexBytesPerSecond(unsigned bytes)
+{
+    d->indexBytesPerSecond = bytes;
+}
+
 void MovieFileOutput::setFinishTimeout(std::chrono::milliseconds timeout)
 {
     d->finishTimeout = timeout;
@@ -189,7 +194,7 @@ void MovieFileOutput::recordToOutputFileURL(const QUrl &url)
     // session still waits for its first picture can leave it waiting for ever.
     if (!d->sessionPlaying()) {
         d->state = State::Starting;
-        d->startClock.start();
+        d->startRequested = d->clock.now();
         d->startPoll.start();
         return;
     }
@@ -216,7 +221,7 @@ void MovieFileOutput::Private::continueStart()
         return;
     }
     if (!sessionPlaying()) {
-        if (std::chrono::milliseconds(startClock.elapsed()) > kStartTimeout)
+        if (clock.now() - startRequested > kStartTimeout)
             report(
                 Finish{url, QStringLiteral("the camera did not start; nothing was recorded"), MovieFault::NotStarted});
         return;

@@ -104,6 +104,10 @@ public:
     // The longest movie, for which the file keeps its index space; a recording that reaches
     // it is ended like a stop request. One hour unless set.
     void setMaximumDuration(std::chrono::seconds duration);
+    // The index space kept per track and second of the longest movie, in bytes; 0 (the default)
+    // leaves the muxer's own estimate. A recording whose index fills it faster is ended before
+    // the space runs out, as one that reaches the longest length.
+    void setIndexBytesPerSecond(unsigned bytes);
     // How long a stop request may take before the file is closed as it is.
     void setFinishTimeout(std::chrono::milliseconds timeout);
 

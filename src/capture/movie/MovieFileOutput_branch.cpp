@@ -9,6 +9,7 @@
 #include "MovieFileOutput_p.h"
 #include "MovieGate.h"
 #include "PixelScale.h"
+#include "SanitizerHandOff.h"
 #include "SessionGraph.h"
 
 #include <QFile>
@@ -38,7 +39,8 @@ CapsPtr videoCapsFor(QSize size)
 // QuickTime track cannot change its picture size half-way.
 GstPadProbeReturn videoEntryProbe(GstPad *, GstPadProbeInfo *info, gpointer userData)
 {
-    StreamState &s = stateOf(userData);
+    const ProbeState probe(userData);
+    StreamState &s = probe.state;
     if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
         s.framesOffered.fetch_add(1, std::memory_order_relaxed);
         notePictureTimes(s, GST_PAD_PROBE_INFO_BUFFER(info));
@@ -65,13 +67,13 @@ GstPadProbeReturn videoEntryProbe(GstPad *, GstPadProbeInfo *info, gpointer user
 
 GstPadProbeReturn countVideoProbe(GstPad *, GstPadProbeInfo *, gpointer userData)
 {
-    stateOf(userData).framesWritten.fetch_add(1, std::memory_order_relaxed);
+    ProbeState(userData).state.framesWritten.fetch_add(1, std::memory_order_relaxed);
     return GST_PAD_PROBE_OK;
 }
 
 GstPadProbeReturn countSoundProbe(GstPad *, GstPadProbeInfo *, gpointer userData)
 {
-    stateOf(userData).soundBuffers.fetch_add(1, std::memory_order_relaxed);
+    ProbeState(userData).state.soundBuffers.fetch_add(1, std::memory_order_relaxed);
     return GST_PAD_PROBE_OK;
 }
 
@@ -82,14 +84,15 @@ GstPadProbeReturn fileEndProbe(GstPad *, GstPadProbeInfo *info, gpointer userDat
     GstEvent *event = GST_PAD_PROBE_INFO_EVENT(info);
     if (!event || GST_EVENT_TYPE(event) != GST_EVENT_EOS)
         return GST_PAD_PROBE_OK;
-    StreamState &s = stateOf(userData);
+    const ProbeState probe(userData);
+    StreamState &s = probe.state;
     {
         std::lock_guard lock(s.mutex);
         s.fileComplete = true;
     }
     s.changed.notify_all();
     if (s.context)
-        QMetaObject::invokeMethod(s.context, s.onFileComplete, Qt::QueuedConnection);
+        s.context->post(s.onFileComplete);
     return GST_PAD_PROBE_OK;
 }
 
@@ -198,13 +201,16 @@ BranchElements makeBranchElements(GstBin *b, bool compressedVideo, bool withSoun
              e.soundConvert, e.soundResample, e.soundCaps, e.soundEncoder})
         if (x)
             gst_bin_add(b, x);
+    for (GstElement *queue : {e.queue, e.soundQueue})
+        if (queue)
+            orderBuffersThrough(queue);
     return e;
 }
 
 // The picture's side: the queue, the size filter (fixed at the first caps), the encoder, the
 // muxer's index and the file.
 void configureVideo(const BranchElements &e, const CompressionOptions &videoOptions,
-    std::chrono::seconds maximumDuration, const QString &path)
+    std::chrono::seconds maximumDuration, unsigned indexBytesPerSecond, const QString &path)
 {
     // A leaky queue: an encoder that cannot keep up loses frames of the movie rather than
     // stalling the camera and the live picture.
@@ -220,6 +226,8 @@ void configureVideo(const BranchElements &e, const CompressionOptions &videoOpti
     // is sized for the longest movie; a recording that reaches it is ended (checkLimit).
     g_object_set(e.muxer, "reserved-max-duration", guint64(maximumDuration.count()) * GST_SECOND,
         "reserved-moov-update-period", kIndexUpdatePeriod, nullptr);
+    if (indexBytesPerSecond)
+        g_object_set(e.muxer, "reserved-bytes-per-sec", indexBytesPerSecond, nullptr);
     const QByteArray location = QFile::encodeName(path);
     // Unbuffered: every write reaches the file (or fails) before the next buffer is taken, so
     // the end of stream reaching the sink means all of the movie was written, and a failure
@@ -293,7 +301,7 @@ bool MovieFileOutput::Private::startRecording(QString *why)
         *why = QStringLiteral("GStreamer elements missing: %1").arg(missing.join(QStringLiteral(", ")));
         return false;
     }
-    configureVideo(e, *videoOptions, maximumDuration, path);
+    configureVideo(e, *videoOptions, maximumDuration, indexBytesPerSecond, path);
     bool linked = linkVideo(e);
     if (withSound && linked)
         linked = configureAndLinkSound(e, *soundOptions);
@@ -307,6 +315,7 @@ bool MovieFileOutput::Private::startRecording(QString *why)
     shared->soundLead = gint64(gst_util_uint64_scale_int(kAacFrameSamples, GST_SECOND, soundOptions->sampleRate()));
     shared->videoCaps = e.sizeCaps;
     shared->context = &context;
+    shared->clock = &clock;
     shared->onFileComplete = [this] { fileCompleted(); };
     addBranchProbes(branch.get(), e, withSound, shared);
     if (withSound && !takeSoundSource(b, e.soundQueue, shared, why))
@@ -314,7 +323,7 @@ bool MovieFileOutput::Private::startRecording(QString *why)
     if (!plugBranchIn(std::move(branch), e.muxer, shared, path, why))
         return false;
     state = State::Recording;
-    recordingClock.start();
+    recordingStarted = clock.now();
     limitPoll.start();
     qCInfo(lcCapture).noquote() << "movie: recording to" << path << (withSound ? "with sound" : "without sound");
     return true;
@@ -366,9 +375,9 @@ bool MovieFileOutput::Private::plugBranchIn(
 
 void MovieFileOutput::Private::shutdownBranch()
 {
-    watchdog.stop();
+    watchdog->stop();
     limitPoll.stop();
-    soundFallback.stop();
+    soundFallback->stop();
     if (stream) {
         lastStatistics = currentStatistics();
         stream.reset();

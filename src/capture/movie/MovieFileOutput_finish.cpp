@@ -82,8 +82,8 @@ void MovieFileOutput::Private::beginEnding(const QString &why, MovieFault whyFau
     // The sound normally ends itself at the picture's cut (soundGateProbe); a sound input
     // that has stopped sending is ended a little later regardless.
     if (soundSource)
-        soundFallback.start(kSoundEndFallback);
-    watchdog.start(finishTimeout);
+        soundFallback->start(kSoundEndFallback);
+    watchdog->start(finishTimeout);
 }
 
 bool MovieFileOutput::Private::forceSoundEnd()
@@ -92,11 +92,11 @@ bool MovieFileOutput::Private::forceSoundEnd()
         return true;
     // A sound input that still sends is only late (a loaded machine): its buffers reach the
     // picture's cut and end the sound there. Cutting it now would end the sound track early.
-    const gint64 last = stream->lastSoundArrival.load();
-    const auto quiet
-        = std::chrono::milliseconds(last < 0 ? kSoundEndFallback.count() : (g_get_monotonic_time() - last) / 1000);
+    const std::chrono::microseconds last{stream->lastSoundArrival.load()};
+    const auto quiet = std::chrono::duration_cast<std::chrono::milliseconds>(
+        last.count() < 0 ? kSoundEndFallback : clock.now() - last);
     if (quiet < kSoundEndFallback) {
-        soundFallback.start(kSoundEndFallback - quiet);
+        soundFallback->start(kSoundEndFallback - quiet);
         return false;
     }
     if (PadPtr src{gst_element_get_static_pad(soundSource, "src")})
@@ -128,7 +128,7 @@ void MovieFileOutput::Private::checkLimit()
 {
     if (state != State::Recording || !mux)
         return;
-    const auto elapsed = std::chrono::milliseconds(recordingClock.elapsed());
+    const auto elapsed = clock.now() - recordingStarted;
     // The muxer keeps index space for the longest movie at its own conservative rate per
     // second (several times what this program's streams use), so ending at the longest
     // length keeps well inside it. Its own estimate of the space left is the safety net for

@@ -4,10 +4,11 @@
 // (MovieFileOutput.cpp), building and unlinking its branch (MovieFileOutput_branch.cpp) and
 // finishing the file (MovieFileOutput_finish.cpp).
 #include "GstHandles.h"
+#include "HandOff.h"
 #include "MovieFileOutput.h"
 #include "MovieStream.h"
+#include "ProgramClock.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -16,6 +17,8 @@ namespace quillora::capture {
 
 constexpr std::chrono::seconds kDefaultMaximumDuration{3600};
 constexpr std::chrono::milliseconds kDefaultFinishTimeout{5000};
+// How often a recording looks whether it reached the longest length.
+constexpr std::chrono::milliseconds kLimitPollInterval{250};
 
 struct MovieFileOutput::Private {
     enum class State {
@@ -35,12 +38,16 @@ struct MovieFileOutput::Private {
     }
 
     MovieFileOutput *q;
-    QObject context; // queued news from the streaming threads land here, on the main thread
-    QTimer watchdog{&context};
+    Clock &clock = programClock(); // every time of a recording: its timers, its length, the sound's silence
+    Mailbox context;               // news from the streaming threads land here, on the main thread
+    // The times a recording keeps: how long a finish may take, how long the sound may be quiet.
+    std::unique_ptr<ClockTimer> watchdog;
+    std::unique_ptr<ClockTimer> soundFallback;
+    // Polls of what others do (whether the session plays yet, how far the file's index is
+    // filled): they only look, so they run on Qt's own timers; how long is measured on `clock`.
     QTimer limitPoll{&context};
-    QTimer soundFallback{&context};
     QTimer startPoll{&context};
-    QElapsedTimer startClock;
+    std::chrono::microseconds startRequested{}; // on `clock`: when a start began waiting for the session
 
     QPointer<QObject> delegateReceiver;
     FinishHandler handler;
@@ -51,9 +58,9 @@ struct MovieFileOutput::Private {
     SessionGraph *graph = nullptr; // while attached
     State state = State::Idle;
     QUrl url;
-    QString error;                       // the first failure of the recording under way
-    MovieFault fault = MovieFault::None; // its kind
-    QElapsedTimer recordingClock;
+    QString error;                                // the first failure of the recording under way
+    MovieFault fault = MovieFault::None;          // its kind
+    std::chrono::microseconds recordingStarted{}; // on `clock`
 
     ElementPtr bin;                        // the movie branch, in the pipeline while recording
     PadPtr teePad;                         // the camera tee's pad that feeds the branch
@@ -65,6 +72,7 @@ struct MovieFileOutput::Private {
     std::vector<ElementPtr> retired; // branches of earlier recordings, for late messages
 
     std::chrono::seconds maximumDuration = kDefaultMaximumDuration;
+    unsigned indexBytesPerSecond = 0; // 0: the muxer's own
     std::chrono::milliseconds finishTimeout = kDefaultFinishTimeout;
     MovieStatistics lastStatistics;
 

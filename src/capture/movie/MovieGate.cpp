@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "MovieGate.h"
 
+#include "ProgramClock.h"
+
 #include <gst/audio/audio.h>
 
 #include <algorithm>
@@ -45,13 +47,14 @@ void notePictureTimes(StreamState &s, GstBuffer *buffer)
 // error.
 GstPadProbeReturn soundGateProbe(GstPad *pad, GstPadProbeInfo *info, gpointer userData)
 {
-    StreamState &s = stateOf(userData);
+    const ProbeState probe(userData);
+    StreamState &s = probe.state;
     if (s.soundEnded.load())
         return GST_PAD_PROBE_DROP;
     GstBuffer *buffer = (info->type & GST_PAD_PROBE_TYPE_BUFFER) ? GST_PAD_PROBE_INFO_BUFFER(info) : nullptr;
     if (!buffer || !GST_BUFFER_PTS_IS_VALID(buffer))
         return GST_PAD_PROBE_OK;
-    s.lastSoundArrival.store(g_get_monotonic_time());
+    s.lastSoundArrival.store(s.clock ? s.clock->now().count() : -1);
     const gint64 start = gint64(GST_BUFFER_PTS(buffer));
     const gint64 end = start + (GST_BUFFER_DURATION_IS_VALID(buffer) ? gint64(GST_BUFFER_DURATION(buffer)) : 0);
     const gint64 stop = s.videoStop.load();
@@ -89,7 +92,8 @@ GstPadProbeReturn soundGateProbe(GstPad *pad, GstPadProbeInfo *info, gpointer us
 // end of stream that the tee hands back to the camera.
 GstPadProbeReturn endVideoProbe(GstPad *pad, GstPadProbeInfo *, gpointer userData)
 {
-    StreamState &s = stateOf(userData);
+    const ProbeState probe(userData);
+    StreamState &s = probe.state;
     s.videoStop.store(std::max<gint64>(0, s.lastVideoEnd.load()));
     gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_DATA_DOWNSTREAM, dropProbe, nullptr, nullptr);
     if (PadPtr peer{gst_pad_get_peer(pad)})
@@ -101,7 +105,7 @@ GstPadProbeReturn endVideoProbe(GstPad *pad, GstPadProbeInfo *, gpointer userDat
 // sends nothing more (gone, or stalled), so the movie can still be finished.
 GstPadProbeReturn endSoundProbe(GstPad *pad, GstPadProbeInfo *, gpointer userData)
 {
-    endSound(pad, stateOf(userData));
+    endSound(pad, ProbeState(userData).state);
     return GST_PAD_PROBE_REMOVE;
 }
 

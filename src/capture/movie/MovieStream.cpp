@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "MovieStream.h"
 
+#include "HandOff.h"
+
 namespace quillora::capture {
 
 namespace {
 
 void deleteStreamRef(gpointer p)
 {
+    takeOver(p);
     delete static_cast<StreamStatePtr *>(p);
 }
 
@@ -14,7 +17,10 @@ void deleteStreamRef(gpointer p)
 
 gulong addProbe(GstPad *pad, GstPadProbeType type, GstPadProbeCallback callback, const StreamStatePtr &state)
 {
-    return gst_pad_add_probe(pad, type, callback, new StreamStatePtr(state), deleteStreamRef);
+    auto *reference = new StreamStatePtr(state);
+    // The probe runs on a streaming thread, which the pad's lock (GLib's) hands it to.
+    handOff(reference);
+    return gst_pad_add_probe(pad, type, callback, reference, deleteStreamRef);
 }
 
 } // namespace quillora::capture

@@ -3,6 +3,7 @@
 // Inside the movie output: what the streaming threads of one recording share with the main
 // thread, and how a pad probe holds on to it.
 #include "GstHandles.h"
+#include "HandOff.h"
 
 #include <QSize>
 
@@ -12,7 +13,9 @@
 #include <memory>
 #include <mutex>
 
-class QObject;
+namespace quillora {
+class Clock;
+} // namespace quillora
 
 namespace quillora::capture {
 
@@ -30,7 +33,7 @@ struct StreamState {
     std::atomic<int> height{0};
     std::atomic<bool> fitted{false};
     std::atomic<bool> soundEnded{false};
-    // When the sound input last sent a buffer (g_get_monotonic_time, µs; -1: never).
+    // When the sound input last sent a buffer (µs on `clock`; -1: never).
     std::atomic<gint64> lastSoundArrival{-1};
     // Running times where the movie's first picture starts, where its last picture so far
     // ends, and where the picture was cut off (-1 until known): the sound is started and
@@ -46,17 +49,34 @@ struct StreamState {
     // Set before the branch is linked, read-only afterwards.
     QSize box;
     GstElement *videoCaps = nullptr; // the picture size filter, owned by the branch's bin
-    QObject *context = nullptr;      // main-thread receiver of the news below
+    Mailbox *context = nullptr;      // main-thread receiver of the news below
+    const Clock *clock = nullptr;    // the recording's clock, read from any thread
     std::function<void()> onFileComplete;
 };
 
 using StreamStatePtr = std::shared_ptr<StreamState>;
 
-// The state a probe added by addProbe was given.
-inline StreamState &stateOf(gpointer userData)
-{
-    return **static_cast<StreamStatePtr *>(userData);
-}
+// The state a probe added by addProbe was given, for the length of one call of the probe: taken
+// over as addProbe or the probe's previous call handed it on, and handed on again when the call
+// has done with it, to the next call or to deleteStreamRef, which a pad calls on another thread
+// once its probe has run for the last time. Declared first in the probe, so that it is handed on
+// after the probe's last access.
+class ProbeState {
+public:
+    explicit ProbeState(gpointer userData)
+        : state((takeOver(userData), **static_cast<StreamStatePtr *>(userData)))
+        , m_token(userData)
+    {
+    }
+    ~ProbeState() { handOff(m_token); }
+    ProbeState(const ProbeState &) = delete;
+    ProbeState &operator=(const ProbeState &) = delete;
+
+    StreamState &state;
+
+private:
+    gpointer m_token;
+};
 
 // Adds a probe that holds its own reference to `state`, dropped when the probe goes.
 gulong addProbe(GstPad *pad, GstPadProbeType type, GstPadProbeCallback callback, const StreamStatePtr &state);

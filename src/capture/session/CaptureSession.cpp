@@ -5,6 +5,7 @@
 #include "Devices.h"
 #include "Frame.h"
 #include "JpegDecoder.h"
+#include "SanitizerHandOff.h"
 #include "SessionGraph.h"
 
 #include <gst/app/gstappsink.h>
@@ -53,6 +54,7 @@ bool SessionGraph::linkTeeBranch(GstElement *first, const char *queueName)
     g_object_set(queue, "leaky", 2 /* downstream */, "max-size-buffers", 2u, "max-size-bytes", 0u, "max-size-time",
         guint64(0), nullptr);
     gst_bin_add(GST_BIN(m_pipeline.get()), queue);
+    orderBuffersThrough(queue);
     return gst_element_link(m_videoTee, queue) && gst_element_link(queue, first);
 }
 
@@ -96,14 +98,16 @@ GstBusSyncReply busSync(GstBus *, GstMessage *message, gpointer userData)
     std::shared_ptr<GstMessage> held(message, gst_message_unref);
     auto *session = static_cast<CaptureSession *>(userData);
     switch (GST_MESSAGE_TYPE(message)) {
+    case GST_MESSAGE_STREAM_STATUS:
+        runTaskOnItsOwnThread(message);
+        break;
     case GST_MESSAGE_ERROR:
     case GST_MESSAGE_WARNING:
     case GST_MESSAGE_EOS:
     case GST_MESSAGE_ELEMENT:
-        // Bus messages are handled on the main thread; the session may be gone by then, in
-        // which case Qt drops the call (and with it the message).
-        QMetaObject::invokeMethod(
-            session, [session, held] { session->handleBusMessage(held.get()); }, Qt::QueuedConnection);
+        // Bus messages are handled on the main thread; the session may be gone by then, and
+        // the message with it.
+        session->handleBusMessageLater(held);
         break;
     default:
         break;
@@ -407,6 +411,11 @@ bool CaptureSession::fallBackToNextMode()
     if (running && !m_failed && m_graph && m_graph->m_pipeline)
         gst_element_set_state(m_graph->m_pipeline.get(), GST_STATE_PLAYING);
     return true;
+}
+
+void CaptureSession::handleBusMessageLater(std::shared_ptr<void> message)
+{
+    m_mailbox->post([this, message] { handleBusMessage(message.get()); });
 }
 
 void CaptureSession::handleBusMessage(void *raw)

@@ -7,6 +7,7 @@
 #include "CaptureDevice.h"
 #include "CaptureLog.h"
 #include "DisplayPicture.h"
+#include "HandOff.h"
 
 #include <QObject>
 #include <QRectF>
@@ -100,6 +101,8 @@ public:
     std::optional<ChosenMode> cameraMode() const { return m_mode; }
     // A message of the pipeline's bus (main thread; a GstMessage).
     void handleBusMessage(void *message);
+    // The same from a streaming thread: handled on the main thread, unless the session goes first.
+    void handleBusMessageLater(std::shared_ptr<void> message);
 
 Q_SIGNALS:
     // A failure reported by the pipeline (a camera unplugged, a device that refuses to open).
@@ -120,6 +123,7 @@ private:
 
     std::vector<std::shared_ptr<CaptureDeviceInput>> m_inputs;
     std::vector<std::shared_ptr<CaptureOutput>> m_outputs;
+    Mailbox *m_mailbox = new Mailbox(this); // the bus's messages, from the streaming threads
     std::unique_ptr<SessionGraph> m_graph;
     bool m_running = false;
     bool m_failed = false;

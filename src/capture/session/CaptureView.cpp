@@ -111,7 +111,7 @@ void CaptureView::presentFrame(const ViewPicture &picture)
     // One repaint request in flight at most: a busy main thread sees the newest frame, not a
     // backlog of old ones.
     if (!m_repaintQueued.exchange(true))
-        QMetaObject::invokeMethod(this, qOverload<>(&QWidget::update), Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "update", Qt::QueuedConnection); // by name: Qt alone builds the call
 }
 
 QImage CaptureView::displayed(const Frame &frame)

@@ -4,6 +4,7 @@
 #include "CaptureLog.h"
 #include "Frame.h"
 #include "GstHandles.h"
+#include "HandOff.h"
 #include "SessionGraph.h"
 
 #include <gst/app/gstappsink.h>
@@ -36,6 +37,7 @@ GstFlowReturn jpegFrameSample(GstAppSink *sink, gpointer userData)
     QString why;
     const auto size = output->jpegCheck().frameSize(map.data, map.size, &why);
     gst_buffer_unmap(buffer, &map);
+    handOff(map.data); // to whoever frees it
     // A frame that did not arrive whole never becomes the newest frame.
     if (!size)
         return GST_FLOW_OK;
@@ -80,6 +82,10 @@ void DecompressedVideoOutput::deliver(const Frame &frame)
 {
     if (auto *d = m_delegate.load())
         d->captureOutputDidOutputVideoFrame(this, frame);
+    // Once per session, once the frame is the delegate's: what scripts and a reader of the log
+    // wait for before using the picture.
+    if (!m_delivered.exchange(true))
+        qCInfo(lcCapture, "first frame: %dx%d", frame.width(), frame.height());
 }
 
 bool DecompressedVideoOutput::attach(SessionGraph &graph, QString *error)

@@ -51,6 +51,7 @@ private:
     void applyCaps();
 
     std::atomic<DecompressedVideoOutputDelegate *> m_delegate{nullptr};
+    std::atomic<bool> m_delivered{false}; // a frame has been delivered
     QVariantMap m_attributes;
     void *m_capsFilter = nullptr; // GstElement owned by the session's pipeline while attached
     JpegPicture m_jpegCheck;

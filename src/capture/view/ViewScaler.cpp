@@ -2,6 +2,7 @@
 #include "ViewScaler.h"
 
 #include "CaptureLog.h"
+#include "HandOff.h"
 #include "PixelScale.h"
 
 #include <libyuv/planar_functions.h>
@@ -299,7 +300,11 @@ ViewPicture ViewScaler::showJpeg(GstSample *raw, const DisplayRequest &request)
     struct Unmap {
         GstBuffer *buffer;
         GstMapInfo *map;
-        ~Unmap() { gst_buffer_unmap(buffer, map); }
+        ~Unmap()
+        {
+            gst_buffer_unmap(buffer, map);
+            handOff(map->data); // to whoever frees it
+        }
     } unmap{buffer, &jpeg};
     QString why;
     const auto full = m_jpeg.frameSize(jpeg.data, jpeg.size, &why);

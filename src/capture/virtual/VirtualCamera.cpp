@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The stand-in camera as a GStreamer source element (GstPushSrc, live): its properties, caps
-// negotiation, pacing and frames. The registry of elements standing for a device, so that one can
-// be pulled out, is VirtualCamera_sources.cpp.
+// The stand-in camera as a GStreamer source element (GstPushSrc, live): caps negotiation, pacing
+// and frames. Its properties are VirtualCamera_properties.cpp; the registry of elements standing
+// for a device, so that one can be pulled out, is VirtualCamera_sources.cpp.
 #include "VirtualCamera.h"
 
 #include "ElementRegistry.h"
+#include "HandOff.h"
 #include "VirtualCamera_p.h"
 #include "VirtualControls.h"
 
@@ -17,35 +18,6 @@
 namespace quillora::capture {
 
 namespace {
-
-// What the element does, apart from GObject's bookkeeping.
-struct CameraState {
-    std::mutex mutex; // guards modes (set from the application's thread, read in negotiation)
-    std::vector<CameraMode> modes = documentCameraModes();
-
-    // The streaming thread's alone once caps are set.
-    ChosenMode mode;
-    GstVideoInfo info{};
-    quint64 frames = 0;
-    GstClockTime firstTime = GST_CLOCK_TIME_NONE; // the running time of the first frame
-    QImage page;                                  // the page without the moving block, at the mode's size
-    int pageShown = -1;                           // which page `page` shows; -1: none drawn yet
-    QString identity;                             // the device it stands for, whose controls it follows
-    quint64 lookShown = 0;                        // the generation of the controls' look `page` has
-    QImage scratch;                               // the frame being drawn
-    // Single-mode properties.
-    QString format = QStringLiteral("XR24");
-    int width = 1280;
-    int height = 1024;
-    int framerate = 30;
-    int damageEvery = 0; // every this many JPEG frames one arrives damaged; 0: none
-    QSize sentSize;      // the size of the JPEG frames sent, whatever the mode; empty: the mode's
-    // A recording's frames, sent instead of the page (set before the camera starts).
-    QString replayPath;
-    std::vector<JpegBytes> replay;
-    // Set from any thread when the camera is pulled out; the streaming thread then fails.
-    std::atomic<bool> unplugged{false};
-};
 
 std::atomic<int> gDamageEvery{0};
 std::atomic<int> gSentWidth{0};
@@ -79,117 +51,19 @@ namespace {
 
 using namespace quillora::capture;
 
-enum {
-    PropModes = 1,
-    PropFormat,
-    PropWidth,
-    PropHeight,
-    PropFramerate,
-    PropDamage,
-    PropSentWidth,
-    PropSentHeight,
-    PropReplay
-};
-
 CameraState &stateOf(gpointer object)
 {
     return *reinterpret_cast<QuilloraVirtualCamera *>(object)->state;
 }
 
-void useSingleMode(CameraState &st)
+} // namespace
+
+CameraState &quillora::capture::virtualCameraState(gpointer object)
 {
-    std::lock_guard lock(st.mutex);
-    st.modes = {CameraMode{st.format, QSize(st.width, st.height), {}, {}, {FrameRate{st.framerate, 1}}, {}, {}}};
+    return stateOf(object);
 }
 
-void setProperty(GObject *object, guint id, const GValue *value, GParamSpec *property)
-{
-    CameraState &st = stateOf(object);
-    switch (id) {
-    case PropModes: {
-        const gchar *text = g_value_get_string(value);
-        std::lock_guard lock(st.mutex);
-        st.modes = text && *text ? parseModeListing(QString::fromUtf8(text)) : documentCameraModes();
-        return;
-    }
-    case PropFormat: {
-        const gchar *text = g_value_get_string(value);
-        st.format = text ? QString::fromLatin1(text) : QStringLiteral("XR24");
-        break;
-    }
-    case PropWidth:
-        st.width = g_value_get_int(value);
-        break;
-    case PropHeight:
-        st.height = g_value_get_int(value);
-        break;
-    case PropFramerate:
-        st.framerate = g_value_get_int(value);
-        break;
-    case PropDamage:
-        st.damageEvery = g_value_get_int(value);
-        return;
-    case PropSentWidth:
-        st.sentSize.setWidth(g_value_get_int(value));
-        return;
-    case PropSentHeight:
-        st.sentSize.setHeight(g_value_get_int(value));
-        return;
-    case PropReplay: {
-        const gchar *text = g_value_get_string(value);
-        const QString path = text ? QString::fromUtf8(text) : QString();
-        std::vector<JpegBytes> frames = path.isEmpty() ? std::vector<JpegBytes>{} : loadReplayFrames(path);
-        std::lock_guard lock(st.mutex);
-        st.replayPath = path;
-        st.replay = std::move(frames);
-        return;
-    }
-    default:
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, property);
-        return;
-    }
-    useSingleMode(st);
-}
-
-void getProperty(GObject *object, guint id, GValue *value, GParamSpec *property)
-{
-    CameraState &st = stateOf(object);
-    switch (id) {
-    case PropModes: {
-        std::lock_guard lock(st.mutex);
-        g_value_set_string(value, formatModeListing(st.modes).toUtf8().constData());
-        break;
-    }
-    case PropFormat:
-        g_value_set_string(value, st.format.toLatin1().constData());
-        break;
-    case PropWidth:
-        g_value_set_int(value, st.width);
-        break;
-    case PropHeight:
-        g_value_set_int(value, st.height);
-        break;
-    case PropFramerate:
-        g_value_set_int(value, st.framerate);
-        break;
-    case PropDamage:
-        g_value_set_int(value, st.damageEvery);
-        break;
-    case PropSentWidth:
-        g_value_set_int(value, st.sentSize.width());
-        break;
-    case PropSentHeight:
-        g_value_set_int(value, st.sentSize.height());
-        break;
-    case PropReplay: {
-        std::lock_guard lock(st.mutex);
-        g_value_set_string(value, st.replayPath.toUtf8().constData());
-        break;
-    }
-    default:
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, property);
-    }
-}
+namespace {
 
 // Exactly the camera's modes, as v4l2src offers a camera's.
 GstCaps *getCaps(GstBaseSrc *src, GstCaps *filter)
@@ -216,7 +90,10 @@ gboolean setCaps(GstBaseSrc *src, GstCaps *caps)
     }
     if (!mode)
         return FALSE;
-    st.mode = *mode;
+    {
+        std::lock_guard lock(st.mutex);
+        st.mode = *mode;
+    }
     if (!isMjpeg(mode->fourcc) && !gst_video_info_from_caps(&st.info, caps))
         return FALSE;
     st.pageShown = -1; // drawn at the new size with the first frame
@@ -226,6 +103,7 @@ gboolean setCaps(GstBaseSrc *src, GstCaps *caps)
 gboolean start(GstBaseSrc *src)
 {
     stateOf(src).frames = 0;
+    stateOf(src).jpegSent = 0;
     stateOf(src).firstTime = GST_CLOCK_TIME_NONE;
     return TRUE;
 }
@@ -260,12 +138,21 @@ void getTimes(GstBaseSrc *, GstBuffer *buffer, GstClockTime *start, GstClockTime
         *end = pts + GST_BUFFER_DURATION(buffer);
 }
 
+// Asked from any thread (the pipeline's latency from a thread of GLib's pool): what it reads and
+// what it leaves is handed over with the element (HandOff.h).
 gboolean query(GstBaseSrc *src, GstQuery *q)
 {
+    quillora::takeOver(src);
     CameraState &st = stateOf(src);
-    if (GST_QUERY_TYPE(q) == GST_QUERY_LATENCY && st.mode.rate.num > 0) {
-        // A frame is a frame's time old when it is sent.
-        gst_query_set_latency(q, TRUE, frameDuration(st), frameDuration(st));
+    std::optional<GstClockTime> latency;
+    if (GST_QUERY_TYPE(q) == GST_QUERY_LATENCY) {
+        std::lock_guard lock(st.mutex);
+        if (st.mode.rate.num > 0)
+            latency = frameDuration(st); // a frame is a frame's time old when it is sent
+    }
+    quillora::handOff(src);
+    if (latency) {
+        gst_query_set_latency(q, TRUE, *latency, *latency);
         return TRUE;
     }
     return GST_BASE_SRC_CLASS(quillora_virtual_camera_parent_class)->query(src, q);
@@ -323,12 +210,20 @@ GstBuffer *jpegBuffer(GstPushSrc *src, CameraState &st, quint64 number, int page
         GST_ELEMENT_ERROR(src, RESOURCE, FAILED, ("the virtual camera could not encode its frame"), (nullptr));
         return nullptr;
     }
-    if (st.damageEvery > 0 && number % quint64(st.damageEvery) == quint64(st.damageEvery - 1))
-        bytes = damagedJpeg(*bytes, number / quint64(st.damageEvery));
+    // Counted in frames sent, not by the frame's number: a camera that falls behind the clock skips
+    // numbers, and one that skipped every third would never send a damaged frame.
+    const quint64 sent = st.jpegSent++;
+    if (st.damageEvery > 0 && sent % quint64(st.damageEvery) == quint64(st.damageEvery - 1))
+        bytes = damagedJpeg(*bytes, sent / quint64(st.damageEvery));
     // The buffer shares the cached bytes; they outlive it however long downstream keeps it.
+    // The buffer's last owner lets go of the bytes on whichever thread it is (HandOff.h).
     auto *holder = new JpegBytes(bytes);
+    quillora::handOff(holder);
     return gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, const_cast<uint8_t *>(bytes->data()), bytes->size(), 0,
-        bytes->size(), holder, [](gpointer p) { delete static_cast<JpegBytes *>(p); });
+        bytes->size(), holder, [](gpointer p) {
+            quillora::takeOver(p);
+            delete static_cast<JpegBytes *>(p);
+        });
 }
 
 // Frame `number` in the raw mode's pixel format; null when it cannot be made.
@@ -368,13 +263,19 @@ GstFlowReturn create(GstPushSrc *src, GstBuffer **out)
     const int page = currentVirtualPage();
     if (!replayedFrame(st, 0))
         followPage(st, page, virtualCameraLook(st.identity));
+    const GstClockTime duration = frameDuration(st);
+    const GstClockTime now = runningTimeNow(GST_ELEMENT(src));
+    if (!GST_CLOCK_TIME_IS_VALID(st.firstTime))
+        st.firstTime = now;
+    // A camera that is not read in time loses the frames its sensor made meanwhile (its driver
+    // keeps the newest): one that falls behind the clock (a machine too busy to draw) skips to
+    // the frame due now, so that its pictures keep the clock's time, as the sound does.
+    if (now > st.firstTime + (st.frames + 1) * duration)
+        st.frames = (now - st.firstTime) / duration;
     const quint64 number = st.frames++;
     GstBuffer *buffer = isMjpeg(st.mode.fourcc) ? jpegBuffer(src, st, number, page) : rawBuffer(src, st, number);
     if (!buffer)
         return GST_FLOW_ERROR;
-    const GstClockTime duration = frameDuration(st);
-    if (!GST_CLOCK_TIME_IS_VALID(st.firstTime))
-        st.firstTime = runningTimeNow(GST_ELEMENT(src));
     GST_BUFFER_PTS(buffer) = st.firstTime + number * duration;
     GST_BUFFER_DURATION(buffer) = duration;
     GST_BUFFER_OFFSET(buffer) = number;
@@ -385,6 +286,7 @@ GstFlowReturn create(GstPushSrc *src, GstBuffer **out)
 
 void finalize(GObject *object)
 {
+    quillora::takeOver(object); // after the last query, which another thread may have made
     delete reinterpret_cast<QuilloraVirtualCamera *>(object)->state;
     G_OBJECT_CLASS(quillora_virtual_camera_parent_class)->finalize(object);
 }
@@ -394,34 +296,8 @@ void finalize(GObject *object)
 static void quillora_virtual_camera_class_init(QuilloraVirtualCameraClass *klass)
 {
     auto *objectClass = G_OBJECT_CLASS(klass);
-    objectClass->set_property = setProperty;
-    objectClass->get_property = getProperty;
     objectClass->finalize = finalize;
-    const auto flags = GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS);
-    g_object_class_install_property(objectClass, PropModes,
-        g_param_spec_string("modes", "Modes", "The mode list, as v4l2-ctl --list-formats-ext prints it", "", flags));
-    g_object_class_install_property(objectClass, PropFormat,
-        g_param_spec_string(
-            "format", "Format", "The one mode's V4L2 pixel format (MJPG, YUYV, XR24, ...)", "XR24", flags));
-    g_object_class_install_property(
-        objectClass, PropWidth, g_param_spec_int("width", "Width", "The one mode's width", 8, 16384, 1280, flags));
-    g_object_class_install_property(
-        objectClass, PropHeight, g_param_spec_int("height", "Height", "The one mode's height", 8, 16384, 1024, flags));
-    g_object_class_install_property(objectClass, PropFramerate,
-        g_param_spec_int("framerate", "Frame rate", "The one mode's frames per second", 1, 240, 30, flags));
-    g_object_class_install_property(objectClass, PropDamage,
-        g_param_spec_int(
-            "damage", "Damage", "Every this many JPEG frames one arrives damaged (0: none)", 0, 1000, 0, flags));
-    g_object_class_install_property(objectClass, PropSentWidth,
-        g_param_spec_int(
-            "sent-width", "Sent width", "The width of the JPEG frames sent (0: the mode's)", 0, 16384, 0, flags));
-    g_object_class_install_property(objectClass, PropSentHeight,
-        g_param_spec_int(
-            "sent-height", "Sent height", "The height of the JPEG frames sent (0: the mode's)", 0, 16384, 0, flags));
-    g_object_class_install_property(objectClass, PropReplay,
-        g_param_spec_string("replay", "Replay",
-            "A recording to send in the MJPEG mode: a folder of JPEG frames or a file of them one after another", "",
-            flags));
+    installVirtualCameraProperties(objectClass);
     auto *element = GST_ELEMENT_CLASS(klass);
     gst_element_class_set_static_metadata(element, "Quillora virtual camera", "Source/Video",
         "A live document page, sent as a camera sends it", "Quillora");
@@ -440,6 +316,7 @@ static void quillora_virtual_camera_class_init(QuilloraVirtualCameraClass *klass
 static void quillora_virtual_camera_init(QuilloraVirtualCamera *self)
 {
     self->state = new CameraState;
+    quillora::handOff(self); // queries come from any thread
     gst_base_src_set_live(GST_BASE_SRC(self), TRUE);
     gst_base_src_set_format(GST_BASE_SRC(self), GST_FORMAT_TIME);
 }

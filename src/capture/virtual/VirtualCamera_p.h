@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// Inside the stand-in camera: the page it films, its frames as a camera sends them (JPEG or raw
-// pixels) and the caps of its modes. The GStreamer element in VirtualCamera.cpp puts these
-// together.
+// Inside the stand-in camera: the element's state, the page it films, its frames as a camera sends
+// them (JPEG or raw pixels), the caps of its modes and its properties. The GStreamer element in
+// VirtualCamera.cpp puts these together.
 #include "CameraMode.h"
 #include "VirtualCamera.h"
 
@@ -12,6 +12,7 @@
 #include <gst/video/video.h>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -62,6 +63,44 @@ private:
 
 // The process's one cache, shared by its cameras (they film the same page).
 JpegFrameCache &virtualJpegFrames();
+
+// What the element does, apart from GObject's bookkeeping.
+struct CameraState {
+    // Guards modes (set from the application's thread, read in negotiation) and mode (set in
+    // negotiation, read by queries from any thread).
+    std::mutex mutex;
+    std::vector<CameraMode> modes = documentCameraModes();
+    ChosenMode mode; // the streaming thread reads it without the lock: it alone writes it
+
+    // The streaming thread's alone once caps are set.
+    GstVideoInfo info{};
+    quint64 frames = 0;                           // the number of the next frame, on the clock
+    quint64 jpegSent = 0;                         // JPEG frames sent, which the damage counts
+    GstClockTime firstTime = GST_CLOCK_TIME_NONE; // the running time of the first frame
+    QImage page;                                  // the page without the moving block, at the mode's size
+    int pageShown = -1;                           // which page `page` shows; -1: none drawn yet
+    QString identity;                             // the device it stands for, whose controls it follows
+    quint64 lookShown = 0;                        // the generation of the controls' look `page` has
+    QImage scratch;                               // the frame being drawn
+    // Single-mode properties.
+    QString format = QStringLiteral("XR24");
+    int width = 1280;
+    int height = 1024;
+    int framerate = 30;
+    int damageEvery = 0; // every this many JPEG frames one arrives damaged; 0: none
+    QSize sentSize;      // the size of the JPEG frames sent, whatever the mode; empty: the mode's
+    // A recording's frames, sent instead of the page (set before the camera starts).
+    QString replayPath;
+    std::vector<JpegBytes> replay;
+    // Set from any thread when the camera is pulled out; the streaming thread then fails.
+    std::atomic<bool> unplugged{false};
+};
+
+// The state of the virtual camera element `object`.
+CameraState &virtualCameraState(gpointer object);
+// The element's properties (its modes, or one mode; damage; sent size; a recording to replay),
+// installed on its class (VirtualCamera_properties.cpp).
+void installVirtualCameraProperties(GObjectClass *objectClass);
 
 // A frame as a noisy link delivers it, by turns of `which`: the first half only, its headers
 // overwritten, or a packet lost in the middle of its data.

@@ -3,6 +3,8 @@
 // per distinct frame) or as raw pixels.
 #include "VirtualCamera_p.h"
 
+#include "HandOff.h"
+
 #include <QPainter>
 #include <QRandomGenerator>
 
@@ -17,6 +19,17 @@ namespace quillora::capture {
 namespace {
 
 std::atomic<int> gPage{0};
+
+// A frame's bytes, which buffers share with the frame store: the last to let go frees them,
+// after everyone who read them handed them back at unmapping (GStreamer's own reference count,
+// which orders that, is out of ThreadSanitizer's sight).
+JpegBytes keepBytes(std::vector<uint8_t> bytes)
+{
+    return JpegBytes(new std::vector<uint8_t>(std::move(bytes)), [](const std::vector<uint8_t> *kept) {
+        takeOver(kept->data());
+        delete kept;
+    });
+}
 
 } // namespace
 
@@ -149,7 +162,7 @@ JpegBytes JpegFrameCache::encode(const QImage &picture)
     TjBufferPtr encoded(raw);
     if (failed || !encoded)
         return nullptr;
-    return std::make_shared<const std::vector<uint8_t>>(encoded.get(), encoded.get() + length);
+    return keepBytes(std::vector<uint8_t>(encoded.get(), encoded.get() + length));
 }
 
 JpegFrameCache &virtualJpegFrames()
@@ -178,7 +191,7 @@ JpegBytes damagedJpeg(const std::vector<uint8_t> &whole, quint64 which)
                 bytes.begin() + std::ptrdiff_t(bytes.size() / 2 + kPacket));
         break;
     }
-    return std::make_shared<const std::vector<uint8_t>>(std::move(bytes));
+    return keepBytes(std::move(bytes));
 }
 
 bool convertPicture(const QImage &picture, GstVideoFrame &frame)

@@ -2,9 +2,8 @@
 #pragma once
 // A USB host for tests: made-up devices, control requests recorded as they reached the wire, reads
 // completed and devices unplugged when the test says. Completions run on the event source's thread.
+#include "HandOff.h"
 #include "UsbHost.h"
-
-#include <QMetaObject>
 
 #include <algorithm>
 #include <atomic>
@@ -23,7 +22,7 @@ class FakeUsbDevice;
 // What every object of one fake host shares; `mutex` guards it and the objects' own state.
 struct FakeBus {
     std::mutex mutex;
-    QObject *source = nullptr;
+    Mailbox *source = nullptr;
     std::vector<WireTransfer> wire;
     std::vector<std::shared_ptr<FakeUsbDevice>> devices;
     struct Watch {
@@ -36,7 +35,7 @@ struct FakeBus {
     void postLocked(std::function<void()> work)
     {
         if (source)
-            QMetaObject::invokeMethod(source, std::move(work), Qt::QueuedConnection);
+            source->post(std::move(work));
     }
 };
 
@@ -337,7 +336,7 @@ private:
 
     private:
         std::shared_ptr<FakeBus> m_bus;
-        mutable QObject m_object;
+        mutable Mailbox m_object;
     };
 
     std::shared_ptr<FakeBus> m_bus = std::make_shared<FakeBus>();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Camera control through the fake USB host: the interface the search binds and what focus puts on the wire.
 #include "FakeUsbHost.h"
+#include "LogSpy.h"
 #include "UsbTestSupport.h"
 #include "VemoViewController.h"
 #include "VemoViewControllerTestAccess.h"
@@ -17,7 +18,7 @@ constexpr std::uint32_t kCameraLocation = 0x01420000;
 
 // Among several cameras, focus goes to the one at the location asked for: three transfers in order, each
 // once, the interface opened for them and given back.
-TEST(CameraControl, FocusSendsTheThreeTransfersToTheCameraAtTheLocation)
+TEST(Focus, SendsTheThreeTransfersToTheCameraAtTheLocationOnly)
 {
     auto host = std::make_shared<FakeUsbHost>();
     quillora::app::VemoViewController controller;
@@ -31,7 +32,7 @@ TEST(CameraControl, FocusSendsTheThreeTransfersToTheCameraAtTheLocation)
     ASSERT_EQ(testAccess(controller).interface(), videoControl);
     EXPECT_EQ(videoControl->openCount(), 0) << "the search must not open the interface";
 
-    LogCapture log;
+    LogSpy log;
     controller.focusClick(nullptr);
     const auto wire = host->wire();
     ASSERT_EQ(wire.size(), 3u);
@@ -44,7 +45,7 @@ TEST(CameraControl, FocusSendsTheThreeTransfersToTheCameraAtTheLocation)
         EXPECT_EQ(transfer.locationId, kCameraLocation);
     EXPECT_EQ(videoControl->openCount(), 1);
     EXPECT_FALSE(videoControl->isOpen());
-    EXPECT_TRUE(log.lines("*").isEmpty()) << log.lines("*").join('\n').toStdString();
+    EXPECT_TRUE(log.lines("default").isEmpty()) << log.lines().join('\n').toStdString();
 
     controller.initCameraInterfaceWithLocationID(0x01500000);
     EXPECT_EQ(testAccess(controller).interface(), nullptr) << "a search that finds nothing forgets the previous camera";
