@@ -8,6 +8,10 @@ set -euo pipefail
 deb=$(realpath "$1")
 fail() { echo "package install test: FAIL: $*" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || fail "needs root to install the package"
+# One package test at a time on this machine: two checkouts tested at once would install and
+# remove the same package under each other.
+exec 9>/tmp/quillora-package-test.lock
+flock 9
 if dpkg-query -W -f='${Status}' quillora 2>/dev/null | grep -q 'install ok installed'; then
   fail "a quillora package is installed already; not touching it"
 fi
