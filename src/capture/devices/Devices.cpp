@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "Devices.h"
+#include "Devices_p.h"
 
 #include "CameraControls.h"
 #include "CameraWatcher.h"
@@ -137,8 +138,6 @@ int defaultSoundSourceIndex(const std::vector<DeviceDescription> &sources)
     return sources.empty() ? -1 : 0;
 }
 
-namespace {
-
 ElementPtr parseBin(const QByteArray &description, QString *error)
 {
     GError *raw = nullptr;
@@ -153,6 +152,8 @@ ElementPtr parseBin(const QByteArray &description, QString *error)
     }
     return ElementPtr(GST_ELEMENT(gst_object_ref_sink(bin)));
 }
+
+namespace {
 
 QByteArray quoted(const QString &value)
 {

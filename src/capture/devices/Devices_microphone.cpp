@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The virtual microphone: a live test tone, and the ways a test makes it fail.
 #include "Devices.h"
+#include "Devices_p.h"
 
 #include <atomic>
 
@@ -44,17 +45,9 @@ ElementPtr makeVirtualMicrophone(QString *error)
     if (gBehaviour.load() == VirtualMicrophone::Late)
         description += " ! queue max-size-buffers=0 max-size-bytes=0 max-size-time=0 min-threshold-time="
             + QByteArray::number(quint64(kLateBy));
-    GError *raw = nullptr;
-    GstElement *bin = gst_parse_bin_from_description(description.constData(), TRUE, &raw);
-    GErrorPtr parseError(raw);
-    if (!bin || parseError) {
-        if (error)
-            *error = parseError ? QString::fromUtf8(parseError->message) : QStringLiteral("cannot build the tone");
-        if (bin)
-            gst_object_unref(gst_object_ref_sink(bin));
+    ElementPtr microphone = parseBin(description, error);
+    if (!microphone)
         return {};
-    }
-    ElementPtr microphone(GST_ELEMENT(gst_object_ref_sink(bin)));
     const ElementPtr tone(gst_bin_get_by_name(GST_BIN(microphone.get()), "tone"));
     const PadPtr out(gst_element_get_static_pad(tone.get(), "src"));
     gst_pad_add_probe(out.get(), GST_PAD_PROBE_TYPE_BUFFER, behave, nullptr, nullptr);
