@@ -21,7 +21,6 @@
 #include <gst/gst.h>
 
 #include <iostream>
-#include <vector>
 
 using namespace quillora;
 using namespace quillora::capture;
@@ -66,11 +65,11 @@ protected:
         ended.clear();
         session = std::make_shared<CaptureSession>();
         movie = std::make_shared<MovieFileOutput>();
-        const std::vector<MediaType> types = withSound ? std::vector{MediaType::Video, MediaType::Sound}
-                                                       : std::vector{MediaType::Video};
-        for (MediaType type : types)
-            ASSERT_TRUE(session->addInput(
-                std::make_shared<CaptureDeviceInput>(defaultInputDeviceWithMediaType(type)), nullptr));
+        for (MediaType type : {MediaType::Video, MediaType::Sound})
+            if (type == MediaType::Video || withSound) {
+                ASSERT_TRUE(session->addInput(
+                    std::make_shared<CaptureDeviceInput>(defaultInputDeviceWithMediaType(type)), nullptr));
+            }
         ASSERT_TRUE(session->addOutput(movie, nullptr));
         movie->setDelegate(
             &receiver, [this](MovieFileOutput *, const QUrl &url, const QString &why, MovieFault fault, bool complete) {
