@@ -18,6 +18,25 @@ void handOff(const void *token);
 // ... and seen by the thread that takes it over afterwards.
 void takeOver(const void *token);
 
+// Hands over with `token` what the scope it lives in did, however the scope ends. An element of
+// ours takes a streaming thread's calls this way, and its finalize takes them over: GLib's
+// reference count, which the sanitizer cannot see, decides which thread lets go of it last (a
+// thread of GLib's pool that asked the pipeline's latency, say), not the one that joined the
+// streaming thread.
+class HandOffOnExit {
+public:
+    explicit HandOffOnExit(const void *token)
+        : m_token(token)
+    {
+    }
+    ~HandOffOnExit() { handOff(m_token); }
+    HandOffOnExit(const HandOffOnExit &) = delete;
+    HandOffOnExit &operator=(const HandOffOnExit &) = delete;
+
+private:
+    const void *m_token;
+};
+
 // Work for the thread the mailbox lives in, run from that thread's event loop in the order it
 // was posted; dropped when the mailbox goes first.
 class Mailbox : public QObject {

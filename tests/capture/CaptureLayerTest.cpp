@@ -8,6 +8,10 @@
 #include "DecompressedVideoOutput.h"
 #include "Devices.h"
 #include "Frame.h"
+#include "GstHandles.h"
+#include "JpegDecoder.h"
+#include "MovieConverter.h"
+#include "SanitizerHandOff.h"
 #include "SessionGraph.h"
 #include "TestPage.h"
 #include "TestSupport.h"
@@ -16,12 +20,14 @@
 
 #include <gtest/gtest.h>
 
+#include <gst/app/gstappsink.h>
 #include <gst/video/video.h>
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <mutex>
+#include <thread>
 
 using namespace quillora::capture;
 using namespace quillora::capture::test;
@@ -274,4 +280,64 @@ TEST(Session, RefusedModesFallBackOnceThenReport)
         EXPECT_TRUE(waitUntil([&] { return failures.count() > 0; }));
         EXPECT_FALSE(s.session->cameraMode());
     }
+}
+
+// The last reference to a session's pipeline may be let go of on a thread of GLib's pool (one
+// that asked the pipeline's latency), after another thread stopped it and joined its streaming
+// threads. Our elements are finalized there, and what the streaming threads left in them must
+// come with them: the ThreadSanitizer build reports it otherwise.
+TEST(Session, OurElementsMayBeLetGoOfLastOnAThreadOfGLibsPool)
+{
+    ensureGstreamer();
+    ASSERT_TRUE(registerJpegDecoder() && registerMovieConverter());
+    CameraMode mode;
+    mode.fourcc = QStringLiteral("MJPG");
+    mode.size = QSize(640, 480);
+    mode.rates = {FrameRate{30, 1}};
+    QString error;
+    ElementPtr camera = makeVirtualCameraSource({mode}, &error);
+    ASSERT_TRUE(camera) << error.toStdString();
+    GstElement *pipeline = gst_pipeline_new(nullptr);
+    GstElement *ours[] = {camera.get(), gst_element_factory_make(kJpegDecoderFactory, nullptr),
+        gst_element_factory_make(kMovieConverterFactory, nullptr)};
+    GstElement *sink = gst_element_factory_make("appsink", nullptr);
+    ASSERT_TRUE(ours[1] && ours[2] && sink);
+    g_object_set(sink, "sync", FALSE, "max-buffers", 1u, "drop", TRUE, nullptr);
+    gst_bin_add_many(GST_BIN(pipeline), ours[0], ours[1], ours[2], sink, nullptr);
+    ASSERT_TRUE(gst_element_link_many(ours[0], ours[1], ours[2], sink, nullptr));
+    camera.reset(); // the pipeline's alone now
+
+    // Where each of them was let go of; the weak references are told on that thread.
+    struct LetGo {
+        std::mutex mutex; // guards threads
+        std::vector<std::thread::id> threads;
+    } letGo;
+    for (GstElement *element : ours)
+        g_object_weak_ref(
+            G_OBJECT(element),
+            [](gpointer data, GObject *) {
+                auto *seen = static_cast<LetGo *>(data);
+                std::lock_guard lock(seen->mutex);
+                seen->threads.push_back(std::this_thread::get_id());
+            },
+            &letGo);
+    // Started now, before any frame, and handed the pipeline through GLib's own queue, as the
+    // pipeline's latency thread is: nothing the sanitizer sees orders the frames before it.
+    GThreadPool *pool
+        = g_thread_pool_new([](gpointer element, gpointer) { gst_object_unref(element); }, nullptr, 1, TRUE, nullptr);
+    ASSERT_TRUE(pool);
+
+    runTasksOnTheirOwnThreads(pipeline);
+    ASSERT_NE(gst_element_set_state(pipeline, GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(SamplePtr(gst_app_sink_try_pull_sample(GST_APP_SINK(sink), 10 * GST_SECOND)))
+            << "frame " << i << " did not come";
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    g_thread_pool_push(pool, pipeline, nullptr);
+    g_thread_pool_free(pool, FALSE, TRUE); // waits for it
+
+    std::lock_guard lock(letGo.mutex);
+    ASSERT_EQ(letGo.threads.size(), 3u);
+    for (const auto &thread : letGo.threads)
+        EXPECT_NE(thread, std::this_thread::get_id());
 }

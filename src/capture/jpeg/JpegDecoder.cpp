@@ -94,6 +94,7 @@ GstCaps *transformCaps(GstBaseTransform *transform, GstPadDirection direction, G
 
 gboolean setCaps(GstBaseTransform *transform, GstCaps *, GstCaps *outcaps)
 {
+    const quillora::HandOffOnExit leave(transform); // to finalize, on whichever thread it runs
     return gst_video_info_from_caps(self(transform)->output, outcaps);
 }
 
@@ -146,6 +147,7 @@ bool decodeFrame(
 // A frame that cannot be decoded whole is dropped; the picture goes on with the next.
 GstFlowReturn transform(GstBaseTransform *transform, GstBuffer *in, GstBuffer *out)
 {
+    const quillora::HandOffOnExit leave(transform);
     QuilloraJpegDecoder *decoder = self(transform);
     GstMapInfo jpeg;
     if (!gst_buffer_map(in, &jpeg, GST_MAP_READ))
@@ -215,6 +217,7 @@ void getProperty(GObject *object, guint id, GValue *value, GParamSpec *property)
 
 void finalize(GObject *object)
 {
+    quillora::takeOver(object); // after the last frame, decoded on another thread
     QuilloraJpegDecoder *decoder = self(object);
     delete decoder->picture;
     delete decoder->output;

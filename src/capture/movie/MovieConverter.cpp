@@ -2,6 +2,7 @@
 #include "MovieConverter.h"
 
 #include "ElementRegistry.h"
+#include "HandOff.h"
 
 #include "PixelScale.h"
 
@@ -63,6 +64,7 @@ GstCaps *fixateCaps(GstBaseTransform *, GstPadDirection direction, GstCaps *caps
 
 GstFlowReturn transformFrame(GstVideoFilter *filter, GstVideoFrame *in, GstVideoFrame *out)
 {
+    const quillora::HandOffOnExit leave(filter); // to finalize, on whichever thread it runs
     auto *self = reinterpret_cast<QuilloraMovieConverter *>(filter);
     const QSize source(GST_VIDEO_FRAME_WIDTH(in), GST_VIDEO_FRAME_HEIGHT(in));
     const QSize target(GST_VIDEO_FRAME_WIDTH(out), GST_VIDEO_FRAME_HEIGHT(out));
@@ -92,6 +94,7 @@ GstFlowReturn transformFrame(GstVideoFilter *filter, GstVideoFrame *in, GstVideo
 
 void finalize(GObject *object)
 {
+    quillora::takeOver(object); // after the last frame, converted on another thread
     auto *self = reinterpret_cast<QuilloraMovieConverter *>(object);
     delete self->scratch;
     delete self->resized;

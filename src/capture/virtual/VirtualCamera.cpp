@@ -82,6 +82,7 @@ GstCaps *getCaps(GstBaseSrc *src, GstCaps *filter)
 // A mode the camera does not have is refused, as a camera refuses it.
 gboolean setCaps(GstBaseSrc *src, GstCaps *caps)
 {
+    const quillora::HandOffOnExit leave(src); // to finalize, on whichever thread it runs
     CameraState &st = stateOf(src);
     std::optional<ChosenMode> mode;
     {
@@ -249,6 +250,7 @@ GstBuffer *rawBuffer(GstPushSrc *src, CameraState &st, quint64 number)
 
 GstFlowReturn create(GstPushSrc *src, GstBuffer **out)
 {
+    const quillora::HandOffOnExit leave(src);
     CameraState &st = stateOf(src);
     if (st.unplugged.load()) {
         // What v4l2src says when its device goes away under it.
@@ -286,7 +288,7 @@ GstFlowReturn create(GstPushSrc *src, GstBuffer **out)
 
 void finalize(GObject *object)
 {
-    quillora::takeOver(object); // after the last query, which another thread may have made
+    quillora::takeOver(object); // after the last frame and query, made on other threads
     delete reinterpret_cast<QuilloraVirtualCamera *>(object)->state;
     G_OBJECT_CLASS(quillora_virtual_camera_parent_class)->finalize(object);
 }
