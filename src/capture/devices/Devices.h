@@ -7,6 +7,8 @@
 
 #include <QSize>
 
+#include <functional>
+
 namespace quillora::capture {
 
 // Makes sure GStreamer is initialised (idempotent, thread-safe).
@@ -43,12 +45,17 @@ ElementPtr makeVirtualMicrophone(QString *error);
 
 // For tests: how virtual microphones behave, as real ones do on a bad day.
 enum class VirtualMicrophone {
-    Sending, // sound as it is made
-    Late,    // sound that arrives 0.6 seconds after it was made (a loaded machine);
-             // for microphones made from now on
-    Silent,  // nothing more, and no word of why (a stalled sound server)
-    Gone,    // an error, as a sound input gives when its device goes away, then nothing more
+    Sending,     // sound as it is made
+    Late,        // sound that arrives 0.6 seconds after it was made (a loaded machine);
+                 // for microphones made from now on
+    SlowToStart, // its first 0.4 seconds of sound never come (a device that takes a moment to open)
+    Silent,      // nothing more, and no word of why (a stalled sound server)
+    Gone,        // an error, as a sound input gives when its device goes away, then nothing more
 };
 void setVirtualMicrophone(VirtualMicrophone behaviour);
+// For tests: called with each sound buffer's length as a virtual microphone sends it (after any
+// lateness of its own), on its streaming thread; nothing once cleared, which waits for a call
+// under way. A test moves its clock as the sound arrives.
+void setVirtualMicrophoneSent(std::function<void(GstClockTime length)> sent);
 
 } // namespace quillora::capture

@@ -165,6 +165,10 @@ MovieStatistics MovieFileOutput::Private::currentStatistics() const
     s.soundBuffers = stream->soundBuffers.load();
     if (stream->fitted.load())
         s.pictureSize = QSize(stream->width.load(), stream->height.load());
+    const gint64 stop = stream->videoStop.load();
+    const gint64 soundEnd = stream->soundPassedEnd.load();
+    if (stop >= 0 && soundEnd > stop)
+        s.soundPastPicture = std::chrono::microseconds((soundEnd - stop) / 1000);
     return s;
 }
 

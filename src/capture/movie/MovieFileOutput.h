@@ -40,6 +40,9 @@ struct MovieStatistics {
     quint64 framesWritten = 0; // compressed pictures that reached the file
     quint64 soundBuffers = 0;  // compressed sound packets that reached the file
     QSize pictureSize;         // size of the movie's picture, once known
+    // How much sound went into the movie past the end of its last picture: sound that was
+    // already on its way when the picture was cut off (a camera that lags behind the sound).
+    std::chrono::microseconds soundPastPicture{0};
 };
 
 // Why a movie ended other than as asked, as a value the window can put in plain words (the

@@ -24,6 +24,36 @@ GstPadProbeReturn dropProbe(GstPad *, GstPadProbeInfo *, gpointer)
     return GST_PAD_PROBE_DROP;
 }
 
+// `buffer` (taken over) with `time` of silence before it, starting that much earlier. A gap
+// longer than a movie could want is left as it is.
+GstBuffer *withSilenceBefore(GstBuffer *buffer, gint64 time, const GstAudioInfo &audio)
+{
+    constexpr gint64 kLongestGap = 10 * gint64(GST_SECOND);
+    const guint64 samples = gst_util_uint64_scale(guint64(time), GST_AUDIO_INFO_RATE(&audio), GST_SECOND);
+    if (time > kLongestGap || samples == 0)
+        return buffer;
+    const gsize bytes = gsize(samples) * gsize(GST_AUDIO_INFO_BPF(&audio));
+    GstBuffer *silence = gst_buffer_new_allocate(nullptr, bytes, nullptr);
+    GstMapInfo map;
+    if (!silence || !gst_buffer_map(silence, &map, GST_MAP_WRITE)) {
+        if (silence)
+            gst_buffer_unref(silence);
+        return buffer;
+    }
+    gst_audio_format_info_fill_silence(audio.finfo, map.data, map.size);
+    gst_buffer_unmap(silence, &map);
+    const GstClockTime pts = GST_BUFFER_PTS(buffer);
+    const GstClockTime duration = GST_BUFFER_DURATION(buffer);
+    const GstClockTime gap = gst_util_uint64_scale(samples, GST_SECOND, GST_AUDIO_INFO_RATE(&audio));
+    gst_buffer_copy_into(silence, buffer, GST_BUFFER_COPY_METADATA, 0, 0);
+    silence = gst_buffer_append(silence, buffer);
+    GST_BUFFER_PTS(silence) = pts - gap;
+    GST_BUFFER_DURATION(silence) = GST_CLOCK_TIME_IS_VALID(duration) ? duration + gap : GST_CLOCK_TIME_NONE;
+    GST_BUFFER_OFFSET(silence) = GST_BUFFER_OFFSET_NONE;
+    GST_BUFFER_OFFSET_END(silence) = GST_BUFFER_OFFSET_NONE;
+    return silence;
+}
+
 } // namespace
 
 // Running times where the movie's first picture starts and where its last picture so far
@@ -66,22 +96,37 @@ GstPadProbeReturn soundGateProbe(GstPad *pad, GstPadProbeInfo *info, gpointer us
     const gint64 first = videoStart + s.soundLead;
     if (videoStart < 0 || end <= first)
         return GST_PAD_PROBE_DROP;
+    // The first sound starts the sound track, and the muxer starts every track at zero: sound
+    // that begins after the picture (a microphone slow to open, a busy machine) would play that
+    // much early against the picture for the whole movie, so silence fills the gap.
+    const bool firstSound = !s.soundBegun.exchange(true);
+    const gint64 lateBy = firstSound ? start - first : 0;
     // A buffer across the picture's start or cut is cut there to the sample, so the tracks
     // start and end together to within an AAC frame, not a whole sound buffer more.
-    if (start >= first && (stop < 0 || end <= stop))
+    if (start >= first && (stop < 0 || end <= stop) && lateBy <= 0) {
+        s.soundPassedEnd.store(end);
         return GST_PAD_PROBE_OK;
+    }
     CapsPtr caps(gst_pad_get_current_caps(pad));
     GstAudioInfo audio;
     if (!caps || !gst_audio_info_from_caps(&audio, caps.get()))
         return GST_PAD_PROBE_OK;
-    GstSegment segment;
-    gst_segment_init(&segment, GST_FORMAT_TIME);
-    segment.start = guint64(std::max(start, first));
-    segment.stop = stop >= 0 ? guint64(stop) : GST_CLOCK_TIME_NONE;
-    GstBuffer *clipped = gst_audio_buffer_clip(
-        gst_buffer_ref(buffer), &segment, GST_AUDIO_INFO_RATE(&audio), GST_AUDIO_INFO_BPF(&audio));
-    if (!clipped)
-        return GST_PAD_PROBE_DROP;
+    GstBuffer *clipped = buffer;
+    if (start < first || (stop >= 0 && end > stop)) {
+        GstSegment segment;
+        gst_segment_init(&segment, GST_FORMAT_TIME);
+        segment.start = guint64(std::max(start, first));
+        segment.stop = stop >= 0 ? guint64(stop) : GST_CLOCK_TIME_NONE;
+        clipped = gst_audio_buffer_clip(
+            gst_buffer_ref(buffer), &segment, GST_AUDIO_INFO_RATE(&audio), GST_AUDIO_INFO_BPF(&audio));
+        if (!clipped)
+            return GST_PAD_PROBE_DROP;
+    } else
+        gst_buffer_ref(clipped);
+    if (lateBy > 0)
+        clipped = withSilenceBefore(clipped, lateBy, audio);
+    if (GST_BUFFER_PTS_IS_VALID(clipped) && GST_BUFFER_DURATION_IS_VALID(clipped))
+        s.soundPassedEnd.store(gint64(GST_BUFFER_PTS(clipped) + GST_BUFFER_DURATION(clipped)));
     gst_buffer_unref(buffer);
     GST_PAD_PROBE_INFO_DATA(info) = clipped;
     return GST_PAD_PROBE_OK;

@@ -33,6 +33,7 @@ struct StreamState {
     std::atomic<int> height{0};
     std::atomic<bool> fitted{false};
     std::atomic<bool> soundEnded{false};
+    std::atomic<bool> soundBegun{false}; // the first sound has been let into the movie
     // When the sound input last sent a buffer (µs on `clock`; -1: never).
     std::atomic<gint64> lastSoundArrival{-1};
     // Running times where the movie's first picture starts, where its last picture so far
@@ -45,6 +46,7 @@ struct StreamState {
     gint64 soundLead = 0;
     std::atomic<gint64> lastVideoEnd{-1};
     std::atomic<gint64> videoStop{-1};
+    std::atomic<gint64> soundPassedEnd{-1}; // where the sound let into the movie so far ends
 
     // Set before the branch is linked, read-only afterwards.
     QSize box;
