@@ -45,7 +45,7 @@ GstBuffer *withSilenceBefore(GstBuffer *buffer, gint64 time, const GstAudioInfo 
     const GstClockTime pts = GST_BUFFER_PTS(buffer);
     const GstClockTime duration = GST_BUFFER_DURATION(buffer);
     const GstClockTime gap = gst_util_uint64_scale(samples, GST_SECOND, GST_AUDIO_INFO_RATE(&audio));
-    gst_buffer_copy_into(silence, buffer, GST_BUFFER_COPY_METADATA, 0, 0);
+    gst_buffer_copy_into(silence, buffer, GST_BUFFER_COPY_FLAGS, 0, 0); // not its metas: they describe its size
     silence = gst_buffer_append(silence, buffer);
     GST_BUFFER_PTS(silence) = pts - gap;
     GST_BUFFER_DURATION(silence) = GST_CLOCK_TIME_IS_VALID(duration) ? duration + gap : GST_CLOCK_TIME_NONE;
