@@ -67,6 +67,13 @@ if(QUILLORA_SANITIZE STREQUAL "address")
   execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
     OUTPUT_VARIABLE QUILLORA_ASAN_RUNTIME OUTPUT_STRIP_TRAILING_WHITESPACE)
   set(QUILLORA_UMOCKDEV_RUN ${CMAKE_COMMAND} -E env LD_PRELOAD=${QUILLORA_ASAN_RUNTIME}:libumockdev-preload.so.0)
+elseif(QUILLORA_SANITIZE STREQUAL "thread")
+  # ThreadSanitizer does not see umockdev's closes: a library of the tests, ahead of umockdev's,
+  # tells it of each (tests/support/TsanSeesCloses.cpp). Found by name on the library path, since
+  # LD_PRELOAD would split a build folder with a space in its name.
+  set(QUILLORA_TSAN_CLOSES_DIR ${CMAKE_BINARY_DIR}/tests/preload)
+  set(QUILLORA_UMOCKDEV_RUN ${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${QUILLORA_TSAN_CLOSES_DIR}
+    LD_PRELOAD=libquillora_tsan_closes.so:libumockdev-preload.so.0)
 else()
   set(QUILLORA_UMOCKDEV_RUN ${UMOCKDEV_WRAPPER})
 endif()
