@@ -99,7 +99,7 @@ GstPadProbeReturn soundGateProbe(GstPad *pad, GstPadProbeInfo *info, gpointer us
     // The first sound starts the sound track, and the muxer starts every track at zero: sound
     // that begins after the picture (a microphone slow to open, a busy machine) would play that
     // much early against the picture for the whole movie, so silence fills the gap.
-    const bool firstSound = !s.soundBegun.exchange(true);
+    const bool firstSound = s.soundPassedEnd.load() < 0;
     const gint64 lateBy = firstSound ? start - first : 0;
     // A buffer across the picture's start or cut is cut there to the sample, so the tracks
     // start and end together to within an AAC frame, not a whole sound buffer more.
@@ -109,8 +109,10 @@ GstPadProbeReturn soundGateProbe(GstPad *pad, GstPadProbeInfo *info, gpointer us
     }
     CapsPtr caps(gst_pad_get_current_caps(pad));
     GstAudioInfo audio;
-    if (!caps || !gst_audio_info_from_caps(&audio, caps.get()))
+    if (!caps || !gst_audio_info_from_caps(&audio, caps.get())) {
+        s.soundPassedEnd.store(end);
         return GST_PAD_PROBE_OK;
+    }
     GstBuffer *clipped = buffer;
     if (start < first || (stop >= 0 && end > stop)) {
         GstSegment segment;

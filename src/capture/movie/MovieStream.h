@@ -33,7 +33,6 @@ struct StreamState {
     std::atomic<int> height{0};
     std::atomic<bool> fitted{false};
     std::atomic<bool> soundEnded{false};
-    std::atomic<bool> soundBegun{false}; // the first sound has been let into the movie
     // When the sound input last sent a buffer (µs on `clock`; -1: never).
     std::atomic<gint64> lastSoundArrival{-1};
     // Running times where the movie's first picture starts, where its last picture so far
@@ -46,7 +45,8 @@ struct StreamState {
     gint64 soundLead = 0;
     std::atomic<gint64> lastVideoEnd{-1};
     std::atomic<gint64> videoStop{-1};
-    std::atomic<gint64> soundPassedEnd{-1}; // where the sound let into the movie so far ends
+    // Where the sound let into the movie so far ends; -1 until the first sound is let in.
+    std::atomic<gint64> soundPassedEnd{-1};
 
     // Set before the branch is linked, read-only afterwards.
     QSize box;
@@ -67,17 +67,14 @@ class ProbeState {
 public:
     explicit ProbeState(gpointer userData)
         : state((takeOver(userData), **static_cast<StreamStatePtr *>(userData)))
-        , m_token(userData)
+        , m_handOff(userData)
     {
     }
-    ~ProbeState() { handOff(m_token); }
-    ProbeState(const ProbeState &) = delete;
-    ProbeState &operator=(const ProbeState &) = delete;
 
     StreamState &state;
 
 private:
-    gpointer m_token;
+    HandOffOnExit m_handOff;
 };
 
 // Adds a probe that holds its own reference to `state`, dropped when the probe goes.
